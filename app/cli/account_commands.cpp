@@ -1,0 +1,7 @@
+#include "app/cli/cli_command.h"
+
+namespace tolvane::cli {
+
+std::vector<Command> accountCommands() { return {}; }
+
+}  // namespace tolvane::cli

@@ -1,0 +1,7 @@
+#include "app/cli/cli_command.h"
+
+namespace tolvane::cli {
+
+std::vector<Command> uploadCommands() { return {}; }
+
+}  // namespace tolvane::cli

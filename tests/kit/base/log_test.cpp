@@ -1,0 +1,34 @@
+#include "kit/base/log.h"
+
+#include <gtest/gtest.h>
+
+#include "kit/base/memory_log_sink.h"
+
+namespace tolvane {
+namespace {
+
+TEST(LogTest, MemorySinkCapturesExactLinesPerCategory) {
+  auto sink = MemoryLogSink::attach();
+  Logger vault("vault");
+  Logger writer("writer");
+  vault.error("manifest unreadable at {}; using backup", "2026-03-05 14-07-09 1F3A9C2B");
+  writer.info("finished {:.{}f} s", 1.23456, 2);
+  EXPECT_TRUE(sink->contains("vault", LogLevel::error, "manifest unreadable at 2026-03-05 14-07-09 1F3A9C2B; using backup"));
+  EXPECT_EQ(sink->messages("writer"), std::vector<std::string>{"finished 1.23 s"});
+  EXPECT_EQ(vault.category(), "vault");
+}
+
+TEST(LogTest, DetachedSinkSeesNothingMore) {
+  std::vector<LogEntry> seen;
+  {
+    auto sink = MemoryLogSink::attach();
+    Logger("app").info("one");
+    seen = sink->entries();
+  }
+  Logger("app").info("two");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].message, "one");
+}
+
+}  // namespace
+}  // namespace tolvane
