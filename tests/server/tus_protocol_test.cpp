@@ -210,9 +210,12 @@ TEST(TusExpiry, ExpiredSignaturesAre403AndExpiredUploads410) {
   const std::string location = created->get_header_value("Location");
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
 
-  const auto stale = http->Head(location.c_str(), tusHeaders(ticket));
+  EXPECT_EQ(http->Head(location.c_str(), tusHeaders(ticket))->status, 403);
+  auto staleHeaders = tusHeaders(ticket);
+  staleHeaders.emplace("Upload-Offset", "0");
+  const auto stale = http->Patch(location.c_str(), staleHeaders, "x", "application/offset+octet-stream");
   EXPECT_EQ(stale->status, 403);
-  EXPECT_NE(stale->body.find("expired"), std::string::npos);
+  EXPECT_EQ(stale->body, "The upload signature has expired.\n");
 
   const auto fresh = http->Post("/api/stream/upload-url", bearer(user.accessToken),
                                 nlohmann::json{{"uid", ticket["uid"]}}.dump(), "application/json");
