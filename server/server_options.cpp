@@ -93,7 +93,7 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
                             : fmt::format("http://{}{}{}:{}", bracket ? "[" : "", options.host, bracket ? "]" : "",
                                           options.port);
   while (!options.siteURL.empty() && options.siteURL.back() == '/') options.siteURL.pop_back();
-  if (options.latestDownloadURL.empty()) options.latestDownloadURL = options.url("/download");
+  if (options.latestDownloadURL.empty()) options.latestDownloadURL = options.url("/");
   if (options.latestPageURL.empty()) options.latestPageURL = options.url("/");
   return options;
 }

@@ -220,6 +220,16 @@ TEST(TusExpiry, ExpiredSignaturesAre403AndExpiredUploads410) {
   const auto fresh = http->Post("/api/stream/upload-url", bearer(user.accessToken),
                                 nlohmann::json{{"uid", ticket["uid"]}}.dump(), "application/json");
   EXPECT_EQ(http->Head(location.c_str(), tusHeaders(parseJson(fresh->body)))->status, 410);
+
+  // A restart clears the expired upload's file away; the upload still answers 410.
+  const auto file = server.dataDirectory() / "data" / "uploads" / (location.substr(location.rfind('/') + 1) + ".bin");
+  EXPECT_TRUE(std::filesystem::exists(file));
+  server.restart();
+  http = server.client();
+  EXPECT_FALSE(std::filesystem::exists(file));
+  const auto again = http->Post("/api/stream/upload-url", bearer(user.accessToken),
+                                nlohmann::json{{"uid", ticket["uid"]}}.dump(), "application/json");
+  EXPECT_EQ(http->Head(location.c_str(), tusHeaders(parseJson(again->body)))->status, 410);
 }
 
 TEST(TusLargeUpload, ABodyLargerThanAnyBufferStreamsToDiskIntact) {
