@@ -32,7 +32,9 @@ struct PacketFree {
 };
 
 std::filesystem::path temporaryPathFor(const std::filesystem::path& destination) {
-  return destination.parent_path() / ("." + destination.filename().string() + ".partial");
+  std::string name = ".";
+  name.append(destination.filename().string()).append(".partial");
+  return destination.parent_path() / name;
 }
 
 void syncPath(const std::filesystem::path& path, bool directory) {

@@ -22,7 +22,9 @@ Trimmer::Result Trimmer::trim(const VaultItem& item, double start, double end) {
   const auto output = item.directory / trimmedFileName;
   // The copy is made under a hidden name and moved into place only once it has been
   // measured, so trimming "recording-trimmed.mp4" again never destroys its source.
-  const auto staging = item.directory / (std::string(".") + trimmedFileName + ".new");
+  std::string stagingName = ".";
+  stagingName.append(trimmedFileName).append(".new");
+  const auto staging = item.directory / stagingName;
   std::error_code ignored;
   if (output != source) std::filesystem::remove(output, ignored);
 
