@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
-#include <libyuv/scale_argb.h>
 
 namespace tolvane {
 namespace {
@@ -22,6 +23,42 @@ Size sizeOf(const VideoFrame& frame) {
 void blendOver(const VideoFrame& overlay, const VideoFrame& background, const VideoFrame& target, PixelRect area) {
   libyuv::ARGBBlend(overlay.pixel(area.x, area.y), overlay.stride(), background.pixel(area.x, area.y),
                     background.stride(), target.pixel(area.x, area.y), target.stride(), area.width, area.height);
+}
+
+// Bilinear scaling, pixel centres aligned, edges repeated. (libyuv's bilinear scaler
+// turns opaque 255 into 253, which would let the screen show through annotations.)
+// Premultiplied pixels scale correctly as they are.
+void scaleBilinear(const VideoFrame& source, const VideoFrame& target) {
+  const auto positions = [](int targetLength, int sourceLength) {
+    std::vector<std::pair<int, float>> result(static_cast<std::size_t>(targetLength));
+    const double ratio = static_cast<double>(sourceLength) / targetLength;
+    for (int i = 0; i < targetLength; ++i) {
+      const double position = std::clamp((i + 0.5) * ratio - 0.5, 0.0, sourceLength - 1.0);
+      const int index = static_cast<int>(position);
+      result[static_cast<std::size_t>(i)] = {index, static_cast<float>(position - index)};
+    }
+    return result;
+  };
+  const auto columns = positions(target.width(), source.width());
+  const auto rows = positions(target.height(), source.height());
+  const int lastColumn = source.width() - 1;
+  const int lastRow = source.height() - 1;
+  for (int y = 0; y < target.height(); ++y) {
+    const auto [sourceRow, rowWeight] = rows[static_cast<std::size_t>(y)];
+    const std::uint8_t* upper = source.row(sourceRow);
+    const std::uint8_t* lower = source.row(std::min(sourceRow + 1, lastRow));
+    std::uint8_t* out = target.row(y);
+    for (int x = 0; x < target.width(); ++x) {
+      const auto [column, columnWeight] = columns[static_cast<std::size_t>(x)];
+      const int left = column * 4;
+      const int right = std::min(column + 1, lastColumn) * 4;
+      for (int c = 0; c < 4; ++c) {
+        const float top = upper[left + c] + (upper[right + c] - upper[left + c]) * columnWeight;
+        const float bottom = lower[left + c] + (lower[right + c] - lower[left + c]) * columnWeight;
+        out[x * 4 + c] = static_cast<std::uint8_t>(top + (bottom - top) * rowWeight + 0.5f);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -85,10 +122,8 @@ const VideoFrame* FrameCompositor::annotationAtSize(const VideoFrame& annotation
     scaledAnnotation_ = VideoFrame();
     return nullptr;
   }
-  // Bilinear scaling of premultiplied pixels is exact compositing-wise; it runs only
-  // when the overlay changes.
-  libyuv::ARGBScale(annotation.data(), annotation.stride(), annotation.width(), annotation.height(),
-                    scaledAnnotation_.data(), scaledAnnotation_.stride(), width, height, libyuv::kFilterBilinear);
+  // Runs only when the overlay changes, never per frame.
+  scaleBilinear(annotation, scaledAnnotation_);
   scaledAnnotationSource_ = annotation;  // holding it keeps its address from being reused
   return &scaledAnnotation_;
 }
