@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/capture/pixel_rect.h"
+#include "app/capture/pixel_vector.h"
 
 namespace tolvane {
 
@@ -56,16 +57,25 @@ void CircularCameraPainter::paint(const VideoFrame& camera, Rect bubble, bool is
   const double radiusSquared = radius * radius;
 
   for (int py = area.y; py < area.maxY(); ++py) {
+    const double dy = py + 0.5 - centreY;
+    if (dy * dy >= radiusSquared) continue;
+    // Only the columns whose centres fall inside the circle are visited; within them,
+    // those inside the opaque disc skip the square root.
+    const double halfChord = std::sqrt(radiusSquared - dy * dy);
+    const int first = std::max(area.x, static_cast<int>(std::ceil(centreX - halfChord - 0.5)));
+    const int last = std::min(area.maxX() - 1, static_cast<int>(std::floor(centreX + halfChord - 0.5)));
+    if (first > last) continue;
+
     const double y = sample(py + 0.5 - bubble.y, cropY, cameraHeight);
     const int y0 = static_cast<int>(y);
     const auto rowWeight = static_cast<float>(y - y0);
     const std::uint8_t* upper = camera.row(y0);
     const std::uint8_t* lower = camera.row(std::min(y0 + 1, cameraHeight - 1));
-    const double dy = py + 0.5 - centreY;
-    std::uint8_t* out = target.pixel(area.x, py);
+    std::uint8_t* out = target.pixel(first, py);
 
-    for (std::size_t i = 0; i < columns; ++i, out += 4) {
-      const double dx = area.x + static_cast<double>(i) + 0.5 - centreX;
+    for (int px = first; px <= last; ++px, out += 4) {
+      const auto i = static_cast<std::size_t>(px - area.x);
+      const double dx = px + 0.5 - centreX;
       const double distanceSquared = dx * dx + dy * dy;
       if (distanceSquared >= radiusSquared) continue;
       // Opaque inside, a linear fade to transparent over the last kEdgeWidth pixels.
@@ -73,22 +83,13 @@ void CircularCameraPainter::paint(const VideoFrame& camera, Rect bubble, bool is
           distanceSquared <= opaqueSquared
               ? 1.0f
               : static_cast<float>(std::clamp((radius - std::sqrt(distanceSquared)) / kEdgeWidth, 0.0, 1.0));
-      const std::uint8_t* a = upper + columnLeft_[i];
-      const std::uint8_t* b = upper + columnRight_[i];
-      const std::uint8_t* c = lower + columnLeft_[i];
-      const std::uint8_t* d = lower + columnRight_[i];
+      using namespace pixel_vector;
       const float wx = columnWeight_[i];
-      float source[4];
-      for (int ch = 0; ch < 4; ++ch) {
-        const float topValue = a[ch] + (b[ch] - a[ch]) * wx;
-        const float bottomValue = c[ch] + (d[ch] - c[ch]) * wx;
-        source[ch] = (topValue + (bottomValue - topValue) * rowWeight) * coverage;
-      }
+      const Float4 upperMix = mix(load(upper + columnLeft_[i]), load(upper + columnRight_[i]), wx);
+      const Float4 lowerMix = mix(load(lower + columnLeft_[i]), load(lower + columnRight_[i]), wx);
+      const Float4 source = mix(upperMix, lowerMix, rowWeight) * splat(coverage);
       // Premultiplied "over".
-      const float keep = 1.0f - source[3] / 255.0f;
-      for (int ch = 0; ch < 4; ++ch) {
-        out[ch] = static_cast<std::uint8_t>(std::min(source[ch] + out[ch] * keep + 0.5f, 255.0f));
-      }
+      store(source + load(out) * splat(1.0f - source[3] / 255.0f), out);
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 
+#include "app/capture/annotation_overlay.h"
 #include "app/capture/bubble_layout.h"
 #include "app/capture/circular_camera_painter.h"
 #include "app/capture/pixel_rect.h"
@@ -31,7 +32,8 @@ struct CompositeLayers {
 //
 // Scratch buffers are kept and reused and composed frames come from the caller's pool,
 // so composing allocates nothing per frame once warmed up. Annotation images are taken
-// as immutable: a scaled copy is kept for as long as the same image keeps coming.
+// as immutable: their preparation (scaling, mapping of inked tiles) is kept for as long
+// as the same image keeps coming.
 class FrameCompositor {
  public:
   FrameCompositor() = default;
@@ -62,12 +64,9 @@ class FrameCompositor {
   static std::optional<PixelRect> blurPixelRect(Rect unitRect, Size frameSize);
 
  private:
-  const VideoFrame* annotationAtSize(const VideoFrame& annotation, int width, int height);
-
   RegionBlur regionBlur_;
   CircularCameraPainter cameraPainter_;
-  VideoFrame scaledAnnotationSource_;  // the image scaledAnnotation_ was made from
-  VideoFrame scaledAnnotation_;
+  AnnotationOverlay annotationOverlay_;
 };
 
 }  // namespace tolvane

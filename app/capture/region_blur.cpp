@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "app/capture/pixel_vector.h"
+
 namespace tolvane {
 namespace {
 
@@ -25,7 +27,9 @@ int floorDiv(int value, int divisor) {
 // One box pass along a line of `count` 4-channel values `stride` ints apart, edges
 // repeated. `line` is read from `source` (a copy of the input) and written in place.
 void boxLine(const std::int32_t* source, std::int32_t* line, int count, int stride, int radius) {
-  const int width = 2 * radius + 1;
+  // Multiplying by the reciprocal instead of dividing: the same for every rectangle,
+  // and several times faster.
+  const float scale = 1.0f / static_cast<float>(2 * radius + 1);
   const auto at = [&](int i) { return source + static_cast<std::ptrdiff_t>(std::clamp(i, 0, count - 1)) * stride; };
   std::int32_t sum[4] = {0, 0, 0, 0};
   for (int i = -radius; i <= radius; ++i) {
@@ -36,7 +40,7 @@ void boxLine(const std::int32_t* source, std::int32_t* line, int count, int stri
     const std::int32_t* entering = at(i + radius + 1);
     const std::int32_t* leaving = at(i - radius);
     for (int c = 0; c < 4; ++c) {
-      out[c] = (sum[c] + width / 2) / width;
+      out[c] = static_cast<std::int32_t>(static_cast<float>(sum[c]) * scale + 0.5f);
       sum[c] += entering[c] - leaving[c];
     }
   }
@@ -158,7 +162,7 @@ void RegionBlur::boxPassesVertical(const int radii[3]) {
   for (int pass = 0; pass < 3; ++pass) {
     const int radius = radii[pass];
     if (radius == 0) continue;
-    const std::int32_t width = 2 * radius + 1;
+    const float scale = 1.0f / static_cast<float>(2 * radius + 1);
     std::copy(cells_.begin(), cells_.end(), copy);
     std::fill(sums, sums + rowLength, 0);
     for (int y = -radius; y <= radius; ++y) {
@@ -170,7 +174,7 @@ void RegionBlur::boxPassesVertical(const int radii[3]) {
       const std::int32_t* entering = rowOf(copy, y + radius + 1);
       const std::int32_t* leaving = rowOf(copy, y - radius);
       for (std::size_t i = 0; i < rowLength; ++i) {
-        out[i] = (sums[i] + width / 2) / width;
+        out[i] = static_cast<std::int32_t>(static_cast<float>(sums[i]) * scale + 0.5f);
         sums[i] += entering[i] - leaving[i];
       }
     }
@@ -205,12 +209,10 @@ void RegionBlur::upsample(PixelRect rect, int k, const VideoFrame& target) {
     }
 
     std::uint8_t* out = target.pixel(rect.x, y);
-    for (int i = 0; i < rect.width; ++i) {
-      const float* left = rowMix_.data() + columnCell_[static_cast<std::size_t>(i)];
-      const float w = columnWeight_[static_cast<std::size_t>(i)];
-      for (int c = 0; c < 4; ++c) {
-        out[i * 4 + c] = static_cast<std::uint8_t>(left[c] + (left[c + 4] - left[c]) * w + 0.5f);
-      }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rect.width); ++i, out += 4) {
+      const float* left = rowMix_.data() + columnCell_[i];
+      pixel_vector::store(pixel_vector::mix(pixel_vector::load(left), pixel_vector::load(left + 4), columnWeight_[i]),
+                          out);
     }
   }
 }

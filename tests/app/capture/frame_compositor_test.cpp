@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -209,6 +210,31 @@ TEST(FrameCompositorTest, AnnotationsAreScaledToTheFrameAndLaidOver) {
   EXPECT_NEAR(half.r, 128 + 50 * 127 / 255.0, 1.5);
   EXPECT_NEAR(half.g, 50 * 127 / 255.0, 1.5);
   EXPECT_EQ(half.a, 255);
+}
+
+TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
+  // Wide enough that the overlay's tiles are wider than 64 pixels, and not a multiple of them.
+  for (int width : {200, 4200}) {
+    FrameCompositor compositor;
+    const auto screen = filled(width, 4, kGrey);
+    auto annotation = VideoFrame::allocate(width, 4);
+    const std::vector<int> inked = {0, 63, 64, 65, 127, 128, width / 2, width - 2, width - 1};
+    for (int x : inked) set(annotation, x, x % 4, kRed);
+    CompositeLayers layers;
+    layers.annotation = annotation;
+    const auto out = compositor.compose(screen, layers, nullptr);
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const bool isInked = std::find(inked.begin(), inked.end(), x) != inked.end() && x % 4 == y;
+        ASSERT_TRUE(get(*out, x, y) == (isInked ? kRed : kGrey)) << width << ": " << x << "," << y;
+      }
+    }
+    // A new image replaces the old one at once.
+    layers.annotation = VideoFrame::allocate(width, 4);
+    const auto cleared = compositor.compose(screen, layers, nullptr);
+    EXPECT_TRUE(get(*cleared, 0, 0) == kGrey);
+  }
 }
 
 TEST(FrameCompositorTest, CompositionOrderIsBlurThenAnnotationsThenBubble) {
