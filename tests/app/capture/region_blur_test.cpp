@@ -103,8 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BlurCase{960, 540, {0, 0, 150, 100}},       // against the top-left edges
                       BlurCase{1280, 720, {1100, 600, 180, 120}},  // sigma 18, a third; bottom-right edges
                       BlurCase{1280, 720, {-50, 700, 300, 200}},   // partly outside: clipped
-                      BlurCase{1920, 1080, {900, 500, 200, 150}},  // sigma 27, a quarter
-                      BlurCase{2560, 1440, {2450, 20, 120, 90}}));  // sigma 36, a sixth; top-right edges
+                      BlurCase{1920, 1080, {900, 500, 120, 80}},  // sigma 27, a quarter
+                      BlurCase{2560, 1440, {2490, 20, 70, 60}}));  // sigma 36, a sixth; top-right edges
 
 TEST(RegionBlurTest, BoxWidthsApproximateTheGaussianVariance) {
   for (double sigma : {1.0, 2.5, 6.0, 6.75, 11.3}) {
