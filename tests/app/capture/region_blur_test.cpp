@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tests/app/capture/frame_test_support.h"
@@ -96,6 +97,13 @@ TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
   }
 }
 
+std::string nameOf(const ::testing::TestParamInfo<BlurCase>& param) {
+  const auto coordinate = [](int value) { return value < 0 ? "m" + std::to_string(-value) : std::to_string(value); };
+  const BlurCase& blurCase = param.param;
+  return std::to_string(blurCase.width) + "x" + std::to_string(blurCase.height) + "_at_" +
+         coordinate(blurCase.rect.x) + "_" + coordinate(blurCase.rect.y);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sizes, RegionBlurMatchesGaussian,
     ::testing::Values(BlurCase{400, 300, {100, 80, 120, 90}},     // sigma 7.5, full resolution
@@ -104,7 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BlurCase{1280, 720, {1100, 600, 180, 120}},  // sigma 18, a third; bottom-right edges
                       BlurCase{1280, 720, {-50, 700, 300, 200}},   // partly outside: clipped
                       BlurCase{1920, 1080, {900, 500, 120, 80}},  // sigma 27, a quarter
-                      BlurCase{2560, 1440, {2490, 20, 70, 60}}));  // sigma 36, a sixth; top-right edges
+                      BlurCase{2560, 1440, {2490, 20, 70, 60}}),  // sigma 36, a sixth; top-right edges
+    nameOf);
 
 TEST(RegionBlurTest, BoxWidthsApproximateTheGaussianVariance) {
   for (double sigma : {1.0, 2.5, 6.0, 6.75, 11.3}) {
