@@ -1,12 +1,12 @@
 #include "app/capture/annotation_overlay.h"
 
+#include <libyuv/planar_functions.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
 #include <utility>
-
-#include <libyuv/planar_functions.h>
 
 namespace tolvane {
 namespace {

@@ -2,16 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
-
 #include <nlohmann/json.hpp>
 
 namespace tolvane {
 
 Rect BubbleLayout::rect(Size frameSize) const {
   const double shorterSide = std::min(frameSize.width, frameSize.height);
-  const double fraction =
-      std::isnan(diameterFraction) ? kMinDiameterFraction
-                                   : std::clamp(diameterFraction, kMinDiameterFraction, kMaxDiameterFraction);
+  const double fraction = std::isnan(diameterFraction)
+                              ? kMinDiameterFraction
+                              : std::clamp(diameterFraction, kMinDiameterFraction, kMaxDiameterFraction);
   const double diameter = std::round(fraction * shorterSide);  // halves away from zero
   const double radius = diameter * 0.5;
   // max then min rather than clamp: a frame narrower than the bubble must not assert.

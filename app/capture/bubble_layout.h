@@ -1,10 +1,9 @@
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "kit/base/geometry.h"
 

@@ -1,10 +1,10 @@
 #include "app/capture/frame_compositor.h"
 
+#include <libyuv/planar_functions.h>
+
 #include <algorithm>
 #include <cmath>
 #include <new>
-
-#include <libyuv/planar_functions.h>
 
 namespace tolvane {
 namespace {
@@ -78,8 +78,7 @@ std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, con
   if (hasAnnotation) {
     annotationOverlay_.composeOver(screen, *output);
   } else {
-    libyuv::ARGBCopy(screen.data(), screen.stride(), output->data(), output->stride(), screen.width(),
-                     screen.height());
+    libyuv::ARGBCopy(screen.data(), screen.stride(), output->data(), output->stride(), screen.width(), screen.height());
   }
 
   // Blur belongs under the annotations: each blurred rectangle (cut from the untouched

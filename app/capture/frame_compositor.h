@@ -17,8 +17,8 @@ namespace tolvane {
 // What is laid over one screen frame. Frames are shared handles, never copied; an empty
 // handle means "none".
 struct CompositeLayers {
-  VideoFrame camera;            // latest camera picture; none: no bubble
-  VideoFrame annotation;        // transparent overlay (AnnotationRenderer); any size
+  VideoFrame camera;                // latest camera picture; none: no bubble
+  VideoFrame annotation;            // transparent overlay (AnnotationRenderer); any size
   std::span<const Rect> blurRects;  // unit coordinates, top-left origin
   BubbleLayout bubble;
   bool isCameraMirrored = true;  // the bubble should look like a mirror to the user

@@ -200,7 +200,8 @@ void RegionBlur::upsample(PixelRect rect, int k, const VideoFrame& target) {
     const double v = cellCoordinate(y, originY_);
     const double cell = std::floor(v);
     const float weight = static_cast<float>(v - cell);
-    const std::int32_t* top = cells_.data() + static_cast<std::ptrdiff_t>(cell) * static_cast<std::ptrdiff_t>(rowLength);
+    const std::int32_t* top =
+        cells_.data() + static_cast<std::ptrdiff_t>(cell) * static_cast<std::ptrdiff_t>(rowLength);
     const std::int32_t* bottom = top + rowLength;
     for (std::size_t i = 0; i < rowLength; ++i) {
       const auto a = static_cast<float>(top[i]);

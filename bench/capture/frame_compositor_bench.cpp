@@ -4,14 +4,13 @@
 // be 0 once warmed up. Run the release build, pinned to one core:
 //   taskset -c 1 build/release/bench/capture/frame_compositor_bench --benchmark_repetitions=5
 #include <benchmark/benchmark.h>
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <vector>
-
-#include <libyuv/convert_argb.h>
-#include <libyuv/planar_functions.h>
 
 #include "app/capture/frame_compositor.h"
 #include "kit/annotations/annotation_renderer.h"
@@ -55,7 +54,8 @@ VideoFrame annotationFrame(int width, int height) {
                        std::vector<Point>{{0.1, 0.1}, {0.3, 0.2}, {0.5, 0.15}, {0.7, 0.4}});
   strokes.emplace_back(AnnotationTool::highlighter, annotation_colors::yellow, 0.02,
                        std::vector<Point>{{0.2, 0.6}, {0.8, 0.6}});
-  strokes.emplace_back(AnnotationTool::arrow, annotation_colors::green, 0.004, std::vector<Point>{{0.6, 0.8}, {0.9, 0.5}});
+  strokes.emplace_back(AnnotationTool::arrow, annotation_colors::green, 0.004,
+                       std::vector<Point>{{0.6, 0.8}, {0.9, 0.5}});
   return *AnnotationRenderer::render(strokes, {static_cast<double>(width), static_cast<double>(height)});
 }
 

@@ -1,7 +1,6 @@
 #include "kit/annotations/annotation_color.h"
 
 #include <functional>
-
 #include <nlohmann/json.hpp>
 
 #include "kit/annotations/json_reading.h"

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstddef>
-
 #include <nlohmann/json_fwd.hpp>
 
 namespace tolvane {

@@ -1,10 +1,10 @@
 #include "kit/annotations/annotation_renderer.h"
 
+#include <cairo.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
-
-#include <cairo.h>
 
 namespace tolvane {
 namespace {

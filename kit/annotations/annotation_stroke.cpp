@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-
 #include <nlohmann/json.hpp>
 
 #include "kit/annotations/annotation_decoding_error.h"
@@ -11,7 +10,8 @@
 
 namespace tolvane {
 
-AnnotationStroke::AnnotationStroke(AnnotationTool tool_, AnnotationColor color_, double width_, std::vector<Point> points_)
+AnnotationStroke::AnnotationStroke(AnnotationTool tool_, AnnotationColor color_, double width_,
+                                   std::vector<Point> points_)
     : AnnotationStroke(makeUUID(), tool_, color_, width_, std::move(points_)) {}
 
 AnnotationStroke::AnnotationStroke(std::string id_, AnnotationTool tool_, AnnotationColor color_, double width_,

@@ -1,10 +1,9 @@
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "kit/annotations/annotation_color.h"
 #include "kit/annotations/annotation_tool.h"

@@ -1,8 +1,7 @@
 #include "kit/annotations/annotation_tool.h"
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "kit/annotations/annotation_decoding_error.h"
 

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <array>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 namespace tolvane {
 

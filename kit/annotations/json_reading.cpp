@@ -1,8 +1,7 @@
 #include "kit/annotations/json_reading.h"
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "kit/annotations/annotation_decoding_error.h"
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <string_view>
-
 #include <nlohmann/json_fwd.hpp>
+#include <string_view>
 
 #include "kit/base/geometry.h"
 

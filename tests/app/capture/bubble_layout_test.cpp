@@ -44,9 +44,10 @@ TEST(BubbleLayoutTest, JSONRoundTripsAndRequiresBothKeys) {
   const BubbleLayout odd{{1.0 / 3.0, -2.5}, 0.123456789012345678};
   EXPECT_EQ(BubbleLayout::decode(odd.encode()), odd);
 
-  for (const char* text : {R"({"centre":[0.5,0.5]})", R"({"diameterFraction":0.2})", R"({"centre":[0.5],"diameterFraction":0.2})",
-                           R"({"centre":{"x":0.5,"y":0.5},"diameterFraction":0.2})",
-                           R"({"centre":[0.5,0.5],"diameterFraction":"big"})", "[]", "", "{\"centre\":"}) {
+  for (const char* text :
+       {R"({"centre":[0.5,0.5]})", R"({"diameterFraction":0.2})", R"({"centre":[0.5],"diameterFraction":0.2})",
+        R"({"centre":{"x":0.5,"y":0.5},"diameterFraction":0.2})", R"({"centre":[0.5,0.5],"diameterFraction":"big"})",
+        "[]", "", "{\"centre\":"}) {
     try {
       BubbleLayout::decode(text);
       ADD_FAILURE() << "accepted: " << text;

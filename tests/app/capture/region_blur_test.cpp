@@ -19,7 +19,8 @@ std::vector<double> referenceGaussian(const VideoFrame& frame, PixelRect rect, d
   const int reach = static_cast<int>(std::ceil(4 * sigma));
   std::vector<double> kernel(static_cast<std::size_t>(2 * reach + 1));
   double total = 0;
-  for (int i = -reach; i <= reach; ++i) total += kernel[static_cast<std::size_t>(i + reach)] = std::exp(-0.5 * i * i / (sigma * sigma));
+  for (int i = -reach; i <= reach; ++i)
+    total += kernel[static_cast<std::size_t>(i + reach)] = std::exp(-0.5 * i * i / (sigma * sigma));
   for (double& weight : kernel) weight /= total;
 
   const auto clampX = [&](int x) { return std::clamp(x, 0, frame.width() - 1); };
@@ -32,7 +33,8 @@ std::vector<double> referenceGaussian(const VideoFrame& frame, PixelRect rect, d
       for (int k = -reach; k <= reach; ++k) {
         const std::uint8_t* p = frame.pixel(clampX(rect.x + i + k), y);
         for (int c = 0; c < 4; ++c) {
-          horizontal[(static_cast<std::size_t>(j) * rect.width + i) * 4 + c] += kernel[static_cast<std::size_t>(k + reach)] * p[c];
+          horizontal[(static_cast<std::size_t>(j) * rect.width + i) * 4 + c] +=
+              kernel[static_cast<std::size_t>(k + reach)] * p[c];
         }
       }
     }
@@ -43,7 +45,8 @@ std::vector<double> referenceGaussian(const VideoFrame& frame, PixelRect rect, d
       for (int k = 0; k <= 2 * reach; ++k) {
         for (int c = 0; c < 4; ++c) {
           result[(static_cast<std::size_t>(j) * rect.width + i) * 4 + c] +=
-              kernel[static_cast<std::size_t>(k)] * horizontal[(static_cast<std::size_t>(j + k) * rect.width + i) * 4 + c];
+              kernel[static_cast<std::size_t>(k)] *
+              horizontal[(static_cast<std::size_t>(j + k) * rect.width + i) * 4 + c];
         }
       }
     }
@@ -100,19 +103,19 @@ TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
 std::string nameOf(const ::testing::TestParamInfo<BlurCase>& param) {
   const auto coordinate = [](int value) { return value < 0 ? "m" + std::to_string(-value) : std::to_string(value); };
   const BlurCase& blurCase = param.param;
-  return std::to_string(blurCase.width) + "x" + std::to_string(blurCase.height) + "_at_" +
-         coordinate(blurCase.rect.x) + "_" + coordinate(blurCase.rect.y);
+  return std::to_string(blurCase.width) + "x" + std::to_string(blurCase.height) + "_at_" + coordinate(blurCase.rect.x) +
+         "_" + coordinate(blurCase.rect.y);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, RegionBlurMatchesGaussian,
-    ::testing::Values(BlurCase{400, 300, {100, 80, 120, 90}},     // sigma 7.5, full resolution
-                      BlurCase{960, 540, {300, 200, 240, 135}},   // sigma 13.5, halved
-                      BlurCase{960, 540, {0, 0, 150, 100}},       // against the top-left edges
+    ::testing::Values(BlurCase{400, 300, {100, 80, 120, 90}},      // sigma 7.5, full resolution
+                      BlurCase{960, 540, {300, 200, 240, 135}},    // sigma 13.5, halved
+                      BlurCase{960, 540, {0, 0, 150, 100}},        // against the top-left edges
                       BlurCase{1280, 720, {1100, 600, 180, 120}},  // sigma 18, a third; bottom-right edges
                       BlurCase{1280, 720, {-50, 700, 300, 200}},   // partly outside: clipped
-                      BlurCase{1920, 1080, {900, 500, 120, 80}},  // sigma 27, a quarter
-                      BlurCase{2560, 1440, {2490, 20, 70, 60}}),  // sigma 36, a sixth; top-right edges
+                      BlurCase{1920, 1080, {900, 500, 120, 80}},   // sigma 27, a quarter
+                      BlurCase{2560, 1440, {2490, 20, 70, 60}}),   // sigma 36, a sixth; top-right edges
     nameOf);
 
 TEST(RegionBlurTest, BoxWidthsApproximateTheGaussianVariance) {

@@ -32,9 +32,9 @@ Point at(double x, double y, double side) { return {x / side, y / side}; }
 TEST(AnnotationRendererTest, ArrowTipAndHeadCorners) {
   // 1000 x 1000 at width 0.001: a 1-pixel shaft and a head of max(3.2, 16) = 16 px, so
   // the corners lie at (600 - 16 cos(pi/7), 500 -/+ 16 sin(pi/7)) = (585.58, 493.06 / 506.94).
-  const auto frame = renderOne(
-      AnnotationStroke(AnnotationTool::arrow, annotation_colors::tomato, 0.001, {at(100, 500, 1000), at(600, 500, 1000)}),
-      {1000, 1000});
+  const auto frame = renderOne(AnnotationStroke(AnnotationTool::arrow, annotation_colors::tomato, 0.001,
+                                                {at(100, 500, 1000), at(600, 500, 1000)}),
+                               {1000, 1000});
   ASSERT_EQ(frame.width(), 1000);
   // Just behind the tip the head is solid and tomato-coloured (B, G, R, A premultiplied).
   const std::uint8_t* tip = frame.pixel(597, 499);
@@ -79,8 +79,8 @@ TEST(AnnotationRendererTest, OnePointPenDrawsADotAndOnePointShapesDrawNothing) {
   EXPECT_EQ(alphaAt(dot, 512, 500), 0);
   EXPECT_EQ(alphaAt(dot, 508, 508), 0);  // round, not square
 
-  for (AnnotationTool tool : {AnnotationTool::arrow, AnnotationTool::line, AnnotationTool::rectangle,
-                              AnnotationTool::ellipse}) {
+  for (AnnotationTool tool :
+       {AnnotationTool::arrow, AnnotationTool::line, AnnotationTool::rectangle, AnnotationTool::ellipse}) {
     EXPECT_TRUE(isBlank(renderOne(AnnotationStroke(tool, kRed, 0.02, {{0.5, 0.5}}), {200, 200})));
   }
   EXPECT_TRUE(isBlank(renderOne(AnnotationStroke(AnnotationTool::pen, kRed, 0.02, {}), {200, 200})));
@@ -88,8 +88,7 @@ TEST(AnnotationRendererTest, OnePointPenDrawsADotAndOnePointShapesDrawNothing) {
 
 TEST(AnnotationRendererTest, HighlighterAlphaAppliesToTheWholeStroke) {
   // Back and forth over the same line: the stroke overlaps itself.
-  const AnnotationStroke backAndForth(AnnotationTool::highlighter, kRed, 0.05,
-                                      {{0.2, 0.5}, {0.8, 0.5}, {0.2, 0.5}});
+  const AnnotationStroke backAndForth(AnnotationTool::highlighter, kRed, 0.05, {{0.2, 0.5}, {0.8, 0.5}, {0.2, 0.5}});
   const auto once = renderOne(backAndForth, {400, 400});
   EXPECT_NEAR(alphaAt(once, 140, 200), 97, 1);  // 0.38 x 255
   EXPECT_NEAR(once.pixel(140, 200)[2], 97, 1);  // premultiplied red
@@ -103,15 +102,14 @@ TEST(AnnotationRendererTest, HighlighterAlphaAppliesToTheWholeStroke) {
 
 TEST(AnnotationRendererTest, LineWidthFollowsTheShorterSideAndNeverDropsBelowOnePixel) {
   // 0.01 of the shorter side (200) is 2 px, whatever the longer side.
-  const auto wide = renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.01, {{0.1, 0.5}, {0.9, 0.5}}),
-                              {800, 200});
+  const auto wide = renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.01, {{0.1, 0.5}, {0.9, 0.5}}), {800, 200});
   EXPECT_EQ(alphaAt(wide, 400, 99), 255);
   EXPECT_EQ(alphaAt(wide, 400, 100), 255);
   EXPECT_EQ(alphaAt(wide, 400, 98), 0);
   EXPECT_EQ(alphaAt(wide, 400, 101), 0);
 
-  const auto thin = renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.0001, {{0.1, 0.5}, {0.9, 0.5}}),
-                              {800, 200});
+  const auto thin =
+      renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.0001, {{0.1, 0.5}, {0.9, 0.5}}), {800, 200});
   EXPECT_GT(alphaAt(thin, 400, 99) + alphaAt(thin, 400, 100), 250);  // one pixel, straddling the row edge
   EXPECT_EQ(alphaAt(thin, 400, 97), 0);
 }
@@ -126,7 +124,7 @@ TEST(AnnotationRendererTest, RectanglesAndInscribedEllipses) {
   const auto ellipse = renderOne(AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, corners), {400, 400});
   EXPECT_EQ(alphaAt(ellipse, 100, 200), 255);  // touches the box's sides
   EXPECT_EQ(alphaAt(ellipse, 200, 299), 255);
-  EXPECT_EQ(alphaAt(ellipse, 101, 101), 0);    // misses its corners
+  EXPECT_EQ(alphaAt(ellipse, 101, 101), 0);  // misses its corners
   EXPECT_EQ(alphaAt(ellipse, 200, 200), 0);
 
   // A flat box still renders (a degenerate ellipse is a line).
