@@ -17,7 +17,7 @@ constexpr std::int32_t kCellScale = 64;
 constexpr int kMaxReduction = 15;
 // The blur is taken at a resolution where its standard deviation is about this many cells:
 // enough for three box passes to follow the Gaussian's shape closely.
-constexpr double kCellsPerSigma = 6.0;
+constexpr double kCellsPerSigma = 4.5;
 
 int floorDiv(int value, int divisor) {
   const int quotient = value / divisor;

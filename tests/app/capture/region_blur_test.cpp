@@ -110,12 +110,12 @@ std::string nameOf(const ::testing::TestParamInfo<BlurCase>& param) {
 INSTANTIATE_TEST_SUITE_P(
     Sizes, RegionBlurMatchesGaussian,
     ::testing::Values(BlurCase{400, 300, {100, 80, 120, 90}},      // sigma 7.5, full resolution
-                      BlurCase{960, 540, {300, 200, 240, 135}},    // sigma 13.5, halved
+                      BlurCase{960, 540, {300, 200, 240, 135}},    // sigma 13.5, a third
                       BlurCase{960, 540, {0, 0, 150, 100}},        // against the top-left edges
-                      BlurCase{1280, 720, {1100, 600, 180, 120}},  // sigma 18, a third; bottom-right edges
+                      BlurCase{1280, 720, {1100, 600, 180, 120}},  // sigma 18, a quarter; bottom-right edges
                       BlurCase{1280, 720, {-50, 700, 300, 200}},   // partly outside: clipped
-                      BlurCase{1920, 1080, {900, 500, 120, 80}},   // sigma 27, a quarter
-                      BlurCase{2560, 1440, {2490, 20, 70, 60}}),   // sigma 36, a sixth; top-right edges
+                      BlurCase{1920, 1080, {900, 500, 120, 80}},   // sigma 27, a sixth
+                      BlurCase{2560, 1440, {2490, 20, 70, 60}}),   // sigma 36, an eighth; top-right edges
     nameOf);
 
 TEST(RegionBlurTest, BoxWidthsApproximateTheGaussianVariance) {
