@@ -11,10 +11,21 @@ namespace tolvane {
 
 X11ShmImage::X11ShmImage(const X11Connection& connection, ::Visual* visual, int depth, int width, int height)
     : connection_(connection), display_(connection.display()), visual_(visual), depth_(depth), width_(width), height_(height) {
+  // Everything downstream reads four bytes a pixel; 8- and 16-bit displays are refused
+  // here rather than misread.
+  if (depth_ != 24 && depth_ != 32) {
+    throw CaptureSourceError(CaptureSourceError::Kind::streamFailed,
+                             "Tolvane can only record X displays with 24-bit or 32-bit colour.");
+  }
   if (XShmQueryExtension(display_) == 0) return;
   image_ = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, &segment_,
                            static_cast<unsigned>(width_), static_cast<unsigned>(height_));
   if (image_ == nullptr) return;
+  if (image_->bits_per_pixel != 32) {
+    XDestroyImage(image_);
+    image_ = nullptr;
+    return;
+  }
   std::size_t size = static_cast<std::size_t>(image_->bytes_per_line) * static_cast<std::size_t>(image_->height);
   segment_.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
   if (segment_.shmid < 0) {
@@ -58,7 +69,7 @@ bool X11ShmImage::grab(::Drawable drawable, int x, int y) {
   if (isShared_) return XShmGetImage(display_, drawable, image_, x, y, AllPlanes) != 0 && !trap.failed();
   XImage* answer = XGetImage(display_, drawable, x, y, static_cast<unsigned>(width_), static_cast<unsigned>(height_),
                              AllPlanes, ZPixmap);
-  if (answer == nullptr || trap.failed()) {
+  if (answer == nullptr || trap.failed() || answer->bits_per_pixel != 32) {
     if (answer != nullptr) XDestroyImage(answer);
     return false;
   }

@@ -159,7 +159,14 @@ bool X11WindowSource::tick() {
   }
   bool changed = events == Events::damaged;
   if (isMapped_ && needsPixmap_) {
-    if (!nameWindowPixmap()) {
+    bool named = false;
+    try {
+      named = nameWindowPixmap();
+    } catch (const CaptureSourceError& error) {
+      onFailure_(error.what());  // a picture format Tolvane cannot read
+      return false;
+    }
+    if (!named) {
       // Unmapped between the event and the request, or gone: the next events tell which.
       onFrame_(ScreenFrame{VideoFrame(), hostTime, FrameStatus::idle});
       return true;
