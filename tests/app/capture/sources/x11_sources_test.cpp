@@ -97,6 +97,11 @@ class TestDesktop {
     publishClientList();
   }
 
+  void resize(::Window window, int width, int height) {
+    XResizeWindow(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(display_, False);
+  }
+
   void warpPointer(int x, int y) {
     XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
     XSync(display_, False);
@@ -318,6 +323,26 @@ TEST_F(X11SourcesTest, AWindowIsRecordedEvenWhenCovered) {
   desktop.fill(covered, red);
   EXPECT_TRUE(windowProbe.waitFor(*frame, [](const FrameSample& s) { return isComplete(s) && s.colors[0] == red; }));
   windowSource.stop();
+}
+
+TEST_F(X11SourcesTest, AResizedWindowIsFittedIntoTheUnchangedOutputSize) {
+  ::Window window = desktop.create({.x = 50, .y = 50, .width = 400, .height = 300, .color = green});
+  X11WindowSource source(xvfb.displayName(), static_cast<std::uint32_t>(window), ScreenCaptureSettings{400, 300, 30, false});
+  // Centre, and the top edge where a letterbox bar appears once the window is twice as wide.
+  FrameProbe probe({{200, 150}, {200, 10}});
+  source.start(probe.handler(), probe.failureHandler());
+  auto first = probe.waitFor(0, isComplete);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(probe.samples()[*first].colors, (std::vector<std::uint32_t>{green, green}));
+
+  desktop.resize(window, 800, 300);
+  auto fitted = probe.waitFor(*first + 1, [](const FrameSample& s) {
+    return isComplete(s) && s.colors[0] == green && s.colors[1] == 0x000000;
+  });
+  source.stop();
+  ASSERT_TRUE(fitted) << "the wider window was never shown letterboxed";
+  EXPECT_EQ(probe.samples()[*fitted].width, 400);
+  EXPECT_EQ(probe.samples()[*fitted].height, 300);
 }
 
 TEST_F(X11SourcesTest, AWindowThatClosesEndsItsSource) {
