@@ -31,10 +31,12 @@ set_target_properties(libyuv::libyuv PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
 
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# Debian ships cpp-httplib compiled: the header only declares, libcpp-httplib defines.
+find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
 add_library(httplib::httplib INTERFACE IMPORTED)
 set_target_properties(httplib::httplib PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${HTTPLIB_INCLUDE_DIR}
-  INTERFACE_LINK_LIBRARIES "Threads::Threads;OpenSSL::SSL;OpenSSL::Crypto"
+  INTERFACE_LINK_LIBRARIES "${HTTPLIB_LIBRARY};Threads::Threads;OpenSSL::SSL;OpenSSL::Crypto"
   INTERFACE_COMPILE_DEFINITIONS "CPPHTTPLIB_OPENSSL_SUPPORT")
 
 if(TOLVANE_BUILD_APP)
