@@ -89,10 +89,12 @@ std::string AuthStore::validAccessToken(std::stop_token stop) {
   const auto stored = storage_->load();
   if (!stored) throw AuthError::notSignedIn();
   if (stored->isFresh(now_(), kFreshnessMarginSec)) return stored->accessToken;
-  return forceRefresh(std::move(stop));
+  return refresh(stored->accessToken, std::move(stop));
 }
 
-std::string AuthStore::forceRefresh(std::stop_token stop) {
+std::string AuthStore::forceRefresh(std::stop_token stop) { return refresh(std::nullopt, std::move(stop)); }
+
+std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop) {
   std::shared_ptr<Refresh> refresh;
   std::promise<std::string> promise;
   {
@@ -105,6 +107,14 @@ std::string AuthStore::forceRefresh(std::stop_token stop) {
         if (stop.stop_requested()) throw CancellationError();
       }
       return result.get();
+    }
+    // A caller that saw an expired token just before another caller's refresh ended
+    // takes the renewed token instead of spending the new refresh token at once.
+    if (staleAccessToken) {
+      const auto stored = storage_->load();
+      if (stored && stored->accessToken != *staleAccessToken && stored->isFresh(now_(), kFreshnessMarginSec)) {
+        return stored->accessToken;
+      }
     }
     refresh = std::make_shared<Refresh>();
     refresh->result = promise.get_future().share();

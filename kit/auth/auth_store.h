@@ -45,7 +45,9 @@ class AuthStore {
   void signOut();
 
   // The stored access token when it is valid for more than 300 more seconds, otherwise
-  // a refreshed one. Throws AuthError::notSignedIn without a session, and whatever
+  // a refreshed one (taken from another caller's refresh when one ran meanwhile: the
+  // backend rotates refresh tokens, so a second refresh right after would be wasted).
+  // Throws AuthError::notSignedIn without a session, and whatever
   // forceRefresh throws.
   std::string validAccessToken(std::stop_token stop = {});
 
@@ -64,6 +66,7 @@ class AuthStore {
     std::stop_source stop;
   };
 
+  std::string refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop);
   std::string runRefreshRequest(const AuthSession& session, std::stop_token stop);
   void notify(const std::optional<AuthSession>& session);
 

@@ -21,6 +21,8 @@ namespace {
 class LoopbackServer {
  public:
   explicit LoopbackServer(int port = 0) {
+    // Stopping waits for idle keep-alive connections; keep that short.
+    server_.set_keep_alive_timeout(1);
     port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
   }
   ~LoopbackServer() { stop(); }
