@@ -181,7 +181,7 @@ TEST_F(AuthStoreTest, ConcurrentCallersShareOneRefresh) {
   for (const auto& token : tokens) EXPECT_EQ(token, "shared");
 }
 
-TEST_F(AuthStoreTest, WaitersGetTheRefreshersResultAndSignOutCancelsIt) {
+TEST_F(AuthStoreTest, WaitersShareTheRefreshersOutcome) {
   signIn(seconds(0));
   std::latch requestArrived(1);
   std::atomic<bool> release{false};
