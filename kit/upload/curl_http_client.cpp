@@ -212,7 +212,12 @@ void CurlHTTPClient::returnHandle(CURL* handle) {
 }
 
 HTTPResponse CurlHTTPClient::data(const HTTPRequest& request, std::stop_token stop) {
-  if (!request.body) return perform(request, {}, false, std::move(stop));
+  if (!request.body) {
+    // A POST, PUT or PATCH without a body still says "Content-Length: 0", or the server
+    // would wait for a body that never comes.
+    const bool expectsBody = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+    return perform(request, {}, expectsBody, std::move(stop));
+  }
   return perform(request, std::as_bytes(std::span(*request.body)), true, std::move(stop));
 }
 

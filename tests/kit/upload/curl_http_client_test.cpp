@@ -134,6 +134,11 @@ TEST(CurlHTTPClient, ErrorStatusesAreAnswersAndBodylessRequestsCarryNoContentTyp
   EXPECT_EQ(client.data(post).body, "fine");
   EXPECT_FALSE(seen.has_header("Content-Type")) << "no form type may be invented for a body";
   EXPECT_EQ(seen.body, "raw bytes");
+
+  // Without a body, a POST still tells the server there is nothing to wait for.
+  EXPECT_EQ(client.data(makeRequest("POST", loopback.url("/empty"))).body, "fine");
+  EXPECT_EQ(seen.get_header_value("Content-Length"), "0");
+  EXPECT_FALSE(seen.has_header("Content-Type"));
 }
 
 TEST(CurlHTTPClient, UploadSendsTheBufferAndReportsProgress) {
