@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <future>
 #include <iomanip>
 #include <iostream>
@@ -17,6 +16,7 @@
 #include "kit/auth/auth_error.h"
 #include "kit/auth/desktop_sign_in.h"
 #include "kit/base/format.h"
+#include "kit/vault/local_date_format.h"
 
 extern char** environ;
 
@@ -113,15 +113,11 @@ int whoami(Args& args, Console& console) {
   return 0;
 }
 
+// Local time, as `vault list` shows it.
 std::string localDate(const RecordingSummary& recording) {
   const auto created = recording.created();
   if (!created) return recording.createdAt;
-  const std::time_t time = std::chrono::system_clock::to_time_t(*created);
-  std::tm local{};
-  localtime_r(&time, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-  return text;
+  return formatLocalDate(*created, "yyyy-MM-dd HH:mm", "en_US_POSIX");
 }
 
 int library(Args& args, Console& console) {
