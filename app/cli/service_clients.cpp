@@ -7,12 +7,13 @@
 namespace tolvane::cli {
 
 ServiceClients ServiceClients::make() {
-  ServiceClients clients;
-  clients.http = std::make_shared<CurlHTTPClient>();
-  clients.storage = makeSessionStorage("session");
-  clients.auth = std::make_shared<AuthStore>(clients.storage, clients.http, Config::supabaseURL().text(),
-                                             Config::supabaseAnonKey());
-  clients.siteURL = Config::siteURL().text();
+  ServiceClients clients{.http = std::make_shared<CurlHTTPClient>(),
+                         .storage = makeSessionStorage("session"),
+                         .auth = nullptr,
+                         .api = nullptr,
+                         .siteURL = Config::siteURL()};
+  clients.auth =
+      std::make_shared<AuthStore>(clients.storage, clients.http, Config::supabaseURL(), Config::supabaseAnonKey());
   clients.api = std::make_shared<TolvaneAPI>(clients.auth, clients.http, clients.siteURL);
   return clients;
 }

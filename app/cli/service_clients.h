@@ -5,6 +5,7 @@
 
 #include "kit/auth/auth_store.h"
 #include "kit/auth/session_storage.h"
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 #include "kit/upload/tolvane_api.h"
 
@@ -18,7 +19,7 @@ struct ServiceClients {
   std::shared_ptr<SessionStorage> storage;
   std::shared_ptr<AuthStore> auth;
   std::shared_ptr<TolvaneAPI> api;
-  std::string siteURL;
+  Url siteURL;
 
   static ServiceClients make();
 };

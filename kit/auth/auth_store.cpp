@@ -6,7 +6,6 @@
 #include "kit/auth/auth_error.h"
 #include "kit/base/errors.h"
 #include "kit/upload/json_fields.h"
-#include "kit/upload/url_text.h"
 
 namespace tolvane {
 namespace {
@@ -44,7 +43,7 @@ struct TokenResponse {
 }  // namespace
 
 AuthStore::AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http,
-                     std::string backendURL, std::string anonKey, Now now)
+                     Url backendURL, std::string anonKey, Now now)
     : storage_(std::move(storage)),
       http_(std::move(http)),
       backendURL_(std::move(backendURL)),
@@ -148,7 +147,7 @@ std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToke
 std::string AuthStore::runRefreshRequest(const AuthSession& session, std::stop_token stop) {
   HTTPRequest request;
   request.method = "POST";
-  request.url = appendingPathComponent(backendURL_, "auth/v1/token") + "?grant_type=refresh_token";
+  request.url = backendURL_.appendingPathComponent("auth/v1/token").text() + "?grant_type=refresh_token";
   request.timeoutSec = 60;
   request.headers = {{"Content-Type", "application/json"}, {"apikey", anonKey_}};
   request.body = nlohmann::json{{"refresh_token", session.refreshToken}}.dump();

@@ -10,6 +10,7 @@
 
 #include "kit/auth/auth_session.h"
 #include "kit/auth/session_storage.h"
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 
 namespace tolvane {
@@ -27,7 +28,7 @@ class AuthStore {
 
   // `backendURL` is the authentication project's base address, `anonKey` its public
   // key (sent as "apikey"). `now` is the clock used for expiries.
-  AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http, std::string backendURL,
+  AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http, Url backendURL,
             std::string anonKey, Now now = [] { return std::chrono::system_clock::now(); });
 
   std::optional<AuthSession> session() const { return storage_->load(); }
@@ -72,7 +73,7 @@ class AuthStore {
 
   std::shared_ptr<SessionStorage> storage_;
   std::shared_ptr<HTTPPerforming> http_;
-  std::string backendURL_;
+  Url backendURL_;
   std::string anonKey_;
   Now now_;
 

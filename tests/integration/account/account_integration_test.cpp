@@ -54,6 +54,7 @@ class AccountIntegrationTest : public ::testing::Test {
     }
     port_ = testing::freeLoopbackPort();
     site_ = "http://127.0.0.1:" + std::to_string(port_);
+    siteURL_ = *Url::parse(site_);
     server_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{server.string(), "--listen", "127.0.0.1:" + std::to_string(port_), "--data",
                                  (dir_ / "server").string(), "--auto-approve", kEmail},
@@ -63,12 +64,12 @@ class AccountIntegrationTest : public ::testing::Test {
     http_ = std::make_shared<CountingTransport>(std::make_shared<CurlHTTPClient>());
     storage_ = std::make_shared<MemorySessionStorage>();
     // The server answers the token endpoint itself, under the site URL.
-    auth_ = std::make_shared<AuthStore>(storage_, http_, site_, kAnonKey);
-    api_ = std::make_shared<TolvaneAPI>(auth_, http_, site_);
+    auth_ = std::make_shared<AuthStore>(storage_, http_, siteURL_, kAnonKey);
+    api_ = std::make_shared<TolvaneAPI>(auth_, http_, siteURL_);
   }
 
   AuthSession signIn() {
-    const DesktopSignIn signIn(http_, site_);
+    const DesktopSignIn signIn(http_, siteURL_);
     const auto request = signIn.start("integration-test");
     auto session = signIn.waitForApproval(request);
     auth_->adopt(session);
@@ -80,6 +81,7 @@ class AccountIntegrationTest : public ::testing::Test {
   TempDir dir_;
   int port_ = 0;
   std::string site_;
+  Url siteURL_ = *Url::parse("http://127.0.0.1");
   std::unique_ptr<ChildProcess> server_;
   std::shared_ptr<CountingTransport> http_;
   std::shared_ptr<MemorySessionStorage> storage_;
@@ -98,7 +100,7 @@ TEST_F(AccountIntegrationTest, SignInWithAutoApproveThenUseTheAPI) {
   EXPECT_TRUE(api_->library(100).empty());
   EXPECT_EQ(http_->tokenRequests.load(), 0);
 
-  const auto release = UpdateChecker(http_, site_).latest();
+  const auto release = UpdateChecker(http_, siteURL_).latest();
   EXPECT_FALSE(release.version.empty());
 }
 
@@ -115,7 +117,7 @@ TEST_F(AccountIntegrationTest, ARefreshRotatesBothTokens) {
 
   // The spent refresh token no longer works.
   MemorySessionStorage stale(before);
-  AuthStore replay(std::shared_ptr<SessionStorage>(&stale, [](SessionStorage*) {}), http_, site_, kAnonKey);
+  AuthStore replay(std::shared_ptr<SessionStorage>(&stale, [](SessionStorage*) {}), http_, siteURL_, kAnonKey);
   EXPECT_THROW(replay.forceRefresh(), AuthError);
   EXPECT_FALSE(stale.load());
 }

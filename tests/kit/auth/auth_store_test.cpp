@@ -26,7 +26,7 @@ class AuthStoreTest : public ::testing::Test {
   AuthStoreTest()
       : storage_(std::make_shared<MemorySessionStorage>()),
         http_(std::make_shared<FakeHTTPTransport>()),
-        store_(storage_, http_, "https://project.supabase.test", "anon.key.jwt", [this] { return now_.load(); }) {
+        store_(storage_, http_, *Url::parse("https://project.supabase.test"), "anon.key.jwt", [this] { return now_.load(); }) {
     store_.setOnChange([this](const std::optional<AuthSession>& session) {
       std::lock_guard lock(changesMutex_);
       changes_.push_back(session);

@@ -48,7 +48,7 @@ class DesktopSignInTest : public ::testing::Test {
  protected:
   std::shared_ptr<FakeHTTPTransport> http_ = std::make_shared<FakeHTTPTransport>();
   std::atomic<Date> now_{kNow};
-  DesktopSignIn signIn_{http_, "https://tolvane.test", [this] { return now_.load(); }};
+  DesktopSignIn signIn_{http_, *Url::parse("https://tolvane.test"), [this] { return now_.load(); }};
 
   SignInRequest request(double pollIntervalSec = 0.001) const {
     return {"req-1", std::string(64, 'a'), "https://tolvane.test/connect/req-1", kNow + seconds(600), pollIntervalSec};
