@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <stop_token>
+#include <string>
+
+#include "kit/config/url.h"
+#include "kit/upload/http_performing.h"
+#include "kit/upload/mac_release.h"
+
+namespace tolvane {
+
+// Asks the service for the latest desktop release. No authorisation is needed.
+class UpdateChecker {
+ public:
+  UpdateChecker(std::shared_ptr<HTTPPerforming> http, Url siteURL);
+
+  // Transport errors and decoding errors propagate unchanged; any answer other than a
+  // 200 is HTTPError(0, "Couldn't check for updates.").
+  MacRelease latest(std::stop_token stop = {}) const;
+
+ private:
+  std::shared_ptr<HTTPPerforming> http_;
+  Url siteURL_;
+};
+
+}  // namespace tolvane
