@@ -1,5 +1,7 @@
 #include "server/tolvane_server.h"
 
+#include <sys/socket.h>
+
 #include <httplib.h>
 
 #include <fmt/format.h>
@@ -63,6 +65,12 @@ void TolvaneServer::configureHTTP() {
   // request time-out.
   server.set_read_timeout(120);
   server.set_write_timeout(120);
+  // Debian's compiled cpp-httplib listens with a backlog of 5, which refuses clients
+  // arriving together; remember the socket so run() can widen the queue.
+  server.set_socket_options([this](socket_t sock) {
+    httplib::default_socket_options(sock);
+    listeningSocket_ = sock;
+  });
 
   Logger log = context_->log;
   // A worker thread handles one request at a time from routing to logging, so the start
@@ -111,6 +119,8 @@ void TolvaneServer::run() {
     throw ServerStartError(fmt::format("Couldn't listen on {}:{}; is another server using it?", options_.host,
                                        options_.port));
   }
+  // Calling listen() again on a listening socket only changes its backlog.
+  if (listeningSocket_ >= 0) ::listen(listeningSocket_, SOMAXCONN);
   if (const int purged = uploads_->purgeExpired(); purged > 0) {
     context_->log.info("removed the files of {} expired unfinished uploads", purged);
   }

@@ -63,6 +63,7 @@ class TolvaneServer {
   std::unique_ptr<TusRoutes> tusRoutes_;
   std::unique_ptr<Pages> pages_;
   std::unique_ptr<httplib::Server> http_;
+  int listeningSocket_ = -1;  // set while binding; owned by http_
 };
 
 }  // namespace tolvane::server

@@ -64,7 +64,11 @@ SignedIn TestServer::signIn(const std::string& email) {
   const auto started = http->Post("/api/desktop/start",
                                   nlohmann::json{{"deviceName", "test box"}, {"codeChallenge", sha256Hex(verifier)}}.dump(),
                                   "application/json");
-  if (!started || started->status != 200) throw std::runtime_error("desktop sign-in did not start");
+  if (!started || started->status != 200) {
+    throw std::runtime_error("desktop sign-in did not start: " +
+                             (started ? std::to_string(started->status) + " " + started->body
+                                      : "error " + httplib::to_string(started.error())));
+  }
   const std::string requestId = parseJson(started->body)["requestId"];
   if (!autoApproves()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
