@@ -1,0 +1,135 @@
+#include "kit/vault/atomic_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+#include <utility>
+
+#include <fmt/format.h>
+
+namespace tolvane {
+namespace {
+
+[[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
+
+// Closes on scope exit unless released.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+void writeAll(int fd, std::string_view contents) {
+  while (!contents.empty()) {
+    const ssize_t written = ::write(fd, contents.data(), contents.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      fail("write");
+    }
+    contents.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+std::filesystem::path temporarySibling(const std::filesystem::path& path) {
+  // Unique per process and call, hidden so that scans and file browsers pass it by.
+  static std::atomic<unsigned> counter{0};
+  return path.parent_path() /
+         fmt::format(".{}.{}-{}.tmp", path.filename().string(), ::getpid(), counter.fetch_add(1));
+}
+
+// A writer killed mid-write leaves its temporary file behind. One that has not been
+// touched for a minute belongs to no live write (each takes milliseconds) and goes.
+void removeStaleTemporaries(const std::filesystem::path& directory, const std::string& fileName) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return;
+  const std::string prefix = "." + fileName + ".";
+  const auto staleBefore = std::chrono::system_clock::now() - std::chrono::minutes(1);
+  while (const struct dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (std::chrono::system_clock::from_time_t(info.st_mtime) < staleBefore) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
+void writeFileAtomically(const std::filesystem::path& path, std::string_view contents) {
+  const auto directory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  // A name may be taken by a leftover of an earlier process that had the same id.
+  std::filesystem::path temporary;
+  FileDescriptor file(-1);
+  for (int attempt = 0; attempt < 100 && file.get() < 0; ++attempt) {
+    temporary = temporarySibling(path);
+    file = FileDescriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (file.get() < 0 && errno != EEXIST) break;
+  }
+  if (file.get() < 0) fail(fmt::format("cannot create {}", temporary.string()));
+  try {
+    writeAll(file.get(), contents);
+    if (::fsync(file.get()) != 0) fail("fsync");
+    if (::close(file.release()) != 0) fail("close");
+    if (::rename(temporary.c_str(), path.c_str()) != 0) fail(fmt::format("cannot rename into {}", path.string()));
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  // The rename is only durable once the directory is flushed; the new content is in
+  // place either way, so a failure here is not reported.
+  FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  removeStaleTemporaries(directory, path.filename().string());
+}
+
+std::optional<std::string> readRegularFile(int directoryFd, const char* path, std::size_t maxBytes) {
+  // O_NONBLOCK: a FIFO in place of the file must not hang the caller.
+  FileDescriptor file(::openat(directoryFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (file.get() < 0) return std::nullopt;
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (static_cast<std::uint64_t>(info.st_size) > maxBytes) return std::nullopt;
+
+  // One read normally returns everything; the loop covers short reads and a file that
+  // grew since fstat (up to the limit).
+  std::string contents(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == contents.size()) {
+      if (contents.size() > maxBytes) return std::nullopt;
+      contents.resize(contents.size() * 2);
+    }
+    const ssize_t got = ::read(file.get(), contents.data() + filled, contents.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  if (filled > maxBytes) return std::nullopt;
+  contents.resize(filled);
+  return contents;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,31 @@
+#include "kit/vault/recording_manifest.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tolvane {
+
+RecordingManifest RecordingManifest::make(std::string id, std::string title, Date createdAt, RecordingState state,
+                                          std::string fileName, double durationSec, std::int64_t fileSizeBytes,
+                                          bool hasCamera, bool hasMicrophone, bool hasSystemAudio) {
+  RecordingManifest manifest;
+  manifest.id = std::move(id);
+  manifest.title = std::move(title);
+  manifest.createdAt = createdAt;
+  manifest.updatedAt = createdAt;
+  manifest.state = state;
+  manifest.fileName = std::move(fileName);
+  manifest.durationSec = durationSec;
+  manifest.fileSizeBytes = fileSizeBytes;
+  manifest.hasCamera = hasCamera;
+  manifest.hasMicrophone = hasMicrophone;
+  manifest.hasSystemAudio = hasSystemAudio;
+  return manifest;
+}
+
+double RecordingManifest::uploadProgress() const {
+  if (fileSizeBytes < 1) return 0;
+  return std::min(1.0, static_cast<double>(uploadedBytes) / static_cast<double>(fileSizeBytes));
+}
+
+}  // namespace tolvane

@@ -1,0 +1,245 @@
+#include "kit/vault/recording_vault.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <thread>
+
+#include "kit/base/memory_log_sink.h"
+#include "kit/base/uuid.h"
+#include "kit/vault/manifest_json.h"
+#include "kit/vault/vault_error.h"
+#include "tests/kit/vault/vault_test_environment.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScopedEnv;
+using testing::TempDir;
+using testing::readFile;
+using testing::writeFile;
+
+Date at(const char* iso) { return *parseISO8601(iso); }
+
+RecordingManifest manifestAt(const char* createdAt, const char* id = nullptr) {
+  return RecordingManifest::make(id != nullptr ? id : makeUUID(), "Clip", at(createdAt), RecordingState::ready,
+                                 "recording.mp4", 3, 100, false, true, false);
+}
+
+// A recording directory made by hand, as another process or an older version would.
+fs::path placeRecording(const fs::path& root, const std::string& folder, const RecordingManifest& manifest) {
+  fs::create_directories(root / folder);
+  writeFile(root / folder / "manifest.json", encodeManifest(manifest));
+  return root / folder;
+}
+
+std::vector<std::string> ids(const std::vector<VaultItem>& items) {
+  std::vector<std::string> out;
+  for (const auto& item : items) out.push_back(item.id());
+  return out;
+}
+
+class RecordingVaultTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  fs::path root = dir / "Videos/Tolvane";
+  RecordingVault vault{root};
+  int changes = 0;
+
+  void SetUp() override {
+    vault.setOnChange([this] { ++changes; });
+  }
+};
+
+TEST_F(RecordingVaultTest, CreatesTheRootAndNewRecordings) {
+  EXPECT_TRUE(fs::is_directory(root));
+  const VaultItem item = vault.createRecording("Recording — Mar 5, 2:07 PM", true, false, true);
+
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(item.directory.parent_path(), root);
+  EXPECT_TRUE(std::regex_match(item.directory.filename().string(),
+                               std::regex(R"(\d{4}-\d\d-\d\d \d\d-\d\d-\d\d [0-9A-F]{8})")));
+  EXPECT_EQ(item.directory.filename().string().substr(20), item.id().substr(0, 8));
+  EXPECT_TRUE(isCanonicalUUID(item.id()));
+  const auto& m = item.manifest;
+  EXPECT_EQ(m.state, RecordingState::recording);
+  EXPECT_EQ(m.fileName, "recording.mp4");
+  EXPECT_EQ(m.title, "Recording — Mar 5, 2:07 PM");
+  EXPECT_EQ(m.createdAt, m.updatedAt);
+  EXPECT_TRUE(m.hasCamera && !m.hasMicrophone && m.hasSystemAudio);
+  EXPECT_EQ(m.durationSec, 0);
+  EXPECT_EQ(m.fileSizeBytes, 0);
+
+  EXPECT_EQ(decodeManifest(readFile(item.manifestURL())), m);
+  EXPECT_FALSE(fs::exists(item.backupManifestURL()));
+  EXPECT_EQ(vault.item(item.id()), item);
+}
+
+TEST_F(RecordingVaultTest, RecordingsOfTheSameSecondGetDifferentFolders) {
+  auto a = manifestAt("2026-03-05T14:07:09Z", "1F3A9C2B-7D41-4E0A-9B8C-2D5E6F708192");
+  auto b = manifestAt("2026-03-05T14:07:09Z", "8C0D2E11-7D41-4E0A-9B8C-2D5E6F708192");
+  // Folder names use the local time zone (Europe/Berlin here) and the POSIX locale.
+  EXPECT_EQ(RecordingVault::folderName(a), "2026-03-05 15-07-09 1F3A9C2B");
+  EXPECT_EQ(RecordingVault::folderName(b), "2026-03-05 15-07-09 8C0D2E11");
+
+  const auto first = vault.createRecording("one", false, false, false);
+  const auto second = vault.createRecording("two", false, false, false);
+  EXPECT_NE(first.directory, second.directory);
+  EXPECT_EQ(vault.all().size(), 2u);
+}
+
+TEST_F(RecordingVaultTest, DefaultTitleUsesTheUserLocaleAndTimeZone) {
+  const Date date = at("2026-03-05T13:07:09Z");  // 14:07 in Berlin
+  EXPECT_EQ(RecordingVault::defaultTitle(date), "Recording — Mar 5, 2:07 PM");
+  {
+    ScopedEnv locale("LC_ALL", "C");
+    EXPECT_EQ(RecordingVault::defaultTitle(date), "Recording — Mar 5, 2:07 PM");
+  }
+  {
+    ScopedEnv locale("LC_ALL", "de_DE.UTF-8");
+    EXPECT_EQ(RecordingVault::defaultTitle(date), "Recording — März 5, 2:07 PM");
+  }
+}
+
+TEST_F(RecordingVaultTest, ListsNewestFirstAndKeepsListingOrderForEqualTimes) {
+  placeRecording(root, "a", manifestAt("2026-03-05T10:00:00Z", "00000000-0000-4000-8000-00000000000A"));
+  placeRecording(root, "b", manifestAt("2026-03-07T10:00:00Z", "00000000-0000-4000-8000-00000000000B"));
+  placeRecording(root, "c", manifestAt("2026-03-06T10:00:00Z", "00000000-0000-4000-8000-00000000000C"));
+  placeRecording(root, "d", manifestAt("2026-03-06T10:00:00Z", "00000000-0000-4000-8000-00000000000D"));
+  const auto listed = ids(vault.all());
+  ASSERT_EQ(listed.size(), 4u);
+  EXPECT_EQ(listed[0], "00000000-0000-4000-8000-00000000000B");
+  EXPECT_EQ(listed[3], "00000000-0000-4000-8000-00000000000A");
+
+  // c and d tie: their order is the order in which the directory lists them.
+  std::vector<std::string> listing;
+  for (const auto& entry : fs::directory_iterator(root)) listing.push_back(entry.path().filename());
+  const bool cFirst = std::find(listing.begin(), listing.end(), "c") < std::find(listing.begin(), listing.end(), "d");
+  EXPECT_EQ(listed[1], cFirst ? "00000000-0000-4000-8000-00000000000C" : "00000000-0000-4000-8000-00000000000D");
+
+  const auto later = vault.createRecording("new", false, false, false);
+  EXPECT_EQ(vault.all().front().id(), later.id());
+}
+
+TEST_F(RecordingVaultTest, UpdateStampsTimeAndSizeAndKeepsTheBackupOneWriteBehind) {
+  auto manifest = manifestAt("2020-01-01T00:00:00Z");
+  manifest.schemaVersion = 2;
+  const fs::path folder = placeRecording(root, "old", manifest);
+  writeFile(folder / "recording.mp4", std::string(4096, 'v'));
+  const Date before = std::chrono::floor<std::chrono::seconds>(Date::clock::now());
+
+  auto first = vault.update(manifest.id, [](RecordingManifest& m) { m.title = "first"; });
+  ASSERT_TRUE(first);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(first->manifest.title, "first");
+  EXPECT_GE(first->manifest.updatedAt, before);
+  EXPECT_EQ(first->manifest.createdAt, manifest.createdAt);
+  EXPECT_EQ(first->manifest.fileSizeBytes, 4096);
+  EXPECT_EQ(first->manifest.schemaVersion, 2);
+  EXPECT_EQ(decodeManifest(readFile(folder / "manifest.backup.json")), manifest);
+  const std::string afterFirst = readFile(folder / "manifest.json");
+  EXPECT_EQ(decodeManifest(afterFirst), first->manifest);
+
+  fs::remove(folder / "recording.mp4");
+  auto second = vault.update(manifest.id, [](RecordingManifest& m) { m.state = RecordingState::uploading; });
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->manifest.fileSizeBytes, 4096);  // a missing file keeps the last known size
+  EXPECT_EQ(readFile(folder / "manifest.backup.json"), afterFirst);
+  EXPECT_EQ(vault.item(manifest.id), second);
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(RecordingVaultTest, UnknownIdsChangeNothing) {
+  vault.createRecording("kept", false, false, false);
+  changes = 0;
+  bool called = false;
+  EXPECT_FALSE(vault.update("no-such-id", [&](RecordingManifest&) { called = true; }));
+  EXPECT_FALSE(called);
+  EXPECT_EQ(changes, 0);
+  EXPECT_FALSE(vault.item("no-such-id"));
+  EXPECT_NO_THROW(vault.deleteItem("no-such-id"));
+  EXPECT_EQ(changes, 1);  // delete always reports
+  EXPECT_EQ(vault.all().size(), 1u);
+}
+
+TEST_F(RecordingVaultTest, DeleteMovesTheDirectoryToTheTrash) {
+  const auto item = vault.createRecording("doomed", false, false, false);
+  writeFile(item.videoURL(), "movie");
+  changes = 0;
+  vault.deleteItem(item.id());
+  EXPECT_EQ(changes, 1);
+  EXPECT_FALSE(fs::exists(item.directory));
+  EXPECT_TRUE(vault.all().empty());
+  const fs::path trashed = testing::testTrashFiles() / item.directory.filename();
+  EXPECT_EQ(readFile(trashed / "recording.mp4"), "movie");
+}
+
+TEST_F(RecordingVaultTest, DeleteThatCannotTrashThrowsAndKeepsTheDirectory) {
+  const auto item = vault.createRecording("stays", false, false, false);
+  // A file where the Trash directory should be makes the move impossible.
+  const fs::path trash = testing::testHome() / ".local/share/Trash";
+  const fs::path aside = testing::testHome() / "Trash.aside";
+  fs::create_directories(trash.parent_path());
+  if (fs::exists(trash)) fs::rename(trash, aside);
+  writeFile(trash, "not a directory");
+  changes = 0;
+  try {
+    vault.deleteItem(item.id());
+    ADD_FAILURE() << "deleteItem did not throw";
+  } catch (const VaultError& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("Tolvane could not move the recording “stays” to the Trash: "))
+        << error.what();
+  }
+  fs::remove(trash);
+  if (fs::exists(aside)) fs::rename(aside, trash);
+  EXPECT_EQ(changes, 1);
+  EXPECT_TRUE(fs::is_directory(item.directory));
+  EXPECT_EQ(vault.item(item.id()), item);
+}
+
+TEST_F(RecordingVaultTest, DiskFigures) {
+  EXPECT_GT(vault.availableCapacityBytes(), 0);
+  writeFile(dir / "file", "x");
+  EXPECT_EQ(RecordingVault(dir / "file/below").availableCapacityBytes(), 0);
+
+  const auto a = vault.createRecording("a", false, false, false);
+  const auto b = vault.createRecording("b", false, false, false);
+  vault.createRecording("no movie", false, false, false);
+  writeFile(a.videoURL(), std::string(1000, 'a'));
+  writeFile(b.videoURL(), std::string(234, 'b'));
+  EXPECT_EQ(vault.totalSizeOnDisk(), 1234);
+}
+
+TEST_F(RecordingVaultTest, ChangeCallbackRunsOutsideTheLock) {
+  std::size_t seen = 0;
+  vault.setOnChange([&] { seen = vault.all().size(); });  // would deadlock under the lock
+  const auto item = vault.createRecording("a", false, false, false);
+  vault.update(item.id(), [](RecordingManifest& m) { m.title = "b"; });
+  vault.deleteItem(item.id());
+  EXPECT_EQ(seen, 0u);
+}
+
+TEST_F(RecordingVaultTest, WithLockedScanSeesWhatAllSees) {
+  vault.createRecording("a", false, false, false);
+  vault.createRecording("b", false, false, false);
+  const auto listed = vault.withLockedScan([](std::vector<VaultItem>& items) { return ids(items); });
+  EXPECT_EQ(listed, ids(vault.all()));
+}
+
+TEST_F(RecordingVaultTest, ConcurrentUpdatesAreSerialised) {
+  const auto item = vault.createRecording("counter", false, false, false);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 8; ++i) vault.update(item.id(), [](RecordingManifest& m) { ++m.attemptCount; });
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(vault.item(item.id())->manifest.attemptCount, 24);
+}
+
+}  // namespace
+}  // namespace tolvane

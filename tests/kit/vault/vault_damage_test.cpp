@@ -1,0 +1,178 @@
+// How a scan copes with what it finds on disk: damaged manifests, missing manifests,
+// and entries that are not recordings at all.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "kit/base/memory_log_sink.h"
+#include "kit/base/uuid.h"
+#include "kit/vault/manifest_json.h"
+#include "kit/vault/recording_vault.h"
+#include "kit/vault/vault_error.h"
+#include "tests/kit/vault/vault_test_environment.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::readFile;
+using testing::writeFile;
+
+RecordingManifest sampleManifest(const std::string& title = "Clip") {
+  return RecordingManifest::make(makeUUID(), title, *parseISO8601("2026-03-05T14:07:09Z"), RecordingState::ready,
+                                 "recording.mp4", 3, 100, false, true, false);
+}
+
+std::vector<std::string> folderContents(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class VaultDamageTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  fs::path root = dir / "vault";
+  RecordingVault vault{root};
+
+  fs::path folder(const std::string& name) {
+    fs::create_directories(root / name);
+    return root / name;
+  }
+};
+
+TEST_F(VaultDamageTest, EmptyManifestFallsBackToTheBackupAndIsRepaired) {
+  const auto manifest = sampleManifest();
+  const fs::path f = folder("2026-03-05 15-07-09 ABCDEF12");
+  writeFile(f / "manifest.json", "");
+  writeFile(f / "manifest.backup.json", encodeManifest(manifest));
+  auto sink = MemoryLogSink::attach();
+
+  const auto items = vault.all();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].manifest, manifest);
+  EXPECT_EQ(decodeManifest(readFile(f / "manifest.json")), manifest);
+  EXPECT_EQ(sink->messages("vault"),
+            std::vector<std::string>{"manifest unreadable at 2026-03-05 15-07-09 ABCDEF12; using backup"});
+  EXPECT_TRUE(sink->contains("vault", LogLevel::error, "manifest unreadable at 2026-03-05 15-07-09 ABCDEF12; using backup"));
+
+  sink->clear();
+  EXPECT_EQ(vault.all(), items);  // repaired: no second fallback
+  EXPECT_TRUE(sink->messages("vault").empty());
+}
+
+TEST_F(VaultDamageTest, MissingManifestIsRebuiltFromTheMovieOnce) {
+  const fs::path f = folder("imported");
+  writeFile(f / "notes.txt", "hello");
+  writeFile(f / "Clip.MOV", std::string(777, 'm'));
+  auto sink = MemoryLogSink::attach();
+
+  auto items = vault.all();
+  ASSERT_EQ(items.size(), 1u);
+  const auto& m = items[0].manifest;
+  EXPECT_EQ(m.state, RecordingState::ready);
+  EXPECT_EQ(m.fileName, "Clip.MOV");
+  EXPECT_EQ(m.fileSizeBytes, 777);
+  EXPECT_EQ(m.title, RecordingVault::defaultTitle(m.createdAt));
+  EXPECT_EQ(m.updatedAt, m.createdAt);
+  EXPECT_TRUE(m.recoveredFromInterruption);
+  EXPECT_EQ(m.lastError, "Recovered from disk — the record of this upload was missing.");
+  EXPECT_FALSE(m.hasCamera || m.hasMicrophone || m.hasSystemAudio);
+  EXPECT_LE(m.createdAt, Date::clock::now());
+  EXPECT_EQ(sink->messages("vault"), std::vector<std::string>{"rebuilt a missing manifest for imported"});
+
+  auto again = vault.all();
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].id(), m.id);
+  EXPECT_EQ(sink->messages("vault").size(), 1u);
+}
+
+TEST_F(VaultDamageTest, DirectoryWithoutManifestOrMovieIsSkippedAndLeftAlone) {
+  const fs::path f = folder("stray");
+  writeFile(f / "manifest.json", "{ not json");
+  writeFile(f / "readme.txt", "x");
+  writeFile(f / "._clip.mp4", "resource fork");  // hidden: not a movie
+  const auto before = folderContents(f);
+  EXPECT_TRUE(vault.all().empty());
+  EXPECT_EQ(folderContents(f), before);
+  EXPECT_EQ(readFile(f / "manifest.json"), "{ not json");
+}
+
+TEST_F(VaultDamageTest, BadInputNeverBreaksAScan) {
+  const auto good = sampleManifest("good");
+  fs::create_directories(root / "good");
+  writeFile(root / "good/manifest.json", encodeManifest(good));
+
+  const std::string text = encodeManifest(sampleManifest());
+  writeFile(folder("empty") / "manifest.json", "");
+  writeFile(folder("truncated") / "manifest.json", text.substr(0, text.size() / 3));
+  writeFile(folder("binary") / "manifest.json", std::string("\x7f" "ELF\x02\x01\x00\xff\xfe", 9));
+  writeFile(folder("huge") / "manifest.json", std::string(6 * 1024 * 1024, '{'));
+  writeFile(folder("nested") / "manifest.json", std::string(100'000, '['));
+  writeFile(folder("bad-backup") / "manifest.json", "");
+  writeFile(root / "bad-backup/manifest.backup.json", "\xff");
+  fs::create_directories(root / "manifest-is-a-dir/manifest.json");
+  ASSERT_EQ(::mkfifo((folder("fifo") / "manifest.json").c_str(), 0600), 0);
+  fs::create_symlink(root / "nowhere", root / "dangling");
+  fs::create_symlink(root / "good", root / "link-to-good");  // not a directory entry of its own
+  fs::create_symlink(root / "nowhere.json", folder("dangling-manifest") / "manifest.json");
+  fs::create_symlink(root / "nowhere.mp4", folder("dangling-movie") / "lost.mp4");
+  writeFile(root / "loose-file.mp4", "not in a folder");
+  fs::create_directories(root / ".hidden");
+  writeFile(root / ".hidden/manifest.json", encodeManifest(sampleManifest("hidden")));
+
+  const auto items = vault.all();
+  std::vector<std::string> titles;
+  for (const auto& item : items) titles.push_back(item.manifest.title);
+  // "dangling-movie" holds a movie entry: it is rebuilt, with the size it could read (0).
+  ASSERT_EQ(items.size(), 2u) << ::testing::PrintToString(titles);
+  EXPECT_EQ(vault.item(good.id)->manifest, good);
+  const auto rebuilt = std::find_if(items.begin(), items.end(), [](const VaultItem& i) { return i.manifest.fileName == "lost.mp4"; });
+  ASSERT_NE(rebuilt, items.end());
+  EXPECT_EQ(rebuilt->manifest.fileSizeBytes, 0);
+  EXPECT_FALSE(rebuilt->videoExists());
+  EXPECT_EQ(readFile(root / "empty/manifest.json"), "");  // nothing is deleted or rewritten
+}
+
+TEST_F(VaultDamageTest, UnreadableDirectoryIsSkipped) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: permissions do not stop root from reading";
+  const auto hidden = sampleManifest("locked");
+  fs::create_directories(root / "locked");
+  writeFile(root / "locked/manifest.json", encodeManifest(hidden));
+  fs::permissions(root / "locked", fs::perms::none);
+  vault.createRecording("open", false, false, false);
+  const auto items = vault.all();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].manifest.title, "open");
+}
+
+TEST(VaultRootTest, RootThatCannotBeCreatedIsAnEmptyVaultWithOneError) {
+  TempDir dir;
+  writeFile(dir / "file", "a file, not a directory");
+  auto sink = MemoryLogSink::attach();
+  RecordingVault vault(dir / "file/vault");
+  EXPECT_TRUE(vault.all().empty());
+  EXPECT_TRUE(vault.all().empty());
+  EXPECT_FALSE(vault.item("x"));
+  EXPECT_FALSE(vault.update("x", [](RecordingManifest&) {}));
+  EXPECT_NO_THROW(vault.deleteItem("x"));
+  EXPECT_EQ(vault.totalSizeOnDisk(), 0);
+  const auto lines = sink->messages("vault");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with("could not create the vault directory ")) << lines[0];
+
+  try {
+    vault.createRecording("nowhere", false, false, false);
+    ADD_FAILURE() << "createRecording did not throw";
+  } catch (const VaultError& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with("Tolvane could not create a folder for the new recording"))
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
