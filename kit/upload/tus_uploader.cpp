@@ -203,6 +203,9 @@ std::string TusUploader::createUpload(const UploadTicket& ticket, std::int64_t t
   HTTPRequest request = makeRequest("POST", endpoint->text(), ticket);
   request.setHeader("Upload-Length", std::to_string(totalBytes));
   request.setHeader("Upload-Metadata", encodeMetadata({{"filetype", "video/mp4"}, {"title", title}}));
+  // No body, said explicitly: an empty body goes out with "Content-Length: 0", without
+  // which some servers wait for a body that never comes.
+  request.body = std::string();
   const HTTPResponse response = session_->data(request, stop);
 
   if (response.status != 200 && response.status != 201) {
