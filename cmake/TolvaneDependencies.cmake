@@ -30,12 +30,14 @@ set_target_properties(libyuv::libyuv PROPERTIES
   IMPORTED_LOCATION ${LIBYUV_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${LIBYUV_INCLUDE_DIR})
 
-# Debian builds cpp-httplib as a shared library (libcpp-httplib) with OpenSSL, zlib and
-# Brotli support; the header must be compiled with the same switches, which pkg-config gives.
-pkg_check_modules(CPPHTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# Debian ships cpp-httplib compiled: the header only declares, libcpp-httplib defines.
+find_library(HTTPLIB_LIBRARY cpp-httplib REQUIRED)
 add_library(httplib::httplib INTERFACE IMPORTED)
 set_target_properties(httplib::httplib PROPERTIES
-  INTERFACE_LINK_LIBRARIES "PkgConfig::CPPHTTPLIB;Threads::Threads;OpenSSL::SSL;OpenSSL::Crypto")
+  INTERFACE_INCLUDE_DIRECTORIES ${HTTPLIB_INCLUDE_DIR}
+  INTERFACE_LINK_LIBRARIES "${HTTPLIB_LIBRARY};Threads::Threads;OpenSSL::SSL;OpenSSL::Crypto"
+  INTERFACE_COMPILE_DEFINITIONS "CPPHTTPLIB_OPENSSL_SUPPORT")
 
 if(TOLVANE_BUILD_APP)
   find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets)

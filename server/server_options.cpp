@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "server/account_store.h"
+
 #ifndef TOLVANE_SERVER_DEFAULT_ANON_KEY
 #define TOLVANE_SERVER_DEFAULT_ANON_KEY ""
 #endif
@@ -82,7 +84,7 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
   }
 
   if (options.anonKey.empty()) throw ServerOptionsError("--anon-key must not be empty.");
-  if (options.autoApproveEmail && options.autoApproveEmail->find('@') == std::string::npos) {
+  if (options.autoApproveEmail && !AccountStore::normalizedEmail(*options.autoApproveEmail)) {
     throw ServerOptionsError(fmt::format("--auto-approve needs an e-mail address, not \"{}\".", *options.autoApproveEmail));
   }
   options.dataDirectory = data ? *data : defaultDataDirectory();
@@ -91,7 +93,7 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
                             : fmt::format("http://{}{}{}:{}", bracket ? "[" : "", options.host, bracket ? "]" : "",
                                           options.port);
   while (!options.siteURL.empty() && options.siteURL.back() == '/') options.siteURL.pop_back();
-  if (options.latestDownloadURL.empty()) options.latestDownloadURL = options.url("/download");
+  if (options.latestDownloadURL.empty()) options.latestDownloadURL = options.url("/");
   if (options.latestPageURL.empty()) options.latestPageURL = options.url("/");
   return options;
 }

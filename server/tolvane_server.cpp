@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "kit/base/clock.h"
 #include "server/api_routes.h"
 #include "server/auth_routes.h"
 #include "server/desktop_routes.h"
@@ -64,8 +65,16 @@ void TolvaneServer::configureHTTP() {
   server.set_write_timeout(120);
 
   Logger log = context_->log;
+  // A worker thread handles one request at a time from routing to logging, so the start
+  // time can wait in a thread-local slot between the two.
+  static thread_local double requestStart = 0;
+  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    requestStart = monotonicSeconds();
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   server.set_logger([log](const httplib::Request& request, const httplib::Response& response) {
-    log.info("{} {} {} {}", request.remote_addr, request.method, request.path, response.status);
+    log.info("{} {} {} {} {:.1f} ms", request.remote_addr, request.method, request.path, response.status,
+             (monotonicSeconds() - requestStart) * 1000);
   });
   server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& request,
                                                                    httplib::Response& response) {
@@ -101,6 +110,9 @@ void TolvaneServer::run() {
   if (!http_->bind_to_port(options_.host, options_.port)) {
     throw ServerStartError(fmt::format("Couldn't listen on {}:{}; is another server using it?", options_.host,
                                        options_.port));
+  }
+  if (const int purged = uploads_->purgeExpired(); purged > 0) {
+    context_->log.info("removed the files of {} expired unfinished uploads", purged);
   }
   context_->log.info("tolvane-server listening on {} with data in {}", options_.siteURL,
                      options_.dataDirectory.string());

@@ -81,6 +81,16 @@ void TusStore::markCompleted(const std::string& id) {
   database_.execute("UPDATE uploads SET completed_at = ? WHERE id = ? AND completed_at IS NULL", {unixNow(), id});
 }
 
+int TusStore::purgeExpired() {
+  const auto rows = database_.query("SELECT id FROM uploads WHERE completed_at IS NULL AND expires_at <= ?", {unixNow()});
+  int removed = 0;
+  for (const auto& row : rows) {
+    std::error_code error;
+    if (std::filesystem::remove(path(row.text(0)), error)) ++removed;
+  }
+  return removed;
+}
+
 std::optional<TusStore::WriteLease> TusStore::lease(const std::string& id) {
   std::lock_guard lock(busyMutex_);
   if (!busy_.insert(id).second) return std::nullopt;

@@ -51,6 +51,9 @@ class TusStore {
   int64_t offset(const Upload& upload) const;
   std::filesystem::path path(const std::string& id) const { return directory_ / (id + ".bin"); }
   void markCompleted(const std::string& id);
+  // Deletes the files of unfinished uploads past their expiry; their records stay, so
+  // that a client resuming one learns it expired (410). Returns how many were removed.
+  int purgeExpired();
   // None while another request is writing the same upload.
   std::optional<WriteLease> lease(const std::string& id);
 

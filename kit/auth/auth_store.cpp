@@ -6,7 +6,6 @@
 #include "kit/auth/auth_error.h"
 #include "kit/base/errors.h"
 #include "kit/upload/json_fields.h"
-#include "kit/upload/url_text.h"
 
 namespace tolvane {
 namespace {
@@ -44,7 +43,7 @@ struct TokenResponse {
 }  // namespace
 
 AuthStore::AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http,
-                     std::string backendURL, std::string anonKey, Now now)
+                     Url backendURL, std::string anonKey, Now now)
     : storage_(std::move(storage)),
       http_(std::move(http)),
       backendURL_(std::move(backendURL)),
@@ -89,10 +88,12 @@ std::string AuthStore::validAccessToken(std::stop_token stop) {
   const auto stored = storage_->load();
   if (!stored) throw AuthError::notSignedIn();
   if (stored->isFresh(now_(), kFreshnessMarginSec)) return stored->accessToken;
-  return forceRefresh(std::move(stop));
+  return refresh(stored->accessToken, std::move(stop));
 }
 
-std::string AuthStore::forceRefresh(std::stop_token stop) {
+std::string AuthStore::forceRefresh(std::stop_token stop) { return refresh(std::nullopt, std::move(stop)); }
+
+std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop) {
   std::shared_ptr<Refresh> refresh;
   std::promise<std::string> promise;
   {
@@ -105,6 +106,14 @@ std::string AuthStore::forceRefresh(std::stop_token stop) {
         if (stop.stop_requested()) throw CancellationError();
       }
       return result.get();
+    }
+    // A caller that saw an expired token just before another caller's refresh ended
+    // takes the renewed token instead of spending the new refresh token at once.
+    if (staleAccessToken) {
+      const auto stored = storage_->load();
+      if (stored && stored->accessToken != *staleAccessToken && stored->isFresh(now_(), kFreshnessMarginSec)) {
+        return stored->accessToken;
+      }
     }
     refresh = std::make_shared<Refresh>();
     refresh->result = promise.get_future().share();
@@ -138,7 +147,7 @@ std::string AuthStore::forceRefresh(std::stop_token stop) {
 std::string AuthStore::runRefreshRequest(const AuthSession& session, std::stop_token stop) {
   HTTPRequest request;
   request.method = "POST";
-  request.url = appendingPathComponent(backendURL_, "auth/v1/token") + "?grant_type=refresh_token";
+  request.url = backendURL_.appendingPathComponent("auth/v1/token").text() + "?grant_type=refresh_token";
   request.timeoutSec = 60;
   request.headers = {{"Content-Type", "application/json"}, {"apikey", anonKey_}};
   request.body = nlohmann::json{{"refresh_token", session.refreshToken}}.dump();

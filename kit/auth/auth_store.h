@@ -10,6 +10,7 @@
 
 #include "kit/auth/auth_session.h"
 #include "kit/auth/session_storage.h"
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 
 namespace tolvane {
@@ -27,7 +28,7 @@ class AuthStore {
 
   // `backendURL` is the authentication project's base address, `anonKey` its public
   // key (sent as "apikey"). `now` is the clock used for expiries.
-  AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http, std::string backendURL,
+  AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http, Url backendURL,
             std::string anonKey, Now now = [] { return std::chrono::system_clock::now(); });
 
   std::optional<AuthSession> session() const { return storage_->load(); }
@@ -45,7 +46,9 @@ class AuthStore {
   void signOut();
 
   // The stored access token when it is valid for more than 300 more seconds, otherwise
-  // a refreshed one. Throws AuthError::notSignedIn without a session, and whatever
+  // a refreshed one (taken from another caller's refresh when one ran meanwhile: the
+  // backend rotates refresh tokens, so a second refresh right after would be wasted).
+  // Throws AuthError::notSignedIn without a session, and whatever
   // forceRefresh throws.
   std::string validAccessToken(std::stop_token stop = {});
 
@@ -64,12 +67,13 @@ class AuthStore {
     std::stop_source stop;
   };
 
+  std::string refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop);
   std::string runRefreshRequest(const AuthSession& session, std::stop_token stop);
   void notify(const std::optional<AuthSession>& session);
 
   std::shared_ptr<SessionStorage> storage_;
   std::shared_ptr<HTTPPerforming> http_;
-  std::string backendURL_;
+  Url backendURL_;
   std::string anonKey_;
   Now now_;
 

@@ -17,7 +17,6 @@
 #include "kit/upload/http_error.h"
 #include "kit/upload/json_fields.h"
 #include "kit/upload/parse_iso_date.h"
-#include "kit/upload/url_text.h"
 
 namespace tolvane {
 namespace {
@@ -67,7 +66,7 @@ void sleepFor(double seconds, const std::stop_token& stop) {
 
 }  // namespace
 
-DesktopSignIn::DesktopSignIn(std::shared_ptr<HTTPPerforming> http, std::string siteURL, Now now)
+DesktopSignIn::DesktopSignIn(std::shared_ptr<HTTPPerforming> http, Url siteURL, Now now)
     : http_(std::move(http)), siteURL_(std::move(siteURL)), now_(std::move(now)) {}
 
 std::string DesktopSignIn::randomHex(std::size_t count) {
@@ -113,7 +112,7 @@ std::optional<Date> DesktopSignIn::expiryOfJWT(std::string_view token) {
 
 SignInRequest DesktopSignIn::start(const std::string& deviceName, std::stop_token stop) const {
   const std::string verifier = randomHex(32);
-  const auto request = jsonPost(appendingPathComponent(siteURL_, "/api/desktop/start"),
+  const auto request = jsonPost(siteURL_.appendingPathComponent("api/desktop/start").text(),
                                 {{"deviceName", deviceName}, {"codeChallenge", sha256Hex(verifier)}});
   const HTTPResponse response = http_->data(request, std::move(stop));
   if (response.status != 200) throw HTTPError(response.status, "Couldn't reach Tolvane to start sign-in.");
@@ -124,7 +123,7 @@ SignInRequest DesktopSignIn::start(const std::string& deviceName, std::stop_toke
   const std::string connectURL = json::requireString(object, "connectUrl");
   const auto pollIntervalMs = json::optionalInt64(object, "pollIntervalMs");
 
-  if (!isValidURL(connectURL)) throw HTTPError(0, "Tolvane sent back a sign-in link we couldn't read.");
+  if (!Url::parse(connectURL)) throw HTTPError(0, "Tolvane sent back a sign-in link we couldn't read.");
   const Date expiresAt = parseISODate(expiresAtText)
                              .value_or(now_() + std::chrono::duration_cast<Date::duration>(
                                                     std::chrono::duration<double>(kDefaultRequestLifetimeSec)));
@@ -134,7 +133,7 @@ SignInRequest DesktopSignIn::start(const std::string& deviceName, std::stop_toke
 }
 
 std::optional<AuthSession> DesktopSignIn::poll(const SignInRequest& request, std::stop_token stop) const {
-  const auto httpRequest = jsonPost(appendingPathComponent(siteURL_, "/api/desktop/token"),
+  const auto httpRequest = jsonPost(siteURL_.appendingPathComponent("api/desktop/token").text(),
                                     {{"requestId", request.requestId}, {"codeVerifier", request.codeVerifier}});
   const HTTPResponse response = http_->data(httpRequest, std::move(stop));
   if (response.status == 410) throw HTTPError(410, "That sign-in link expired. Try again.");

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "kit/auth/auth_session.h"
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 
 namespace tolvane {
@@ -31,7 +32,7 @@ class DesktopSignIn {
  public:
   using Now = std::function<Date()>;
 
-  DesktopSignIn(std::shared_ptr<HTTPPerforming> http, std::string siteURL,
+  DesktopSignIn(std::shared_ptr<HTTPPerforming> http, Url siteURL,
                 Now now = [] { return std::chrono::system_clock::now(); });
 
   // Registers a request. Throws HTTPError(status or 0, "Couldn't reach Tolvane to start
@@ -60,7 +61,7 @@ class DesktopSignIn {
 
  private:
   std::shared_ptr<HTTPPerforming> http_;
-  std::string siteURL_;
+  Url siteURL_;
   Now now_;
 };
 

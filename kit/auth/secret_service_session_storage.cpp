@@ -77,8 +77,15 @@ bool SecretServiceSessionStorage::isAvailable(std::chrono::milliseconds timeout)
       secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION, deadline.cancellable(),
                                &error.error);
   if (proxy == nullptr) return false;
+  // Writing into a missing or locked default keyring needs an unlock prompt, which a
+  // headless machine cannot show and which no call here waits for.
+  SecretCollection* collection = secret_collection_for_alias_sync(proxy, SECRET_COLLECTION_DEFAULT,
+                                                                  SECRET_COLLECTION_NONE, deadline.cancellable(),
+                                                                  &error.error);
+  const bool usable = collection != nullptr && !secret_collection_get_locked(collection);
+  if (collection != nullptr) g_object_unref(collection);
   g_object_unref(proxy);
-  return true;
+  return usable;
 }
 
 std::optional<std::string> SecretServiceSessionStorage::readSecret() {

@@ -24,8 +24,9 @@ class SecretServiceSessionStorage final : public SessionStorage {
   explicit SecretServiceSessionStorage(std::string account,
                                        std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
-  // True when a session bus is configured and a Secret Service answers on it within
-  // `timeout`. Never starts a bus (no X11 autolaunch).
+  // True when a session bus is configured, a Secret Service answers on it within
+  // `timeout`, and its default keyring exists and is unlocked (so reads and writes need
+  // no prompt). Never starts a bus (no X11 autolaunch).
   static bool isAvailable(std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
   std::optional<AuthSession> load() override;

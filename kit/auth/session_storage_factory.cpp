@@ -9,7 +9,7 @@ namespace tolvane {
 std::unique_ptr<SessionStorage> makeSessionStorage(const std::string& account) {
   if (SecretServiceSessionStorage::isAvailable()) return std::make_unique<SecretServiceSessionStorage>(account);
   auto file = std::make_unique<FileSessionStorage>(FileSessionStorage::defaultPath(account));
-  Logger{"auth"}.warning("no Secret Service on the session bus; keeping the sign-in in {} (readable only by you)",
+  Logger{"auth"}.warning("no unlocked Secret Service keyring; keeping the sign-in in {} (readable only by you)",
                          file->path().string());
   return file;
 }

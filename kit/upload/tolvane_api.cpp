@@ -7,7 +7,6 @@
 #include "kit/upload/http_error.h"
 #include "kit/upload/json_fields.h"
 #include "kit/upload/transport_error.h"
-#include "kit/upload/url_text.h"
 
 namespace tolvane {
 namespace {
@@ -33,18 +32,18 @@ std::int64_t wholeSeconds(double durationSec) {
 
 }  // namespace
 
-TolvaneAPI::TolvaneAPI(std::shared_ptr<AuthStore> auth, std::shared_ptr<HTTPPerforming> http, std::string siteURL)
+TolvaneAPI::TolvaneAPI(std::shared_ptr<AuthStore> auth, std::shared_ptr<HTTPPerforming> http, Url siteURL)
     : auth_(std::move(auth)), http_(std::move(http)), siteURL_(std::move(siteURL)) {}
 
 TolvaneAPI::RawResponse TolvaneAPI::raw(const std::string& path, const std::string& method,
                                         const std::optional<std::string>& body, bool retryOn401,
                                         const std::stop_token& stop) {
   const std::string token = auth_->validAccessToken(stop);
-  const std::string url = siteURL_ + path;
-  if (!isValidURL(url)) throw HTTPError(0, "Bad URL: " + path);
+  const auto url = Url::parse(siteURL_.text() + path);
+  if (!url) throw HTTPError(0, "Bad URL: " + path);
 
   HTTPRequest request;
-  request.url = url;
+  request.url = url->text();
   request.timeoutSec = 60;
   request.method = method;
   request.headers.emplace_back("Authorization", "Bearer " + token);

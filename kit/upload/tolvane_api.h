@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 #include "kit/upload/service_records.h"
 
@@ -29,7 +30,7 @@ class AuthStore;
 class TolvaneAPI {
  public:
   // `siteURL` is the service's base address; paths are appended to its text as is.
-  TolvaneAPI(std::shared_ptr<AuthStore> auth, std::shared_ptr<HTTPPerforming> http, std::string siteURL);
+  TolvaneAPI(std::shared_ptr<AuthStore> auth, std::shared_ptr<HTTPPerforming> http, Url siteURL);
 
   AccountInfo me(std::stop_token stop = {});
   std::vector<RecordingSummary> library(std::int64_t limit, std::stop_token stop = {});
@@ -58,7 +59,7 @@ class TolvaneAPI {
 
   std::shared_ptr<AuthStore> auth_;
   std::shared_ptr<HTTPPerforming> http_;
-  std::string siteURL_;
+  Url siteURL_;
 };
 
 }  // namespace tolvane

@@ -4,6 +4,7 @@
 #include <stop_token>
 #include <string>
 
+#include "kit/config/url.h"
 #include "kit/upload/http_performing.h"
 #include "kit/upload/mac_release.h"
 
@@ -12,7 +13,7 @@ namespace tolvane {
 // Asks the service for the latest desktop release. No authorisation is needed.
 class UpdateChecker {
  public:
-  UpdateChecker(std::shared_ptr<HTTPPerforming> http, std::string siteURL);
+  UpdateChecker(std::shared_ptr<HTTPPerforming> http, Url siteURL);
 
   // Transport errors and decoding errors propagate unchanged; any answer other than a
   // 200 is HTTPError(0, "Couldn't check for updates.").
@@ -20,7 +21,7 @@ class UpdateChecker {
 
  private:
   std::shared_ptr<HTTPPerforming> http_;
-  std::string siteURL_;
+  Url siteURL_;
 };
 
 }  // namespace tolvane

@@ -34,6 +34,12 @@ namespace tolvane {
 // availableCapacityBytes() take no lock. The change callback is never called with the
 // lock held.
 //
+// Typical use:
+//   RecordingVault vault(Config::vaultDirectory());
+//   vault.setOnChange([&] { postToMainThread(refresh); });
+//   VaultItem item = vault.createRecording(RecordingVault::defaultTitle(now), false, true, false);
+//   vault.update(item.id(), [&](RecordingManifest& m) { m.state = RecordingState::ready; m.durationSec = 12.5; });
+//
 // Errors: createRecording() and deleteItem() throw VaultError (vault_error.h) whose
 // what() is the sentence for the user; queries never throw and report an unusable root
 // as an empty vault.
@@ -69,9 +75,11 @@ class RecordingVault {
   // then writes it. Returns the updated item, or none (and no callback) for an unknown
   // id. Never throws: a failed write is dropped, and the returned item still carries
   // the change; callers that need certainty read the item again.
-  // `mutate` runs with the lock held and must not call the vault (it would deadlock).
+  // `mutate` runs with the lock held and must not call the vault (it would deadlock);
+  // an exception it throws propagates, and nothing is written.
   std::optional<VaultItem> update(std::string_view id, const std::function<void(RecordingManifest&)>& mutate);
 
+  // The vault's "delete" (a reserved word in C++).
   // Moves the recording's directory to the freedesktop.org Trash. An unknown id is no
   // error. Throws VaultError when the move fails; the directory then stays. The change
   // callback is called in every case, after the lock is released.

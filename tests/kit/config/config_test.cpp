@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "kit/base/memory_log_sink.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -52,6 +55,25 @@ TEST(ConfigTest, SiteUrlIsComputedOnceAndPathsJoinWithoutDoubleSlash) {
   EXPECT_EQ(Config::siteURL("/library"), Config::siteURL("library"));
   EXPECT_EQ(Config::siteURL("library").text().find("//library"), std::string::npos);
   EXPECT_TRUE(Config::siteURL("library").text().ends_with("/library"));
+}
+
+// Run in a fresh copy of this program, so that siteURL() is used there for the first time.
+TEST(ConfigTest, SiteUrlComesFromTheEnvironmentAtFirstUse) {
+  if (const char* expected = std::getenv("TOLVANE_TEST_EXPECTED_SITE_URL")) {
+    EXPECT_EQ(Config::siteURL().text(), expected);
+    return;
+  }
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string filter = "--gtest_filter=ConfigTest.SiteUrlComesFromTheEnvironmentAtFirstUse";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {" \thttp://127.0.0.1:8080/ \t", "http://127.0.0.1:8080/"},
+      {"no scheme", Config::builtInSiteURL().text()},
+  };
+  for (const auto& [value, expected] : cases) {
+    const auto result = testing::runCommand(
+        {self, filter}, {{"TOLVANE_SITE_URL", value}, {"TOLVANE_TEST_EXPECTED_SITE_URL", expected}});
+    EXPECT_EQ(result.status, 0) << value << "\n" << result.out;
+  }
 }
 
 TEST(ConfigTest, VaultDirectoryVariableIsUsedUnchangedOnEveryAccess) {

@@ -21,6 +21,8 @@ namespace {
 class LoopbackServer {
  public:
   explicit LoopbackServer(int port = 0) {
+    // Stopping waits for idle keep-alive connections; keep that short.
+    server_.set_keep_alive_timeout(1);
     port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
   }
   ~LoopbackServer() { stop(); }
@@ -132,6 +134,11 @@ TEST(CurlHTTPClient, ErrorStatusesAreAnswersAndBodylessRequestsCarryNoContentTyp
   EXPECT_EQ(client.data(post).body, "fine");
   EXPECT_FALSE(seen.has_header("Content-Type")) << "no form type may be invented for a body";
   EXPECT_EQ(seen.body, "raw bytes");
+
+  // Without a body, a POST still tells the server there is nothing to wait for.
+  EXPECT_EQ(client.data(makeRequest("POST", loopback.url("/empty"))).body, "fine");
+  EXPECT_EQ(seen.get_header_value("Content-Length"), "0");
+  EXPECT_FALSE(seen.has_header("Content-Type"));
 }
 
 TEST(CurlHTTPClient, UploadSendsTheBufferAndReportsProgress) {

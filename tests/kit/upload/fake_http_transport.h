@@ -43,7 +43,7 @@ class FakeHTTPTransport final : public HTTPPerforming {
     return requests_.size();
   }
 
-  HTTPResponse data(const HTTPRequest& request, std::stop_token) override {
+  HTTPResponse data(const HTTPRequest& request, std::stop_token = {}) override {
     Handler handler;
     {
       std::lock_guard lock(mutex_);
@@ -59,7 +59,7 @@ class FakeHTTPTransport final : public HTTPPerforming {
     return handler(request);
   }
 
-  HTTPResponse upload(const HTTPRequest& request, std::span<const std::byte> body, std::stop_token stop) override {
+  HTTPResponse upload(const HTTPRequest& request, std::span<const std::byte> body, std::stop_token stop = {}) override {
     HTTPRequest withBody = request;
     withBody.body = std::string(reinterpret_cast<const char*>(body.data()), body.size());
     return data(withBody, std::move(stop));

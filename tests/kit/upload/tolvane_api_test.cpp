@@ -31,8 +31,8 @@ class TolvaneAPITest : public ::testing::Test {
       : storage_(std::make_shared<MemorySessionStorage>(
             AuthSession{"access-1", "refresh-1", std::chrono::system_clock::now() + std::chrono::hours(1), "a@b.c"})),
         http_(std::make_shared<FakeHTTPTransport>()),
-        auth_(std::make_shared<AuthStore>(storage_, http_, kBackend, "anon-key")),
-        api_(auth_, http_, kSite) {}
+        auth_(std::make_shared<AuthStore>(storage_, http_, *Url::parse(kBackend), "anon-key")),
+        api_(auth_, http_, *Url::parse(kSite)) {}
 
   // Requests to the service only, without token refreshes.
   std::vector<HTTPRequest> serviceRequests() const {
@@ -233,7 +233,7 @@ TEST_F(TolvaneAPITest, AuthErrorsPropagateUnchanged) {
 TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
   auto http = std::make_shared<FakeHTTPTransport>();
   http->enqueue(200, R"({"version":"1.4.0","available":true,"downloadUrl":"https://d","pageUrl":"https://p"})");
-  const auto release = UpdateChecker(http, "https://tolvane.test/").latest();
+  const auto release = UpdateChecker(http, *Url::parse("https://tolvane.test/")).latest();
   EXPECT_EQ(release, (MacRelease{"1.4.0", true, "https://d", "https://p"}));
   const auto request = http->lastRequest();
   EXPECT_EQ(request.url, "https://tolvane.test/api/mac/latest");
@@ -243,14 +243,14 @@ TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
 
   http->enqueue(404, R"({"error":"nope"})");
   try {
-    UpdateChecker(http, "https://tolvane.test").latest();
+    UpdateChecker(http, *Url::parse("https://tolvane.test")).latest();
     ADD_FAILURE();
   } catch (const HTTPError& error) {
     EXPECT_EQ(error.status(), 0);
     EXPECT_STREQ(error.what(), "Couldn't check for updates.");
   }
   http->enqueue(200, R"({"version":"1.4.0"})");
-  EXPECT_THROW(UpdateChecker(http, "https://tolvane.test").latest(), DecodingError);
+  EXPECT_THROW(UpdateChecker(http, *Url::parse("https://tolvane.test")).latest(), DecodingError);
 }
 
 TEST(MacRelease, IsNewerComparesNumbersPositionByPosition) {
