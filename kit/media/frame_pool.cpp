@@ -1,67 +1,60 @@
 #include "kit/media/frame_pool.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace tolvane {
 
-struct FramePool::Shared {
-  std::mutex mutex;
-  std::vector<void*> idle;
-  std::size_t maxIdle = 0;
-  std::size_t allocations = 0;
-  bool open = true;
-
-  ~Shared() {
-    for (void* p : idle) std::free(p);
+struct FramePool::Buffer {
+  explicit Buffer(std::size_t size) : pixels(static_cast<std::uint8_t*>(std::aligned_alloc(64, size))) {
+    if (pixels == nullptr) throw std::bad_alloc();
   }
+  ~Buffer() { std::free(pixels); }
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+
+  std::uint8_t* pixels;
 };
 
-FramePool::FramePool(int width, int height, std::size_t maxIdle)
-    : width_(width), height_(height), shared_(std::make_shared<Shared>()) {
-  shared_->maxIdle = maxIdle;
+FramePool::FramePool(int width, int height, std::size_t maxBuffers)
+    : width_(width), height_(height), maxBuffers_(maxBuffers) {
+  buffers_.reserve(maxBuffers_);
 }
 
-FramePool::~FramePool() {
-  std::lock_guard lock(shared_->mutex);
-  shared_->open = false;
-}
+FramePool::~FramePool() = default;
 
 VideoFrame FramePool::acquire() {
   const int stride = VideoFrame::strideFor(width_);
   const std::size_t size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height_);
-  void* memory = nullptr;
+  std::shared_ptr<Buffer> buffer;
   {
-    std::lock_guard lock(shared_->mutex);
-    if (!shared_->idle.empty()) {
-      memory = shared_->idle.back();
-      shared_->idle.pop_back();
-    } else {
-      ++shared_->allocations;
-    }
-  }
-  if (memory == nullptr) {
-    memory = std::aligned_alloc(64, size);
-    if (memory == nullptr) throw std::bad_alloc();
-  }
-  // The buffer goes back to the pool while the pool is alive and has room.
-  std::weak_ptr<Shared> weak = shared_;
-  std::shared_ptr<void> storage(memory, [weak](void* p) {
-    if (auto pool = weak.lock()) {
-      std::lock_guard lock(pool->mutex);
-      if (pool->open && pool->idle.size() < pool->maxIdle) {
-        pool->idle.push_back(p);
-        return;
+    std::lock_guard lock(mutex_);
+    // A buffer only the pool still references is free: no frame handle exists that
+    // could copy it concurrently. Handing out a copy of the pool's own shared_ptr costs
+    // no allocation.
+    for (const auto& candidate : buffers_) {
+      if (candidate.use_count() == 1) {
+        // Pairs with the release decrement of the last handle, so its writes to the
+        // pixels are complete before they are handed out again.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        buffer = candidate;
+        break;
       }
     }
-    std::free(p);
-  });
-  return VideoFrame(std::move(storage), static_cast<std::uint8_t*>(memory), width_, height_, stride);
+    if (!buffer) {
+      ++allocations_;
+      buffer = std::make_shared<Buffer>(size);
+      if (buffers_.size() < maxBuffers_) buffers_.push_back(buffer);
+    }
+  }
+  std::uint8_t* pixels = buffer->pixels;
+  return VideoFrame(std::move(buffer), pixels, width_, height_, stride);
 }
 
 std::size_t FramePool::allocationCount() const {
-  std::lock_guard lock(shared_->mutex);
-  return shared_->allocations;
+  std::lock_guard lock(mutex_);
+  return allocations_;
 }
 
 }  // namespace tolvane

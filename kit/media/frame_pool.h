@@ -9,14 +9,16 @@
 
 namespace tolvane {
 
-// Hands out frames of one size and takes their buffers back when the last handle is
-// released, so steady-state capture and compositing allocate nothing per frame.
+// Hands out frames of one size and reuses their buffers once the last handle is gone, so
+// steady-state capture and compositing allocate nothing per frame: not the pixels, and
+// not the reference count either (each pooled buffer keeps one control block for life).
 // Thread-safe. The pool may be destroyed while frames are still out: their buffers are
-// then freed normally.
+// then freed with the last handle.
 class FramePool {
  public:
-  // Keeps at most `maxIdle` released buffers for reuse.
-  FramePool(int width, int height, std::size_t maxIdle = 8);
+  // Pools at most `maxBuffers` buffers; a frame asked for while all of them are out gets
+  // a buffer of its own that is freed after use.
+  FramePool(int width, int height, std::size_t maxBuffers = 8);
   ~FramePool();
   FramePool(const FramePool&) = delete;
   FramePool& operator=(const FramePool&) = delete;
@@ -26,14 +28,17 @@ class FramePool {
 
   // A frame whose pixels hold whatever the buffer last held (not cleared).
   VideoFrame acquire();
-  // Buffers created so far (for tests and benchmarks: stays flat in steady state).
+  // Buffers allocated so far, pooled or not (stays flat in steady state).
   std::size_t allocationCount() const;
 
  private:
-  struct Shared;
+  struct Buffer;
   int width_;
   int height_;
-  std::shared_ptr<Shared> shared_;
+  std::size_t maxBuffers_;
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<Buffer>> buffers_;
+  std::size_t allocations_ = 0;
 };
 
 }  // namespace tolvane
