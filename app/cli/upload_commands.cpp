@@ -30,8 +30,8 @@ struct UploadServices {
   std::shared_ptr<RecordingVault> vault = std::make_shared<RecordingVault>(Config::vaultDirectory());
   std::shared_ptr<CurlHTTPClient> http = std::make_shared<CurlHTTPClient>();
   std::shared_ptr<AuthStore> auth = std::make_shared<AuthStore>(std::shared_ptr<SessionStorage>(makeSessionStorage()), http,
-                                                                Config::supabaseURL().text(), Config::supabaseAnonKey());
-  std::shared_ptr<TolvaneAPI> api = std::make_shared<TolvaneAPI>(auth, http, Config::siteURL().text());
+                                                                Config::supabaseURL(), Config::supabaseAnonKey());
+  std::shared_ptr<TolvaneAPI> api = std::make_shared<TolvaneAPI>(auth, http, Config::siteURL());
   std::shared_ptr<TusUploader> uploader = std::make_shared<TusUploader>(makeUploadSession(), TusUploader::defaultChunkSize);
   UploadQueue queue{vault, api, auth, uploader};
 };

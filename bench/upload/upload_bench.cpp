@@ -49,11 +49,13 @@ int run(int argc, char** argv) {
   }
   if (site.empty() || (file.empty() && !printTicket)) throw std::runtime_error("--site and --file are needed");
 
+  const auto siteURL = Url::parse(site);
+  if (!siteURL) throw std::runtime_error("--site needs an absolute URL");
   auto http = std::make_shared<CurlHTTPClient>();
-  auto auth = std::make_shared<AuthStore>(std::make_shared<MemorySessionStorage>(), http, site, Config::supabaseAnonKey());
-  const DesktopSignIn signIn(http, site);
+  auto auth = std::make_shared<AuthStore>(std::make_shared<MemorySessionStorage>(), http, *siteURL, Config::supabaseAnonKey());
+  const DesktopSignIn signIn(http, *siteURL);
   auth->adopt(signIn.waitForApproval(signIn.start("upload benchmark")));
-  TolvaneAPI api(auth, http, site);
+  TolvaneAPI api(auth, http, *siteURL);
 
   if (printTicket) {
     const UploadTicket ticket = api.createUploadTicket("curl baseline");

@@ -10,7 +10,6 @@
 #include "kit/upload/http_error.h"
 #include "kit/upload/rtnetlink_network_monitor.h"
 #include "kit/upload/tolvane_api.h"
-#include "kit/upload/url_text.h"
 #include "kit/vault/recording_vault.h"
 
 namespace tolvane {
@@ -47,7 +46,7 @@ UploadQueue::UploadQueue(std::shared_ptr<RecordingVault> vault, std::shared_ptr<
       auth_(std::move(auth)),
       uploader_(std::move(uploader)),
       settings_(std::move(settings)) {
-  if (settings_.siteURL.empty()) settings_.siteURL = Config::siteURL().text();
+  if (!settings_.siteURL) settings_.siteURL = Config::siteURL();
   if (!settings_.makeNetworkMonitor) {
     settings_.makeNetworkMonitor = [] { return std::make_unique<RtnetlinkNetworkMonitor>(); };
   }
@@ -270,7 +269,7 @@ VaultItem UploadQueue::uploadBytes(const VaultItem& item, const std::stop_token&
     if (observer) observer(id, progress);
   };
   std::optional<std::string> resumeFrom;
-  if (manifest.tusUploadURL && isValidURL(*manifest.tusUploadURL)) resumeFrom = manifest.tusUploadURL;
+  if (manifest.tusUploadURL && Url::parse(*manifest.tusUploadURL)) resumeFrom = manifest.tusUploadURL;
 
   const TusUploader::Outcome outcome =
       uploader_->upload(item.videoURL(), manifest.title, ticketProvider, resumeFrom, onUploadURL, onProgress, stop);
@@ -290,7 +289,7 @@ VaultItem UploadQueue::saveToLibrary(const VaultItem& item, const std::stop_toke
   if (!manifest.uploadUID) throw HTTPError(0, "This upload lost track of its video id.");
   const std::string uid = *manifest.uploadUID;
   const auto link = api_->saveRecording(uid, manifest.title, manifest.durationSec, stop);
-  const std::string shareURL = link ? *link : appendingPathComponent(settings_.siteURL, "v/" + uid);
+  const std::string shareURL = link ? *link : settings_.siteURL->appendingPathComponent("v/" + uid).text();
   const auto saved = vault_->update(item.id(), [&](RecordingManifest& m) {
     m.shareURL = shareURL;
     m.state = RecordingState::uploaded;

@@ -16,6 +16,7 @@
 
 #include "kit/base/iso8601.h"
 #include "kit/base/log.h"
+#include "kit/config/url.h"
 #include "kit/upload/network_monitor.h"
 #include "kit/upload/progress_throttle.h"
 #include "kit/upload/tus_uploader.h"
@@ -58,8 +59,8 @@ class UploadQueue {
 
   struct Settings {
     // Base of the share link made when the service gives none; Config::siteURL() when
-    // empty.
-    std::string siteURL;
+    // none.
+    std::optional<Url> siteURL;
     // The clock of retry times, holds and verification delays. Tests move it forward
     // instead of waiting out the back-off.
     Now now = [] { return std::chrono::system_clock::now(); };

@@ -111,14 +111,14 @@ class UploadIntegrationTest : public ::testing::Test {
 
     http_ = std::make_shared<CurlHTTPClient>();
     uploadSession_ = std::make_shared<CountingTransport>(makeUploadSession());
-    auth_ = std::make_shared<AuthStore>(storage_, http_, site_, Config::supabaseAnonKey());
+    auth_ = std::make_shared<AuthStore>(storage_, http_, *Url::parse(site_), Config::supabaseAnonKey());
     vault_ = std::make_shared<RecordingVault>(dir_ / "vault");
     UploadQueue::Settings settings;
-    settings.siteURL = site_;
+    settings.siteURL = Url::parse(site_);
     settings.now = [this] { return now(); };
     settings.makeNetworkMonitor = [] { return std::make_unique<AlwaysOnline>(); };
     settings.heartbeat = 1h;
-    queue_ = std::make_unique<UploadQueue>(vault_, std::make_shared<TolvaneAPI>(auth_, http_, site_), auth_,
+    queue_ = std::make_unique<UploadQueue>(vault_, std::make_shared<TolvaneAPI>(auth_, http_, *Url::parse(site_)), auth_,
                                            std::make_shared<TusUploader>(uploadSession_, kChunk), settings);
   }
   void TearDown() override {
@@ -128,7 +128,7 @@ class UploadIntegrationTest : public ::testing::Test {
   Date now() const { return std::chrono::system_clock::now() + std::chrono::seconds(skewSec_.load()); }
 
   void signIn() {
-    const DesktopSignIn signIn(http_, site_);
+    const DesktopSignIn signIn(http_, *Url::parse(site_));
     auth_->adopt(signIn.waitForApproval(signIn.start("Integration test")));
   }
 

@@ -52,6 +52,8 @@ class FakeNetwork {
   NetworkMonitor::Handler handler_;
 };
 
+Url site() { return *Url::parse(FakeUploadService::site); }
+
 AuthSession validSession() { return AuthSession{"access", "refresh", std::chrono::system_clock::now() + 1h, "me@test"}; }
 
 double secondsFrom(Date from, const std::optional<Date>& to) {
@@ -64,14 +66,14 @@ class UploadQueueTest : public ::testing::Test {
       : vault_(std::make_shared<RecordingVault>(dir_ / "vault")),
         service_(std::make_shared<FakeUploadService>()),
         storage_(std::make_shared<MemorySessionStorage>(validSession())),
-        auth_(std::make_shared<AuthStore>(storage_, service_, FakeUploadService::site, "anon")),
+        auth_(std::make_shared<AuthStore>(storage_, service_, site(), "anon")),
         network_(online) {
     UploadQueue::Settings settings;
-    settings.siteURL = FakeUploadService::site;
+    settings.siteURL = site();
     settings.now = [this] { return now(); };
     settings.makeNetworkMonitor = [this] { return std::make_unique<FakeNetwork::Monitor>(network_); };
     settings.heartbeat = 1h;  // passes only when a test asks for one
-    queue_ = std::make_unique<UploadQueue>(vault_, std::make_shared<TolvaneAPI>(auth_, service_, FakeUploadService::site),
+    queue_ = std::make_unique<UploadQueue>(vault_, std::make_shared<TolvaneAPI>(auth_, service_, site()),
                                            auth_, std::make_shared<TusUploader>(service_, kChunk), settings);
   }
   ~UploadQueueTest() override { queue_->stop(); }
