@@ -92,6 +92,7 @@ for round in 1 2; do
   if awk -v a="$tolvane_mib_per_s" -v b="$best_ours" 'BEGIN { exit !(a > b) }'; then
     best_ours=$tolvane_mib_per_s ours_seconds=$tolvane_seconds
   fi
+  read_seconds=$tolvane_read_seconds
   peak_rss=$(awk -v a="$tolvane_peak_rss_mib" -v b="$peak_rss" 'BEGIN { print (a > b ? a : b) }')
   rm -rf "$work"/server/uploads/* 2>/dev/null || true
 done
@@ -102,4 +103,5 @@ printf 'file: %d MiB, chunks of %d MiB\n' "$size_mib" $(( chunk / 1048576 ))
 printf 'curl:    %.2f s  %.1f MiB/s\n' "$curl_seconds" "$curl_rate"
 printf 'tolvane: %.2f s  %.1f MiB/s\n' "$tolvane_seconds" "$tolvane_mib_per_s"
 printf 'ratio tolvane/curl: %.2f (target >= 0.8)\n' "$ratio"
+printf 'of which reading the chunks from the page cache: %.2f s\n' "$read_seconds"
 printf 'peak RSS of the uploading process: %.1f MiB (target <= 64)\n' "$tolvane_peak_rss_mib"
