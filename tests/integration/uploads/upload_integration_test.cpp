@@ -356,6 +356,21 @@ TEST_F(UploadIntegrationTest, TheCommandLineUploadsAndPrintsTheShareLinks) {
   EXPECT_EQ(again.out, "");
   EXPECT_NE(again.err.find("Nothing to upload."), std::string::npos) << again.err;
 
+  // A parked recording goes again at once when retried by the beginning of its id.
+  const VaultItem parked = addRecording(kChunk);
+  vault_->update(parked.id(), [](RecordingManifest& m) {
+    m.state = RecordingState::needsAttention;
+    m.lastError = "Something went wrong.";
+    m.nextAttemptAt = std::chrono::system_clock::now() + 1h;
+    m.attemptCount = 9;
+  });
+  const auto retried = testing::runCommand(
+      {testing::builtProgram("app/cli/tolvane-cli").string(), "retry", parked.id().substr(0, 8)}, env);
+  EXPECT_EQ(retried.status, 0) << retried.err;
+  expectVerifiedAndIdentical(parked);
+  EXPECT_EQ(manifest(parked).attemptCount, 1);
+  EXPECT_EQ(retried.out, *manifest(parked).shareURL + "\n");
+
   const auto unknown =
       testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "retry", "FFFFFFFF"}, env);
   EXPECT_EQ(unknown.status, 1);
