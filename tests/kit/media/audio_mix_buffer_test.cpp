@@ -1,0 +1,183 @@
+#include "kit/media/audio_mix_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "kit/media/audio_sample_buffer_factory.h"
+#include "kit/media/audio_sample_reader.h"
+
+namespace tolvane {
+namespace {
+
+AudioMixBuffer engineMixer() { return AudioMixBuffer(48000, 2, 0.3, 5.0); }
+
+std::vector<float> constant(std::size_t frames, float value, int channels = 2) {
+  return std::vector<float>(frames * static_cast<std::size_t>(channels), value);
+}
+
+TEST(AudioMixBufferTest, TheEngineInstanceHoldsFiveSecondsOfStereo) {
+  auto mixer = engineMixer();
+  EXPECT_EQ(mixer.capacityFrames(), 240000);
+  EXPECT_EQ(mixer.channels(), 2);
+  EXPECT_DOUBLE_EQ(mixer.latency(), 0.3);
+}
+
+TEST(AudioMixBufferTest, FrameIndexRoundsToTheNearestFrame) {
+  auto mixer = engineMixer();
+  EXPECT_EQ(mixer.frameIndex(1.5), 72000);
+  EXPECT_EQ(mixer.frameIndex(0.0000104), 0);
+  EXPECT_EQ(mixer.frameIndex(0.0000105), 1);
+  EXPECT_EQ(mixer.frameIndex(-0.0000105), -1);
+}
+
+TEST(AudioMixBufferTest, NothingDrainsBeforeTheFirstMixOrBeforeTheDrainPoint) {
+  auto mixer = engineMixer();
+  EXPECT_FALSE(mixer.drain(std::int64_t{1000}).has_value());
+  mixer.mix(constant(100, 0.1f), 500);
+  EXPECT_FALSE(mixer.drain(std::int64_t{500}).has_value());
+  EXPECT_FALSE(mixer.drain(std::int64_t{400}).has_value());
+  auto drained = mixer.drain(std::int64_t{600});
+  ASSERT_TRUE(drained.has_value());
+  EXPECT_EQ(drained->startFrame, 500);  // the timeline starts at the first mix
+  EXPECT_EQ(drained->samples.size(), 200u);
+}
+
+TEST(AudioMixBufferTest, SourcesAddUpAndClipWhenDrained) {
+  auto mixer = engineMixer();
+  mixer.mix(constant(10, 0.5f), 0);
+  mixer.mix(constant(10, 0.5f), 0);
+  mixer.mix(constant(10, 0.75f), 10);
+  mixer.mix(constant(10, 0.75f), 10);
+  mixer.mix(constant(10, -0.75f), 20);
+  mixer.mix(constant(10, -0.75f), 20);
+  auto drained = mixer.drain(std::int64_t{30});
+  ASSERT_TRUE(drained.has_value());
+  EXPECT_FLOAT_EQ(drained->samples[0], 1.0f);
+  EXPECT_FLOAT_EQ(drained->samples[20], 1.0f);   // 1.5 clipped
+  EXPECT_FLOAT_EQ(drained->samples[59], -1.0f);  // -1.5 clipped
+}
+
+TEST(AudioMixBufferTest, LateFramesAreCountedAndTheRestIsMixed) {
+  auto mixer = engineMixer();
+  mixer.mix(constant(1000, 0.0f), 0);
+  mixer.drain(std::int64_t{1000});  // baseFrame is now 1000
+  std::vector<float> chunk(480 * 2);
+  for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<float>(i / 2) / 1000.0f;
+  mixer.mix(chunk, 900);
+  EXPECT_EQ(mixer.lateFrames(), 100);
+  EXPECT_EQ(mixer.highestFrameWritten(), 1380);
+  auto drained = mixer.drainAll();
+  ASSERT_TRUE(drained.has_value());
+  EXPECT_EQ(drained->startFrame, 1000);
+  ASSERT_EQ(drained->samples.size(), 380u * 2);
+  EXPECT_FLOAT_EQ(drained->samples[0], 0.1f);  // chunk frame 100 landed on frame 1000
+
+  mixer.mix(constant(50, 0.3f), 1200);  // wholly before the drain point
+  EXPECT_EQ(mixer.lateFrames(), 150);
+  EXPECT_EQ(mixer.highestFrameWritten(), 1380);
+}
+
+TEST(AudioMixBufferTest, DrainedSlotsComeBackSilentWhenTheRingWraps) {
+  AudioMixBuffer mixer(100, 1, 0.0, 1.0);  // 100 frames of mono
+  mixer.mix(std::vector<float>(100, 0.4f), 0);
+  auto first = mixer.drain(std::int64_t{10});
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->samples, std::vector<float>(10, 0.4f));
+  // Frames 100..109 reuse the slots of frames 0..9.
+  mixer.mix(std::vector<float>(10, 0.1f), 105);
+  auto rest = mixer.drain(std::int64_t{110});
+  ASSERT_TRUE(rest.has_value());
+  ASSERT_EQ(rest->samples.size(), 100u);
+  EXPECT_FLOAT_EQ(rest->samples[89], 0.4f);  // frame 99
+  EXPECT_FLOAT_EQ(rest->samples[90], 0.0f);  // frame 100: silence, not the old 0.4
+  EXPECT_FLOAT_EQ(rest->samples[95], 0.1f);  // frame 105
+}
+
+TEST(AudioMixBufferTest, FramesBeyondTheCapacityAreDroppedUncounted) {
+  AudioMixBuffer mixer(100, 1, 0.0, 1.0);
+  mixer.mix(std::vector<float>(1, 0.2f), 0);
+  mixer.mix(std::vector<float>(20, 0.5f), 90);  // frames 100..109 do not fit yet
+  EXPECT_EQ(mixer.highestFrameWritten(), 100);
+  EXPECT_EQ(mixer.lateFrames(), 0);
+  auto drained = mixer.drain(std::int64_t{1000});
+  ASSERT_TRUE(drained.has_value());
+  EXPECT_EQ(drained->samples.size(), 100u);  // never more than the capacity at once
+}
+
+TEST(AudioMixBufferTest, DrainByTimeStaysTheLatencyBehindAndDrainAllEmptiesIt) {
+  auto mixer = engineMixer();
+  mixer.mix(constant(48000, 0.1f), 0);
+  auto drained = mixer.drain(0.8);  // 0.8 - 0.3 = 0.5 s
+  ASSERT_TRUE(drained.has_value());
+  EXPECT_EQ(drained->samples.size(), 24000u * 2);
+  auto rest = mixer.drainAll();
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_EQ(rest->startFrame, 24000);
+  EXPECT_EQ(rest->samples.size(), 24000u * 2);
+  EXPECT_FALSE(mixer.drainAll().has_value());
+}
+
+AudioBuffer rawBuffer(AudioFormat format, std::int64_t frames, std::vector<std::vector<std::byte>> planes) {
+  return AudioBuffer(format, frames, MediaTime::zero(), std::move(planes));
+}
+
+template <typename T>
+std::vector<std::byte> bytesOf(const std::vector<T>& values) {
+  std::vector<std::byte> bytes(values.size() * sizeof(T));
+  std::memcpy(bytes.data(), values.data(), bytes.size());
+  return bytes;
+}
+
+TEST(AudioSampleReaderTest, MonoInt16FillsBothChannels) {
+  const std::vector<std::int16_t> mono{-32768, 16384, 0};
+  auto buffer = rawBuffer({48000, 1, SampleType::int16, true}, 3, {bytesOf(mono)});
+  auto out = AudioSampleReader::interleavedFloats(buffer, 2);
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(*out, (std::vector<float>{-1.0f, -1.0f, 0.5f, 0.5f, 0.0f, 0.0f}));
+}
+
+TEST(AudioSampleReaderTest, ExtraInterleavedChannelsAreIgnored) {
+  const std::vector<float> six{0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f, 1.0f, 1.1f, 1.2f};
+  auto buffer = rawBuffer({48000, 6, SampleType::float32, true}, 2, {bytesOf(six)});
+  auto out = AudioSampleReader::interleavedFloats(buffer, 2);
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(*out, (std::vector<float>{0.1f, 0.2f, 0.7f, 0.8f}));
+}
+
+TEST(AudioSampleReaderTest, PlanarChannelsInterleaveAndMissingPlanesStaySilent) {
+  const std::vector<float> left{0.1f, 0.2f};
+  const std::vector<float> right{-0.1f, -0.2f};
+  auto stereo = rawBuffer({48000, 2, SampleType::float32, false}, 2, {bytesOf(left), bytesOf(right)});
+  EXPECT_EQ(*AudioSampleReader::interleavedFloats(stereo, 2), (std::vector<float>{0.1f, -0.1f, 0.2f, -0.2f}));
+  auto oneMissing = rawBuffer({48000, 2, SampleType::float32, false}, 2, {bytesOf(left), {}});
+  EXPECT_EQ(*AudioSampleReader::interleavedFloats(oneMissing, 2), (std::vector<float>{0.1f, 0.0f, 0.2f, 0.0f}));
+  auto mono = rawBuffer({48000, 1, SampleType::float32, false}, 2, {bytesOf(left)});
+  EXPECT_EQ(*AudioSampleReader::interleavedFloats(mono, 2), (std::vector<float>{0.1f, 0.1f, 0.2f, 0.2f}));
+}
+
+TEST(AudioSampleReaderTest, UnsupportedOrEmptyBuffersAreAbsent) {
+  const std::vector<std::int32_t> wide{1, 2};
+  EXPECT_FALSE(AudioSampleReader::interleavedFloats(rawBuffer({48000, 1, SampleType::int32, true}, 2, {bytesOf(wide)}), 2));
+  EXPECT_FALSE(AudioSampleReader::interleavedFloats(rawBuffer({48000, 0, SampleType::float32, true}, 2, {{}}), 2));
+  EXPECT_FALSE(AudioSampleReader::interleavedFloats(rawBuffer({48000, 1, SampleType::float32, true}, 0, {{}}), 2));
+  EXPECT_FALSE(AudioSampleReader::interleavedFloats(rawBuffer({48000, 1, SampleType::float32, true}, 2, {{}}), 2));
+  // Fewer bytes than the frame count promises.
+  const std::vector<float> one{0.5f};
+  EXPECT_FALSE(AudioSampleReader::interleavedFloats(rawBuffer({48000, 1, SampleType::float32, true}, 2, {bytesOf(one)}), 2));
+}
+
+TEST(AudioSampleBufferFactoryTest, StampsTheStartFrameAtTheSampleRate) {
+  auto buffer = AudioSampleBufferFactory::make(std::vector<float>(960, 0.25f), 2, 48000, 96000);
+  ASSERT_TRUE(buffer.has_value());
+  EXPECT_EQ(buffer->frameCount(), 480);
+  EXPECT_EQ(buffer->presentationTime(), (MediaTime{96000, 48000}));
+  EXPECT_DOUBLE_EQ(buffer->presentationTime().seconds(), 2.0);
+  EXPECT_EQ(buffer->format(), (AudioFormat{48000, 2, SampleType::float32, true}));
+  EXPECT_EQ(*AudioSampleReader::interleavedFloats(*buffer, 2), std::vector<float>(960, 0.25f));
+  EXPECT_FALSE(AudioSampleBufferFactory::make({0.1f}, 2, 48000, 0).has_value());
+  EXPECT_FALSE(AudioSampleBufferFactory::make({}, 2, 48000, 0).has_value());
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,220 @@
+#include "kit/media/movie_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <thread>
+
+#include "kit/base/memory_log_sink.h"
+#include "kit/media/media_probe.h"
+#include "tests/kit/media/movie_judge.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using testing::TempDir;
+
+VideoFrame grayFrame(MovieWriter& writer) {
+  auto frame = writer.pixelBufferPool().acquire();
+  frame.fill(90, 90, 90, 255);
+  return frame;
+}
+
+TEST(MovieWriterTest, BitRateFollowsFrameSizeAndRateWithinBounds) {
+  EXPECT_EQ(MovieWriter::bitRateFor(2560, 1440, 30), 12'165'120);
+  EXPECT_EQ(MovieWriter::bitRateFor(1920, 1080, 30), 6'842'880);
+  EXPECT_EQ(MovieWriter::bitRateFor(1280, 720, 30), 3'041'280);
+  EXPECT_EQ(MovieWriter::bitRateFor(1024, 640, 30), 3'000'000);
+  EXPECT_EQ(MovieWriter::bitRateFor(3840, 2160, 60), 24'000'000);
+}
+
+TEST(MovieWriterTest, VideoOnlyMovieIsH264HighWithoutBFramesOrAudio) {
+  TempDir dir;
+  const auto movie = dir / "recording.mp4";
+  testing::writeTestMovie(movie, 4.5);
+
+  const auto video = testing::ffprobeStream(movie, "video");
+  ASSERT_FALSE(video.is_null());
+  EXPECT_EQ(video["codec_name"], "h264");
+  EXPECT_EQ(video["profile"], "High");
+  EXPECT_EQ(video["has_b_frames"], 0);
+  EXPECT_EQ(video["width"], 96);
+  EXPECT_EQ(video["height"], 64);
+  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
+  EXPECT_NEAR(std::stod(testing::ffprobe(movie)["format"]["duration"].get<std::string>()), 4.5, 0.05);
+  EXPECT_NEAR(probeDuration(movie), 4.5, 0.05);
+  EXPECT_EQ(testing::decodeErrors(movie), "");
+
+  const auto keys = testing::keyFrameTimes(movie);
+  ASSERT_GE(keys.size(), 3u);
+  EXPECT_DOUBLE_EQ(keys.front(), 0.0);
+  for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 2.0 + 1e-6) << "at " << keys[i];
+  EXPECT_LE(4.5 - keys.back(), 2.0 + 1e-6);
+  // Finished movies are regular MP4 files, not fragments.
+  EXPECT_EQ(testing::readFile(movie).find("moof"), std::string::npos);
+}
+
+TEST(MovieWriterTest, AudioTrackIsAacStereoAt48kHzWhenAsked) {
+  TempDir dir;
+  const auto movie = dir / "recording.mp4";
+  testing::writeTestMovie(movie, 2.0, 64, 48, true);
+
+  const auto audio = testing::ffprobeStream(movie, "audio");
+  ASSERT_FALSE(audio.is_null());
+  EXPECT_EQ(audio["codec_name"], "aac");
+  EXPECT_EQ(audio["sample_rate"], "48000");
+  EXPECT_EQ(audio["channels"], 2);
+  EXPECT_NEAR(std::stod(audio["duration"].get<std::string>()), 2.0, 0.05);
+  EXPECT_NEAR(probeDuration(movie), 2.0, 0.05);
+  EXPECT_EQ(testing::decodeErrors(movie), "");
+}
+
+TEST(MovieWriterTest, OddSizesRoundDownToEven) {
+  TempDir dir;
+  const auto movie = dir / "odd.mp4";
+  MovieWriter writer(movie, 1365.7, 767, 30, false, MovieWriter::fragmentInterval);
+  EXPECT_EQ(writer.width(), 1364);
+  EXPECT_EQ(writer.height(), 766);
+  writer.startSession(MediaTime::zero());
+  for (int i = 0; i < 3; ++i) writer.append(grayFrame(writer), MediaTime{i * 20, 600});
+  writer.finish();
+  const auto video = testing::ffprobeStream(movie, "video");
+  EXPECT_EQ(video["width"], 1364);
+  EXPECT_EQ(video["height"], 766);
+}
+
+TEST(MovieWriterTest, FramesBeforeTheSessionOrWithoutALaterTimeAreIgnored) {
+  TempDir dir;
+  MovieWriter writer(dir / "m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
+  writer.append(grayFrame(writer), MediaTime{0, 600});
+  EXPECT_EQ(writer.framesWritten(), 0);
+
+  writer.startSession(MediaTime::zero());
+  writer.startSession(MediaTime{600, 600});  // only the first call counts
+  writer.append(grayFrame(writer), MediaTime{20, 600});
+  writer.append(grayFrame(writer), MediaTime{20, 600});
+  writer.append(grayFrame(writer), MediaTime{10, 600});
+  EXPECT_EQ(writer.framesWritten(), 1);
+  EXPECT_EQ(writer.framesDropped(), 0);
+  writer.append(grayFrame(writer), MediaTime{1600, 48000});  // 20.0 ticks of 600: the same time
+  writer.append(grayFrame(writer), MediaTime{40, 600});
+  EXPECT_EQ(writer.framesWritten(), 2);
+  EXPECT_EQ(writer.lastVideoTime(), (MediaTime{40, 600}));
+  writer.finish();
+  EXPECT_TRUE(writer.isHealthy());
+  EXPECT_EQ(writer.status(), MovieWriter::Status::completed);
+}
+
+TEST(MovieWriterTest, AudioIsIgnoredWithoutAnAudioInput) {
+  TempDir dir;
+  const auto movie = dir / "m.mp4";
+  MovieWriter writer(movie, 64, 48, 30, false, MovieWriter::fragmentInterval);
+  EXPECT_FALSE(writer.hasAudioInput());
+  writer.startSession(MediaTime::zero());
+  writer.append(grayFrame(writer), MediaTime::zero());
+  writer.append(AudioBuffer::interleavedFloats(std::vector<float>(9600, 0.1f), 2, 48000, MediaTime::zero()));
+  writer.finish();
+  EXPECT_TRUE(writer.isHealthy());
+  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
+}
+
+TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
+  TempDir dir;
+  MovieWriter writer(dir / "m.mp4", 1280, 720, 30, false, MovieWriter::fragmentInterval);
+  writer.startSession(MediaTime::zero());
+  auto frame = grayFrame(writer);
+  // A burst far faster than any encoder: the bounded queue in front of it fills up.
+  constexpr int appended = 60;
+  for (int i = 0; i < appended; ++i) writer.append(frame, MediaTime{i * 20, 600});
+  EXPECT_GT(writer.framesDropped(), 0);
+  EXPECT_EQ(writer.framesWritten() + writer.framesDropped(), appended);
+  writer.finish();
+  EXPECT_TRUE(writer.isHealthy());
+}
+
+TEST(MovieWriterTest, FinishingTwiceLogsOnce) {
+  TempDir dir;
+  auto sink = MemoryLogSink::attach();
+  MovieWriter writer(dir / "m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
+  writer.startSession(MediaTime::zero());
+  writer.append(grayFrame(writer), MediaTime::zero());
+  writer.finish();
+  writer.append(grayFrame(writer), MediaTime{20, 600});
+  writer.finish();
+  EXPECT_EQ(sink->messages("writer"), (std::vector<std::string>{"finishing: 1 frames written, 0 dropped, status 1"}));
+  EXPECT_EQ(writer.framesWritten(), 1);
+}
+
+TEST(MovieWriterTest, FinishingWithoutASessionCancelsAndRemovesTheFile) {
+  TempDir dir;
+  const auto movie = dir / "m.mp4";
+  auto sink = MemoryLogSink::attach();
+  MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
+  EXPECT_TRUE(std::filesystem::exists(movie));
+  EXPECT_TRUE(writer.finishSynchronously(30));
+  EXPECT_EQ(writer.status(), MovieWriter::Status::cancelled);
+  EXPECT_FALSE(std::filesystem::exists(movie));
+  EXPECT_TRUE(sink->contains("writer", LogLevel::info, "finishing: 0 frames written, 0 dropped, status 1"));
+  EXPECT_TRUE(
+      sink->contains("writer", LogLevel::error, "no session was ever started — cancelling instead of finishing"));
+}
+
+TEST(MovieWriterTest, AFailureIsRecordedOnceAndTheFileIsLeftAsItIs) {
+  TempDir dir;
+  const auto movie = dir / "m.mp4";
+  auto sink = MemoryLogSink::attach();
+  // A file size limit makes the first fragment's write fail the way a full disk would.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limited = old;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  {
+    MovieWriter writer(movie, 320, 240, 30, false, MovieWriter::fragmentInterval);
+    writer.startSession(MediaTime::zero());
+    for (int i = 0; i < 600 && !writer.failure(); ++i) {
+      auto frame = writer.pixelBufferPool().acquire();
+      for (int y = 0; y < frame.height(); ++y) {
+        for (int x = 0; x < frame.width() * 4; ++x) frame.row(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 13 + i * 31) ^ (x * y));
+      }
+      writer.append(frame, MediaTime{i * 20, 600});
+      if (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(writer.failure().has_value());
+    EXPECT_EQ(writer.failure()->kind(), MovieWriter::WriterError::Kind::failed);
+    EXPECT_EQ(std::string(writer.failure()->what()), "The recording stopped: couldn't write the movie file (File too large)");
+    EXPECT_FALSE(writer.isHealthy());
+    writer.append(grayFrame(writer), MediaTime{100000, 600});
+    const auto sizeBefore = std::filesystem::file_size(movie);
+    writer.finish();
+    EXPECT_EQ(std::filesystem::file_size(movie), sizeBefore);
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  const auto lines = sink->messages("writer");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "writer failed: couldn't write the movie file (File too large)"), 1);
+  EXPECT_TRUE(sink->contains("writer", LogLevel::error, "writer was 3 at finish; leaving the file as-is"));
+}
+
+TEST(MovieWriterTest, CreationFailuresSayWhy) {
+  try {
+    MovieWriter writer("/nonexistent-folder/m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
+    FAIL() << "expected an error";
+  } catch (const MovieWriter::WriterError& e) {
+    EXPECT_EQ(e.kind(), MovieWriter::WriterError::Kind::cannotCreate);
+    EXPECT_EQ(std::string(e.what()),
+              "Couldn't start writing the recording: couldn't create the movie file (No such file or directory)");
+  }
+  TempDir dir;
+  try {
+    MovieWriter writer(dir / "m.mp4", 1.5, 48, 30, false, MovieWriter::fragmentInterval);
+    FAIL() << "expected an error";
+  } catch (const MovieWriter::WriterError& e) {
+    EXPECT_EQ(std::string(e.what()), "Couldn't start writing the recording: this Mac refused the video settings");
+  }
+}
+
+}  // namespace
+}  // namespace tolvane

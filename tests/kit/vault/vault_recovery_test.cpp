@@ -1,0 +1,134 @@
+#include "kit/vault/vault_recovery.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "kit/base/memory_log_sink.h"
+#include "kit/media/movie_writer.h"
+#include "tests/kit/media/movie_judge.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+constexpr const char* kEmptyText = "Tolvane stopped before this recording captured anything.";
+constexpr const char* kUnreadableText =
+    "Tolvane was interrupted while writing this. The file is kept in place — open it in QuickTime to check what "
+    "survived.";
+
+VaultItem interrupted(RecordingVault& vault, RecordingState state = RecordingState::recording) {
+  auto item = vault.createRecording("Clip", false, true, false);
+  return *vault.update(item.id(), [state](RecordingManifest& m) { m.state = state; });
+}
+
+TEST(VaultRecoveryTest, SettlesEveryInterruptedRecordingByWhatItsFileHolds) {
+  TempDir dir;
+  RecordingVault vault(dir / "vault");
+  auto sink = MemoryLogSink::attach();
+
+  const auto missing = interrupted(vault);
+  const auto zeroBytes = interrupted(vault, RecordingState::finalizing);
+  testing::writeFile(zeroBytes.videoURL(), "");
+  const auto garbage = interrupted(vault);
+  testing::writeFile(garbage.videoURL(), std::string(3'000'000, 'g'));
+  const auto playable = interrupted(vault, RecordingState::finalizing);
+  testing::writeTestMovie(playable.videoURL(), 1.0);
+  const auto tooShort = interrupted(vault);
+  testing::writeTestMovie(tooShort.videoURL(), 0.15);
+
+  const RecoveryReport report = VaultRecovery(vault).recoverInterrupted();
+
+  // Ids come in the vault's order, newest first.
+  std::vector<std::string> order;
+  for (const auto& item : vault.all()) order.push_back(item.id());
+  auto position = [&](const std::string& id) { return std::find(order.begin(), order.end(), id) - order.begin(); };
+  auto inVaultOrder = [&](const std::vector<std::string>& ids) {
+    return std::is_sorted(ids.begin(), ids.end(), [&](auto& a, auto& b) { return position(a) < position(b); });
+  };
+  EXPECT_EQ(report.recovered, std::vector<std::string>{playable.id()});
+  EXPECT_EQ(std::set<std::string>(report.unreadable.begin(), report.unreadable.end()),
+            (std::set<std::string>{garbage.id(), tooShort.id()}));
+  EXPECT_EQ(std::set<std::string>(report.empty.begin(), report.empty.end()),
+            (std::set<std::string>{missing.id(), zeroBytes.id()}));
+  EXPECT_TRUE(inVaultOrder(report.unreadable));
+  EXPECT_TRUE(inVaultOrder(report.empty));
+  EXPECT_FALSE(report.isEmpty());
+
+  const auto recovered = vault.item(playable.id())->manifest;
+  EXPECT_EQ(recovered.state, RecordingState::ready);
+  EXPECT_NEAR(recovered.durationSec, 1.0, 0.03);
+  EXPECT_EQ(recovered.fileSizeBytes, static_cast<std::int64_t>(fs::file_size(playable.videoURL())));
+  EXPECT_TRUE(recovered.recoveredFromInterruption);
+  EXPECT_FALSE(recovered.lastError.has_value());
+
+  for (const auto& id : {missing.id(), zeroBytes.id()}) {
+    const auto m = vault.item(id)->manifest;
+    EXPECT_EQ(m.state, RecordingState::needsAttention);
+    EXPECT_EQ(m.lastError, kEmptyText);
+    EXPECT_TRUE(m.recoveredFromInterruption);
+  }
+  const auto unreadable = vault.item(garbage.id())->manifest;
+  EXPECT_EQ(unreadable.state, RecordingState::needsAttention);
+  EXPECT_EQ(unreadable.fileSizeBytes, 3'000'000);
+  EXPECT_EQ(unreadable.durationSec, 0);
+  EXPECT_EQ(unreadable.lastError, kUnreadableText);
+  EXPECT_EQ(vault.item(tooShort.id())->manifest.state, RecordingState::needsAttention);
+  // The files themselves are untouched.
+  EXPECT_EQ(fs::file_size(garbage.videoURL()), 3'000'000u);
+  EXPECT_FALSE(fs::exists(missing.videoURL()));
+
+  const auto lines = sink->messages("recovery");
+  EXPECT_EQ(lines.size(), 3u);  // empty items log nothing
+  EXPECT_TRUE(sink->contains("recovery", LogLevel::info,
+                             fmt::format("recovered {}: 1.0s, {} bytes", playable.id(), recovered.fileSizeBytes)));
+  EXPECT_TRUE(sink->contains("recovery", LogLevel::error,
+                             fmt::format("interrupted recording {} is not readable (3000000 bytes kept)", garbage.id())));
+
+  // Recovered items are no longer interrupted: a second run finds nothing.
+  EXPECT_TRUE(VaultRecovery(vault).recoverInterrupted().isEmpty());
+}
+
+TEST(VaultRecoveryTest, RecordingsThatWereNotInterruptedAreLeftAlone) {
+  TempDir dir;
+  RecordingVault vault(dir / "vault");
+  for (auto state : {RecordingState::ready, RecordingState::uploading, RecordingState::uploaded,
+                     RecordingState::verified, RecordingState::needsAttention}) {
+    interrupted(vault, state);
+  }
+  const auto before = vault.all();
+  EXPECT_TRUE(VaultRecovery(vault).recoverInterrupted().isEmpty());
+  EXPECT_EQ(vault.all(), before);
+}
+
+TEST(VaultRecoveryTest, AMovieCutOffByACrashIsRecoveredWithItsMeasuredLength) {
+  TempDir dir;
+  RecordingVault vault(dir / "vault");
+  const auto item = interrupted(vault);
+  {
+    // Released without finish(), as when the process dies: complete fragments remain.
+    MovieWriter writer(item.videoURL(), 96, 64, 30, false, MovieWriter::fragmentInterval);
+    writer.startSession(MediaTime::zero());
+    for (int i = 0; i < 75; ++i) {
+      auto frame = writer.pixelBufferPool().acquire();
+      frame.fill(static_cast<std::uint8_t>(i), 100, 50, 255);
+      while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      writer.append(frame, MediaTime{i * 20, 600});
+    }
+    while (writer.framesWritten() < 75) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  const auto report = VaultRecovery(vault).recoverInterrupted();
+  ASSERT_EQ(report.recovered, std::vector<std::string>{item.id()});
+  const double duration = vault.item(item.id())->manifest.durationSec;
+  EXPECT_GT(duration, 0.9);
+  EXPECT_LE(duration, 2.5 + 1e-6);
+}
+
+}  // namespace
+}  // namespace tolvane
