@@ -1,0 +1,72 @@
+#pragma once
+
+#include <optional>
+#include <span>
+
+#include "app/capture/annotation_overlay.h"
+#include "app/capture/bubble_layout.h"
+#include "app/capture/circular_camera_painter.h"
+#include "app/capture/pixel_rect.h"
+#include "app/capture/region_blur.h"
+#include "kit/base/geometry.h"
+#include "kit/media/frame_pool.h"
+#include "kit/media/video_frame.h"
+
+namespace tolvane {
+
+// What is laid over one screen frame. Frames are shared handles, never copied; an empty
+// handle means "none".
+struct CompositeLayers {
+  VideoFrame camera;            // latest camera picture; none: no bubble
+  VideoFrame annotation;        // transparent overlay (AnnotationRenderer); any size
+  std::span<const Rect> blurRects;  // unit coordinates, top-left origin
+  BubbleLayout bubble;
+  bool isCameraMirrored = true;  // the bubble should look like a mirror to the user
+
+  bool isEmpty() const { return !camera && !annotation && blurRects.empty(); }
+};
+
+// Rebuilds screen frames for the recording: blur regions are blurred, the annotation
+// overlay is laid over, then the round camera bubble. One compositor per recording,
+// used from the video queue only (not thread-safe).
+//
+// Scratch buffers are kept and reused and composed frames come from the caller's pool,
+// so composing allocates nothing per frame once warmed up. Annotation images are taken
+// as immutable: their preparation (scaling, mapping of inked tiles) is kept for as long
+// as the same image keeps coming.
+class FrameCompositor {
+ public:
+  FrameCompositor() = default;
+  FrameCompositor(const FrameCompositor&) = delete;
+  FrameCompositor& operator=(const FrameCompositor&) = delete;
+
+  // The composed frame, the screen frame itself (same pixels, no copy) when there is
+  // nothing to lay over it, or nothing when no output frame could be had (the caller
+  // drops that frame). The output comes from `pool` when it has the screen's size.
+  std::optional<VideoFrame> compose(const VideoFrame& screen, const CompositeLayers& layers, FramePool* pool);
+
+  // A frame for a composed picture of `size` (truncated to whole pixels): from the pool
+  // when it has that size, else a new one; nothing when none can be had.
+  static std::optional<VideoFrame> makePixelBuffer(FramePool* pool, Size size);
+
+  // Writes the blur of `source` inside each rectangle into `target`, which already holds
+  // the picture to blur over and must not share pixels with `source`. Overlapping
+  // rectangles are each cut from the same blurred image.
+  void applyBlur(const VideoFrame& source, std::span<const Rect> rects, const VideoFrame& target);
+
+  // The camera picture cut to a circle of `diameter` pixels, on a transparent square.
+  static VideoFrame circularCameraImage(const VideoFrame& camera, int diameter, bool isMirrored);
+
+  // Standard deviation of the blur, in pixels, for a frame of `frameSize`.
+  static double blurRadius(Size frameSize);
+  // The whole pixels a unit rectangle covers in a frame of `frameSize` (expanded outward),
+  // or nothing when that is one pixel or less in either direction.
+  static std::optional<PixelRect> blurPixelRect(Rect unitRect, Size frameSize);
+
+ private:
+  RegionBlur regionBlur_;
+  CircularCameraPainter cameraPainter_;
+  AnnotationOverlay annotationOverlay_;
+};
+
+}  // namespace tolvane

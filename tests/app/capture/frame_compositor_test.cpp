@@ -1,0 +1,308 @@
+#include "app/capture/frame_compositor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "tests/app/capture/frame_test_support.h"
+
+namespace tolvane {
+namespace {
+
+struct Colour {
+  std::uint8_t b, g, r, a;
+};
+constexpr Colour kRed{0, 0, 255, 255};
+constexpr Colour kBlue{255, 0, 0, 255};
+constexpr Colour kGreen{0, 255, 0, 255};
+constexpr Colour kGrey{50, 50, 50, 255};
+
+void set(const VideoFrame& frame, int x, int y, Colour colour) {
+  std::uint8_t* p = frame.pixel(x, y);
+  p[0] = colour.b;
+  p[1] = colour.g;
+  p[2] = colour.r;
+  p[3] = colour.a;
+}
+
+Colour get(const VideoFrame& frame, int x, int y) {
+  const std::uint8_t* p = frame.pixel(x, y);
+  return {p[0], p[1], p[2], p[3]};
+}
+
+bool operator==(Colour a, Colour b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+VideoFrame filled(int width, int height, Colour colour) {
+  auto frame = VideoFrame::allocate(width, height);
+  frame.fill(colour.b, colour.g, colour.r, colour.a);
+  return frame;
+}
+
+// A camera picture whose centred square has a red left half and a blue right half; what
+// the square crop cuts away (left and right, or top and bottom) is green.
+VideoFrame cameraPicture(int width, int height) {
+  auto frame = VideoFrame::allocate(width, height);
+  const int side = std::min(width, height);
+  const int left = (width - side) / 2;
+  const int top = (height - side) / 2;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const bool inCrop = x >= left && x < left + side && y >= top && y < top + side;
+      set(frame, x, y, !inCrop ? kGreen : (x < left + side / 2 ? kRed : kBlue));
+    }
+  }
+  return frame;
+}
+
+bool sameOutside(const VideoFrame& a, const VideoFrame& b, const std::vector<PixelRect>& holes) {
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const bool inHole = std::any_of(holes.begin(), holes.end(), [&](const PixelRect& r) {
+        return x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
+      });
+      if (!inHole && !(get(a, x, y) == get(b, x, y))) return false;
+    }
+  }
+  return true;
+}
+
+TEST(FrameCompositorTest, NothingToCompositePassesTheFrameThroughWithoutACopy) {
+  FrameCompositor compositor;
+  FramePool pool(64, 48);
+  const auto screen = filled(64, 48, kGrey);
+  const auto out = compositor.compose(screen, {}, &pool);
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(out->sharesPixelsWith(screen));
+  EXPECT_EQ(pool.allocationCount(), 0u);
+}
+
+TEST(FrameCompositorTest, BlurPixelRectsAreIntegralAndTinyOnesSkipped) {
+  const Size frame{1920, 1080};
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.0004, 0.5}, frame), std::nullopt);  // 0.77 px wide
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, 0.0005}, frame), std::nullopt);
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, NAN}, frame), std::nullopt);
+  // Expanded outward: 192.0..960.0 stays, 108.0..540.54 grows to 541.
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.4, 0.4005}, frame), (PixelRect{192, 108, 768, 433}));
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.10001, 0.25, 0.1, 0.25}, frame), (PixelRect{192, 270, 193, 270}));
+  EXPECT_DOUBLE_EQ(FrameCompositor::blurRadius(frame), 27);
+}
+
+TEST(FrameCompositorTest, BlurLeavesEverythingOutsideItsRectanglesUntouched) {
+  FrameCompositor compositor;
+  const auto screen = testing::noiseFrame(480, 270);
+  const std::vector<Rect> rects = {{0.1, 0.2, 0.3, 0.25}, {0.9, 0.9, 0.2, 0.2}, {0.5, 0.1, 0.0004, 0.5}};
+  CompositeLayers layers;
+  layers.blurRects = rects;
+  const auto out = compositor.compose(screen, layers, nullptr);
+  ASSERT_TRUE(out);
+  EXPECT_FALSE(out->sharesPixelsWith(screen));
+  const PixelRect first{48, 54, 144, 68};    // 0.45 x 270 = 121.5 -> 122
+  const PixelRect second{432, 243, 48, 27};  // clipped to the frame
+  EXPECT_TRUE(sameOutside(*out, screen, {first, second}));
+  EXPECT_FALSE(get(*out, 100, 80) == get(screen, 100, 80));
+  EXPECT_FALSE(get(*out, 450, 260) == get(screen, 450, 260));
+}
+
+TEST(FrameCompositorTest, OverlappingBlurRectanglesAreCutFromOneBlurredImage) {
+  FrameCompositor compositor;
+  const auto screen = testing::noiseFrame(960, 540);
+  const std::vector<Rect> both = {{0.1, 0.1, 0.4, 0.4}, {0.3, 0.3, 0.4, 0.4}};
+  const std::vector<Rect> firstOnly = {both[0]};
+  const std::vector<Rect> secondOnly = {both[1]};
+  CompositeLayers layers;
+  layers.blurRects = both;
+  const auto combined = compositor.compose(screen, layers, nullptr);
+  layers.blurRects = firstOnly;
+  const auto first = compositor.compose(screen, layers, nullptr);
+  layers.blurRects = secondOnly;
+  const auto second = compositor.compose(screen, layers, nullptr);
+  ASSERT_TRUE(combined && first && second);
+  // The overlap (288..480 x 162..270) is exactly what either rectangle alone gives: not
+  // blurred twice, and no seam where one rectangle's edge crosses the other.
+  for (int y = 100; y < 300; y += 3) {
+    for (int x = 100; x < 500; x += 3) {
+      const bool inFirst = x >= 96 && x < 480 && y >= 54 && y < 270;
+      const bool inSecond = x >= 288 && x < 672 && y >= 162 && y < 378;
+      if (inSecond) {
+        ASSERT_TRUE(get(*combined, x, y) == get(*second, x, y)) << x << "," << y;
+      }
+      if (inFirst) {
+        ASSERT_TRUE(get(*combined, x, y) == get(*first, x, y)) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(FrameCompositorTest, CircularCameraImageIsACentredMirroredCircleWithASoftEdge) {
+  for (const auto& camera : {cameraPicture(1280, 720), cameraPicture(720, 1280)}) {
+    const auto plain = FrameCompositor::circularCameraImage(camera, 100, false);
+    const auto mirrored = FrameCompositor::circularCameraImage(camera, 100, true);
+    ASSERT_EQ(plain.width(), 100);
+    EXPECT_TRUE(get(plain, 25, 50) == kRed);
+    EXPECT_TRUE(get(plain, 75, 50) == kBlue);
+    EXPECT_TRUE(get(mirrored, 25, 50) == kBlue);
+    EXPECT_TRUE(get(mirrored, 75, 50) == kRed);
+    // The crop is the centred square: nothing of the green margins shows.
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 100; ++x) ASSERT_LT(plain.pixel(x, y)[1], 2) << x << "," << y;
+    }
+    // Opaque inside, transparent outside the circle, and a 1.5-pixel fade between:
+    // pixel (99, 49) has its centre 49.5 px out of a radius of 50, a third of the fade.
+    EXPECT_EQ(get(plain, 50, 50).a, 255);
+    EXPECT_EQ(get(plain, 2, 50).a, 255);
+    EXPECT_EQ(get(plain, 0, 0).a, 0);
+    EXPECT_EQ(get(plain, 85, 14).a, 0);
+    EXPECT_NEAR(get(plain, 99, 49).a, 85, 1);
+    EXPECT_NEAR(get(plain, 99, 49).b, 85, 1);  // premultiplied blue
+    EXPECT_GE(get(plain, 98, 49).a, 253);
+  }
+}
+
+TEST(FrameCompositorTest, BubbleIsLaidOverTheScreenAtItsLayout) {
+  FrameCompositor compositor;
+  const auto screen = filled(640, 360, kGrey);
+  CompositeLayers layers;
+  layers.camera = filled(1280, 720, kBlue);
+  layers.bubble = BubbleLayout{{0.5, 0.5}, 0.4};  // 144 px at (248, 108)
+  const auto out = compositor.compose(screen, layers, nullptr);
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(get(*out, 320, 180) == kBlue);  // inside
+  EXPECT_TRUE(get(*out, 249, 109) == kGrey);  // in the square, outside the circle
+  EXPECT_TRUE(get(*out, 10, 10) == kGrey);    // far outside
+  // The edge: centre of pixel (391, 179) lies 71.5 px out of a radius of 72.
+  const Colour edge = get(*out, 391, 179);
+  EXPECT_EQ(edge.a, 255);
+  EXPECT_NEAR(edge.b, 50 + (255 - 50) / 3.0, 2);
+  EXPECT_NEAR(edge.r, 50 * 2 / 3.0, 2);
+  EXPECT_TRUE(sameOutside(*out, screen, {{248, 108, 144, 144}}));
+}
+
+TEST(FrameCompositorTest, BubbleMirrorsTheCamera) {
+  FrameCompositor compositor;
+  const auto screen = filled(640, 360, kGrey);
+  CompositeLayers layers;
+  layers.camera = cameraPicture(1280, 720);
+  layers.bubble = BubbleLayout{{0.5, 0.5}, 0.4};
+  const auto out = compositor.compose(screen, layers, nullptr);
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(get(*out, 280, 180) == kBlue);  // the camera's right half shows on the left
+  EXPECT_TRUE(get(*out, 360, 180) == kRed);
+}
+
+TEST(FrameCompositorTest, AnnotationsAreScaledToTheFrameAndLaidOver) {
+  FrameCompositor compositor;
+  const auto screen = filled(640, 360, kGrey);
+  auto annotation = VideoFrame::allocate(320, 180);  // half the frame's size
+  for (int y = 0; y < 180; ++y) {
+    for (int x = 0; x < 100; ++x) set(annotation, x, y, kRed);
+    for (int x = 200; x < 250; ++x) set(annotation, x, y, {0, 0, 128, 128});  // half-transparent red
+  }
+  CompositeLayers layers;
+  layers.annotation = annotation;
+  const auto out = compositor.compose(screen, layers, nullptr);
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(get(*out, 100, 100) == kRed);   // annotation x 50
+  EXPECT_TRUE(get(*out, 600, 100) == kGrey);  // annotation x 300: transparent
+  const Colour half = get(*out, 450, 100);    // annotation x 225
+  EXPECT_NEAR(half.r, 128 + 50 * 127 / 255.0, 1.5);
+  EXPECT_NEAR(half.g, 50 * 127 / 255.0, 1.5);
+  EXPECT_EQ(half.a, 255);
+}
+
+TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
+  // Wide enough that the overlay's tiles are wider than 64 pixels, and not a multiple of them.
+  for (int width : {200, 4200}) {
+    FrameCompositor compositor;
+    const auto screen = filled(width, 4, kGrey);
+    auto annotation = VideoFrame::allocate(width, 4);
+    const std::vector<int> inked = {0, 63, 64, 65, 127, 128, width / 2, width - 2, width - 1};
+    for (int x : inked) set(annotation, x, x % 4, kRed);
+    CompositeLayers layers;
+    layers.annotation = annotation;
+    const auto out = compositor.compose(screen, layers, nullptr);
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const bool isInked = std::find(inked.begin(), inked.end(), x) != inked.end() && x % 4 == y;
+        ASSERT_TRUE(get(*out, x, y) == (isInked ? kRed : kGrey)) << width << ": " << x << "," << y;
+      }
+    }
+    // A new image replaces the old one at once.
+    layers.annotation = VideoFrame::allocate(width, 4);
+    const auto cleared = compositor.compose(screen, layers, nullptr);
+    EXPECT_TRUE(get(*cleared, 0, 0) == kGrey);
+  }
+}
+
+TEST(FrameCompositorTest, CompositionOrderIsBlurThenAnnotationsThenBubble) {
+  FrameCompositor compositor;
+  const auto screen = testing::noiseFrame(640, 360);
+  auto annotation = VideoFrame::allocate(640, 360);
+  for (int y = 0; y < 360; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      if (x >= 100 && x < 110) set(annotation, x, y, kRed);
+      if (x >= 300) set(annotation, x, y, {0, 0, 64, 64});
+    }
+  }
+  const std::vector<Rect> rects = {{0.1, 0.1, 0.6, 0.6}};  // 64..448 x 36..252
+  CompositeLayers blurOnly;
+  blurOnly.blurRects = rects;
+  const auto blurred = compositor.compose(screen, blurOnly, nullptr);
+
+  CompositeLayers all = blurOnly;
+  all.annotation = annotation;
+  all.camera = filled(640, 480, kBlue);
+  all.bubble = BubbleLayout{{0.2, 0.5}, 0.2};  // 72 px around (128, 180): over the red band
+  const auto out = compositor.compose(screen, all, nullptr);
+  ASSERT_TRUE(blurred && out);
+
+  EXPECT_TRUE(get(*out, 105, 60) == kRed);    // annotations over the blur
+  EXPECT_TRUE(get(*out, 128, 180) == kBlue);  // the bubble over the annotations
+  // Translucent annotation over the blurred picture, inside the rectangle and outside it.
+  const auto expectTranslucentRedOver = [&](const VideoFrame& base, int x, int y) {
+    const Colour under = get(base, x, y);
+    const Colour composed = get(*out, x, y);
+    EXPECT_NEAR(composed.r, 64 + under.r * 191 / 255.0, 1.5) << x;
+    EXPECT_NEAR(composed.g, under.g * 191 / 255.0, 1.5) << x;
+  };
+  expectTranslucentRedOver(*blurred, 350, 100);
+  expectTranslucentRedOver(screen, 500, 300);
+}
+
+TEST(FrameCompositorTest, OutputFramesComeFromThePoolAndAreReused) {
+  FrameCompositor compositor;
+  FramePool pool(320, 180, 4);
+  const auto screen = testing::noiseFrame(320, 180);
+  const std::vector<Rect> rects = {{0.1, 0.1, 0.3, 0.3}, {0.5, 0.5, 0.3, 0.3}};
+  CompositeLayers layers;
+  layers.blurRects = rects;
+  layers.camera = filled(64, 48, kBlue);
+  layers.annotation = VideoFrame::allocate(160, 90);
+  for (int i = 0; i < 20; ++i) {
+    const auto out = compositor.compose(screen, layers, &pool);
+    ASSERT_TRUE(out);
+  }
+  EXPECT_EQ(pool.allocationCount(), 1u);
+
+  // A pool of another size is not used; the frame still gets composed.
+  FramePool wrongSize(100, 100);
+  const auto out = compositor.compose(screen, layers, &wrongSize);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->width(), 320);
+  EXPECT_EQ(wrongSize.allocationCount(), 0u);
+}
+
+TEST(FrameCompositorTest, MakePixelBufferTruncatesAndRejectsEmptySizes) {
+  const auto frame = FrameCompositor::makePixelBuffer(nullptr, {99.9, 50.2});
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->width(), 99);
+  EXPECT_EQ(frame->height(), 50);
+  EXPECT_FALSE(FrameCompositor::makePixelBuffer(nullptr, {0.5, 10}));
+  EXPECT_FALSE(FrameCompositor::makePixelBuffer(nullptr, {NAN, 10}));
+}
+
+}  // namespace
+}  // namespace tolvane

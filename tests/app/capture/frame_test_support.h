@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+
+#include "kit/media/video_frame.h"
+
+namespace tolvane::testing {
+
+// A frame of deterministic noise over 8 x 8 blocks of colour: detail at every scale, so
+// a blur that is wrong anywhere shows.
+inline VideoFrame noiseFrame(int width, int height, std::uint32_t seed = 12345) {
+  auto frame = VideoFrame::allocate(width, height);
+  std::uint32_t state = seed;
+  const auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = frame.pixel(x, y);
+      const int block = (x / 8 + y / 8) % 3;
+      for (int c = 0; c < 3; ++c) {
+        const int base = c == block ? 190 : 40;
+        p[c] = static_cast<std::uint8_t>(base + (next() & 63));
+      }
+      p[3] = 255;
+    }
+  }
+  return frame;
+}
+
+}  // namespace tolvane::testing

@@ -1,0 +1,185 @@
+#include "kit/annotations/annotation_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace tolvane {
+namespace {
+
+constexpr AnnotationColor kRed{1.0, 0.0, 0.0};
+
+int alphaAt(const VideoFrame& frame, int x, int y) { return frame.pixel(x, y)[3]; }
+
+bool isBlank(const VideoFrame& frame) {
+  for (int y = 0; y < frame.height(); ++y) {
+    for (int x = 0; x < frame.width(); ++x) {
+      if (alphaAt(frame, x, y) != 0) return false;
+    }
+  }
+  return true;
+}
+
+VideoFrame renderOne(const AnnotationStroke& stroke, Size size) {
+  auto frame = AnnotationRenderer::render({stroke}, size);
+  EXPECT_TRUE(frame.has_value());
+  return frame ? *frame : VideoFrame::allocate(1, 1);
+}
+
+// Unit point for a pixel position on a square canvas of `side` pixels.
+Point at(double x, double y, double side) { return {x / side, y / side}; }
+
+TEST(AnnotationRendererTest, ArrowTipAndHeadCorners) {
+  // 1000 x 1000 at width 0.001: a 1-pixel shaft and a head of max(3.2, 16) = 16 px, so
+  // the corners lie at (600 - 16 cos(pi/7), 500 -/+ 16 sin(pi/7)) = (585.58, 493.06 / 506.94).
+  const auto frame = renderOne(
+      AnnotationStroke(AnnotationTool::arrow, annotation_colors::tomato, 0.001, {at(100, 500, 1000), at(600, 500, 1000)}),
+      {1000, 1000});
+  ASSERT_EQ(frame.width(), 1000);
+  // Just behind the tip the head is solid and tomato-coloured (B, G, R, A premultiplied).
+  const std::uint8_t* tip = frame.pixel(597, 499);
+  EXPECT_NEAR(tip[2], 255, 1);
+  EXPECT_NEAR(tip[1], 98, 1);
+  EXPECT_NEAR(tip[0], 80, 1);
+  EXPECT_EQ(tip[3], 255);
+  EXPECT_EQ(alphaAt(frame, 603, 500), 0);  // beyond the tip
+  // Inside both corners, outside them, and behind the head's back edge.
+  EXPECT_EQ(alphaAt(frame, 587, 504), 255);
+  EXPECT_EQ(alphaAt(frame, 587, 495), 255);
+  EXPECT_EQ(alphaAt(frame, 587, 508), 0);
+  EXPECT_EQ(alphaAt(frame, 587, 491), 0);
+  EXPECT_EQ(alphaAt(frame, 583, 505), 0);
+  EXPECT_EQ(alphaAt(frame, 583, 494), 0);
+  // The corner pixels themselves are partly covered (anti-aliased).
+  EXPECT_GT(alphaAt(frame, 586, 506), 0);
+  EXPECT_GT(alphaAt(frame, 586, 493), 0);
+  // The shaft is there, one pixel wide.
+  EXPECT_GT(alphaAt(frame, 300, 499) + alphaAt(frame, 300, 500), 200);
+  EXPECT_EQ(alphaAt(frame, 300, 503), 0);
+}
+
+TEST(AnnotationRendererTest, DiagonalArrowHeadFollowsTheShaft) {
+  // Pointing down-right at 45 degrees: the head's axis runs back up-left from the tip.
+  const auto frame = renderOne(
+      AnnotationStroke(AnnotationTool::arrow, kRed, 0.001, {at(100, 100, 1000), at(600, 600, 1000)}), {1000, 1000});
+  EXPECT_EQ(alphaAt(frame, 590, 590), 255);  // on the axis, inside the head
+  EXPECT_EQ(alphaAt(frame, 603, 603), 0);    // beyond the tip
+  EXPECT_EQ(alphaAt(frame, 594, 590), 255);  // 10.6 px back, 2.8 px off the axis: within the opening
+  EXPECT_EQ(alphaAt(frame, 597, 587), 0);    // 10.6 px back, 7.1 px off the axis: beside it
+  EXPECT_EQ(alphaAt(frame, 590, 580), 0);    // beside the shaft behind the head
+}
+
+TEST(AnnotationRendererTest, OnePointPenDrawsADotAndOnePointShapesDrawNothing) {
+  const auto dot = renderOne(AnnotationStroke(AnnotationTool::pen, kRed, 0.02, {{0.5, 0.5}}), {1000, 1000});
+  // Line width 20 px: a round dot of radius 10 around (500, 500).
+  EXPECT_EQ(alphaAt(dot, 500, 500), 255);
+  EXPECT_EQ(alphaAt(dot, 506, 500), 255);
+  EXPECT_EQ(alphaAt(dot, 493, 500), 255);
+  EXPECT_EQ(alphaAt(dot, 500, 506), 255);
+  EXPECT_EQ(alphaAt(dot, 512, 500), 0);
+  EXPECT_EQ(alphaAt(dot, 508, 508), 0);  // round, not square
+
+  for (AnnotationTool tool : {AnnotationTool::arrow, AnnotationTool::line, AnnotationTool::rectangle,
+                              AnnotationTool::ellipse}) {
+    EXPECT_TRUE(isBlank(renderOne(AnnotationStroke(tool, kRed, 0.02, {{0.5, 0.5}}), {200, 200})));
+  }
+  EXPECT_TRUE(isBlank(renderOne(AnnotationStroke(AnnotationTool::pen, kRed, 0.02, {}), {200, 200})));
+}
+
+TEST(AnnotationRendererTest, HighlighterAlphaAppliesToTheWholeStroke) {
+  // Back and forth over the same line: the stroke overlaps itself.
+  const AnnotationStroke backAndForth(AnnotationTool::highlighter, kRed, 0.05,
+                                      {{0.2, 0.5}, {0.8, 0.5}, {0.2, 0.5}});
+  const auto once = renderOne(backAndForth, {400, 400});
+  EXPECT_NEAR(alphaAt(once, 140, 200), 97, 1);  // 0.38 x 255
+  EXPECT_NEAR(once.pixel(140, 200)[2], 97, 1);  // premultiplied red
+
+  // Two separate strokes do darken where they overlap: 1 - 0.62^2 = 0.6156.
+  const AnnotationStroke straight(AnnotationTool::highlighter, kRed, 0.05, {{0.2, 0.5}, {0.8, 0.5}});
+  const auto twice = AnnotationRenderer::render({straight, straight}, {400, 400});
+  ASSERT_TRUE(twice);
+  EXPECT_NEAR(alphaAt(*twice, 140, 200), 157, 1);
+}
+
+TEST(AnnotationRendererTest, LineWidthFollowsTheShorterSideAndNeverDropsBelowOnePixel) {
+  // 0.01 of the shorter side (200) is 2 px, whatever the longer side.
+  const auto wide = renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.01, {{0.1, 0.5}, {0.9, 0.5}}),
+                              {800, 200});
+  EXPECT_EQ(alphaAt(wide, 400, 99), 255);
+  EXPECT_EQ(alphaAt(wide, 400, 100), 255);
+  EXPECT_EQ(alphaAt(wide, 400, 98), 0);
+  EXPECT_EQ(alphaAt(wide, 400, 101), 0);
+
+  const auto thin = renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.0001, {{0.1, 0.5}, {0.9, 0.5}}),
+                              {800, 200});
+  EXPECT_GT(alphaAt(thin, 400, 99) + alphaAt(thin, 400, 100), 250);  // one pixel, straddling the row edge
+  EXPECT_EQ(alphaAt(thin, 400, 97), 0);
+}
+
+TEST(AnnotationRendererTest, RectanglesAndInscribedEllipses) {
+  const std::vector<Point> corners = {at(300, 300, 400), at(100, 100, 400)};  // dragged up-left
+  const auto rectangle = renderOne(AnnotationStroke(AnnotationTool::rectangle, kRed, 0.01, corners), {400, 400});
+  EXPECT_EQ(alphaAt(rectangle, 100, 200), 255);  // left edge
+  EXPECT_EQ(alphaAt(rectangle, 100, 100), 255);  // corner
+  EXPECT_EQ(alphaAt(rectangle, 200, 200), 0);    // not filled
+
+  const auto ellipse = renderOne(AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, corners), {400, 400});
+  EXPECT_EQ(alphaAt(ellipse, 100, 200), 255);  // touches the box's sides
+  EXPECT_EQ(alphaAt(ellipse, 200, 299), 255);
+  EXPECT_EQ(alphaAt(ellipse, 101, 101), 0);    // misses its corners
+  EXPECT_EQ(alphaAt(ellipse, 200, 200), 0);
+
+  // A flat box still renders (a degenerate ellipse is a line).
+  EXPECT_FALSE(isBlank(renderOne(
+      AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, {at(100, 200, 400), at(300, 200, 400)}), {400, 400})));
+}
+
+TEST(AnnotationRendererTest, LaterStrokesAreDrawnOnTop) {
+  const AnnotationStroke red(AnnotationTool::pen, kRed, 0.1, {{0.5, 0.5}});
+  const AnnotationStroke blue(AnnotationTool::pen, {0, 0, 1}, 0.1, {{0.5, 0.5}});
+  const auto frame = AnnotationRenderer::render({red, blue}, {100, 100});
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->pixel(50, 50)[0], 255);
+  EXPECT_EQ(frame->pixel(50, 50)[2], 0);
+}
+
+TEST(AnnotationRendererTest, BlurStrokesAreNotDrawnButListed) {
+  const AnnotationStroke blur(AnnotationTool::blur, kRed, 0.004, {{0.8, 0.7}, {0.5, 0.5}, {0.2, 0.3}});
+  const AnnotationStroke reversed(AnnotationTool::blur, kRed, 0.004, {{0.2, 0.3}, {0.8, 0.7}});
+  const AnnotationStroke onePoint(AnnotationTool::blur, kRed, 0.004, {{0.2, 0.3}});
+  const AnnotationStroke pen(AnnotationTool::pen, kRed, 0.004, {{0.2, 0.3}, {0.4, 0.4}});
+
+  EXPECT_FALSE(AnnotationRenderer::render({blur, reversed, onePoint}, {1920, 1080}));
+  const auto rects = AnnotationRenderer::blurRects({blur, pen, onePoint, reversed});
+  ASSERT_EQ(rects.size(), 2u);
+  EXPECT_DOUBLE_EQ(rects[0].x, 0.2);
+  EXPECT_DOUBLE_EQ(rects[0].y, 0.3);
+  EXPECT_DOUBLE_EQ(rects[0].width, 0.6);
+  EXPECT_DOUBLE_EQ(rects[0].height, 0.39999999999999997);
+  EXPECT_EQ(rects[0], rects[1]);
+
+  // With a pen stroke among them, only the pen is drawn.
+  const auto frame = AnnotationRenderer::render({blur, pen}, {100, 100});
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(alphaAt(*frame, 50, 50), 0);
+}
+
+TEST(AnnotationRendererTest, SizesUnderOnePixelRenderNothing) {
+  const AnnotationStroke pen(AnnotationTool::pen, kRed, 0.004, {{0.5, 0.5}});
+  EXPECT_FALSE(AnnotationRenderer::render({pen}, {0.5, 100}));
+  EXPECT_FALSE(AnnotationRenderer::render({pen}, {100, 0}));
+  EXPECT_FALSE(AnnotationRenderer::render({pen}, {NAN, 100}));
+  EXPECT_FALSE(AnnotationRenderer::render({}, {100, 100}));
+  const auto truncated = AnnotationRenderer::render({pen}, {100.9, 50.5});
+  ASSERT_TRUE(truncated);
+  EXPECT_EQ(truncated->width(), 100);
+  EXPECT_EQ(truncated->height(), 50);
+}
+
+TEST(AnnotationRendererTest, RectFromTwoPoints) {
+  EXPECT_EQ(AnnotationRenderer::rect({0.5, 0.25}, {0.25, 0.75}), (Rect{0.25, 0.25, 0.25, 0.5}));
+  EXPECT_EQ(AnnotationRenderer::rect({0.1, 0.1}, {0.1, 0.1}), (Rect{0.1, 0.1, 0, 0}));
+}
+
+}  // namespace
+}  // namespace tolvane
