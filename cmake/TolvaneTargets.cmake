@@ -10,14 +10,30 @@ function(tolvane_warnings target)
 endfunction()
 
 # Subdirectories are picked up by presence, so a module adds itself by adding a folder.
-function(tolvane_add_subdirectories)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+# The search goes down the whole tree: a folder with a CMakeLists.txt is added, and its
+# own subfolders are searched as well unless its CMakeLists.txt added them itself, so a
+# nested module (app/capture/sources) needs no line in its parent's file.
+function(tolvane_add_tree dir)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${dir} ${dir}/*)
   list(SORT children)
   foreach(child IN LISTS children)
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
+    set(path ${dir}/${child})
+    if(NOT IS_DIRECTORY ${path} OR child IN_LIST ARGN)
+      continue()
     endif()
+    if(EXISTS ${path}/CMakeLists.txt)
+      add_subdirectory(${path})
+      get_property(added DIRECTORY ${path} PROPERTY SUBDIRECTORIES)
+      if(added)
+        continue()
+      endif()
+    endif()
+    tolvane_add_tree(${path})
   endforeach()
+endfunction()
+
+function(tolvane_add_subdirectories)
+  tolvane_add_tree(${CMAKE_CURRENT_SOURCE_DIR})
 endfunction()
 
 # tolvane_kit_library(NAME SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tolvane {
+
+// A thread that runs `tick` at a steady rate until stopped or until `tick` returns false.
+// Ticks are scheduled on absolute deadlines so the rate does not drift; a tick that runs
+// late is not repeated to catch up.
+class PacedLoop {
+ public:
+  PacedLoop() = default;
+  ~PacedLoop() { stop(); }
+  PacedLoop(const PacedLoop&) = delete;
+  PacedLoop& operator=(const PacedLoop&) = delete;
+
+  void start(double ticksPerSecond, std::function<bool()> tick);
+  // Waits for the tick in progress; when it returns no tick runs any more. Idempotent;
+  // may be called from `tick` itself (the loop then just ends).
+  void stop();
+  bool isRunning() const { return running_.load(); }
+
+ private:
+  void run(std::chrono::steady_clock::duration interval);
+
+  std::function<bool()> tick_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,125 @@
+#include "app/capture/sources/x11_connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "app/capture/sources/capture_source_error.h"
+#include "kit/base/log.h"
+
+namespace tolvane {
+
+namespace {
+
+// The innermost trap of the calling thread; Xlib runs the error handler on the thread
+// whose request failed, so a thread-local chain routes each error to its own trap.
+thread_local X11ErrorTrap* currentTrap = nullptr;
+
+}  // namespace
+
+int handleX11Error(::Display* display, XErrorEvent* event) {
+  for (X11ErrorTrap* trap = currentTrap; trap != nullptr; trap = trap->previous_) {
+    if (trap->display_ == display) {
+      if (trap->errorCode_ == 0) trap->errorCode_ = event->error_code;
+      return 0;
+    }
+  }
+  // Errors outside a trap are stale requests on a window that went away: logged, never
+  // fatal, because ending a recording process over a vanished window would lose the file.
+  char text[256] = {};
+  XGetErrorText(display, event->error_code, text, sizeof text);
+  Logger("capture").warning("X request {} failed: {}", static_cast<int>(event->request_code), text);
+  return 0;
+}
+
+namespace {
+
+void installErrorHandlerOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { XSetErrorHandler(handleX11Error); });
+}
+
+}  // namespace
+
+X11ErrorTrap::X11ErrorTrap(::Display* display) : display_(display), previous_(currentTrap) {
+  installErrorHandlerOnce();
+  XSync(display_, False);  // errors of earlier requests belong to nobody here
+  errorCode_ = 0;
+  currentTrap = this;
+}
+
+X11ErrorTrap::~X11ErrorTrap() {
+  XSync(display_, False);
+  currentTrap = previous_;
+}
+
+bool X11ErrorTrap::failed() {
+  XSync(display_, False);
+  return errorCode_ != 0;
+}
+
+X11Connection::X11Connection(const std::string& displayName) {
+  installErrorHandlerOnce();
+  display_ = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+  if (display_ == nullptr) {
+    std::string name = displayName.empty() ? defaultDisplayName() : displayName;
+    throw CaptureSourceError(CaptureSourceError::Kind::serverUnavailable,
+                             "Tolvane couldn't open the X display \"" + name + "\"; is an X session running?");
+  }
+}
+
+X11Connection::~X11Connection() {
+  if (display_ != nullptr) XCloseDisplay(display_);
+}
+
+::Window X11Connection::root() const { return DefaultRootWindow(display_); }
+
+::Atom X11Connection::atom(const char* name) const { return XInternAtom(display_, name, False); }
+
+std::string X11Connection::defaultDisplayName() {
+  const char* name = std::getenv("DISPLAY");
+  return name != nullptr && *name != '\0' ? name : ":0";
+}
+
+std::optional<std::string> X11Connection::textProperty(::Window window, ::Atom property) const {
+  X11ErrorTrap trap(display_);
+  XTextProperty text{};
+  if (XGetTextProperty(display_, window, &text, property) == 0 || text.value == nullptr) return std::nullopt;
+  std::optional<std::string> result;
+  // Converts STRING (Latin-1), UTF8_STRING and COMPOUND_TEXT alike.
+  char** list = nullptr;
+  int count = 0;
+  if (Xutf8TextPropertyToTextList(display_, &text, &list, &count) >= Success && list != nullptr) {
+    if (count > 0) result = std::string(list[0]);
+    XFreeStringList(list);
+  } else {
+    result = std::string(reinterpret_cast<const char*>(text.value), text.nitems);
+  }
+  XFree(text.value);
+  if (trap.failed()) return std::nullopt;
+  return result;
+}
+
+std::vector<unsigned long> X11Connection::longProperty(::Window window, ::Atom property, ::Atom type) const {
+  X11ErrorTrap trap(display_);
+  ::Atom actualType = None;
+  int actualFormat = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  int status = XGetWindowProperty(display_, window, property, 0, 1L << 20, False, type, &actualType, &actualFormat,
+                                  &count, &remaining, &data);
+  std::vector<unsigned long> values;
+  if (status == Success && data != nullptr && actualType == type && actualFormat == 32) {
+    // Xlib hands 32-bit items back as longs, whatever the width of long.
+    auto* items = reinterpret_cast<unsigned long*>(data);
+    values.assign(items, items + count);
+  }
+  if (data != nullptr) XFree(data);
+  if (trap.failed()) return {};
+  return values;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+// One connection to the X server, used by one thread at a time. Each capture source opens
+// its own so that sources never share Xlib state across threads.
+class X11Connection {
+ public:
+  // Opens `displayName`, or $DISPLAY when empty. Throws CaptureSourceError
+  // (serverUnavailable) with a sentence naming the display when it cannot be opened.
+  explicit X11Connection(const std::string& displayName = {});
+  ~X11Connection();
+  X11Connection(const X11Connection&) = delete;
+  X11Connection& operator=(const X11Connection&) = delete;
+
+  ::Display* display() const { return display_; }
+  ::Window root() const;
+  ::Atom atom(const char* name) const;
+
+  // A text property as UTF-8 (UTF8_STRING, STRING or COMPOUND_TEXT); none when absent.
+  std::optional<std::string> textProperty(::Window window, ::Atom property) const;
+  // A property of 32-bit items (CARDINAL, WINDOW, ATOM) as numbers; empty when absent.
+  std::vector<unsigned long> longProperty(::Window window, ::Atom property, ::Atom type) const;
+
+  // The name Xlib uses for $DISPLAY (":0" when unset), for messages.
+  static std::string defaultDisplayName();
+
+ private:
+  ::Display* display_ = nullptr;
+};
+
+// Catches X protocol errors raised by the requests made while it lives on this thread,
+// instead of letting Xlib's default handler end the process (a window may vanish between
+// listing it and reading its properties). Nests; thread-safe across connections.
+class X11ErrorTrap {
+ public:
+  explicit X11ErrorTrap(::Display* display);
+  ~X11ErrorTrap();
+  X11ErrorTrap(const X11ErrorTrap&) = delete;
+  X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+  // Waits for the server to answer everything sent so far, then reports whether any of
+  // it failed.
+  bool failed();
+  int errorCode() const { return errorCode_; }
+
+ private:
+  friend int handleX11Error(::Display*, XErrorEvent*);
+  ::Display* display_;
+  X11ErrorTrap* previous_;
+  int errorCode_ = 0;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+
+#include <cstdint>
+
+namespace tolvane {
+
+// A picture buffer the X server writes into directly through shared memory (MIT-SHM),
+// so reading a 1920×1080 screen costs one copy on the server's side. Falls back to
+// ordinary GetImage requests when the server has no MIT-SHM (a remote display).
+class X11ShmImage {
+ public:
+  // Throws CaptureSourceError when no buffer can be set up.
+  X11ShmImage(::Display* display, ::Visual* visual, int depth, int width, int height);
+  ~X11ShmImage();
+  X11ShmImage(const X11ShmImage&) = delete;
+  X11ShmImage& operator=(const X11ShmImage&) = delete;
+
+  // Reads the rectangle at (x, y) of `drawable`, of this image's size. False when the
+  // server refused (the drawable is gone or the rectangle lies outside it).
+  bool grab(::Drawable drawable, int x, int y);
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  std::uint8_t* data() const;
+  int stride() const;
+
+ private:
+  ::Display* display_;
+  ::Visual* visual_;
+  int depth_;
+  int width_;
+  int height_;
+  XImage* image_ = nullptr;  // the shared image, or the last plain GetImage answer
+  XShmSegmentInfo segment_{};
+  bool isShared_ = false;
+};
+
+}  // namespace tolvane

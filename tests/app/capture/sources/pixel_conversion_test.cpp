@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/capture/sources/bgra_fit.h"
+#include "app/capture/sources/camera_frame_decoder.h"
+#include "app/capture/sources/edid_monitor_name.h"
+
+namespace tolvane {
+namespace {
+
+std::uint32_t pixelAt(const VideoFrame& frame, int x, int y) {
+  return *reinterpret_cast<const std::uint32_t*>(frame.pixel(x, y));
+}
+
+std::vector<std::uint8_t> edidWithDescriptor(int slot, std::uint8_t tag, const std::string& text) {
+  std::vector<std::uint8_t> edid(128, 0);
+  edid[54] = 0x1A;  // slot 0: a detailed timing (non-zero pixel clock)
+  std::uint8_t* d = edid.data() + 54 + slot * 18;
+  d[0] = d[1] = d[2] = 0;
+  d[3] = tag;
+  for (std::size_t i = 0; i < 13; ++i) d[5 + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : (i == text.size() ? 0x0A : 0x20);
+  return edid;
+}
+
+TEST(EdidMonitorNameTest, ReadsTheNameDescriptor) {
+  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFC, "DELL U2720Q")), "DELL U2720Q");
+  EXPECT_EQ(edidMonitorName(edidWithDescriptor(3, 0xFC, "LG HDR 4K")), "LG HDR 4K");
+}
+
+TEST(EdidMonitorNameTest, NoNameOrShortBlockGivesEmpty) {
+  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFF, "SERIAL123")), "");  // serial number, not a name
+  EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(100, 0)), "");
+  EXPECT_EQ(edidMonitorName({}), "");
+}
+
+TEST(FitBGRATest, SameSizeCopiesAndMakesOpaque) {
+  std::vector<std::uint32_t> source(4 * 2, 0x00112233u);  // X servers leave the top byte 0
+  source[5] = 0x00ABCDEFu;
+  VideoFrame out = VideoFrame::allocate(4, 2);
+  fitBGRA(reinterpret_cast<const std::uint8_t*>(source.data()), 16, 4, 2, out);
+  EXPECT_EQ(pixelAt(out, 0, 0), 0xFF112233u);
+  EXPECT_EQ(pixelAt(out, 1, 1), 0xFFABCDEFu);
+}
+
+TEST(FitBGRATest, WiderSourceIsLetterboxedKeepingItsAspect) {
+  std::vector<std::uint32_t> source(200 * 100, 0x00FF0000u);  // red
+  VideoFrame out = VideoFrame::allocate(100, 100);
+  fitBGRA(reinterpret_cast<const std::uint8_t*>(source.data()), 800, 200, 100, out);
+  EXPECT_EQ(pixelAt(out, 50, 5), 0xFF000000u);   // bar above
+  EXPECT_EQ(pixelAt(out, 50, 50), 0xFFFF0000u);  // picture, 100 × 50 in the middle
+  EXPECT_EQ(pixelAt(out, 50, 94), 0xFF000000u);  // bar below
+  EXPECT_EQ(pixelAt(out, 0, 30), 0xFFFF0000u);
+}
+
+TEST(FitBGRATest, EmptySourceGivesBlack) {
+  VideoFrame out = VideoFrame::allocate(8, 8);
+  fitBGRA(nullptr, 0, 0, 0, out);
+  EXPECT_EQ(pixelAt(out, 4, 4), 0xFF000000u);
+}
+
+TEST(CameraFrameDecoderTest, YuyvWhiteAndBlack) {
+  // Two rows of 4 pixels: studio-swing white on the left pair, black on the right pair.
+  const int width = 4;
+  const int height = 2;
+  std::vector<std::uint8_t> yuyv;
+  for (int row = 0; row < height; ++row) {
+    for (std::uint8_t y : {235, 16}) {
+      yuyv.insert(yuyv.end(), {y, 128, y, 128});
+    }
+  }
+  VideoFrame out = VideoFrame::allocate(width, height);
+  ASSERT_TRUE(decodeCameraFrame(CameraPixelFormat::yuyv, yuyv.data(), yuyv.size(), width, height, width * 2, out));
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_GE(out.pixel(0, 1)[c], 250) << c;
+    EXPECT_LE(out.pixel(3, 0)[c], 5) << c;
+  }
+  EXPECT_EQ(out.pixel(0, 0)[3], 255);
+}
+
+TEST(CameraFrameDecoderTest, RejectsShortAndCorruptData) {
+  VideoFrame out = VideoFrame::allocate(4, 2);
+  std::vector<std::uint8_t> shortData(8, 0);
+  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, shortData.data(), shortData.size(), 4, 2, 8, out));
+  std::vector<std::uint8_t> garbage(512, 0x42);
+  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::mjpeg, garbage.data(), garbage.size(), 4, 2, 0, out));
+  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, nullptr, 0, 4, 2, 8, out));
+  VideoFrame wrongSize = VideoFrame::allocate(2, 2);
+  std::vector<std::uint8_t> enough(16, 128);
+  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, enough.data(), enough.size(), 4, 2, 8, wrongSize));
+}
+
+}  // namespace
+}  // namespace tolvane
