@@ -2,14 +2,27 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fmt/format.h>
+
 #include <algorithm>
+#include <charconv>
+#include <csignal>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/capture/recording_session_rules.h"
+#include "app/capture/sources/capture_source_error.h"
 #include "app/capture/sources/capture_sources.h"
+#include "app/capture/sources/pulse_audio_devices.h"
 #include "app/capture/sources/synthetic_sources.h"
 #include "app/capture/sources/system_source_catalog.h"
+#include "app/cli/cli_recording.h"
+#include "app/cli/cli_vault.h"
+#include "app/cli/signal_watcher.h"
+#include "kit/base/clock.h"
+#include "kit/base/format.h"
+#include "kit/base/log.h"
 
 namespace tolvane::cli {
 
@@ -95,12 +108,171 @@ int listSources(Args& args, Console& console) {
   return 0;
 }
 
+// "0.5,0.5,0.2": the bubble's centre and its diameter as a fraction of the shorter side.
+BubbleLayout parseBubble(const std::string& text) {
+  double values[3] = {0, 0, 0};
+  const char* position = text.data();
+  const char* end = text.data() + text.size();
+  for (int i = 0; i < 3; ++i) {
+    auto [next, error] = std::from_chars(position, end, values[i]);
+    const bool separatorOK = i < 2 ? (next < end && *next == ',') : next == end;
+    if (error != std::errc() || !separatorOK || values[i] < 0 || values[i] > 1) {
+      throw UsageError("--bubble takes X,Y,SIZE, three fractions between 0 and 1, not '" + text + "'");
+    }
+    position = next + 1;
+  }
+  return BubbleLayout{{values[0], values[1]}, values[2]};
+}
+
+std::optional<std::uint32_t> numberAfter(const std::string& id, std::string_view prefix) {
+  if (id.rfind(prefix, 0) != 0) return std::nullopt;
+  std::uint32_t number = 0;
+  const char* begin = id.data() + prefix.size();
+  const char* end = id.data() + id.size();
+  auto [next, error] = std::from_chars(begin, end, number);
+  if (error != std::errc() || next != end || begin == end) return std::nullopt;
+  return number;
+}
+
+// The target an id names: the test scene, a listed display or window, or (when it is
+// no longer listed) a display or window the engine will report as gone. The default is
+// the first display, as in the desktop application.
+std::optional<CaptureTarget> resolveTarget(const std::optional<std::string>& id) {
+  if (id && (*id == SyntheticSources::screenID || *id == SyntheticSources::screenTarget().id())) {
+    return SyntheticSources::screenTarget();
+  }
+  SystemSourceCatalog catalog;
+  CaptureSources::Content content;
+  ShareableContent everything;
+  try {
+    content = CaptureSources::shareableContent(catalog);
+    if (id) everything = catalog.shareableContent();
+  } catch (const std::exception& error) {
+    Logger("app").error("couldn't list capture sources: {}", error.what());
+  }
+  if (!id) {
+    if (content.displays.empty()) return std::nullopt;
+    return content.displays.front();
+  }
+  for (const auto* list : {&content.displays, &content.windows}) {
+    for (const CaptureTarget& target : *list) {
+      if (target.id() == *id) return target;
+    }
+  }
+  if (auto windowID = numberAfter(*id, "window-")) {
+    // Asked for by id although not offered in the picker (small, or off screen).
+    for (const WindowInfo& window : everything.windows) {
+      if (window.windowID != *windowID) continue;
+      return CaptureTarget::window(window.windowID, window.title.value_or(""),
+                                   window.owningApplication ? window.owningApplication->applicationName : "Window",
+                                   window.width, window.height);
+    }
+    return CaptureTarget::window(*windowID, "", "Window", 0, 0);
+  }
+  if (auto displayID = numberAfter(*id, "display-")) return CaptureTarget::display(*displayID, "", 0, 0);
+  return std::nullopt;
+}
+
+void drawProgress(Console& console, const CliRecording& recording) {
+  console.err << "\r\033[KRecording " << formatDuration(recording.elapsed())
+              << (recording.isPaused() ? "  (paused)" : "") << std::flush;
+}
+
+int record(Args& args, Console& console) {
+  // Signals are blocked before any thread starts, so every thread inherits the mask and
+  // they all arrive at the watcher.
+  SignalWatcher signals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+
+  const auto targetID = args.option("--target");
+  const auto microphoneID = args.option("--mic");
+  const bool noMicrophone = args.flag("--no-mic");
+  const bool systemAudio = args.flag("--system-audio");
+  const bool noSystemAudio = args.flag("--no-system-audio");
+  const auto cameraID = args.option("--camera");
+  const auto bubbleText = args.option("--bubble");
+  const auto seconds = args.numberOption("--seconds", 0.1, 86400.0 * 7);
+  const bool asJSON = args.flag("--json");
+  args.finish();
+  if (microphoneID && noMicrophone) throw UsageError("--mic and --no-mic cannot be used together");
+  if (systemAudio && noSystemAudio) throw UsageError("--system-audio and --no-system-audio cannot be used together");
+
+  RecordingOptions options;
+  std::optional<CaptureTarget> target = resolveTarget(targetID);
+  PulseAudioDevices sound = PulseAudioDevices::query();
+  if (!noMicrophone) {
+    // A microphone is on by default: the sound server's default input.
+    options.microphoneID = microphoneID ? microphoneID : sound.defaultInput();
+  }
+  options.includeSystemAudio = systemAudio || (!noSystemAudio && sound.systemAudioSource().has_value());
+  options.cameraID = cameraID;
+  if (bubbleText) options.bubble = parseBubble(*bubbleText);
+  options.frameRate = RecordingSessionRules::frameRate;
+  options.maxLongEdge = RecordingSessionRules::maxLongEdge;
+
+  auto vault = openVault();
+  if (auto refusal = RecordingSessionRules::preflight({target.has_value(), vault->availableCapacityBytes()})) {
+    throw std::runtime_error(*refusal);
+  }
+  options.target = *target;
+
+  auto recording = std::make_shared<CliRecording>(*vault, std::make_shared<SystemSourceFactory>(),
+                                                  [&signals] { signals.wake(); });
+  recording->begin(options);
+  console.err << "Recording " << options.target.label() << " into " << recording->item().id()
+              << (seconds ? fmt::format(" for {} s", *seconds) : std::string()) << ". Press Ctrl-C to stop.\n"
+              << std::flush;
+
+  const double startedAt = monotonicSeconds();
+  for (;;) {
+    if (recording->recordingError()) break;
+    if (seconds && monotonicSeconds() - startedAt >= *seconds) break;
+    if (console.isTerminal) drawProgress(console, *recording);
+    auto signal = signals.wait(std::chrono::milliseconds(100));
+    if (!signal) continue;
+    if (*signal == SIGUSR1) {
+      recording->pause();
+    } else if (*signal == SIGUSR2) {
+      recording->resume();
+    } else {
+      break;  // SIGINT, SIGTERM, SIGHUP: finish the file normally
+    }
+  }
+  if (console.isTerminal) drawProgress(console, *recording);
+  if (console.isTerminal) console.err << "\n";
+
+  const double duration = recording->stop();
+  const VaultItem& item = recording->item();
+  const CaptureEngine::Statistics statistics = recording->statistics();
+  Logger("app").info("recorded {:.2f}s: {} frames written, {} dropped, {} skipped, {} repeated", duration,
+                     statistics.framesWritten, statistics.framesDropped, statistics.framesSkipped,
+                     statistics.framesRepeated);
+  if (asJSON) {
+    nlohmann::ordered_json json{{"id", item.id()},
+                                {"file", item.videoURL().string()},
+                                {"durationSec", duration},
+                                {"state", std::string(rawValue(item.manifest.state))},
+                                {"framesWritten", statistics.framesWritten},
+                                {"framesDropped", statistics.framesDropped + statistics.framesSkipped}};
+    console.out << json.dump(2) << "\n";
+  } else {
+    console.out << item.id() << "\n" << item.videoURL().string() << "\n";
+  }
+  console.out.flush();
+  if (auto error = recording->recordingError()) throw std::runtime_error(*error);
+  if (RecordingSessionRules::isEmptyRecording(duration)) throw std::runtime_error(RecordingSessionRules::emptyRecordingMessage);
+  return 0;
+}
+
 }  // namespace
 
 std::vector<Command> captureCommands() {
   return {
       Command{"sources", "[--json]", "list the displays, windows, microphones and cameras that can be recorded",
               listSources},
+      Command{"record",
+              "[--target ID] [--mic ID | --no-mic] [--system-audio | --no-system-audio] [--camera ID] "
+              "[--bubble X,Y,SIZE] [--seconds N] [--json]",
+              "record the screen into a new vault item until N seconds, Ctrl-C or SIGTERM", record},
   };
 }
 
