@@ -361,6 +361,8 @@ CaptureEngine::Statistics CaptureEngine::statistics() const {
   return statistics;
 }
 
+bool CaptureEngine::isWriterReady() const { return writer_ && writer_->isReadyForMoreVideo(); }
+
 void CaptureEngine::stopSources() {
   // The screen stream carries the computer's sound; the device session the microphone
   // and camera.

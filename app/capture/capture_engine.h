@@ -90,6 +90,9 @@ class CaptureEngine {
   const RecordingOptions& options() const { return options_; }
   const std::filesystem::path& outputURL() const { return outputURL_; }
   Statistics statistics() const;
+  // Whether the writer would take another video frame now (false while its encoder is
+  // behind and would drop it). Lets a test or a benchmark pace what it sends.
+  bool isWriterReady() const;
 
   // The video size for a target of w × h: scaled down (never up) so that the longer side
   // is at most maxLongEdge, each side even and at least 2.

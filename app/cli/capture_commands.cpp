@@ -108,20 +108,35 @@ int listSources(Args& args, Console& console) {
   return 0;
 }
 
-// "0.5,0.5,0.2": the bubble's centre and its diameter as a fraction of the shorter side.
-BubbleLayout parseBubble(const std::string& text) {
-  double values[3] = {0, 0, 0};
+// Comma-separated fractions between 0 and 1, exactly `count` of them.
+std::vector<double> parseFractions(const std::string& text, std::size_t count, const char* option, const char* form) {
+  std::vector<double> values;
   const char* position = text.data();
   const char* end = text.data() + text.size();
-  for (int i = 0; i < 3; ++i) {
-    auto [next, error] = std::from_chars(position, end, values[i]);
-    const bool separatorOK = i < 2 ? (next < end && *next == ',') : next == end;
-    if (error != std::errc() || !separatorOK || values[i] < 0 || values[i] > 1) {
-      throw UsageError("--bubble takes X,Y,SIZE, three fractions between 0 and 1, not '" + text + "'");
+  while (values.size() < count) {
+    double value = 0;
+    auto [next, error] = std::from_chars(position, end, value);
+    const bool last = values.size() + 1 == count;
+    const bool separatorOK = last ? next == end : (next < end && *next == ',');
+    if (error != std::errc() || !separatorOK || value < 0 || value > 1) {
+      throw UsageError(fmt::format("{} takes {}, fractions between 0 and 1, not '{}'", option, form, text));
     }
+    values.push_back(value);
     position = next + 1;
   }
+  return values;
+}
+
+// "0.5,0.5,0.2": the bubble's centre and its diameter as a fraction of the shorter side.
+BubbleLayout parseBubble(const std::string& text) {
+  auto values = parseFractions(text, 3, "--bubble", "X,Y,SIZE");
   return BubbleLayout{{values[0], values[1]}, values[2]};
+}
+
+// "0.1,0.1,0.3,0.2": a region to blur, its top-left corner and size as fractions of the frame.
+Rect parseBlur(const std::string& text) {
+  auto values = parseFractions(text, 4, "--blur", "X,Y,WIDTH,HEIGHT");
+  return Rect{values[0], values[1], values[2], values[3]};
 }
 
 std::optional<std::uint32_t> numberAfter(const std::string& id, std::string_view prefix) {
@@ -190,6 +205,7 @@ int record(Args& args, Console& console) {
   const bool noSystemAudio = args.flag("--no-system-audio");
   const auto cameraID = args.option("--camera");
   const auto bubbleText = args.option("--bubble");
+  const auto blurText = args.option("--blur");
   const auto seconds = args.numberOption("--seconds", 0.1, 86400.0 * 7);
   const bool asJSON = args.flag("--json");
   args.finish();
@@ -206,6 +222,8 @@ int record(Args& args, Console& console) {
   options.includeSystemAudio = systemAudio || (!noSystemAudio && sound.systemAudioSource().has_value());
   options.cameraID = cameraID;
   if (bubbleText) options.bubble = parseBubble(*bubbleText);
+  std::vector<Rect> blurRects;
+  if (blurText) blurRects.push_back(parseBlur(*blurText));
   options.frameRate = RecordingSessionRules::frameRate;
   options.maxLongEdge = RecordingSessionRules::maxLongEdge;
 
@@ -218,6 +236,7 @@ int record(Args& args, Console& console) {
   auto recording = std::make_shared<CliRecording>(*vault, std::make_shared<SystemSourceFactory>(),
                                                   [&signals] { signals.wake(); });
   recording->begin(options);
+  if (!blurRects.empty()) recording->updateAnnotations(VideoFrame(), blurRects);
   console.err << "Recording " << options.target.label() << " into " << recording->item().id()
               << (seconds ? fmt::format(" for {} s", *seconds) : std::string()) << ". Press Ctrl-C to stop.\n"
               << std::flush;
@@ -271,7 +290,7 @@ std::vector<Command> captureCommands() {
               listSources},
       Command{"record",
               "[--target ID] [--mic ID | --no-mic] [--system-audio | --no-system-audio] [--camera ID] "
-              "[--bubble X,Y,SIZE] [--seconds N] [--json]",
+              "[--bubble X,Y,SIZE] [--blur X,Y,W,H] [--seconds N] [--json]",
               "record the screen into a new vault item until N seconds, Ctrl-C or SIGTERM", record},
   };
 }

@@ -41,6 +41,10 @@ void CliRecording::resume() {
   if (engine_) engine_->resume();
 }
 
+void CliRecording::updateAnnotations(VideoFrame image, std::vector<Rect> blurRects) {
+  if (engine_) engine_->updateAnnotations(std::move(image), std::move(blurRects));
+}
+
 bool CliRecording::isPaused() const { return engine_ && engine_->isPaused(); }
 
 double CliRecording::elapsed() const { return engine_ ? engine_->duration() : 0; }

@@ -28,6 +28,8 @@ class CliRecording : public CaptureEngineDelegate, public std::enable_shared_fro
   void pause();
   void resume();
   bool isPaused() const;
+  // Hands the engine a new annotation overlay and blur regions.
+  void updateAnnotations(VideoFrame image, std::vector<Rect> blurRects);
   // Finishes the file and the manifest; returns the duration in seconds.
   double stop();
   // Closes the file at once (bounded) and leaves the item `finalizing` for recovery.

@@ -30,8 +30,8 @@ TEST_F(RecordingClockTest, EachSourceIsAnchoredAtItsFirstSampleAndKeepsItsOwnCad
   now = 101.9;  // host time no longer matters for this source
   EXPECT_DOUBLE_EQ(*clock.elapsed(5000.5, ClockSource::screen), 1.5);
   // Another source anchors on its own.
-  EXPECT_DOUBLE_EQ(*clock.elapsed(7.0, ClockSource::microphone), 1.9);
-  EXPECT_DOUBLE_EQ(*clock.elapsed(7.25, ClockSource::microphone), 2.15);
+  EXPECT_NEAR(*clock.elapsed(7.0, ClockSource::microphone), 1.9, 1e-9);
+  EXPECT_NEAR(*clock.elapsed(7.25, ClockSource::microphone), 2.15, 1e-9);
 }
 
 TEST_F(RecordingClockTest, SamplesBeforeTheirSourcesFirstSampleOrNotANumberGetNoTime) {
