@@ -5,6 +5,7 @@
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 // clang-format on
 #include <signal.h>
 
