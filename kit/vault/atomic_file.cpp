@@ -110,9 +110,10 @@ std::optional<std::string> readRegularFile(int directoryFd, const char* path, st
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   if (static_cast<std::uint64_t>(info.st_size) > maxBytes) return std::nullopt;
 
-  // One read normally returns everything; the loop covers short reads and a file that
-  // grew since fstat (up to the limit).
-  std::string contents(static_cast<std::size_t>(info.st_size) + 1, '\0');
+  // One read normally returns everything; the loop covers short reads and, for files
+  // whose size fstat does not know (some virtual files report 0), reading to the end.
+  const auto expected = static_cast<std::size_t>(info.st_size);
+  std::string contents(expected + 1, '\0');
   std::size_t filled = 0;
   for (;;) {
     if (filled == contents.size()) {
@@ -126,6 +127,8 @@ std::optional<std::string> readRegularFile(int directoryFd, const char* path, st
     }
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
+    // The size fstat gave has arrived: no second call just to see the end of the file.
+    if (filled == expected && expected > 0) break;
   }
   if (filled > maxBytes) return std::nullopt;
   contents.resize(filled);

@@ -168,11 +168,4 @@ std::string encodeManifest(const RecordingManifest& manifest) {
   return manifestToJSON(manifest).dump(2, ' ', false, json::error_handler_t::replace);
 }
 
-std::optional<RecordingManifest> decodeManifest(std::string_view text) {
-  // Parsing without exceptions: a damaged file is an ordinary event, not an error.
-  const json object = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (object.is_discarded()) return std::nullopt;
-  return manifestFromJSON(object);
-}
-
 }  // namespace tolvane

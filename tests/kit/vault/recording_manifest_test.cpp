@@ -45,11 +45,14 @@ std::vector<std::string> keysInTextOrder(const std::string& text) {
   return keys;
 }
 
-// `sample()` encoded, with `edit` applied to the JSON before decoding.
+// `sample()` encoded, with `edit` applied to the JSON before decoding. The text decoder
+// and the JSON-value decoder must agree.
 std::optional<RecordingManifest> decodeEdited(const std::function<void(json&)>& edit) {
   json object = json::parse(encodeManifest(sample()));
   edit(object);
-  return decodeManifest(object.dump());
+  auto fromText = decodeManifest(object.dump());
+  EXPECT_EQ(fromText, manifestFromJSON(object)) << object.dump();
+  return fromText;
 }
 
 TEST(RecordingStateTest, RawValuesOrderAndPredicates) {
@@ -180,6 +183,21 @@ TEST(ManifestJsonTest, MistypedValuesMakeItUnreadable) {
     EXPECT_FALSE(decodeEdited([&](json& o) { o[key] = value; })) << key << " = " << value.dump();
   }
   EXPECT_TRUE(decodeEdited([](json& o) { o["durationSec"] = 3; }));  // a whole number of seconds is a number
+}
+
+TEST(ManifestJsonTest, UnknownMembersMayHoldAnything) {
+  auto decoded = decodeEdited([](json& o) {
+    o["extra"] = json::parse(R"({"state": 5, "id": [1, {"title": null}], "deep": [[[[]]]]})");
+    o["zzz"] = json::array({1, "two", nullptr});
+  });
+  EXPECT_EQ(decoded, sample());
+  EXPECT_FALSE(decodeEdited([](json& o) { o["title"] = json::object(); }));
+  EXPECT_FALSE(decodeEdited([](json& o) { o["lastError"] = json::array(); }));
+  // The last of duplicate keys counts, as in the JSON value.
+  const std::string text = encodeManifest(sample());
+  auto duplicated = decodeManifest("{\"title\": \"first\"," + text.substr(1));
+  ASSERT_TRUE(duplicated);
+  EXPECT_EQ(duplicated->title, sample().title);
 }
 
 TEST(ManifestJsonTest, DamagedTextIsUnreadableWithoutThrowing) {
