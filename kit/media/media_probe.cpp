@@ -57,7 +57,9 @@ double probeDuration(const std::filesystem::path& path) {
     }
     av_packet_unref(packet.get());
   }
-  const double duration = last - first;
+  // Presentation begins at zero: a packet that starts earlier (audio priming, or the
+  // part of a trimmed file's first packet that its edit list skips) only plays from there.
+  const double duration = last - std::max(first, 0.0);
   if (!std::isfinite(duration) || duration <= 0) return 0;
   return duration;
 }

@@ -71,6 +71,25 @@ TEST(MovieWriterTest, AudioTrackIsAacStereoAt48kHzWhenAsked) {
   EXPECT_EQ(testing::decodeErrors(movie), "");
 }
 
+TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlays) {
+  TempDir dir;
+  const auto movie = dir / "silent.mp4";
+  MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
+  EXPECT_TRUE(writer.hasAudioInput());
+  writer.startSession(MediaTime::zero());
+  for (int i = 0; i < 30; ++i) {
+    while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    writer.append(grayFrame(writer), MediaTime{i * 20, 600});
+  }
+  writer.finish();
+  EXPECT_TRUE(writer.isHealthy());
+  // A track without a single sample has nothing to index; the finished file leaves it out.
+  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
+  EXPECT_EQ(testing::ffprobeStream(movie, "video")["codec_name"], "h264");
+  EXPECT_EQ(testing::decodeErrors(movie), "");
+  EXPECT_NEAR(probeDuration(movie), 1.0, 0.03);
+}
+
 TEST(MovieWriterTest, OddSizesRoundDownToEven) {
   TempDir dir;
   const auto movie = dir / "odd.mp4";

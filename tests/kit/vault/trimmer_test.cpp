@@ -6,6 +6,7 @@
 #include "kit/media/media_probe.h"
 #include "kit/vault/recording_vault.h"
 #include "tests/kit/media/movie_judge.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -13,6 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TempDir;
+
+// The hash of the first video frame a player shows, optionally after seeking.
+std::string firstFrameHash(const fs::path& movie, const char* seek = nullptr) {
+  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error"};
+  if (seek != nullptr) argv.insert(argv.end(), {"-ss", seek});
+  argv.insert(argv.end(), {"-i", movie.string(), "-an", "-frames:v", "1", "-f", "framemd5", "-"});
+  const auto out = testing::runCommand(argv).out;
+  return out.substr(out.rfind(',') + 1);
+}
 
 class TrimmerTest : public ::testing::Test {
  protected:
@@ -41,6 +51,9 @@ TEST_F(TrimmerTest, KeepsTheRangeWithoutReencodingAndMeasuresTheResult) {
   const auto bytes = testing::readFile(output);
   EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
   EXPECT_TRUE(fs::exists(item_.videoURL()));
+  // Playback starts at the requested time, not at the key frame before it.
+  EXPECT_EQ(firstFrameHash(output), firstFrameHash(item_.videoURL(), "1.0"));
+  EXPECT_NE(firstFrameHash(output), firstFrameHash(item_.videoURL()));
   EXPECT_TRUE(sink->contains("trim", LogLevel::info, fmt::format("trimmed {} to {:.2f}s", item_.id(), result.duration)));
 }
 
