@@ -295,6 +295,26 @@ TEST(FrameCompositorTest, OutputFramesComeFromThePoolAndAreReused) {
   EXPECT_EQ(wrongSize.allocationCount(), 0u);
 }
 
+TEST(FrameCompositorTest, OddInputsDoNotCrash) {
+  FrameCompositor compositor;
+  const auto screen = filled(33, 17, kGrey);
+  const std::vector<Rect> rects = {{-1e12, -1e12, 2e12, 2e12}, {0.5, 0.5, -0.2, 0.3}, {NAN, 0, 1, 1}, {0, 0, 1, 1}};
+  CompositeLayers layers;
+  layers.blurRects = rects;
+  layers.annotation = VideoFrame::allocate(1, 1);
+  for (const auto& camera : {filled(1, 1, kBlue), filled(3000, 2, kBlue)}) {
+    layers.camera = camera;
+    for (const BubbleLayout& bubble : {BubbleLayout{{NAN, NAN}, 0.3}, BubbleLayout{{1e300, -1e300}, 1e300}}) {
+      layers.bubble = bubble;
+      ASSERT_TRUE(compositor.compose(screen, layers, nullptr));
+    }
+  }
+  // A frame smaller than the bubble's minimum.
+  const auto tiny = filled(2, 2, kGrey);
+  layers.bubble = BubbleLayout{};
+  ASSERT_TRUE(compositor.compose(tiny, layers, nullptr));
+}
+
 TEST(FrameCompositorTest, MakePixelBufferTruncatesAndRejectsEmptySizes) {
   const auto frame = FrameCompositor::makePixelBuffer(nullptr, {99.9, 50.2});
   ASSERT_TRUE(frame);

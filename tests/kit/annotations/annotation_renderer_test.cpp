@@ -176,6 +176,21 @@ TEST(AnnotationRendererTest, SizesUnderOnePixelRenderNothing) {
   EXPECT_EQ(truncated->height(), 50);
 }
 
+TEST(AnnotationRendererTest, ExtremeValuesNeitherCrashNorHang) {
+  const double huge = 1e12;
+  const std::vector<AnnotationStroke> strokes = {
+      AnnotationStroke(AnnotationTool::pen, kRed, 1e6, {{0.5, 0.5}}),
+      AnnotationStroke(AnnotationTool::line, kRed, -1, {{-huge, huge}, {huge, -huge}}),
+      AnnotationStroke(AnnotationTool::arrow, kRed, 0, {{0.5, 0.5}, {0.5, 0.5}}),
+      AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, {{0, 0}, {huge, 0.5}}),
+      AnnotationStroke(AnnotationTool::rectangle, {-3, 7, NAN}, 0.01, {{0.1, 0.1}, {0.2, 0.2}}),
+  };
+  for (const auto& stroke : strokes) AnnotationRenderer::render({stroke}, {64, 64});
+  AnnotationRenderer::render({AnnotationStroke(AnnotationTool::pen, kRed, NAN, {{NAN, 0.5}, {0.5, INFINITY}})},
+                             {64, 64});
+  AnnotationRenderer::render(strokes, {1e9, 1e9});
+}
+
 TEST(AnnotationRendererTest, RectFromTwoPoints) {
   EXPECT_EQ(AnnotationRenderer::rect({0.5, 0.25}, {0.25, 0.75}), (Rect{0.25, 0.25, 0.25, 0.5}));
   EXPECT_EQ(AnnotationRenderer::rect({0.1, 0.1}, {0.1, 0.1}), (Rect{0.1, 0.1, 0, 0}));
