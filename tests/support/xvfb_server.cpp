@@ -49,6 +49,10 @@ XvfbServer::XvfbServer(int width, int height) {
 
 XvfbServer::~XvfbServer() = default;
 
+void XvfbServer::stop() {
+  if (process_) process_->stop();
+}
+
 std::string XvfbServer::unusedDisplayName() {
   int number = firstCandidate();
   while (isTaken(number)) ++number;

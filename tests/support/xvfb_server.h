@@ -21,6 +21,9 @@ class XvfbServer {
   // ":N", for DISPLAY or XOpenDisplay.
   const std::string& displayName() const { return displayName_; }
 
+  // Ends the server now (for tests of a server that goes away).
+  void stop();
+
   // A display name that no server answers, for the "no display" cases.
   static std::string unusedDisplayName();
 

@@ -21,7 +21,8 @@ class AudioSource {
 
   // Begins delivery; returns once the stream runs. Throws CaptureSourceError.
   virtual void start(BufferHandler onBuffer, FailureHandler onFailure) = 0;
-  // Stops delivery; when it returns no handler runs any more. Idempotent.
+  // Stops delivery; when it returns no handler runs any more. Idempotent. Not to be
+  // called from inside a handler (it waits for the handler's thread).
   virtual void stop() = 0;
 };
 

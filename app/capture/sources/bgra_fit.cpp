@@ -1,6 +1,5 @@
 #include "app/capture/sources/bgra_fit.h"
 
-#include <libyuv/planar_functions.h>
 #include <libyuv/scale_argb.h>
 
 #include <algorithm>
@@ -29,8 +28,12 @@ void fitBGRA(const std::uint8_t* source, int sourceStride, int sourceWidth, int 
     return;
   }
   if (sourceWidth == outWidth && sourceHeight == outHeight) {
-    libyuv::ARGBCopy(source, sourceStride, destination.data(), destination.stride(), outWidth, outHeight);
-    makeOpaque(destination, 0, 0, outWidth, outHeight);
+    // One pass: copy and set the alpha byte together.
+    for (int y = 0; y < outHeight; ++y) {
+      const auto* in = reinterpret_cast<const std::uint32_t*>(source + static_cast<std::ptrdiff_t>(y) * sourceStride);
+      auto* out = reinterpret_cast<std::uint32_t*>(destination.row(y));
+      for (int x = 0; x < outWidth; ++x) out[x] = in[x] | 0xFF000000u;
+    }
     return;
   }
   double scale = std::min(static_cast<double>(outWidth) / sourceWidth, static_cast<double>(outHeight) / sourceHeight);

@@ -21,7 +21,8 @@ class CameraSource {
 
   // Begins delivery; returns once the device streams. Throws CaptureSourceError.
   virtual void start(FrameHandler onFrame, FailureHandler onFailure) = 0;
-  // Stops delivery; when it returns no handler runs any more. Idempotent.
+  // Stops delivery; when it returns no handler runs any more. Idempotent. Not to be
+  // called from inside a handler (it waits for the handler's thread).
   virtual void stop() = 0;
 };
 

@@ -42,7 +42,8 @@ class ScreenSource {
 
   // Begins delivery; returns once capture runs. Throws CaptureSourceError.
   virtual void start(FrameHandler onFrame, FailureHandler onFailure) = 0;
-  // Stops delivery; when it returns no handler runs any more. Idempotent.
+  // Stops delivery; when it returns no handler runs any more. Idempotent. Not to be
+  // called from inside a handler (it waits for the handler's thread).
   virtual void stop() = 0;
   virtual const ScreenCaptureSettings& settings() const = 0;
 };

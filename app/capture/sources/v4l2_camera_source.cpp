@@ -58,6 +58,7 @@ V4L2CameraSource::V4L2CameraSource(const std::filesystem::path& devicePath, int 
     throw;
   }
   pool_ = std::make_unique<FramePool>(width_, height_, 3);
+  decoder_ = std::make_unique<CameraFrameDecoder>(format_, width_, height_, bytesPerLine_);
 }
 
 V4L2CameraSource::~V4L2CameraSource() {
@@ -172,8 +173,8 @@ void V4L2CameraSource::run() {
     if (!newest) continue;
     bool isDamaged = (newest->flags & V4L2_BUF_FLAG_ERROR) != 0;
     VideoFrame frame = pool_->acquire();
-    bool decoded = !isDamaged && decodeCameraFrame(format_, static_cast<const std::uint8_t*>(buffers_[newest->index].start),
-                                                   newest->bytesused, width_, height_, bytesPerLine_, frame);
+    bool decoded = !isDamaged && decoder_->decode(static_cast<const std::uint8_t*>(buffers_[newest->index].start),
+                                                  newest->bytesused, frame);
     xioctl(fd_, VIDIOC_QBUF, &*newest);
     if (decoded) onFrame_(frame);
   }

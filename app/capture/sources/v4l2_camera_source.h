@@ -50,6 +50,7 @@ class V4L2CameraSource : public CameraSource {
   CameraPixelFormat format_ = CameraPixelFormat::yuyv;
   std::vector<MappedBuffer> buffers_;
   std::unique_ptr<FramePool> pool_;
+  std::unique_ptr<CameraFrameDecoder> decoder_;
   FrameHandler onFrame_;
   FailureHandler onFailure_;
   std::atomic<bool> stopping_{false};

@@ -21,7 +21,7 @@ thread_local X11ErrorTrap* currentTrap = nullptr;
 
 int handleX11Error(::Display* display, XErrorEvent* event) {
   for (X11ErrorTrap* trap = currentTrap; trap != nullptr; trap = trap->previous_) {
-    if (trap->display_ == display) {
+    if (trap->connection_.display() == display) {
       if (trap->errorCode_ == 0) trap->errorCode_ = event->error_code;
       return 0;
     }
@@ -36,28 +36,39 @@ int handleX11Error(::Display* display, XErrorEvent* event) {
 
 namespace {
 
+int handleX11IOError(::Display*) {
+  Logger("capture").error("lost the connection to the X server");
+  return 0;
+}
+
+// Process-wide Xlib handlers, installed once: errors are trapped or logged, and a lost
+// server is reported per connection (see markBroken) instead of ending the process.
 void installErrorHandlerOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { XSetErrorHandler(handleX11Error); });
+  std::call_once(once, [] {
+    XSetErrorHandler(handleX11Error);
+    XSetIOErrorHandler(handleX11IOError);
+  });
 }
 
 }  // namespace
 
-X11ErrorTrap::X11ErrorTrap(::Display* display) : display_(display), previous_(currentTrap) {
+X11ErrorTrap::X11ErrorTrap(const X11Connection& connection) : connection_(connection), previous_(currentTrap) {
   installErrorHandlerOnce();
-  XSync(display_, False);  // errors of earlier requests belong to nobody here
+  if (!connection_.isBroken()) XSync(connection_.display(), False);  // earlier errors belong to nobody here
   errorCode_ = 0;
   currentTrap = this;
 }
 
 X11ErrorTrap::~X11ErrorTrap() {
-  XSync(display_, False);
+  if (!connection_.isBroken()) XSync(connection_.display(), False);
   currentTrap = previous_;
 }
 
 bool X11ErrorTrap::failed() {
-  XSync(display_, False);
-  return errorCode_ != 0;
+  if (connection_.isBroken()) return true;
+  XSync(connection_.display(), False);
+  return errorCode_ != 0 || connection_.isBroken();
 }
 
 X11Connection::X11Connection(const std::string& displayName) {
@@ -68,10 +79,18 @@ X11Connection::X11Connection(const std::string& displayName) {
     throw CaptureSourceError(CaptureSourceError::Kind::serverUnavailable,
                              "Tolvane couldn't open the X display \"" + name + "\"; is an X session running?");
   }
+  // Xlib's default would exit the process, losing the recording in progress; returning
+  // from this handler leaves the connection dead but the process alive.
+  XSetIOErrorExitHandler(display_, markBroken, this);
+}
+
+void X11Connection::markBroken(::Display*, void* connection) {
+  static_cast<X11Connection*>(connection)->isBroken_ = true;
 }
 
 X11Connection::~X11Connection() {
-  if (display_ != nullptr) XCloseDisplay(display_);
+  // A dead connection is left as it is: closing it would wait on the server forever.
+  if (display_ != nullptr && !isBroken()) XCloseDisplay(display_);
 }
 
 ::Window X11Connection::root() const { return DefaultRootWindow(display_); }
@@ -84,7 +103,8 @@ std::string X11Connection::defaultDisplayName() {
 }
 
 std::optional<std::string> X11Connection::textProperty(::Window window, ::Atom property) const {
-  X11ErrorTrap trap(display_);
+  if (isBroken()) return std::nullopt;
+  X11ErrorTrap trap(*this);
   XTextProperty text{};
   if (XGetTextProperty(display_, window, &text, property) == 0 || text.value == nullptr) return std::nullopt;
   std::optional<std::string> result;
@@ -103,7 +123,8 @@ std::optional<std::string> X11Connection::textProperty(::Window window, ::Atom p
 }
 
 std::vector<unsigned long> X11Connection::longProperty(::Window window, ::Atom property, ::Atom type) const {
-  X11ErrorTrap trap(display_);
+  if (isBroken()) return {};
+  X11ErrorTrap trap(*this);
   ::Atom actualType = None;
   int actualFormat = 0;
   unsigned long count = 0;

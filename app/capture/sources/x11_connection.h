@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,31 +29,40 @@ class X11Connection {
   // A property of 32-bit items (CARDINAL, WINDOW, ATOM) as numbers; empty when absent.
   std::vector<unsigned long> longProperty(::Window window, ::Atom property, ::Atom type) const;
 
+  // True once the connection to the server is lost (the server quit or crashed). Nothing
+  // may be sent on it after that, not even from cleanup code: Xlib can block forever
+  // on a dead connection. Owners check it before each use.
+  bool isBroken() const { return isBroken_.load(); }
+
   // The name Xlib uses for $DISPLAY (":0" when unset), for messages.
   static std::string defaultDisplayName();
 
  private:
+  static void markBroken(::Display* display, void* connection);
+
   ::Display* display_ = nullptr;
+  std::atomic<bool> isBroken_{false};
 };
 
 // Catches X protocol errors raised by the requests made while it lives on this thread,
 // instead of letting Xlib's default handler end the process (a window may vanish between
-// listing it and reading its properties). Nests; thread-safe across connections.
+// listing it and reading its properties). Nests; thread-safe across connections. On a
+// connection that is broken it sends nothing and reports failure.
 class X11ErrorTrap {
  public:
-  explicit X11ErrorTrap(::Display* display);
+  explicit X11ErrorTrap(const X11Connection& connection);
   ~X11ErrorTrap();
   X11ErrorTrap(const X11ErrorTrap&) = delete;
   X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
 
   // Waits for the server to answer everything sent so far, then reports whether any of
-  // it failed.
+  // it failed (or the connection broke).
   bool failed();
   int errorCode() const { return errorCode_; }
 
  private:
   friend int handleX11Error(::Display*, XErrorEvent*);
-  ::Display* display_;
+  const X11Connection& connection_;
   X11ErrorTrap* previous_;
   int errorCode_ = 0;
 };

@@ -68,7 +68,7 @@ std::vector<DisplayInfo> X11ContentReader::displays() const {
 
 std::string X11ContentReader::monitorName(unsigned long output) const {
   ::Display* display = connection_.display();
-  X11ErrorTrap trap(display);
+  X11ErrorTrap trap(connection_);
   ::Atom edidAtom = XInternAtom(display, RR_PROPERTY_RANDR_EDID, True);
   if (edidAtom == None) return {};
   ::Atom type = None;
@@ -102,8 +102,9 @@ std::optional<WindowInfo> X11ContentReader::window(std::uint32_t windowID) const
   ::Window child = None;
   int rootX = 0;
   int rootY = 0;
+  if (connection_.isBroken()) return std::nullopt;
   {
-    X11ErrorTrap trap(display);
+    X11ErrorTrap trap(connection_);
     if (XGetWindowAttributes(display, window, &attributes) == 0 || trap.failed()) return std::nullopt;
     XTranslateCoordinates(display, window, connection_.root(), 0, 0, &rootX, &rootY, &child);
     if (trap.failed()) return std::nullopt;
@@ -122,7 +123,7 @@ std::optional<WindowInfo> X11ContentReader::window(std::uint32_t windowID) const
   pid_t pid = pids.empty() ? 0 : static_cast<pid_t>(pids.front());
   std::string applicationName;
   {
-    X11ErrorTrap trap(display);
+    X11ErrorTrap trap(connection_);
     XClassHint hint{};
     if (XGetClassHint(display, window, &hint) != 0) {
       // The class ("Firefox") names the application; the instance ("Navigator") does not.

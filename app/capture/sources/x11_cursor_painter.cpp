@@ -8,16 +8,16 @@
 
 namespace tolvane {
 
-X11CursorPainter::X11CursorPainter(::Display* display) : display_(display) {
+X11CursorPainter::X11CursorPainter(const X11Connection& connection) : connection_(connection) {
   int eventBase = 0;
   int errorBase = 0;
-  isAvailable_ = XFixesQueryExtension(display_, &eventBase, &errorBase) != 0;
+  isAvailable_ = XFixesQueryExtension(connection_.display(), &eventBase, &errorBase) != 0;
 }
 
 bool X11CursorPainter::update() {
-  if (!isAvailable_) return false;
-  X11ErrorTrap trap(display_);
-  XFixesCursorImage* image = XFixesGetCursorImage(display_);
+  if (!isAvailable_ || connection_.isBroken()) return false;
+  X11ErrorTrap trap(connection_);
+  XFixesCursorImage* image = XFixesGetCursorImage(connection_.display());
   if (image == nullptr) return false;
   int x = image->x - image->xhot;
   int y = image->y - image->yhot;

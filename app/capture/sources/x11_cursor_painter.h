@@ -7,11 +7,13 @@
 
 namespace tolvane {
 
+class X11Connection;
+
 // Draws the pointer, as XFixes reports it, into a captured picture. The cursor image is
 // fetched again only when its shape or position changed.
 class X11CursorPainter {
  public:
-  explicit X11CursorPainter(::Display* display);
+  explicit X11CursorPainter(const X11Connection& connection);
 
   // Refreshes the cursor from the server; returns true when its shape or position
   // changed since the last call (so an otherwise static picture needs a new frame).
@@ -21,7 +23,7 @@ class X11CursorPainter {
   void paint(std::uint8_t* pixels, int stride, int width, int height, int originX, int originY) const;
 
  private:
-  ::Display* display_;
+  const X11Connection& connection_;
   bool isAvailable_ = false;
   unsigned long serial_ = 0;
   int x_ = 0;  // top-left of the cursor image on the root window

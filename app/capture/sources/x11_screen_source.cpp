@@ -16,6 +16,8 @@ namespace tolvane {
 
 namespace {
 
+const char* const serverLost = "Tolvane lost the connection to the X server.";
+
 const char* const displayGone = "That display isn't available any more.";
 
 }  // namespace
@@ -33,9 +35,9 @@ X11ScreenSource::X11ScreenSource(const std::string& xDisplayName, std::uint32_t 
 
   ::Display* display = connection_->display();
   int screen = DefaultScreen(display);
-  image_ = std::make_unique<X11ShmImage>(display, DefaultVisual(display, screen), DefaultDepth(display, screen),
+  image_ = std::make_unique<X11ShmImage>(*connection_, DefaultVisual(display, screen), DefaultDepth(display, screen),
                                          monitor_.width, monitor_.height);
-  cursor_ = std::make_unique<X11CursorPainter>(display);
+  cursor_ = std::make_unique<X11CursorPainter>(*connection_);
   int errorBase = 0;
   if (XDamageQueryExtension(display, &damageEventBase_, &errorBase) != 0) {
     damage_ = XDamageCreate(display, connection_->root(), XDamageReportNonEmpty);
@@ -44,8 +46,8 @@ X11ScreenSource::X11ScreenSource(const std::string& xDisplayName, std::uint32_t 
 
 X11ScreenSource::~X11ScreenSource() {
   stop();
-  if (damage_ != 0) {
-    X11ErrorTrap trap(connection_->display());
+  if (damage_ != 0 && !connection_->isBroken()) {
+    X11ErrorTrap trap(*connection_);
     XDamageDestroy(connection_->display(), damage_);
   }
 }
@@ -60,16 +62,16 @@ void X11ScreenSource::stop() { loop_.stop(); }
 
 bool X11ScreenSource::takeDamage() {
   ::Display* display = connection_->display();
-  if (damage_ == 0) return true;  // without XDamage every frame is read
+  if (damage_ == 0 || connection_->isBroken()) return true;  // without XDamage every frame is read
   bool damaged = false;
-  while (XPending(display) > 0) {
+  while (!connection_->isBroken() && XPending(display) > 0) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == damageEventBase_ + XDamageNotify) damaged = true;
   }
   // Subtracted before reading, so changes made while the picture is read raise a new
   // event and are caught by the next tick.
-  if (damaged) XDamageSubtract(display, damage_, None, None);
+  if (damaged && !connection_->isBroken()) XDamageSubtract(display, damage_, None, None);
   return damaged;
 }
 
@@ -77,13 +79,17 @@ bool X11ScreenSource::tick() {
   double hostTime = monotonicSeconds();
   bool damaged = takeDamage();
   bool cursorMoved = settings_.showsCursor && cursor_->update();
+  if (connection_->isBroken()) {
+    onFailure_(serverLost);
+    return false;
+  }
   if (hasDelivered_ && !damaged && !cursorMoved) {
     onFrame_(ScreenFrame{VideoFrame(), hostTime, FrameStatus::idle});
     return true;
   }
   if (!image_->grab(connection_->root(), monitor_.x, monitor_.y)) {
-    // The monitor shrank or went away under us.
-    onFailure_(displayGone);
+    // The monitor shrank or went away under us, or the server did.
+    onFailure_(connection_->isBroken() ? serverLost : displayGone);
     return false;
   }
   if (settings_.showsCursor) {

@@ -9,8 +9,8 @@
 
 namespace tolvane {
 
-X11ShmImage::X11ShmImage(::Display* display, ::Visual* visual, int depth, int width, int height)
-    : display_(display), visual_(visual), depth_(depth), width_(width), height_(height) {
+X11ShmImage::X11ShmImage(const X11Connection& connection, ::Visual* visual, int depth, int width, int height)
+    : connection_(connection), display_(connection.display()), visual_(visual), depth_(depth), width_(width), height_(height) {
   if (XShmQueryExtension(display_) == 0) return;
   image_ = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, &segment_,
                            static_cast<unsigned>(width_), static_cast<unsigned>(height_));
@@ -24,7 +24,7 @@ X11ShmImage::X11ShmImage(::Display* display, ::Visual* visual, int depth, int wi
   }
   segment_.shmaddr = image_->data = static_cast<char*>(shmat(segment_.shmid, nullptr, 0));
   segment_.readOnly = False;
-  X11ErrorTrap trap(display_);
+  X11ErrorTrap trap(connection_);
   bool attached = XShmAttach(display_, &segment_) != 0 && !trap.failed();
   // Marked for removal now: the segment disappears once both sides detach, even if this
   // process dies without cleaning up.
@@ -42,9 +42,10 @@ X11ShmImage::X11ShmImage(::Display* display, ::Visual* visual, int depth, int wi
 X11ShmImage::~X11ShmImage() {
   if (image_ == nullptr) return;
   if (isShared_) {
-    X11ErrorTrap trap(display_);
-    XShmDetach(display_, &segment_);
-    trap.failed();
+    if (!connection_.isBroken()) {
+      X11ErrorTrap trap(connection_);
+      XShmDetach(display_, &segment_);
+    }
     shmdt(segment_.shmaddr);
     image_->data = nullptr;
   }
@@ -52,7 +53,8 @@ X11ShmImage::~X11ShmImage() {
 }
 
 bool X11ShmImage::grab(::Drawable drawable, int x, int y) {
-  X11ErrorTrap trap(display_);
+  if (connection_.isBroken()) return false;
+  X11ErrorTrap trap(connection_);
   if (isShared_) return XShmGetImage(display_, drawable, image_, x, y, AllPlanes) != 0 && !trap.failed();
   XImage* answer = XGetImage(display_, drawable, x, y, static_cast<unsigned>(width_), static_cast<unsigned>(height_),
                              AllPlanes, ZPixmap);

@@ -7,13 +7,15 @@
 
 namespace tolvane {
 
+class X11Connection;
+
 // A picture buffer the X server writes into directly through shared memory (MIT-SHM),
 // so reading a 1920×1080 screen costs one copy on the server's side. Falls back to
 // ordinary GetImage requests when the server has no MIT-SHM (a remote display).
 class X11ShmImage {
  public:
   // Throws CaptureSourceError when no buffer can be set up.
-  X11ShmImage(::Display* display, ::Visual* visual, int depth, int width, int height);
+  X11ShmImage(const X11Connection& connection, ::Visual* visual, int depth, int width, int height);
   ~X11ShmImage();
   X11ShmImage(const X11ShmImage&) = delete;
   X11ShmImage& operator=(const X11ShmImage&) = delete;
@@ -28,6 +30,7 @@ class X11ShmImage {
   int stride() const;
 
  private:
+  const X11Connection& connection_;
   ::Display* display_;
   ::Visual* visual_;
   int depth_;

@@ -16,6 +16,8 @@ namespace tolvane {
 
 namespace {
 
+const char* const serverLost = "Tolvane lost the connection to the X server.";
+
 const char* const windowClosed = "That window has closed.";
 
 bool hasNamedPixmaps(::Display* display) {
@@ -38,7 +40,7 @@ X11WindowSource::X11WindowSource(const std::string& xDisplayName, std::uint32_t 
   ::Display* display = connection_->display();
   XWindowAttributes attributes{};
   {
-    X11ErrorTrap trap(display);
+    X11ErrorTrap trap(*connection_);
     if (XGetWindowAttributes(display, window_, &attributes) == 0 || trap.failed()) {
       throw CaptureSourceError(CaptureSourceError::Kind::targetGone, windowClosed);
     }
@@ -52,7 +54,7 @@ X11WindowSource::X11WindowSource(const std::string& xDisplayName, std::uint32_t 
   depth_ = attributes.depth;
   isMapped_ = attributes.map_state == IsViewable;
 
-  X11ErrorTrap trap(display);
+  X11ErrorTrap trap(*connection_);
   // Automatic redirection: the server still paints the window on screen, and keeps its
   // contents off screen too, covered or not.
   XCompositeRedirectWindow(display, window_, CompositeRedirectAutomatic);
@@ -62,13 +64,14 @@ X11WindowSource::X11WindowSource(const std::string& xDisplayName, std::uint32_t 
     damage_ = XDamageCreate(display, window_, XDamageReportNonEmpty);
   }
   if (trap.failed()) throw CaptureSourceError(CaptureSourceError::Kind::targetGone, windowClosed);
-  cursor_ = std::make_unique<X11CursorPainter>(display);
+  cursor_ = std::make_unique<X11CursorPainter>(*connection_);
 }
 
 X11WindowSource::~X11WindowSource() {
   stop();
+  if (connection_->isBroken()) return;
   ::Display* display = connection_->display();
-  X11ErrorTrap trap(display);
+  X11ErrorTrap trap(*connection_);
   releasePixmap();
   if (damage_ != 0) XDamageDestroy(display, damage_);
   XCompositeUnredirectWindow(display, window_, CompositeRedirectAutomatic);
@@ -91,7 +94,7 @@ void X11WindowSource::releasePixmap() {
 
 bool X11WindowSource::nameWindowPixmap() {
   ::Display* display = connection_->display();
-  X11ErrorTrap trap(display);
+  X11ErrorTrap trap(*connection_);
   releasePixmap();
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display, window_, &attributes) == 0 || trap.failed()) return false;
@@ -103,7 +106,7 @@ bool X11WindowSource::nameWindowPixmap() {
   int height = attributes.height + 2 * attributes.border_width;
   if (!image_ || width != pixmapWidth_ || height != pixmapHeight_) {
     image_.reset();
-    image_ = std::make_unique<X11ShmImage>(display, visual_, depth_, width, height);
+    image_ = std::make_unique<X11ShmImage>(*connection_, visual_, depth_, width, height);
     pixmapWidth_ = width;
     pixmapHeight_ = height;
   }
@@ -114,7 +117,7 @@ bool X11WindowSource::nameWindowPixmap() {
 X11WindowSource::Events X11WindowSource::takeEvents() {
   ::Display* display = connection_->display();
   bool damaged = false;
-  while (XPending(display) > 0) {
+  while (!connection_->isBroken() && XPending(display) > 0) {
     XEvent event;
     XNextEvent(display, &event);
     switch (event.type) {
@@ -139,13 +142,17 @@ X11WindowSource::Events X11WindowSource::takeEvents() {
         break;
     }
   }
-  if (damaged) XDamageSubtract(display, damage_, None, None);
+  if (damaged && !connection_->isBroken()) XDamageSubtract(display, damage_, None, None);
   return damaged || damage_ == 0 ? Events::damaged : Events::none;
 }
 
 bool X11WindowSource::tick() {
   double hostTime = monotonicSeconds();
   Events events = takeEvents();
+  if (connection_->isBroken()) {
+    onFailure_(serverLost);
+    return false;
+  }
   if (events == Events::closed) {
     onFailure_(windowClosed);
     return false;
@@ -174,7 +181,7 @@ bool X11WindowSource::tick() {
     ::Window child = None;
     int originX = 0;
     int originY = 0;
-    X11ErrorTrap trap(connection_->display());
+    X11ErrorTrap trap(*connection_);
     XTranslateCoordinates(connection_->display(), window_, connection_->root(), 0, 0, &originX, &originY, &child);
     if (!trap.failed()) {
       cursor_->paint(image_->data(), image_->stride(), image_->width(), image_->height(), originX, originY);

@@ -71,7 +71,8 @@ TEST(CameraFrameDecoderTest, YuyvWhiteAndBlack) {
     }
   }
   VideoFrame out = VideoFrame::allocate(width, height);
-  ASSERT_TRUE(decodeCameraFrame(CameraPixelFormat::yuyv, yuyv.data(), yuyv.size(), width, height, width * 2, out));
+  CameraFrameDecoder decoder(CameraPixelFormat::yuyv, width, height, width * 2);
+  ASSERT_TRUE(decoder.decode(yuyv.data(), yuyv.size(), out));
   for (int c = 0; c < 3; ++c) {
     EXPECT_GE(out.pixel(0, 1)[c], 250) << c;
     EXPECT_LE(out.pixel(3, 0)[c], 5) << c;
@@ -81,14 +82,19 @@ TEST(CameraFrameDecoderTest, YuyvWhiteAndBlack) {
 
 TEST(CameraFrameDecoderTest, RejectsShortAndCorruptData) {
   VideoFrame out = VideoFrame::allocate(4, 2);
+  CameraFrameDecoder yuyv(CameraPixelFormat::yuyv, 4, 2, 8);
   std::vector<std::uint8_t> shortData(8, 0);
-  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, shortData.data(), shortData.size(), 4, 2, 8, out));
-  std::vector<std::uint8_t> garbage(512, 0x42);
-  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::mjpeg, garbage.data(), garbage.size(), 4, 2, 0, out));
-  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, nullptr, 0, 4, 2, 8, out));
+  EXPECT_FALSE(yuyv.decode(shortData.data(), shortData.size(), out));
+  EXPECT_FALSE(yuyv.decode(nullptr, 0, out));
   VideoFrame wrongSize = VideoFrame::allocate(2, 2);
   std::vector<std::uint8_t> enough(16, 128);
-  EXPECT_FALSE(decodeCameraFrame(CameraPixelFormat::yuyv, enough.data(), enough.size(), 4, 2, 8, wrongSize));
+  EXPECT_FALSE(yuyv.decode(enough.data(), enough.size(), wrongSize));
+  // Neither libyuv nor the FFmpeg fallback takes noise for a picture.
+  CameraFrameDecoder mjpeg(CameraPixelFormat::mjpeg, 4, 2, 0);
+  std::vector<std::uint8_t> garbage(512, 0x42);
+  EXPECT_FALSE(mjpeg.decode(garbage.data(), garbage.size(), out));
+  std::vector<std::uint8_t> jpegStart = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+  EXPECT_FALSE(mjpeg.decode(jpegStart.data(), jpegStart.size(), out));
 }
 
 }  // namespace

@@ -45,6 +45,8 @@ class TestDesktop {
  public:
   explicit TestDesktop(const std::string& displayName) : display_(XOpenDisplay(displayName.c_str())) {
     if (display_ == nullptr) throw std::runtime_error("cannot open " + displayName);
+    // Some cases stop the server under the test; this connection then just goes quiet.
+    XSetIOErrorExitHandler(display_, [](::Display*, void*) {}, nullptr);
   }
   ~TestDesktop() { XCloseDisplay(display_); }
 
@@ -326,6 +328,17 @@ TEST_F(X11SourcesTest, AWindowThatClosesEndsItsSource) {
   ASSERT_TRUE(probe.waitFor(0, isComplete));
   desktop.destroy(window);
   EXPECT_EQ(probe.waitForFailure(), "That window has closed.");
+  source.stop();
+}
+
+TEST_F(X11SourcesTest, AServerThatGoesAwayEndsTheSourceWithoutEndingTheProcess) {
+  desktop.create({.color = green});
+  X11ScreenSource source(xvfb.displayName(), mainDisplayID(), ScreenCaptureSettings{1920, 1080, 30, true});
+  FrameProbe probe({{10, 10}});
+  source.start(probe.handler(), probe.failureHandler());
+  ASSERT_TRUE(probe.waitFor(0, isComplete));
+  xvfb.stop();
+  EXPECT_EQ(probe.waitForFailure(), "Tolvane lost the connection to the X server.");
   source.stop();
 }
 
