@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <charconv>
 #include <csignal>
 #include <ostream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "app/capture/sources/system_source_catalog.h"
 #include "app/cli/cli_recording.h"
 #include "app/cli/cli_vault.h"
+#include "app/cli/record_selection.h"
 #include "app/cli/signal_watcher.h"
 #include "kit/base/clock.h"
 #include "kit/base/format.h"
@@ -108,160 +108,87 @@ int listSources(Args& args, Console& console) {
   return 0;
 }
 
-// Comma-separated fractions between 0 and 1, exactly `count` of them.
-std::vector<double> parseFractions(const std::string& text, std::size_t count, const char* option, const char* form) {
-  std::vector<double> values;
-  const char* position = text.data();
-  const char* end = text.data() + text.size();
-  while (values.size() < count) {
-    double value = 0;
-    auto [next, error] = std::from_chars(position, end, value);
-    const bool last = values.size() + 1 == count;
-    const bool separatorOK = last ? next == end : (next < end && *next == ',');
-    if (error != std::errc() || !separatorOK || value < 0 || value > 1) {
-      throw UsageError(fmt::format("{} takes {}, fractions between 0 and 1, not '{}'", option, form, text));
-    }
-    values.push_back(value);
-    position = next + 1;
-  }
-  return values;
-}
-
-// "0.5,0.5,0.2": the bubble's centre and its diameter as a fraction of the shorter side.
-BubbleLayout parseBubble(const std::string& text) {
-  auto values = parseFractions(text, 3, "--bubble", "X,Y,SIZE");
-  return BubbleLayout{{values[0], values[1]}, values[2]};
-}
-
-// "0.1,0.1,0.3,0.2": a region to blur, its top-left corner and size as fractions of the frame.
-Rect parseBlur(const std::string& text) {
-  auto values = parseFractions(text, 4, "--blur", "X,Y,WIDTH,HEIGHT");
-  return Rect{values[0], values[1], values[2], values[3]};
-}
-
-std::optional<std::uint32_t> numberAfter(const std::string& id, std::string_view prefix) {
-  if (id.rfind(prefix, 0) != 0) return std::nullopt;
-  std::uint32_t number = 0;
-  const char* begin = id.data() + prefix.size();
-  const char* end = id.data() + id.size();
-  auto [next, error] = std::from_chars(begin, end, number);
-  if (error != std::errc() || next != end || begin == end) return std::nullopt;
-  return number;
-}
-
-// The target an id names: the test scene, a listed display or window, or (when it is
-// no longer listed) a display or window the engine will report as gone. The default is
-// the first display, as in the desktop application.
-std::optional<CaptureTarget> resolveTarget(const std::optional<std::string>& id) {
-  if (id && (*id == SyntheticSources::screenID || *id == SyntheticSources::screenTarget().id())) {
-    return SyntheticSources::screenTarget();
-  }
-  SystemSourceCatalog catalog;
-  CaptureSources::Content content;
-  ShareableContent everything;
-  try {
-    content = CaptureSources::shareableContent(catalog);
-    if (id) everything = catalog.shareableContent();
-  } catch (const std::exception& error) {
-    Logger("app").error("couldn't list capture sources: {}", error.what());
-  }
-  if (!id) {
-    if (content.displays.empty()) return std::nullopt;
-    return content.displays.front();
-  }
-  for (const auto* list : {&content.displays, &content.windows}) {
-    for (const CaptureTarget& target : *list) {
-      if (target.id() == *id) return target;
-    }
-  }
-  if (auto windowID = numberAfter(*id, "window-")) {
-    // Asked for by id although not offered in the picker (small, or off screen).
-    for (const WindowInfo& window : everything.windows) {
-      if (window.windowID != *windowID) continue;
-      return CaptureTarget::window(window.windowID, window.title.value_or(""),
-                                   window.owningApplication ? window.owningApplication->applicationName : "Window",
-                                   window.width, window.height);
-    }
-    return CaptureTarget::window(*windowID, "", "Window", 0, 0);
-  }
-  if (auto displayID = numberAfter(*id, "display-")) return CaptureTarget::display(*displayID, "", 0, 0);
-  return std::nullopt;
-}
-
 void drawProgress(Console& console, const CliRecording& recording) {
   console.err << "\r\033[KRecording " << formatDuration(recording.elapsed())
               << (recording.isPaused() ? "  (paused)" : "") << std::flush;
 }
 
-int record(Args& args, Console& console) {
-  // Signals are blocked before any thread starts, so every thread inherits the mask and
-  // they all arrive at the watcher.
-  SignalWatcher signals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
-
-  const auto targetID = args.option("--target");
-  const auto microphoneID = args.option("--mic");
-  const bool noMicrophone = args.flag("--no-mic");
-  const bool systemAudio = args.flag("--system-audio");
-  const bool noSystemAudio = args.flag("--no-system-audio");
-  const auto cameraID = args.option("--camera");
-  const auto bubbleText = args.option("--bubble");
-  const auto blurText = args.option("--blur");
-  const auto seconds = args.numberOption("--seconds", 0.1, 86400.0 * 7);
-  const bool asJSON = args.flag("--json");
-  args.finish();
-  if (microphoneID && noMicrophone) throw UsageError("--mic and --no-mic cannot be used together");
-  if (systemAudio && noSystemAudio) throw UsageError("--system-audio and --no-system-audio cannot be used together");
-
-  RecordingOptions options;
-  std::optional<CaptureTarget> target = resolveTarget(targetID);
-  PulseAudioDevices sound = PulseAudioDevices::query();
-  if (!noMicrophone) {
-    // A microphone is on by default: the sound server's default input.
-    options.microphoneID = microphoneID ? microphoneID : sound.defaultInput();
-  }
-  options.includeSystemAudio = systemAudio || (!noSystemAudio && sound.systemAudioSource().has_value());
-  options.cameraID = cameraID;
-  if (bubbleText) options.bubble = parseBubble(*bubbleText);
+// What `record` was asked for, read before anything is opened.
+struct RecordRequest {
+  std::optional<std::string> targetID;
+  std::optional<std::string> microphoneID;
+  bool noMicrophone = false;
+  bool systemAudio = false;
+  bool noSystemAudio = false;
+  std::optional<std::string> cameraID;
+  std::optional<BubbleLayout> bubble;
   std::vector<Rect> blurRects;
-  if (blurText) blurRects.push_back(parseBlur(*blurText));
+  std::optional<double> seconds;
+  bool asJSON = false;
+};
+
+RecordRequest readRequest(Args& args) {
+  RecordRequest request;
+  request.targetID = args.option("--target");
+  request.microphoneID = args.option("--mic");
+  request.noMicrophone = args.flag("--no-mic");
+  request.systemAudio = args.flag("--system-audio");
+  request.noSystemAudio = args.flag("--no-system-audio");
+  request.cameraID = args.option("--camera");
+  if (auto text = args.option("--bubble")) request.bubble = parseBubble(*text);
+  if (auto text = args.option("--blur")) request.blurRects.push_back(parseBlur(*text));
+  request.seconds = args.numberOption("--seconds", 0.1, 86400.0 * 7);
+  request.asJSON = args.flag("--json");
+  args.finish();
+  if (request.microphoneID && request.noMicrophone) throw UsageError("--mic and --no-mic cannot be used together");
+  if (request.systemAudio && request.noSystemAudio) {
+    throw UsageError("--system-audio and --no-system-audio cannot be used together");
+  }
+  return request;
+}
+
+// The devices default as in the desktop application: the sound server's default input as
+// microphone, the computer's sound when there is a sound server to hear it, no camera.
+RecordingOptions chooseOptions(const RecordRequest& request) {
+  RecordingOptions options;
+  PulseAudioDevices sound = PulseAudioDevices::query();
+  if (!request.noMicrophone) options.microphoneID = request.microphoneID ? request.microphoneID : sound.defaultInput();
+  options.includeSystemAudio =
+      request.systemAudio || (!request.noSystemAudio && sound.systemAudioSource().has_value());
+  options.cameraID = request.cameraID;
+  if (request.bubble) options.bubble = *request.bubble;
   options.frameRate = RecordingSessionRules::frameRate;
   options.maxLongEdge = RecordingSessionRules::maxLongEdge;
+  return options;
+}
 
-  auto vault = openVault();
-  if (auto refusal = RecordingSessionRules::preflight({target.has_value(), vault->availableCapacityBytes()})) {
-    throw std::runtime_error(*refusal);
-  }
-  options.target = *target;
-
-  auto recording = std::make_shared<CliRecording>(*vault, std::make_shared<SystemSourceFactory>(),
-                                                  [&signals] { signals.wake(); });
-  recording->begin(options);
-  if (!blurRects.empty()) recording->updateAnnotations(VideoFrame(), blurRects);
-  console.err << "Recording " << options.target.label() << " into " << recording->item().id()
-              << (seconds ? fmt::format(" for {} s", *seconds) : std::string()) << ". Press Ctrl-C to stop.\n"
-              << std::flush;
-
+// Records until the time is up, the engine fails, or SIGINT, SIGTERM or SIGHUP arrives;
+// SIGUSR1 pauses and SIGUSR2 resumes.
+void recordUntilStopped(CliRecording& recording, SignalWatcher& signals, std::optional<double> seconds,
+                        Console& console) {
   const double startedAt = monotonicSeconds();
   for (;;) {
-    if (recording->recordingError()) break;
+    if (recording.recordingError()) break;
     if (seconds && monotonicSeconds() - startedAt >= *seconds) break;
-    if (console.isTerminal) drawProgress(console, *recording);
+    if (console.isTerminal) drawProgress(console, recording);
     auto signal = signals.wait(std::chrono::milliseconds(100));
     if (!signal) continue;
     if (*signal == SIGUSR1) {
-      recording->pause();
+      recording.pause();
     } else if (*signal == SIGUSR2) {
-      recording->resume();
+      recording.resume();
     } else {
-      break;  // SIGINT, SIGTERM, SIGHUP: finish the file normally
+      break;  // finish the file normally
     }
   }
-  if (console.isTerminal) drawProgress(console, *recording);
-  if (console.isTerminal) console.err << "\n";
+  if (!console.isTerminal) return;
+  drawProgress(console, recording);
+  console.err << "\n";
+}
 
-  const double duration = recording->stop();
-  const VaultItem& item = recording->item();
-  const CaptureEngine::Statistics statistics = recording->statistics();
+void printResult(Console& console, const CliRecording& recording, double duration, bool asJSON) {
+  const VaultItem& item = recording.item();
+  const CaptureEngine::Statistics statistics = recording.statistics();
   Logger("app").info("recorded {:.2f}s: {} frames written, {} dropped, {} skipped, {} repeated", duration,
                      statistics.framesWritten, statistics.framesDropped, statistics.framesSkipped,
                      statistics.framesRepeated);
@@ -277,8 +204,38 @@ int record(Args& args, Console& console) {
     console.out << item.id() << "\n" << item.videoURL().string() << "\n";
   }
   console.out.flush();
+}
+
+int record(Args& args, Console& console) {
+  // Signals are blocked before any thread starts, so every thread inherits the mask and
+  // they all arrive at the watcher.
+  SignalWatcher signals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+  const RecordRequest request = readRequest(args);
+  const std::optional<CaptureTarget> target = resolveTarget(request.targetID);
+  RecordingOptions options = chooseOptions(request);
+
+  auto vault = openVault();
+  if (auto refusal = RecordingSessionRules::preflight({target.has_value(), vault->availableCapacityBytes()})) {
+    throw std::runtime_error(*refusal);
+  }
+  options.target = *target;
+
+  auto recording = std::make_shared<CliRecording>(*vault, std::make_shared<SystemSourceFactory>(),
+                                                  [&signals] { signals.wake(); });
+  recording->begin(options);
+  if (!request.blurRects.empty()) recording->updateAnnotations(VideoFrame(), request.blurRects);
+  console.err << "Recording " << options.target.label() << " into " << recording->item().id()
+              << (request.seconds ? fmt::format(" for {} s", *request.seconds) : std::string())
+              << ". Press Ctrl-C to stop.\n"
+              << std::flush;
+
+  recordUntilStopped(*recording, signals, request.seconds, console);
+  const double duration = recording->stop();
+  printResult(console, *recording, duration, request.asJSON);
   if (auto error = recording->recordingError()) throw std::runtime_error(*error);
-  if (RecordingSessionRules::isEmptyRecording(duration)) throw std::runtime_error(RecordingSessionRules::emptyRecordingMessage);
+  if (RecordingSessionRules::isEmptyRecording(duration)) {
+    throw std::runtime_error(RecordingSessionRules::emptyRecordingMessage);
+  }
   return 0;
 }
 
