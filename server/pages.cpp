@@ -1,0 +1,256 @@
+#include "server/pages.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+
+#include <fmt/format.h>
+
+#include "kit/base/format.h"
+#include "kit/base/iso8601.h"
+#include "server/html.h"
+#include "server/http_helpers.h"
+#include "server/unix_time.h"
+
+namespace tolvane::server {
+namespace {
+
+// Only paths of this site are followed after signing in, never another host.
+std::string safeNext(const std::string& next) {
+  if (next.empty() || next.front() != '/' || next.rfind("//", 0) == 0 || next.find('\\') != std::string::npos) {
+    return "/library";
+  }
+  return next;
+}
+
+httplib::Params formFields(const std::string& body) {
+  httplib::Params fields;
+  httplib::detail::parse_query_text(body, fields);
+  return fields;
+}
+
+std::string field(const httplib::Params& fields, const std::string& name) {
+  const auto found = fields.find(name);
+  return found == fields.end() ? std::string() : found->second;
+}
+
+void redirect(httplib::Response& response, const std::string& location) {
+  response.status = 303;
+  response.set_header("Location", location);
+}
+
+// An open file whose descriptor closes with the last copy of the provider.
+struct FileHandle {
+  int fd = -1;
+  ~FileHandle() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+void Pages::install(httplib::Server& server) {
+  using httplib::ContentReader;
+  using httplib::Request;
+  using httplib::Response;
+  server.Get("/", [this](const Request& request, Response& response) { home(request, response); });
+  server.Post("/signin", [this](const Request&, Response& response, const ContentReader& reader) {
+    signIn(response, reader);
+  });
+  server.Post("/signout", [this](const Request& request, Response& response, const ContentReader& reader) {
+    signOut(request, response, reader);
+  });
+  server.Get("/library", [this](const Request& request, Response& response) { library(request, response); });
+  server.Get("/connect", [this](const Request& request, Response& response) { connect(request, response); });
+  server.Post("/connect", [this](const Request& request, Response& response, const ContentReader& reader) {
+    approve(request, response, reader);
+  });
+  server.Get("/v/([^/]+)", [this](const Request& request, Response& response) { share(request, response); });
+  server.Get("/v/([^/]+)/video\\.mp4", [this](const Request& request, Response& response) { media(request, response); });
+  server.Get("/v/([^/]+)/thumbnail\\.svg",
+             [this](const Request& request, Response& response) { thumbnail(request, response); });
+}
+
+std::optional<Account> Pages::signedIn(const httplib::Request& request) {
+  const auto token = http::cookie(request, sessionCookie);
+  if (!token) return std::nullopt;
+  const auto accountId = context_.webSessions.accountId(*token);
+  if (!accountId) return std::nullopt;
+  return context_.accounts.byId(*accountId);
+}
+
+void Pages::sendPage(httplib::Response& response, int status, const std::string& title, const std::string& body,
+                     const std::optional<Account>& account) {
+  response.status = status;
+  response.set_header("Cache-Control", "no-store");
+  response.set_header("X-Frame-Options", "DENY");
+  response.set_content(html::page(title, body, account ? account->email : std::string()), "text/html; charset=utf-8");
+}
+
+std::string Pages::signInForm(const std::string& next, const std::string& message) const {
+  std::string body = "<h1>Sign in to Tolvane</h1>\n";
+  if (!message.empty()) body += "<p class=\"error\">" + html::escape(message) + "</p>\n";
+  body += R"(<form method="post" action="/signin">
+<input type="hidden" name="next" value=")" +
+          html::escape(next) + R"(">
+<label>E-mail <input type="email" name="email" required autofocus></label>
+<button class="primary">Sign in</button></form>
+<p class="meta">This Tolvane server keeps local accounts: your e-mail address is your account.</p>)";
+  return body;
+}
+
+void Pages::home(const httplib::Request& request, httplib::Response& response) {
+  const auto account = signedIn(request);
+  if (!account) return sendPage(response, 200, "Welcome", signInForm("/library"), account);
+  sendPage(response, 200, "Welcome",
+           "<h1>Tolvane</h1>\n<p>Signed in as " + html::escape(account->email) +
+               ".</p>\n<p><a href=\"/library\">Open your library</a></p>\n"
+               "<p class=\"meta\">To sign in the desktop app, choose Sign In there; it opens the page that connects "
+               "it.</p>",
+           account);
+}
+
+void Pages::signIn(httplib::Response& response, const httplib::ContentReader& reader) {
+  const auto body = http::readBody(reader);
+  const auto fields = formFields(body.value_or(""));
+  const std::string next = safeNext(field(fields, "next"));
+  Account account;
+  try {
+    account = context_.accounts.findOrCreate(field(fields, "email"));
+  } catch (const std::invalid_argument& error) {
+    return sendPage(response, 400, "Sign in", signInForm(next, error.what()), std::nullopt);
+  }
+  const std::string token = context_.webSessions.create(account.id);
+  response.set_header("Set-Cookie", fmt::format("{}={}; Path=/; Max-Age={}; HttpOnly; SameSite=Lax", sessionCookie,
+                                                token, WebSessionStore::lifetime));
+  redirect(response, next);
+}
+
+void Pages::signOut(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+  http::discardBody(reader);
+  if (const auto token = http::cookie(request, sessionCookie)) context_.webSessions.remove(*token);
+  response.set_header("Set-Cookie", fmt::format("{}=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax", sessionCookie));
+  redirect(response, "/");
+}
+
+void Pages::library(const httplib::Request& request, httplib::Response& response) {
+  const auto account = signedIn(request);
+  if (!account) return sendPage(response, 200, "Sign in", signInForm("/library"), account);
+  const auto videos = context_.recordings.library(account->id, 1000);
+  std::string body = "<h1>Your library</h1>\n";
+  if (videos.empty()) body += "<p>No recordings yet. Recordings you make with Tolvane appear here.</p>\n";
+  body += "<ul class=\"library\">\n";
+  for (const auto& video : videos) {
+    const auto created = formatISO8601(Date(std::chrono::seconds(video.savedAt.value_or(video.createdAt))));
+    body += fmt::format(
+        "<li><a href=\"/v/{0}\">{1}</a><div class=\"meta\">{2} · {3} · {4} views{5}</div></li>\n", video.uid,
+        html::escape(video.displayTitle()), formatDuration(double(video.durationSec.value_or(0))), created, video.views,
+        video.isReady ? "" : " · processing");
+  }
+  body += "</ul>";
+  sendPage(response, 200, "Library", body, account);
+}
+
+void Pages::connect(const httplib::Request& request, httplib::Response& response) {
+  const std::string requestId = request.get_param_value("request");
+  const auto account = signedIn(request);
+  if (!account) {
+    return sendPage(response, 200, "Sign in", signInForm("/connect?request=" + requestId), account);
+  }
+  const auto signIn = context_.signIns.find(requestId);
+  if (!signIn) return sendPage(response, 404, "Connect", "<h1>Unknown sign-in link</h1>", account);
+  if (signIn->isRedeemed || signIn->expiresAt <= unixNow()) {
+    return sendPage(response, 410, "Connect", "<h1>That sign-in link expired. Try again.</h1>", account);
+  }
+  if (signIn->approvedAccountId) {
+    return sendPage(response, 200, "Connect", "<h1>Already approved</h1><p>You can return to Tolvane.</p>", account);
+  }
+  sendPage(response, 200, "Connect",
+           fmt::format(R"(<h1>Connect Tolvane</h1>
+<p>Sign in the Tolvane app on <strong>{0}</strong> as {1}?</p>
+<form method="post" action="/connect"><input type="hidden" name="request" value="{2}">
+<button class="primary">Approve</button></form>)",
+                       html::escape(signIn->deviceName), html::escape(account->email), html::escape(requestId)),
+           account);
+}
+
+void Pages::approve(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+  const auto fields = formFields(http::readBody(reader).value_or(""));
+  const std::string requestId = field(fields, "request");
+  const auto account = signedIn(request);
+  if (!account) return sendPage(response, 401, "Sign in", signInForm("/connect?request=" + requestId), account);
+  if (!context_.signIns.approve(requestId, account->id)) {
+    return sendPage(response, 410, "Connect",
+                    "<h1>That sign-in link expired. Try again.</h1><p>Start signing in from the app once more.</p>",
+                    account);
+  }
+  context_.log.info("sign-in request {} approved for {}", requestId, account->email);
+  sendPage(response, 200, "Connected",
+           "<h1>You're signed in</h1><p>Return to Tolvane; it finishes signing in by itself.</p>", account);
+}
+
+void Pages::share(const httplib::Request& request, httplib::Response& response) {
+  const std::string uid = request.matches[1].str();
+  const auto video = http::isRecordingUid(uid) ? context_.recordings.find(uid) : std::nullopt;
+  const auto account = signedIn(request);
+  if (!video || !video->savedAt) {
+    return sendPage(response, 404, "Not found", "<h1>This recording doesn't exist or was removed.</h1>", account);
+  }
+  context_.recordings.countView(uid);
+  std::string body = "<h1>" + html::escape(video->displayTitle()) + "</h1>\n";
+  if (video->isReady) {
+    body += fmt::format("<video controls preload=\"metadata\" src=\"/v/{}/video.mp4\"></video>\n", uid);
+  } else {
+    body += "<p>This recording is still being uploaded. Reload the page in a moment.</p>\n";
+  }
+  body += fmt::format("<p class=\"meta\">{} · {} views</p>", formatDuration(double(video->durationSec.value_or(0))),
+                      video->views + 1);
+  sendPage(response, 200, video->displayTitle(), body, account);
+}
+
+void Pages::media(const httplib::Request& request, httplib::Response& response) {
+  const std::string uid = request.matches[1].str();
+  const auto video = http::isRecordingUid(uid) ? context_.recordings.find(uid) : std::nullopt;
+  if (!video || !video->savedAt || !video->uploadId) {
+    response.status = 404;
+    return response.set_content("Not found\n", "text/plain");
+  }
+  auto file = std::make_shared<FileHandle>();
+  file->fd = ::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC);
+  const auto size = file->fd >= 0 ? ::lseek(file->fd, 0, SEEK_END) : -1;
+  if (size < 0) {
+    response.status = 404;
+    return response.set_content("Not found\n", "text/plain");
+  }
+  response.set_header("Accept-Ranges", "bytes");
+  response.set_header("Cache-Control", "private, max-age=3600");
+  // cpp-httplib applies the request's Range to a provider of known length and asks it
+  // only for the bytes it sends, so large files are read piece by piece.
+  response.set_content_provider(std::size_t(size), "video/mp4",
+                                [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                  char buffer[64 * 1024];
+                                  const std::size_t want = std::min(length, sizeof buffer);
+                                  const ssize_t got = ::pread(file->fd, buffer, want, off_t(offset));
+                                  if (got <= 0) return false;
+                                  return sink.write(buffer, std::size_t(got));
+                                });
+}
+
+void Pages::thumbnail(const httplib::Request& request, httplib::Response& response) {
+  const std::string uid = request.matches[1].str();
+  const auto video = http::isRecordingUid(uid) ? context_.recordings.find(uid) : std::nullopt;
+  if (!video) {
+    response.status = 404;
+    return response.set_content("Not found\n", "text/plain");
+  }
+  response.set_content(fmt::format(R"(<svg xmlns="http://www.w3.org/2000/svg" width="320" height="180" viewBox="0 0 320 180">
+<rect width="320" height="180" fill="#1d1d1f"/><polygon points="140,65 140,115 185,90" fill="#fff"/>
+<text x="160" y="160" fill="#ccc" font-family="sans-serif" font-size="14" text-anchor="middle">{}</text></svg>
+)",
+                                   html::escape(video->displayTitle().substr(0, 40))),
+                       "image/svg+xml");
+}
+
+}  // namespace tolvane::server

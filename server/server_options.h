@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tolvane::server {
+
+// A command line that cannot be run; what() is the one-line message for the user.
+class ServerOptionsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Everything the command line decides. Durations are in seconds, sizes in bytes.
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int port = 8787;
+  std::filesystem::path dataDirectory;
+  // The address clients use; "http://HOST:PORT" unless --site-url says otherwise
+  // (for example behind a reverse proxy).
+  std::string siteURL;
+  std::string anonKey;
+  std::optional<std::string> autoApproveEmail;
+  std::optional<int64_t> recordingLimit;
+  int64_t accessTokenTTL = 3600;
+  int64_t ticketTTL = 24 * 3600;       // upload ticket signatures
+  int64_t signInTTL = 600;             // desktop sign-in requests
+  int64_t uploadTTL = 7 * 24 * 3600;   // unfinished tus uploads
+  int64_t maxUploadBytes = int64_t(10) << 30;
+  int threads = 32;
+  // What GET /api/mac/latest announces.
+  std::string latestVersion;
+  bool latestAvailable = true;
+  std::string latestDownloadURL;
+  std::string latestPageURL;
+  bool printClientConfig = false;
+  bool showHelp = false;
+
+  static ServerOptions parse(const std::vector<std::string>& arguments);
+  static std::string usage();
+
+  std::filesystem::path databasePath() const { return dataDirectory / "tolvane-server.sqlite3"; }
+  std::filesystem::path uploadDirectory() const { return dataDirectory / "uploads"; }
+  std::string url(const std::string& path) const { return siteURL + path; }
+};
+
+}  // namespace tolvane::server

@@ -1,0 +1,28 @@
+#include "server/web_session_store.h"
+
+#include "server/database.h"
+#include "server/server_crypto.h"
+#include "server/unix_time.h"
+
+namespace tolvane::server {
+
+std::string WebSessionStore::create(const std::string& accountId) {
+  std::string token = crypto::randomHex(32);
+  database_.execute("INSERT INTO web_sessions (token_hash, account_id, expires_at) VALUES (?, ?, ?)",
+                    {crypto::sha256Hex(token), accountId, unixNow() + lifetime});
+  return token;
+}
+
+std::optional<std::string> WebSessionStore::accountId(const std::string& token) {
+  if (token.empty()) return std::nullopt;
+  const auto row = database_.queryOne("SELECT account_id FROM web_sessions WHERE token_hash = ? AND expires_at > ?",
+                                      {crypto::sha256Hex(token), unixNow()});
+  if (!row) return std::nullopt;
+  return row->text(0);
+}
+
+void WebSessionStore::remove(const std::string& token) {
+  database_.execute("DELETE FROM web_sessions WHERE token_hash = ?", {crypto::sha256Hex(token)});
+}
+
+}  // namespace tolvane::server

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tolvane::server {
+
+class Database;
+
+// Browser sessions of the web pages, carried in a cookie. Only the token's hash is kept.
+class WebSessionStore {
+ public:
+  static constexpr int64_t lifetime = 30 * 24 * 3600;
+
+  explicit WebSessionStore(Database& database) : database_(database) {}
+
+  std::string create(const std::string& accountId);
+  std::optional<std::string> accountId(const std::string& token);
+  void remove(const std::string& token);
+
+ private:
+  Database& database_;
+};
+
+}  // namespace tolvane::server

@@ -1,0 +1,80 @@
+// The server keeps its data across restarts and serves many clients at once.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/server/server_fixture.h"
+
+namespace tolvane::testing {
+namespace {
+
+TEST(Durability, AccountsTokensUploadsAndLibrarySurviveARestart) {
+  TestServer server;
+  const auto user = server.signIn("keep@example.com");
+  const auto ticket = server.ticket(user, "Kept");
+  const std::string movie = sampleMovie();
+  auto http = server.client();
+  auto headers = tusHeaders(ticket);
+  headers.emplace("Upload-Length", std::to_string(movie.size()));
+  const std::string location = http->Post("/tus/", headers, "", "application/offset+octet-stream")->get_header_value("Location");
+  auto patchHeaders = tusHeaders(ticket);
+  patchHeaders.emplace("Upload-Offset", "0");
+  ASSERT_EQ(http->Patch(location.c_str(), patchHeaders, movie.substr(0, 4000), "application/offset+octet-stream")->status,
+            204);
+
+  server.restart();
+  http = server.client();
+  EXPECT_EQ(http->Get("/api/me", bearer(user.accessToken))->status, 200) << "access tokens stay valid";
+  EXPECT_EQ(http->Head(location.c_str(), tusHeaders(ticket))->get_header_value("Upload-Offset"), "4000");
+  patchHeaders = tusHeaders(ticket);
+  patchHeaders.emplace("Upload-Offset", "4000");
+  ASSERT_EQ(http->Patch(location.c_str(), patchHeaders, movie.substr(4000), "application/offset+octet-stream")->status, 204);
+  http->Post("/api/recordings", bearer(user.accessToken),
+             nlohmann::json{{"uid", ticket["uid"]}, {"title", "Kept"}, {"durationSec", 2}}.dump(), "application/json");
+
+  server.restart();
+  http = server.client();
+  const auto refreshed = http->Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", TOLVANE_TEST_ANON_KEY}},
+                                    nlohmann::json{{"refresh_token", user.refreshToken}}.dump(), "application/json");
+  ASSERT_EQ(refreshed->status, 200);
+  const std::string access = parseJson(refreshed->body)["access_token"];
+  const auto recordings = parseJson(http->Get("/api/recordings?limit=10", bearer(access))->body)["recordings"];
+  ASSERT_EQ(recordings.size(), 1u);
+  EXPECT_EQ(recordings[0]["title"], "Kept");
+  const auto status = parseJson(http->Get(("/api/stream/video/" + ticket["uid"].get<std::string>()).c_str(),
+                                          bearer(access))->body);
+  EXPECT_EQ(status["readyToStream"], true);
+}
+
+TEST(Concurrency, ManyClientsSignInUploadAndListAtOnce) {
+  TestServer server;
+  constexpr int kClients = 24;
+  std::vector<std::string> failures(kClients);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        const std::string email = "user" + std::to_string(i) + "@example.com";
+        const auto user = server.signIn(email);
+        auto http = server.client();
+        const auto ticket = server.ticket(user, "Recording " + std::to_string(i));
+        server.upload(ticket, std::string(200000 + std::size_t(i), char('a' + i % 26)));
+        const auto saved = http->Post("/api/recordings", bearer(user.accessToken),
+                                      nlohmann::json{{"uid", ticket["uid"]}, {"title", email}, {"durationSec", i}}.dump(),
+                                      "application/json");
+        if (!saved || saved->status != 200) throw std::runtime_error("save failed");
+        const auto listed = parseJson(http->Get("/api/recordings?limit=100", bearer(user.accessToken))->body);
+        if (listed["recordings"].size() != 1 || listed["recordings"][0]["title"] != email) {
+          throw std::runtime_error("library of " + email + " is " + listed.dump());
+        }
+      } catch (const std::exception& error) {
+        failures[std::size_t(i)] = error.what();
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(failures[std::size_t(i)], "") << "client " << i;
+}
+
+}  // namespace
+}  // namespace tolvane::testing
