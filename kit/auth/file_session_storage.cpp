@@ -1,0 +1,89 @@
+#include "kit/auth/file_session_storage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "kit/base/log.h"
+
+namespace tolvane {
+namespace {
+
+const Logger& log() {
+  static const Logger logger{"auth"};
+  return logger;
+}
+
+bool writeAll(int fd, const std::string& contents) {
+  std::size_t written = 0;
+  while (written < contents.size()) {
+    const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+FileSessionStorage::FileSessionStorage(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::filesystem::path FileSessionStorage::defaultPath(const std::string& account) {
+  std::filesystem::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') {
+    config = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    config = std::filesystem::path(home) / ".config";
+  } else {
+    config = std::filesystem::temp_directory_path();
+  }
+  return config / "tolvane" / (account + ".json");
+}
+
+std::optional<AuthSession> FileSessionStorage::load() {
+  std::lock_guard lock(mutex_);
+  std::ifstream in(file_, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return AuthSession::fromStoredJSON(contents.str());
+}
+
+void FileSessionStorage::save(const std::optional<AuthSession>& session) {
+  std::lock_guard lock(mutex_);
+  if (!session) {
+    std::error_code ignored;
+    std::filesystem::remove(file_, ignored);
+    return;
+  }
+  if (!write(session->toStoredJSON())) log().error("session file {} could not be written", file_.string());
+}
+
+bool FileSessionStorage::write(const std::string& contents) {
+  const auto directory = file_.parent_path();
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) return false;
+  ::chmod(directory.c_str(), 0700);
+
+  // The temporary file is created 0600 before any secret goes into it.
+  const auto temporary = directory / ("." + file_.filename().string() + ".tmp");
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::fchmod(fd, 0600);
+  const bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(temporary.c_str(), file_.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,301 @@
+#include "kit/upload/curl_http_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+
+#include <curl/curl.h>
+
+#include "kit/base/errors.h"
+#include "kit/upload/transport_error.h"
+
+namespace tolvane {
+namespace {
+
+constexpr std::size_t kMaxIdleHandles = 8;
+constexpr long kMaxRedirects = 10;
+
+void initialiseCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Everything one transfer's callbacks touch.
+struct Transfer {
+  HTTPResponse response;
+  std::stop_token stop;
+  const std::function<void(std::int64_t, std::int64_t)>* onUploadProgress = nullptr;
+};
+
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
+  auto& transfer = *static_cast<Transfer*>(context);
+  transfer.response.body.append(data, size * count);
+  return size * count;
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+std::size_t writeHeader(char* data, std::size_t size, std::size_t count, void* context) {
+  auto& transfer = *static_cast<Transfer*>(context);
+  const std::string_view line(data, size * count);
+  // A status line starts the headers of a new response (after a redirect or a
+  // "100 Continue"): only the final response's headers are kept.
+  if (line.starts_with("HTTP/")) {
+    transfer.response.headers.clear();
+    return size * count;
+  }
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos) return size * count;
+  transfer.response.headers.emplace_back(std::string(trimmed(line.substr(0, colon))),
+                                         std::string(trimmed(line.substr(colon + 1))));
+  return size * count;
+}
+
+int reportProgress(void* context, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded) {
+  auto& transfer = *static_cast<Transfer*>(context);
+  // A non-zero answer aborts the transfer at once, even in the middle of a body.
+  if (transfer.stop.stop_requested()) return 1;
+  if (transfer.onUploadProgress && *transfer.onUploadProgress && uploadTotal > 0) {
+    (*transfer.onUploadProgress)(uploaded, uploadTotal);
+  }
+  return 0;
+}
+
+TransportError transportError(CURLcode code) {
+  using Kind = TransportError::Kind;
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return {Kind::timedOut, "The request timed out.", code};
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return {Kind::cannotFindHost, "A server with the specified hostname could not be found.", code};
+    case CURLE_COULDNT_CONNECT:
+      return {Kind::cannotConnect, "Could not connect to the server.", code};
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return {Kind::badURL, "unsupported URL", code};
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return {Kind::connectionLost, "The network connection was lost.", code};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+      return {Kind::secureConnectionFailed,
+              "An SSL error has occurred and a secure connection to the server cannot be made.", code};
+    default:
+      return {Kind::other, std::string("A network error occurred: ") + curl_easy_strerror(code) + ".", code};
+  }
+}
+
+bool isConnectivityFailure(CURLcode code) {
+  return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY;
+}
+
+long wholeSeconds(double seconds) { return std::max(1L, static_cast<long>(std::ceil(seconds))); }
+
+struct HeaderList {
+  curl_slist* list = nullptr;
+  ~HeaderList() { curl_slist_free_all(list); }
+  void append(const std::string& line) {
+    if (auto* grown = curl_slist_append(list, line.c_str())) list = grown;
+  }
+};
+
+}  // namespace
+
+// DNS answers and TLS sessions shared between the pool's handles, with the locks libcurl
+// asks for. Connections stay per handle: libcurl does not support one connection cache
+// used by concurrent threads.
+struct CurlHTTPClient::Share {
+  CURLSH* handle = nullptr;
+  std::mutex locks[CURL_LOCK_DATA_LAST];
+
+  Share() {
+    handle = curl_share_init();
+    curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, &Share::lock);
+    curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, &Share::unlock);
+    curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+  ~Share() { curl_share_cleanup(handle); }
+
+  static void lock(CURL*, curl_lock_data data, curl_lock_access, void* context) {
+    static_cast<Share*>(context)->locks[data].lock();
+  }
+  static void unlock(CURL*, curl_lock_data data, void* context) { static_cast<Share*>(context)->locks[data].unlock(); }
+};
+
+// A pooled easy handle for the length of one request.
+class CurlHTTPClient::HandleLease {
+ public:
+  explicit HandleLease(CurlHTTPClient& client) : client_(client), handle_(client.takeHandle()) {}
+  ~HandleLease() { client_.returnHandle(handle_); }
+  HandleLease(const HandleLease&) = delete;
+  HandleLease& operator=(const HandleLease&) = delete;
+  CURL* get() const { return handle_; }
+
+ private:
+  CurlHTTPClient& client_;
+  CURL* handle_;
+};
+
+CurlHTTPClient::CurlHTTPClient(HTTPSessionSettings settings) : settings_(settings) {
+  initialiseCurlOnce();
+  share_ = std::make_unique<Share>();
+}
+
+CurlHTTPClient::~CurlHTTPClient() {
+  for (CURL* handle : idleHandles_) curl_easy_cleanup(handle);
+}
+
+CURL* CurlHTTPClient::takeHandle() {
+  {
+    std::lock_guard lock(poolMutex_);
+    if (!idleHandles_.empty()) {
+      CURL* handle = idleHandles_.back();
+      idleHandles_.pop_back();
+      return handle;
+    }
+  }
+  CURL* handle = curl_easy_init();
+  if (handle == nullptr) throw std::bad_alloc();
+  return handle;
+}
+
+void CurlHTTPClient::returnHandle(CURL* handle) {
+  // Resetting the options keeps the handle's live connections for the next request.
+  curl_easy_reset(handle);
+  {
+    std::lock_guard lock(poolMutex_);
+    if (idleHandles_.size() < kMaxIdleHandles) {
+      idleHandles_.push_back(handle);
+      return;
+    }
+  }
+  curl_easy_cleanup(handle);
+}
+
+HTTPResponse CurlHTTPClient::data(const HTTPRequest& request, std::stop_token stop) {
+  if (!request.body) {
+    // A POST, PUT or PATCH without a body still says "Content-Length: 0", or the server
+    // would wait for a body that never comes.
+    const bool expectsBody = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
+    return perform(request, {}, expectsBody, std::move(stop));
+  }
+  return perform(request, std::as_bytes(std::span(*request.body)), true, std::move(stop));
+}
+
+HTTPResponse CurlHTTPClient::upload(const HTTPRequest& request, std::span<const std::byte> body,
+                                    std::stop_token stop) {
+  return perform(request, body, true, std::move(stop));
+}
+
+HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, std::span<const std::byte> body, bool hasBody,
+                                     std::stop_token stop) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(settings_.resourceTimeoutSec));
+  const double idleTimeoutSec = request.timeoutSec.value_or(settings_.requestTimeoutSec);
+  auto retryDelay = std::chrono::milliseconds(250);
+  bool loggedWaiting = false;
+
+  while (true) {
+    if (stop.stop_requested()) throw CancellationError();
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (remaining.count() <= 0) throw transportError(CURLE_OPERATION_TIMEDOUT);
+
+    HandleLease lease(*this);
+    CURL* curl = lease.get();
+    Transfer transfer;
+    transfer.stop = stop;
+    transfer.onUploadProgress = &request.onUploadProgress;
+    HeaderList headers;
+    bool hasContentType = false;
+    for (const auto& [name, value] : request.headers) {
+      headers.append(name + ": " + value);
+      if (strcasecmp(name.c_str(), "Content-Type") == 0) hasContentType = true;
+    }
+    // libcurl would add a form Content-Type to any body and "Expect: 100-continue" to
+    // large ones; the callers say exactly which headers go out.
+    if (hasBody && !hasContentType) headers.append("Content-Type:");
+    headers.append("Expect:");
+
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_SHARE, share_->handle);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idleTimeoutSec * 1000));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, wholeSeconds(idleTimeoutSec));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(remaining.count()));
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &writeBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &writeHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &reportProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+
+    if (request.method == "HEAD") {
+      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (hasBody) {
+      // libcurl sends the caller's buffer in place (no copy of an 8 MiB chunk) and always
+      // with a Content-Length, "0" included.
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    } else if (request.method != "GET") {
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+
+    const CURLcode result = curl_easy_perform(curl);
+    if (result == CURLE_OK) {
+      long status = 0;
+      curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+      transfer.response.status = status;
+      return std::move(transfer.response);
+    }
+    if (result == CURLE_ABORTED_BY_CALLBACK || stop.stop_requested()) throw CancellationError();
+    if (!settings_.waitsForConnectivity || !isConnectivityFailure(result)) throw transportError(result);
+
+    if (!loggedWaiting) {
+      log_.info("waiting for connectivity to reach {}", request.url);
+      loggedWaiting = true;
+    }
+    // Sleep until the next attempt, waking early when the caller cancels.
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_until(lock, stop, std::min(deadline, Clock::now() + retryDelay), [] { return false; });
+    retryDelay = std::min(retryDelay * 2, std::chrono::milliseconds(5000));
+  }
+}
+
+std::shared_ptr<CurlHTTPClient> makeUploadSession() {
+  return std::make_shared<CurlHTTPClient>(HTTPSessionSettings::upload());
+}
+
+}  // namespace tolvane

@@ -1,0 +1,244 @@
+#include "kit/auth/auth_store.h"
+
+#include <atomic>
+#include <latch>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "kit/auth/auth_error.h"
+#include "kit/auth/memory_session_storage.h"
+#include "kit/base/errors.h"
+#include "kit/upload/transport_error.h"
+#include "tests/kit/upload/fake_http_transport.h"
+
+namespace tolvane {
+namespace {
+
+using std::chrono::seconds;
+using testing::FakeHTTPTransport;
+
+const Date kNow = Date(seconds(1780000000));
+
+class AuthStoreTest : public ::testing::Test {
+ protected:
+  AuthStoreTest()
+      : storage_(std::make_shared<MemorySessionStorage>()),
+        http_(std::make_shared<FakeHTTPTransport>()),
+        store_(storage_, http_, "https://project.supabase.test", "anon.key.jwt", [this] { return now_.load(); }) {
+    store_.setOnChange([this](const std::optional<AuthSession>& session) {
+      std::lock_guard lock(changesMutex_);
+      changes_.push_back(session);
+    });
+  }
+
+  void signIn(seconds expiresIn, std::optional<std::string> email = "ada@example.com") {
+    storage_->save(AuthSession{"old-access", "old-refresh", kNow + expiresIn, std::move(email)});
+  }
+  std::vector<std::optional<AuthSession>> changes() {
+    std::lock_guard lock(changesMutex_);
+    return changes_;
+  }
+
+  std::atomic<Date> now_{kNow};
+  std::shared_ptr<MemorySessionStorage> storage_;
+  std::shared_ptr<FakeHTTPTransport> http_;
+  AuthStore store_;
+  std::mutex changesMutex_;
+  std::vector<std::optional<AuthSession>> changes_;
+};
+
+TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiry) {
+  signIn(seconds(301));
+  EXPECT_EQ(store_.validAccessToken(), "old-access");
+  EXPECT_EQ(http_->requestCount(), 0u);
+
+  signIn(seconds(300));
+  http_->enqueue(200, R"({"access_token":"new-access","refresh_token":"new-refresh","expires_in":3600})");
+  EXPECT_EQ(store_.validAccessToken(), "new-access");
+  EXPECT_EQ(http_->requestCount(), 1u);
+}
+
+TEST_F(AuthStoreTest, TheRefreshRequestOnTheWire) {
+  signIn(seconds(10));
+  http_->enqueue(200, R"({"access_token":"new-access"})");
+  store_.forceRefresh();
+
+  const auto request = http_->lastRequest();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.url, "https://project.supabase.test/auth/v1/token?grant_type=refresh_token");
+  EXPECT_EQ(request.timeoutSec, 60);
+  EXPECT_EQ(request.headers, (HTTPHeaders{{"Content-Type", "application/json"}, {"apikey", "anon.key.jwt"}}));
+  EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"refresh_token", "old-refresh"}}));
+}
+
+TEST_F(AuthStoreTest, AnAnswerWithOnlyAnAccessTokenKeepsTheRestAndLastsAnHour) {
+  signIn(seconds(10));
+  http_->enqueue(200, R"({"access_token":"new-access"})");
+  EXPECT_EQ(store_.forceRefresh(), "new-access");
+  EXPECT_EQ(storage_->load(), (AuthSession{"new-access", "old-refresh", kNow + seconds(3600), "ada@example.com"}));
+  ASSERT_EQ(changes().size(), 1u);
+  EXPECT_EQ(changes()[0], storage_->load());
+}
+
+TEST_F(AuthStoreTest, ExpiresAtWinsOverExpiresInAndTheUserEmailReplacesTheOldOne) {
+  signIn(seconds(10));
+  http_->enqueue(200, R"({"access_token":"a2","refresh_token":"r2","expires_in":60,"expires_at":1790000000,
+                          "user":{"email":"new@example.com"}})");
+  store_.forceRefresh();
+  EXPECT_EQ(storage_->load(), (AuthSession{"a2", "r2", Date(seconds(1790000000)), "new@example.com"}));
+
+  http_->enqueue(200, R"({"access_token":"a3","expires_in":60,"user":{}})");
+  store_.forceRefresh();
+  EXPECT_EQ(storage_->load(), (AuthSession{"a3", "r2", kNow + seconds(60), "new@example.com"}));
+}
+
+TEST_F(AuthStoreTest, RefusedRefreshTokenSignsOut) {
+  for (int status : {400, 401}) {
+    signIn(seconds(10));
+    http_->enqueue(status, R"({"error":"invalid_grant"})");
+    try {
+      store_.validAccessToken();
+      ADD_FAILURE();
+    } catch (const AuthError& error) {
+      EXPECT_EQ(error.kind(), AuthError::Kind::refreshFailed);
+      EXPECT_STREQ(error.what(), "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
+    }
+    EXPECT_FALSE(storage_->load());
+    EXPECT_EQ(changes().back(), std::nullopt);
+  }
+}
+
+TEST_F(AuthStoreTest, OtherFailuresKeepTheSession) {
+  signIn(seconds(10));
+  const auto before = storage_->load();
+  const std::pair<int, const char*> answers[] = {
+      {500, "oops"}, {200, R"({"access_token":""})"}, {200, "not json"}, {200, R"({"access_token":5})"}};
+  for (const auto& [status, body] : answers) {
+    http_->enqueue(status, body);
+    try {
+      store_.forceRefresh();
+      ADD_FAILURE();
+    } catch (const AuthError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")");
+    }
+    EXPECT_EQ(storage_->load(), before);
+  }
+
+  http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
+    throw TransportError(TransportError::Kind::timedOut, "The request timed out.");
+  });
+  EXPECT_THROW(store_.forceRefresh(), TransportError);
+  EXPECT_EQ(storage_->load(), before);
+}
+
+TEST_F(AuthStoreTest, SignedOutCallersAreToldSo) {
+  try {
+    store_.validAccessToken();
+    ADD_FAILURE();
+  } catch (const AuthError& error) {
+    EXPECT_EQ(error.kind(), AuthError::Kind::notSignedIn);
+    EXPECT_STREQ(error.what(), "You're signed out of Tolvane.");
+  }
+  EXPECT_THROW(store_.forceRefresh(), AuthError);
+  EXPECT_EQ(http_->requestCount(), 0u);
+}
+
+TEST_F(AuthStoreTest, AdoptAndSignOutReportChanges) {
+  const AuthSession session{"a", "r", kNow + seconds(3600), std::nullopt};
+  store_.adopt(session);
+  EXPECT_TRUE(store_.isSignedIn());
+  EXPECT_EQ(store_.email(), std::nullopt);
+  store_.signOut();
+  store_.signOut();
+  EXPECT_FALSE(store_.isSignedIn());
+  EXPECT_EQ(changes(), (std::vector<std::optional<AuthSession>>{session, std::nullopt, std::nullopt}));
+}
+
+TEST_F(AuthStoreTest, ConcurrentCallersShareOneRefresh) {
+  signIn(seconds(0));
+  constexpr int kCallers = 20;
+  std::atomic<int> tokenRequests{0};
+  std::latch allStarted(kCallers);
+  http_->setFallback([&](const HTTPRequest&) {
+    ++tokenRequests;
+    return HTTPResponse{200, {}, R"({"access_token":"shared","refresh_token":"r2","expires_in":3600})"};
+  });
+
+  std::vector<std::string> tokens(kCallers);
+  {
+    std::vector<std::jthread> callers;
+    for (int i = 0; i < kCallers; ++i) {
+      callers.emplace_back([&, i] {
+        allStarted.arrive_and_wait();
+        tokens[static_cast<std::size_t>(i)] = store_.validAccessToken();
+      });
+    }
+  }
+  EXPECT_EQ(tokenRequests.load(), 1);
+  for (const auto& token : tokens) EXPECT_EQ(token, "shared");
+}
+
+TEST_F(AuthStoreTest, WaitersShareTheRefreshersOutcome) {
+  signIn(seconds(0));
+  std::latch requestArrived(1);
+  std::atomic<bool> release{false};
+  http_->enqueue([&](const HTTPRequest&) {
+    requestArrived.count_down();
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return HTTPResponse{401, {}, "{}"};
+  });
+
+  std::vector<std::string> outcomes(3);
+  std::vector<std::jthread> callers;
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    callers.emplace_back([&, i] {
+      if (i > 0) requestArrived.wait();
+      try {
+        store_.forceRefresh();
+        outcomes[i] = "token";
+      } catch (const AuthError& error) {
+        outcomes[i] = error.what();
+      } catch (const CancellationError&) {
+        outcomes[i] = "cancelled";
+      }
+    });
+  }
+  requestArrived.wait();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the waiters join
+  release = true;
+  callers.clear();
+  for (const auto& outcome : outcomes) {
+    EXPECT_EQ(outcome, "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
+  }
+  EXPECT_EQ(http_->requestCount(), 1u);
+}
+
+TEST_F(AuthStoreTest, SignOutDuringARefreshCancelsItAndLeavesNoSession) {
+  signIn(seconds(0));
+  std::latch requestArrived(1);
+  http_->enqueue([&](const HTTPRequest&) {
+    requestArrived.count_down();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return HTTPResponse{200, {}, R"({"access_token":"too-late"})"};
+  });
+  std::string outcome;
+  std::jthread caller([&] {
+    try {
+      store_.forceRefresh();
+      outcome = "token";
+    } catch (const CancellationError&) {
+      outcome = "cancelled";
+    }
+  });
+  requestArrived.wait();
+  store_.signOut();
+  caller.join();
+  EXPECT_EQ(outcome, "cancelled");
+  EXPECT_FALSE(storage_->load());
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,232 @@
+#include "kit/auth/desktop_sign_in.h"
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "kit/base/errors.h"
+#include "kit/upload/http_error.h"
+#include "kit/upload/json_fields.h"
+#include "kit/upload/parse_iso_date.h"
+#include "kit/upload/transport_error.h"
+#include "tests/kit/upload/fake_http_transport.h"
+
+namespace tolvane {
+namespace {
+
+using std::chrono::seconds;
+using testing::FakeHTTPTransport;
+
+const Date kNow = Date(seconds(1780000000));
+
+// base64url without padding, as in a JSON Web Token.
+std::string base64url(const std::string& text) {
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < text.size(); i += 3) {
+    const unsigned n = static_cast<unsigned char>(text[i]) << 16 | static_cast<unsigned char>(text[i + 1]) << 8 |
+                       static_cast<unsigned char>(text[i + 2]);
+    for (int shift : {18, 12, 6, 0}) out += alphabet[(n >> shift) & 63];
+  }
+  if (text.size() - i == 1) {
+    const unsigned n = static_cast<unsigned char>(text[i]) << 16;
+    out += alphabet[(n >> 18) & 63];
+    out += alphabet[(n >> 12) & 63];
+  } else if (text.size() - i == 2) {
+    const unsigned n = static_cast<unsigned char>(text[i]) << 16 | static_cast<unsigned char>(text[i + 1]) << 8;
+    for (int shift : {18, 12, 6}) out += alphabet[(n >> shift) & 63];
+  }
+  return out;
+}
+
+std::string jwt(const std::string& payload) { return base64url(R"({"alg":"HS256"})") + "." + base64url(payload) + ".sig"; }
+
+class DesktopSignInTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<FakeHTTPTransport> http_ = std::make_shared<FakeHTTPTransport>();
+  std::atomic<Date> now_{kNow};
+  DesktopSignIn signIn_{http_, "https://tolvane.test", [this] { return now_.load(); }};
+
+  SignInRequest request(double pollIntervalSec = 0.001) const {
+    return {"req-1", std::string(64, 'a'), "https://tolvane.test/connect/req-1", kNow + seconds(600), pollIntervalSec};
+  }
+};
+
+TEST(DesktopSignInHelpers, CodeChallengeIsLowerCaseHexSHA256) {
+  EXPECT_EQ(DesktopSignIn::sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(DesktopSignIn::sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  const auto verifier = DesktopSignIn::randomHex(32);
+  EXPECT_EQ(verifier.size(), 64u);
+  EXPECT_EQ(verifier.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(verifier, DesktopSignIn::randomHex(32));
+}
+
+TEST(DesktopSignInHelpers, ExpiryOfJWT) {
+  // Payload lengths that need no padding, one "=" and two "=".
+  for (const std::string payload : {R"({"exp":1780000000})", R"({"exp":1780000000 })", R"({"exp":1780000000  })"}) {
+    EXPECT_EQ(DesktopSignIn::expiryOfJWT(jwt(payload)), Date(seconds(1780000000))) << payload;
+  }
+  EXPECT_EQ(base64url(R"({"exp":1780000000 })").size() % 4, 2u) << "this payload needs two \"=\"";
+  EXPECT_EQ(DesktopSignIn::expiryOfJWT(jwt(R"({"sub":"x","exp":1.5e9})")), Date(seconds(1500000000)));
+  EXPECT_FALSE(DesktopSignIn::expiryOfJWT("onlyonesegment"));
+  EXPECT_FALSE(DesktopSignIn::expiryOfJWT(jwt(R"({"exp":"soon"})")));
+  EXPECT_FALSE(DesktopSignIn::expiryOfJWT(jwt(R"([1])")));
+  EXPECT_FALSE(DesktopSignIn::expiryOfJWT("a.!!!.c"));
+  EXPECT_EQ(DesktopSignIn::expiryOfJWT("header.." + base64url(R"({"exp":5})")), Date(seconds(5))) << "empty pieces dropped";
+}
+
+TEST_F(DesktopSignInTest, StartSendsTheHashOfTheVerifier) {
+  http_->enqueue(200, R"({"requestId":"req-1","expiresAt":"2026-06-01T10:00:00Z",
+                          "connectUrl":"https://tolvane.test/connect/req-1","pollIntervalMs":1500})");
+  const auto started = signIn_.start("ada-laptop");
+
+  const auto sent = http_->lastRequest();
+  EXPECT_EQ(sent.method, "POST");
+  EXPECT_EQ(sent.url, "https://tolvane.test/api/desktop/start");
+  EXPECT_EQ(sent.headers, (HTTPHeaders{{"Content-Type", "application/json"}}));
+  const auto body = nlohmann::json::parse(*sent.body);
+  EXPECT_EQ(body["deviceName"], "ada-laptop");
+  EXPECT_EQ(body["codeChallenge"], DesktopSignIn::sha256Hex(started.codeVerifier));
+  EXPECT_EQ(body.size(), 2u);
+
+  EXPECT_EQ(started.requestId, "req-1");
+  EXPECT_EQ(started.connectURL, "https://tolvane.test/connect/req-1");
+  EXPECT_EQ(started.expiresAt, parseISODate("2026-06-01T10:00:00Z"));
+  EXPECT_EQ(started.pollIntervalSec, 1.5);
+  EXPECT_EQ(started.codeVerifier.size(), 64u);
+}
+
+TEST_F(DesktopSignInTest, StartDefaultsAndFailures) {
+  http_->enqueue(200, R"({"requestId":"r","expiresAt":"next week","connectUrl":"https://x.test/c"})");
+  const auto started = signIn_.start("pc");
+  EXPECT_EQ(started.pollIntervalSec, 2.0);
+  EXPECT_EQ(started.expiresAt, kNow + seconds(600));
+
+  http_->enqueue(500, "{}");
+  try {
+    signIn_.start("pc");
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 500);
+    EXPECT_STREQ(error.what(), "Couldn't reach Tolvane to start sign-in.");
+  }
+  http_->enqueue(200, R"({"requestId":"r","expiresAt":"x","connectUrl":"not a link"})");
+  try {
+    signIn_.start("pc");
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_STREQ(error.what(), "Tolvane sent back a sign-in link we couldn't read.");
+  }
+  http_->enqueue(200, R"({"requestId":"r","connectUrl":"https://x.test/c"})");
+  EXPECT_THROW(signIn_.start("pc"), DecodingError);
+}
+
+TEST_F(DesktopSignInTest, PollPresentsTheVerifierAndReadsTheAnswer) {
+  const std::string access = jwt(R"({"exp":1780007200})");
+  http_->enqueue(200, R"({"status":"pending"})");
+  http_->enqueue(200, R"({"status":"ready","accessToken":"a"})");
+  http_->enqueue(200, nlohmann::json{{"status", "ready"}, {"accessToken", access}, {"refreshToken", "r"},
+                                     {"email", "ada@example.com"}}
+                          .dump());
+  http_->enqueue(200, R"({"status":"ready","accessToken":"opaque","refreshToken":"r"})");
+
+  EXPECT_EQ(signIn_.poll(request()), std::nullopt);
+  const auto sent = http_->lastRequest();
+  EXPECT_EQ(sent.url, "https://tolvane.test/api/desktop/token");
+  EXPECT_EQ(nlohmann::json::parse(*sent.body),
+            nlohmann::json({{"requestId", "req-1"}, {"codeVerifier", std::string(64, 'a')}}));
+
+  EXPECT_EQ(signIn_.poll(request()), std::nullopt) << "ready without a refresh token keeps waiting";
+  EXPECT_EQ(signIn_.poll(request()), (AuthSession{access, "r", Date(seconds(1780007200)), "ada@example.com"}));
+  EXPECT_EQ(signIn_.poll(request()), (AuthSession{"opaque", "r", kNow + seconds(3600), std::nullopt}));
+}
+
+TEST_F(DesktopSignInTest, PollFailures) {
+  http_->enqueue(410, "{}");
+  http_->enqueue(404, "{}");
+  http_->enqueue(200, "<html>");
+  try {
+    signIn_.poll(request());
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 410);
+    EXPECT_STREQ(error.what(), "That sign-in link expired. Try again.");
+  }
+  try {
+    signIn_.poll(request());
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 404);
+    EXPECT_STREQ(error.what(), "Sign-in check failed.");
+  }
+  EXPECT_THROW(signIn_.poll(request()), DecodingError);
+}
+
+TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApproval) {
+  http_->enqueue(500, "{}");
+  http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
+    throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
+  });
+  http_->enqueue(200, "garbage");
+  http_->enqueue(200, R"({"status":"pending"})");
+  http_->enqueue(200, R"({"status":"ready","accessToken":"a","refreshToken":"r"})");
+  const auto session = signIn_.waitForApproval(request());
+  EXPECT_EQ(session.accessToken, "a");
+  EXPECT_EQ(http_->requestCount(), 5u);
+}
+
+TEST_F(DesktopSignInTest, AGoneRequestEndsTheWaitAtOnce) {
+  http_->enqueue(200, R"({"status":"pending"})");
+  http_->enqueue(410, "{}");
+  try {
+    signIn_.waitForApproval(request());
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 410);
+    EXPECT_STREQ(error.what(), "That sign-in link expired. Try again.");
+  }
+  EXPECT_EQ(http_->requestCount(), 2u);
+}
+
+TEST_F(DesktopSignInTest, AnExpiredRequestFailsWithoutAnotherPoll) {
+  auto expired = request();
+  expired.expiresAt = kNow;
+  EXPECT_THROW(signIn_.waitForApproval(expired), HTTPError);
+  EXPECT_EQ(http_->requestCount(), 0u);
+
+  // Expiry passing between polls.
+  http_->setFallback([this](const HTTPRequest&) {
+    now_ = kNow + seconds(601);
+    return HTTPResponse{200, {}, R"({"status":"pending"})"};
+  });
+  try {
+    signIn_.waitForApproval(request());
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 410);
+  }
+  EXPECT_EQ(http_->requestCount(), 1u);
+}
+
+TEST_F(DesktopSignInTest, CancellationEndsTheWait) {
+  http_->setFallback([](const HTTPRequest&) { return HTTPResponse{200, {}, R"({"status":"pending"})"}; });
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_THROW(signIn_.waitForApproval(request(), stop.get_token()), CancellationError);
+  EXPECT_EQ(http_->requestCount(), 0u);
+
+  // Cancelled while sleeping between polls of a long interval.
+  std::stop_source later;
+  std::jthread canceller([&] {
+    while (http_->requestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    later.request_stop();
+  });
+  EXPECT_THROW(signIn_.waitForApproval(request(3600), later.get_token()), CancellationError);
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,119 @@
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "kit/auth/auth_session.h"
+#include "kit/auth/file_session_storage.h"
+#include "kit/auth/memory_session_storage.h"
+#include "kit/auth/session_storage_factory.h"
+#include "kit/base/memory_log_sink.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+const AuthSession kSession{"access", "refresh", Date(seconds(1780000000) + milliseconds(250)), "ada@example.com"};
+
+TEST(AuthSession, StoredFormCountsSecondsFromTwoThousandOne) {
+  const auto stored = nlohmann::json::parse(kSession.toStoredJSON());
+  EXPECT_EQ(stored["accessToken"], "access");
+  EXPECT_EQ(stored["refreshToken"], "refresh");
+  EXPECT_DOUBLE_EQ(stored["expiresAt"].get<double>(), 1780000000.25 - 978307200);
+  EXPECT_EQ(stored["email"], "ada@example.com");
+  EXPECT_EQ(AuthSession::fromStoredJSON(kSession.toStoredJSON()), kSession);
+
+  auto withoutEmail = kSession;
+  withoutEmail.email.reset();
+  EXPECT_FALSE(nlohmann::json::parse(withoutEmail.toStoredJSON()).contains("email"));
+  EXPECT_EQ(AuthSession::fromStoredJSON(R"({"accessToken":"a","refreshToken":"r","expiresAt":0})"),
+            (AuthSession{"a", "r", Date(seconds(978307200)), std::nullopt}));
+}
+
+TEST(AuthSession, UnreadableStoredFormsAreNoSession) {
+  for (const char* text : {"", "{", "[]", R"({"accessToken":"a","refreshToken":"r"})",
+                           R"({"accessToken":"a","refreshToken":"r","expiresAt":"2026-01-01T00:00:00Z"})",
+                           R"({"accessToken":1,"refreshToken":"r","expiresAt":0})"}) {
+    EXPECT_FALSE(AuthSession::fromStoredJSON(text)) << text;
+  }
+}
+
+TEST(AuthSession, FreshnessIsStrict) {
+  const Date now = Date(seconds(1780000000));
+  const AuthSession session{"a", "r", now + seconds(300), std::nullopt};
+  EXPECT_FALSE(session.isFresh(now, 300));
+  EXPECT_TRUE(session.isFresh(now, 299.5));
+}
+
+TEST(MemorySessionStorage, SavesAndClears) {
+  MemorySessionStorage storage(kSession);
+  EXPECT_EQ(storage.load(), kSession);
+  storage.save(std::nullopt);
+  EXPECT_FALSE(storage.load());
+}
+
+TEST(FileSessionStorage, WritesAFileOnlyTheUserCanRead) {
+  TempDir dir;
+  FileSessionStorage storage(dir / "config" / "tolvane" / "session.json");
+  EXPECT_FALSE(storage.load());
+  storage.save(kSession);
+  EXPECT_EQ(storage.load(), kSession);
+
+  struct stat info {};
+  ASSERT_EQ(::stat(storage.path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(storage.path().parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(AuthSession::fromStoredJSON(testing::readFile(storage.path())), kSession);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.path().parent_path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no temporary file left behind";
+
+  storage.save(std::nullopt);
+  EXPECT_FALSE(std::filesystem::exists(storage.path()));
+  storage.save(std::nullopt);  // nothing to remove is fine
+}
+
+TEST(FileSessionStorage, AnUnreadableFileIsNoSessionAndStaysInPlace) {
+  TempDir dir;
+  testing::writeFile(dir / "session.json", "{ not json");
+  FileSessionStorage storage(dir / "session.json");
+  EXPECT_FALSE(storage.load());
+  EXPECT_EQ(testing::readFile(dir / "session.json"), "{ not json");
+}
+
+TEST(FileSessionStorage, DefaultPathFollowsXDGConfigHome) {
+  ScopedEnv config("XDG_CONFIG_HOME", "/tmp/cfg");
+  EXPECT_EQ(FileSessionStorage::defaultPath("session"), "/tmp/cfg/tolvane/session.json");
+  ScopedEnv noConfig("XDG_CONFIG_HOME", nullptr);
+  ScopedEnv home("HOME", "/home/ada");
+  EXPECT_EQ(FileSessionStorage::defaultPath("session"), "/home/ada/.config/tolvane/session.json");
+}
+
+TEST(SessionStorageFactory, WithoutASessionBusFallsBackToTheFileWithOneWarning) {
+  TempDir dir;
+  ScopedEnv config("XDG_CONFIG_HOME", (dir.path() / "config").c_str());
+  ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", nullptr);
+  auto logs = MemoryLogSink::attach();
+
+  auto storage = makeSessionStorage("session");
+  storage->save(kSession);
+  EXPECT_EQ(storage->load(), kSession);
+  const auto file = dir.path() / "config" / "tolvane" / "session.json";
+  EXPECT_TRUE(std::filesystem::exists(file));
+
+  const auto lines = logs->messages("auth");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "no unlocked Secret Service keyring; keeping the sign-in in " + file.string() +
+                          " (readable only by you)");
+  EXPECT_TRUE(logs->contains("auth", LogLevel::warning, lines[0]));
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,281 @@
+#include "kit/upload/tolvane_api.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "kit/auth/auth_error.h"
+#include "kit/auth/auth_store.h"
+#include "kit/auth/memory_session_storage.h"
+#include "kit/upload/http_error.h"
+#include "kit/upload/json_fields.h"
+#include "kit/upload/parse_iso_date.h"
+#include "kit/upload/transport_error.h"
+#include "kit/upload/update_checker.h"
+#include "tests/kit/upload/fake_http_transport.h"
+
+namespace tolvane {
+namespace {
+
+using testing::FakeHTTPTransport;
+
+constexpr const char* kSite = "https://tolvane.test";
+constexpr const char* kBackend = "https://auth.tolvane.test";
+constexpr const char* kTokenURL = "https://auth.tolvane.test/auth/v1/token?grant_type=refresh_token";
+
+const char* kRecording = R"({"id":"r1","title":"Demo","durationSec":75,"createdAt":"2026-03-05T14:07:09.250Z",
+  "views":3,"mine":true,"sharedWithTeam":false,"thumbnail":"https://t/1.jpg","shareUrl":"https://s/r1"})";
+
+class TolvaneAPITest : public ::testing::Test {
+ protected:
+  TolvaneAPITest()
+      : storage_(std::make_shared<MemorySessionStorage>(
+            AuthSession{"access-1", "refresh-1", std::chrono::system_clock::now() + std::chrono::hours(1), "a@b.c"})),
+        http_(std::make_shared<FakeHTTPTransport>()),
+        auth_(std::make_shared<AuthStore>(storage_, http_, kBackend, "anon-key")),
+        api_(auth_, http_, kSite) {}
+
+  // Requests to the service only, without token refreshes.
+  std::vector<HTTPRequest> serviceRequests() const {
+    std::vector<HTTPRequest> result;
+    for (auto& request : http_->requests()) {
+      if (request.url.starts_with(kSite)) result.push_back(request);
+    }
+    return result;
+  }
+
+  std::shared_ptr<MemorySessionStorage> storage_;
+  std::shared_ptr<FakeHTTPTransport> http_;
+  std::shared_ptr<AuthStore> auth_;
+  TolvaneAPI api_;
+};
+
+TEST_F(TolvaneAPITest, LibraryRequestOnTheWire) {
+  http_->enqueue(200, std::string(R"({"recordings":[)") + kRecording + "]}");
+  const auto recordings = api_.library(100);
+
+  const auto request = http_->lastRequest();
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.url, "https://tolvane.test/api/recordings?limit=100");
+  EXPECT_EQ(request.header("Authorization"), "Bearer access-1");
+  EXPECT_FALSE(request.header("Content-Type"));
+  EXPECT_FALSE(request.body);
+  EXPECT_EQ(request.timeoutSec, 60);
+  EXPECT_EQ(request.headers.size(), 1u);
+
+  ASSERT_EQ(recordings.size(), 1u);
+  EXPECT_EQ(recordings[0].id, "r1");
+  EXPECT_EQ(recordings[0].durationSec, 75);
+  EXPECT_TRUE(recordings[0].mine);
+  EXPECT_EQ(recordings[0].created(), parseISODate("2026-03-05T14:07:09.250Z"));
+}
+
+TEST_F(TolvaneAPITest, PostsCarryJSONBodies) {
+  const char* ticket = R"({"uid":"v1","libraryId":"lib","signature":"sig","expire":1780000000,"endpoint":"https://tus/"})";
+  http_->enqueue(200, ticket);
+  http_->enqueue(200, ticket);
+  http_->enqueue(200, R"({"ok":true})");
+
+  const auto created = api_.createUploadTicket("Demo recording");
+  EXPECT_EQ(created, (UploadTicket{"v1", "lib", "sig", 1780000000, "https://tus/"}));
+  auto request = http_->lastRequest();
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.url, "https://tolvane.test/api/stream/upload-url");
+  EXPECT_EQ(request.header("Content-Type"), "application/json");
+  EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"name", "Demo recording"}}));
+
+  api_.resignUploadTicket("v1");
+  EXPECT_EQ(nlohmann::json::parse(*http_->lastRequest().body), nlohmann::json({{"uid", "v1"}}));
+
+  api_.rename("v1", "New title");
+  request = http_->lastRequest();
+  EXPECT_EQ(request.method, "PATCH");
+  EXPECT_EQ(request.url, "https://tolvane.test/api/recordings/v1");
+  EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"title", "New title"}}));
+}
+
+TEST_F(TolvaneAPITest, SaveRecordingRoundsTheDurationHalfAwayFromZero) {
+  http_->enqueue(200, R"({"ok":true,"shareUrl":"https://s/v1"})");
+  http_->enqueue(200, R"({"ok":true})");
+  http_->enqueue(200, R"({"shareUrl":"https://s/v1"})");
+
+  EXPECT_EQ(api_.saveRecording("v1", "Demo", 12.5), "https://s/v1");
+  const auto body = nlohmann::json::parse(*http_->lastRequest().body);
+  EXPECT_EQ(body, nlohmann::json({{"uid", "v1"}, {"title", "Demo"}, {"durationSec", 13}}));
+  EXPECT_TRUE(body["durationSec"].is_number_integer());
+
+  EXPECT_EQ(api_.saveRecording("v1", "Demo", 12.4), std::nullopt);
+  EXPECT_EQ(nlohmann::json::parse(*http_->lastRequest().body)["durationSec"], 12);
+
+  try {
+    api_.saveRecording("v1", "Demo", 1);
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 200);
+    EXPECT_STREQ(error.what(), "Tolvane sent back something unexpected.");
+  }
+  EXPECT_THROW(api_.saveRecording("v1", "Demo", std::nan("")), std::invalid_argument);
+}
+
+TEST_F(TolvaneAPITest, PathSegmentsAreNotEncoded) {
+  http_->enqueue(200, R"({"uid":"a/b","name":"n","durationSec":4.5,"readyToStream":true})");
+  const auto status = api_.videoStatus("a/b");
+  EXPECT_EQ(http_->lastRequest().url, "https://tolvane.test/api/stream/video/a/b");
+  EXPECT_EQ(status, (VideoStatus{"a/b", "n", 4.5, true}));
+
+  try {
+    api_.videoStatus("has space");
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_STREQ(error.what(), "Bad URL: /api/stream/video/has space");
+  }
+}
+
+TEST_F(TolvaneAPITest, AccountDecodingIsStrict) {
+  http_->enqueue(200, R"({"pro":true,"lifetime":false,"admin":false})");
+  EXPECT_EQ(api_.me(), (AccountInfo{std::nullopt, true, false, false}));
+
+  http_->enqueue(200, R"({"email":"a@b.c","lifetime":false,"admin":false})");
+  EXPECT_THROW(
+      {
+        try {
+          api_.me();
+        } catch (const HTTPError& error) {
+          EXPECT_EQ(error.message(), "Tolvane sent back something unexpected.");
+          throw;
+        }
+      },
+      HTTPError);
+
+  http_->enqueue(200, R"({"email":"a@b.c","pro":"yes","lifetime":false,"admin":false})");
+  EXPECT_THROW(api_.me(), HTTPError);
+  http_->enqueue(200, "not json");
+  EXPECT_THROW(api_.me(), HTTPError);
+}
+
+TEST_F(TolvaneAPITest, AnyStatusButTwoHundredFailsWithTheErrorBody) {
+  http_->enqueue(201, R"({"error":"Created is not good enough.","code":"c201"})");
+  try {
+    api_.createUploadTicket("x");
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 201);
+    EXPECT_EQ(error.message(), "Created is not good enough.");
+    EXPECT_EQ(error.code(), "c201");
+  }
+  http_->enqueue(503, "<html>down</html>");
+  try {
+    api_.me();
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.message(), "Tolvane returned an error (503).");
+    EXPECT_TRUE(error.isTransient());
+  }
+}
+
+TEST_F(TolvaneAPITest, TransportFailuresBecomeStatusZero) {
+  http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
+    throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
+  });
+  try {
+    api_.me();
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_EQ(error.message(), "Could not connect to the server.");
+    EXPECT_TRUE(error.isTransient());
+  }
+}
+
+TEST_F(TolvaneAPITest, A401IsRetriedOnceAfterAForcedRefresh) {
+  http_->enqueue(401, R"({"error":"expired"})");
+  http_->enqueue(200, R"({"access_token":"access-2","refresh_token":"refresh-2","expires_in":3600})");
+  http_->enqueue(200, R"({"email":"a@b.c","pro":false,"lifetime":false,"admin":true})");
+  EXPECT_TRUE(api_.me().admin);
+
+  const auto all = http_->requests();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[1].url, kTokenURL);
+  EXPECT_EQ(all[0].url, all[2].url);
+  EXPECT_EQ(all[0].method, all[2].method);
+  EXPECT_EQ(all[0].body, all[2].body);
+  EXPECT_EQ(all[2].header("Authorization"), "Bearer access-2");
+}
+
+TEST_F(TolvaneAPITest, ASecond401IsReturnedLikeAnyOtherStatus) {
+  http_->enqueue(401, R"({"error":"expired"})");
+  http_->enqueue(200, R"({"access_token":"access-2"})");
+  http_->enqueue(401, R"({"error":"Still not allowed.","code":"denied"})");
+  try {
+    api_.rename("v1", "t");
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 401);
+    EXPECT_EQ(error.message(), "Still not allowed.");
+    EXPECT_EQ(error.code(), "denied");
+  }
+  EXPECT_EQ(serviceRequests().size(), 2u);
+}
+
+TEST_F(TolvaneAPITest, AuthErrorsPropagateUnchanged) {
+  http_->enqueue(401, "{}");
+  http_->enqueue(400, R"({"error":"invalid_grant"})");
+  EXPECT_THROW(api_.me(), AuthError);
+  EXPECT_FALSE(storage_->load());
+  try {
+    api_.me();
+    ADD_FAILURE();
+  } catch (const AuthError& error) {
+    EXPECT_STREQ(error.what(), "You're signed out of Tolvane.");
+  }
+}
+
+TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
+  auto http = std::make_shared<FakeHTTPTransport>();
+  http->enqueue(200, R"({"version":"1.4.0","available":true,"downloadUrl":"https://d","pageUrl":"https://p"})");
+  const auto release = UpdateChecker(http, "https://tolvane.test/").latest();
+  EXPECT_EQ(release, (MacRelease{"1.4.0", true, "https://d", "https://p"}));
+  const auto request = http->lastRequest();
+  EXPECT_EQ(request.url, "https://tolvane.test/api/mac/latest");
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_TRUE(request.reloadIgnoringCache);
+  EXPECT_TRUE(request.headers.empty());
+
+  http->enqueue(404, R"({"error":"nope"})");
+  try {
+    UpdateChecker(http, "https://tolvane.test").latest();
+    ADD_FAILURE();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_STREQ(error.what(), "Couldn't check for updates.");
+  }
+  http->enqueue(200, R"({"version":"1.4.0"})");
+  EXPECT_THROW(UpdateChecker(http, "https://tolvane.test").latest(), DecodingError);
+}
+
+TEST(MacRelease, IsNewerComparesNumbersPositionByPosition) {
+  const auto release = [](std::string version) { return MacRelease{std::move(version), true, "", ""}; };
+  EXPECT_TRUE(release("2.0").isNewer("1.9.9"));
+  EXPECT_TRUE(release("1.10").isNewer("1.9"));
+  EXPECT_FALSE(release("1.2.0").isNewer("1.2"));
+  EXPECT_FALSE(release("1.2").isNewer("1.2.1"));
+  EXPECT_FALSE(release("1.2.beta").isNewer("1.2.0"));
+  EXPECT_TRUE(release("1..3").isNewer("1.2"));
+  EXPECT_TRUE(release("1.+3").isNewer("1.2"));
+  EXPECT_FALSE(release("1.-3").isNewer("1.0"));
+}
+
+TEST(ParseISODate, InternetDateTimesWithAndWithoutFractions) {
+  const auto whole = parseISODate("2026-03-05T14:07:09Z");
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(std::chrono::system_clock::to_time_t(*whole), 1772719629);
+  const auto fraction = parseISODate("2026-03-05T14:07:09.123Z");
+  ASSERT_TRUE(fraction);
+  EXPECT_EQ(*fraction - *whole, std::chrono::milliseconds(123));
+  EXPECT_TRUE(parseISODate("2026-03-05T16:07:09+02:00"));
+  EXPECT_FALSE(parseISODate("2026-03-05"));
+  EXPECT_FALSE(parseISODate("yesterday"));
+}
+
+}  // namespace
+}  // namespace tolvane
