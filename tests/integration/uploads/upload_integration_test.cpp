@@ -1,0 +1,366 @@
+// The upload queue against tolvane-server on loopback: every test ends with the server
+// holding a byte-identical copy of the recording and the manifest `verified` with its
+// share link.
+
+#include <openssl/evp.h>
+
+#include <csignal>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "kit/auth/auth_store.h"
+#include "kit/auth/desktop_sign_in.h"
+#include "kit/auth/file_session_storage.h"
+#include "kit/auth/memory_session_storage.h"
+#include "kit/base/memory_log_sink.h"
+#include "kit/config/config.h"
+#include "kit/upload/curl_http_client.h"
+#include "kit/upload/tolvane_api.h"
+#include "kit/upload/upload_queue.h"
+#include "kit/vault/recording_vault.h"
+#include "tests/integration/uploads/fault_proxy.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::FaultProxy;
+using testing::TempDir;
+
+constexpr std::int64_t kChunk = 1 << 20;
+constexpr const char* kEmail = "tester@example.com";
+
+std::string sha256(const std::string& bytes) {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr);
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
+  return hex;
+}
+
+class AlwaysOnline final : public NetworkMonitor {
+ public:
+  void start(Handler handler) override { handler(true); }
+  void cancel() override {}
+};
+
+// Counts the request bytes every PATCH put on the wire.
+class CountingTransport final : public HTTPPerforming {
+ public:
+  explicit CountingTransport(std::shared_ptr<HTTPPerforming> inner) : inner_(std::move(inner)) {}
+  HTTPResponse data(const HTTPRequest& request, std::stop_token stop) override { return inner_->data(request, stop); }
+  HTTPResponse upload(const HTTPRequest& request, std::span<const std::byte> body, std::stop_token stop) override {
+    patchedBytes += std::int64_t(body.size());
+    return inner_->upload(request, body, stop);
+  }
+  std::atomic<std::int64_t> patchedBytes{0};
+
+ private:
+  std::shared_ptr<HTTPPerforming> inner_;
+};
+
+// tolvane-server on a fixed loopback port and data directory, so it can be restarted.
+class Server {
+ public:
+  explicit Server(std::vector<std::string> flags) : port_(testing::freeLoopbackPort()), flags_(std::move(flags)) {}
+
+  void start(const std::string& siteURL) {
+    std::vector<std::string> argv = {testing::builtProgram("server/tolvane-server").string(), "--listen",
+                                     "127.0.0.1:" + std::to_string(port_), "--data", data_.path().string(),
+                                     "--auto-approve", kEmail, "--site-url", siteURL};
+    argv.insert(argv.end(), flags_.begin(), flags_.end());
+    process_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, data_ / "server.log");
+    ASSERT_TRUE(testing::waitForPort(port_, 20s)) << testing::readFile(data_ / "server.log");
+  }
+  void kill() {
+    process_->kill(SIGKILL);
+    process_->wait(10s);
+  }
+  int port() const { return port_; }
+
+  // The bytes the server stored for the upload at `uploadURL`.
+  std::string storedFile(const std::string& uploadURL) const {
+    const std::string id = uploadURL.substr(uploadURL.rfind('/') + 1);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(data_.path())) {
+      if (entry.is_regular_file() && entry.path().filename().string().starts_with(id)) {
+        return testing::readFile(entry.path());
+      }
+    }
+    return {};
+  }
+
+ private:
+  TempDir data_;
+  int port_;
+  std::vector<std::string> flags_;
+  std::unique_ptr<ChildProcess> process_;
+};
+
+class UploadIntegrationTest : public ::testing::Test {
+ protected:
+  void launch(std::vector<std::string> serverFlags = {}, bool throughProxy = false) {
+    server_ = std::make_unique<Server>(std::move(serverFlags));
+    if (throughProxy) proxy_ = std::make_unique<FaultProxy>(server_->port());
+    site_ = "http://127.0.0.1:" + std::to_string(proxy_ ? proxy_->port() : server_->port());
+    server_->start(site_);
+
+    http_ = std::make_shared<CurlHTTPClient>();
+    uploadSession_ = std::make_shared<CountingTransport>(makeUploadSession());
+    auth_ = std::make_shared<AuthStore>(storage_, http_, site_, Config::supabaseAnonKey());
+    vault_ = std::make_shared<RecordingVault>(dir_ / "vault");
+    UploadQueue::Settings settings;
+    settings.siteURL = site_;
+    settings.now = [this] { return now(); };
+    settings.makeNetworkMonitor = [] { return std::make_unique<AlwaysOnline>(); };
+    settings.heartbeat = 1h;
+    queue_ = std::make_unique<UploadQueue>(vault_, std::make_shared<TolvaneAPI>(auth_, http_, site_), auth_,
+                                           std::make_shared<TusUploader>(uploadSession_, kChunk), settings);
+  }
+  void TearDown() override {
+    if (queue_) queue_->stop();
+  }
+
+  Date now() const { return std::chrono::system_clock::now() + std::chrono::seconds(skewSec_.load()); }
+
+  void signIn() {
+    const DesktopSignIn signIn(http_, site_);
+    auth_->adopt(signIn.waitForApproval(signIn.start("Integration test")));
+  }
+
+  VaultItem addRecording(std::size_t bytes) {
+    const VaultItem created = vault_->createRecording("Integration", true, true, false);
+    std::string contents(bytes, '\0');
+    std::mt19937_64 random(bytes);
+    for (char& c : contents) c = char(random());
+    testing::writeFile(created.videoURL(), contents);
+    return *vault_->update(created.id(), [](RecordingManifest& m) {
+      m.state = RecordingState::ready;
+      m.durationSec = 3;
+    });
+  }
+
+  RecordingManifest manifest(const VaultItem& item) const { return vault_->item(item.id())->manifest; }
+
+  void pass() {
+    if (!started_) {
+      started_ = true;
+      queue_->start();
+    } else {
+      queue_->kick(UploadQueue::Trigger::manual);
+    }
+    queue_->waitUntilIdle();
+  }
+
+  // Runs passes, moving the clock past each retry time instead of waiting for it, until
+  // the item is verified or stuck. Answers the retry delays seen, in seconds.
+  std::vector<std::int64_t> runUntilVerified(const VaultItem& item, int maxPasses = 12) {
+    std::vector<std::int64_t> delays;
+    for (int i = 0; i < maxPasses; ++i) {
+      const Date before = now();
+      pass();
+      const RecordingManifest m = manifest(item);
+      if (m.state == RecordingState::verified || !m.nextAttemptAt) break;
+      const auto wait = std::chrono::duration_cast<std::chrono::seconds>(*m.nextAttemptAt - before).count();
+      delays.push_back(std::llround(double(wait) / 5) * 5);  // whole multiples of 5 s: the table's unit
+      skewSec_ += wait + 1;
+    }
+    return delays;
+  }
+
+  void expectVerifiedAndIdentical(const VaultItem& item) {
+    const RecordingManifest m = manifest(item);
+    EXPECT_EQ(m.state, RecordingState::verified) << m.lastError.value_or("");
+    ASSERT_TRUE(m.shareURL.has_value());
+    EXPECT_TRUE(m.shareURL->starts_with(site_)) << *m.shareURL;
+    EXPECT_FALSE(m.lastError.has_value());
+    ASSERT_TRUE(m.tusUploadURL.has_value());
+    EXPECT_EQ(m.uploadedBytes, item.videoSizeOnDisk());
+    EXPECT_EQ(sha256(server_->storedFile(*m.tusUploadURL)), sha256(testing::readFile(item.videoURL())));
+  }
+
+  TempDir dir_;
+  std::unique_ptr<Server> server_;
+  std::unique_ptr<FaultProxy> proxy_;
+  std::string site_;
+  std::shared_ptr<CurlHTTPClient> http_;
+  std::shared_ptr<CountingTransport> uploadSession_;
+  std::shared_ptr<MemorySessionStorage> storage_ = std::make_shared<MemorySessionStorage>();
+  std::shared_ptr<AuthStore> auth_;
+  std::shared_ptr<RecordingVault> vault_;
+  std::atomic<std::int64_t> skewSec_{0};
+  std::unique_ptr<UploadQueue> queue_;
+  bool started_ = false;
+};
+
+TEST_F(UploadIntegrationTest, AServerKilledMidUploadIsResumedFromTheOffsetItKept) {
+  const auto log = MemoryLogSink::attach();
+  launch();
+  signIn();
+  const VaultItem item = addRecording(24 * kChunk);
+  std::atomic<bool> killed = false;
+  std::thread killer;
+  queue_->setOnProgress([&](const std::string&, const TusUploader::Progress& progress) {
+    if (progress.uploadedBytes < 8 * kChunk || killed.exchange(true)) return;
+    // Shortly after, so that the kill lands while the next chunk is on its way.
+    killer = std::thread([&] {
+      std::this_thread::sleep_for(3ms);
+      server_->kill();
+    });
+  });
+  queue_->start();
+  started_ = true;
+  while (!killed) std::this_thread::sleep_for(10ms);
+  killer.join();
+  server_->start(site_);
+  queue_->waitUntilIdle();
+
+  runUntilVerified(item);
+
+  expectVerifiedAndIdentical(item);
+  // A kill between two chunks is bridged by the upload session waiting for the server;
+  // a kill during one fails the attempt, and the next one asks the server where to go on.
+  if (manifest(item).attemptCount > 1) {
+    const auto lines = log->messages("tus");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.front().starts_with("resuming upload at ")) << lines.front();
+    EXPECT_NE(lines.front(), "resuming upload at 0/" + std::to_string(24 * kChunk) + " bytes");
+  }
+  EXPECT_LE(uploadSession_->patchedBytes.load(), 24 * kChunk + kChunk) << "more than one chunk was sent again";
+}
+
+TEST_F(UploadIntegrationTest, ConnectionsCutMidPatchAreRetriedWithTheBackoff) {
+  launch({}, true);
+  signIn();
+  const VaultItem item = addRecording(16 * kChunk);
+  proxy_->cutConnections(4, kChunk * 5 / 2);
+
+  const auto delays = runUntilVerified(item);
+
+  expectVerifiedAndIdentical(item);
+  EXPECT_EQ(proxy_->cutsLeft(), 0);
+  // Every cut costs at least one attempt; a stale connection can cost one more.
+  ASSERT_GE(delays.size(), 4u);
+  for (std::size_t i = 0; i < delays.size(); ++i) {
+    EXPECT_EQ(delays[i], UploadQueue::backoff[std::min<std::size_t>(i, 6)]) << "retry " << i + 1;
+  }
+  EXPECT_EQ(manifest(item).attemptCount, int(delays.size()) + 1);
+  EXPECT_EQ(manifest(item).uploadUID.has_value(), true);
+}
+
+TEST_F(UploadIntegrationTest, AnAccessTokenExpiringDuringTheUploadIsRefreshed) {
+  launch({"--access-token-ttl", "2"});
+  signIn();
+  const std::string firstToken = storage_->load()->accessToken;
+  const VaultItem item = addRecording(4 * kChunk);
+  std::atomic<bool> slept = false;
+  queue_->setOnProgress([&](const std::string&, const TusUploader::Progress& progress) {
+    // Outlive the token between two chunks.
+    if (progress.uploadedBytes > 0 && !slept.exchange(true)) std::this_thread::sleep_for(3s);
+  });
+
+  pass();
+
+  expectVerifiedAndIdentical(item);
+  EXPECT_EQ(manifest(item).attemptCount, 1);
+  ASSERT_TRUE(storage_->load().has_value());
+  EXPECT_NE(storage_->load()->accessToken, firstToken);
+}
+
+TEST_F(UploadIntegrationTest, SignedOutItemsWaitAndSigningInLetsThemGo) {
+  launch();
+  const VaultItem item = addRecording(2 * kChunk);
+
+  pass();
+  EXPECT_EQ(manifest(item).state, RecordingState::ready);
+  EXPECT_EQ(manifest(item).lastError, "Signed out — sign in and this uploads automatically.");
+  EXPECT_EQ(manifest(item).attemptCount, 0);
+
+  signIn();
+  queue_->kick(UploadQueue::Trigger::auth);
+  queue_->waitUntilIdle();
+  expectVerifiedAndIdentical(item);
+}
+
+TEST_F(UploadIntegrationTest, TheRecordingLimitNeedsTheUser) {
+  launch({"--recording-limit", "1"});
+  signIn();
+  const VaultItem first = addRecording(kChunk);
+  const VaultItem second = addRecording(kChunk + 17);
+  vault_->update(second.id(), [](RecordingManifest& m) { m.createdAt += 1s; });
+
+  pass();
+
+  expectVerifiedAndIdentical(first);
+  const RecordingManifest m = manifest(second);
+  EXPECT_EQ(m.state, RecordingState::needsAttention);
+  EXPECT_EQ(m.lastError,
+            "You've reached the number of recordings your Tolvane account can hold. Delete some to upload more. "
+            "This recording is saved on your Mac until then.");
+  EXPECT_FALSE(m.nextAttemptAt.has_value());
+  EXPECT_EQ(m.attemptCount, 1);
+}
+
+TEST_F(UploadIntegrationTest, AServiceUnavailableAnswerIsRetriedFifteenSecondsLater) {
+  launch({}, true);
+  signIn();
+  const VaultItem item = addRecording(3 * kChunk);
+  const std::string body = R"({"error":"Tolvane is busy right now."})";
+  proxy_->answerNext(1, "POST /api/stream/upload-url",
+                     "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: " +
+                         std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+
+  const Date before = now();
+  pass();
+  const RecordingManifest m = manifest(item);
+  EXPECT_EQ(m.state, RecordingState::ready);
+  EXPECT_EQ(m.lastError, "Tolvane is busy right now.");
+  ASSERT_TRUE(m.nextAttemptAt.has_value());
+  EXPECT_NEAR(std::chrono::duration<double>(*m.nextAttemptAt - before).count(), 15, 2);
+
+  pass();  // not before its time
+  EXPECT_EQ(manifest(item).state, RecordingState::ready);
+
+  skewSec_ += 16;
+  pass();
+  expectVerifiedAndIdentical(item);
+}
+
+TEST_F(UploadIntegrationTest, TheCommandLineUploadsAndPrintsTheShareLinks) {
+  launch();
+  signIn();
+  // The command line finds the session in its file store when no Secret Service answers.
+  FileSessionStorage(dir_ / "config/tolvane/session.json").save(storage_->load());
+  const VaultItem first = addRecording(3 * kChunk);
+  const VaultItem second = addRecording(kChunk / 2);
+  vault_->update(second.id(), [](RecordingManifest& m) { m.createdAt += 1s; });
+  const std::map<std::string, std::string> env = {{"TOLVANE_SITE_URL", site_},
+                                                  {"TOLVANE_VAULT_DIR", vault_->root().string()},
+                                                  {"XDG_CONFIG_HOME", (dir_ / "config").string()},
+                                                  {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}};
+
+  const auto result = testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "upload"}, env);
+
+  EXPECT_EQ(result.status, 0) << result.err;
+  expectVerifiedAndIdentical(first);
+  expectVerifiedAndIdentical(second);
+  EXPECT_EQ(result.out, *manifest(first).shareURL + "\n" + *manifest(second).shareURL + "\n");
+  EXPECT_NE(result.err.find("Uploading \"Integration\""), std::string::npos) << result.err;
+
+  const auto again = testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "upload"}, env);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, "");
+  EXPECT_NE(again.err.find("Nothing to upload."), std::string::npos) << again.err;
+
+  const auto unknown =
+      testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "retry", "FFFFFFFF"}, env);
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("No recording has the id FFFFFFFF."), std::string::npos) << unknown.err;
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,355 @@
+#include "kit/upload/tus_uploader.h"
+
+#include <gtest/gtest.h>
+
+#include "kit/base/errors.h"
+#include "kit/base/memory_log_sink.h"
+#include "kit/upload/http_error.h"
+#include "tests/kit/upload/fake_http_transport.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane {
+namespace {
+
+using testing::FakeHTTPTransport;
+using testing::TempDir;
+
+constexpr std::int64_t kChunk = 8192;
+constexpr const char* kEndpoint = "https://tus.test/files/";
+constexpr const char* kUploadURL = "https://tus.test/files/abc";
+
+Date clockAt(std::int64_t unixSeconds) { return Date(std::chrono::seconds(unixSeconds)); }
+
+UploadTicket ticket(std::int64_t expire = 100000, std::string signature = "sig") {
+  return UploadTicket{"video-1", "lib-7", std::move(signature), expire, kEndpoint};
+}
+
+HTTPResponse answer(std::int64_t status, HTTPHeaders headers = {}, std::string body = {}) {
+  return HTTPResponse{status, std::move(headers), std::move(body)};
+}
+
+// A server that accepts every PATCH whole and reports its new offset.
+HTTPResponse acceptPatch(const HTTPRequest& request) {
+  const auto offset = std::stoll(request.header("Upload-Offset").value_or("0"));
+  return answer(204, {{"Upload-Offset", std::to_string(offset + std::int64_t(request.body->size()))}});
+}
+
+class TusUploaderTest : public ::testing::Test {
+ protected:
+  TusUploaderTest() : http_(std::make_shared<FakeHTTPTransport>()), uploader_(http_, kChunk, [] { return clockAt(1000); }) {}
+
+  std::filesystem::path makeFile(std::size_t bytes) {
+    std::string contents(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i) contents[i] = char('a' + i % 26);
+    const auto path = dir_ / "recording.mp4";
+    testing::writeFile(path, contents);
+    return path;
+  }
+
+  TusUploader::Outcome run(const std::filesystem::path& file, std::optional<std::string> resumeFrom = std::nullopt,
+                           std::stop_token stop = {}) {
+    return uploader_.upload(
+        file, "Demo", [this] { ++ticketCalls_; return ticket(); }, resumeFrom,
+        [this](const std::string& url) { announced_.push_back(url); },
+        [this](const TusUploader::Progress& progress) { progress_.push_back(progress.uploadedBytes); }, stop);
+  }
+
+  std::vector<HTTPRequest> requestsWithMethod(const std::string& method) const {
+    std::vector<HTTPRequest> result;
+    for (const auto& request : http_->requests()) {
+      if (request.method == method) result.push_back(request);
+    }
+    return result;
+  }
+
+  TempDir dir_;
+  std::shared_ptr<FakeHTTPTransport> http_;
+  TusUploader uploader_;
+  int ticketCalls_ = 0;
+  std::vector<std::string> announced_;
+  std::vector<std::int64_t> progress_;
+};
+
+TEST_F(TusUploaderTest, CreatesThenSendsChunksWithProgressAfterEach) {
+  const auto file = makeFile(20 * 1024);
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->setFallback(acceptPatch);
+
+  const auto outcome = run(file);
+
+  EXPECT_EQ(outcome.uploadURL, kUploadURL);
+  EXPECT_EQ(outcome.bytesSent, 20 * 1024);
+  EXPECT_EQ(announced_, std::vector<std::string>{kUploadURL});
+  EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 8192, 16384, 20480}));
+  EXPECT_EQ(ticketCalls_, 1);
+
+  const auto requests = http_->requests();
+  ASSERT_EQ(requests.size(), 4u);
+  const HTTPRequest& create = requests[0];
+  EXPECT_EQ(create.method, "POST");
+  EXPECT_EQ(create.url, kEndpoint);
+  EXPECT_EQ(create.header("Tus-Resumable"), "1.0.0");
+  EXPECT_EQ(create.header("AuthorizationSignature"), "sig");
+  EXPECT_EQ(create.header("AuthorizationExpire"), "100000");
+  EXPECT_EQ(create.header("LibraryId"), "lib-7");
+  EXPECT_EQ(create.header("VideoId"), "video-1");
+  EXPECT_EQ(create.header("Upload-Length"), "20480");
+  EXPECT_EQ(create.header("Upload-Metadata"), "filetype dmlkZW8vbXA0,title RGVtbw==");
+  EXPECT_EQ(create.timeoutSec, 60);
+  EXPECT_EQ(create.body, "");
+
+  const std::string contents = testing::readFile(file);
+  const std::vector<std::pair<std::string, std::size_t>> expected = {{"0", 8192}, {"8192", 8192}, {"16384", 4096}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const HTTPRequest& patch = requests[i + 1];
+    EXPECT_EQ(patch.method, "PATCH");
+    EXPECT_EQ(patch.url, kUploadURL);
+    EXPECT_EQ(patch.header("Upload-Offset"), expected[i].first);
+    EXPECT_EQ(patch.header("Content-Type"), "application/offset+octet-stream");
+    EXPECT_EQ(patch.header("VideoId"), "video-1");
+    EXPECT_EQ(*patch.body, contents.substr(std::stoul(expected[i].first), expected[i].second));
+  }
+}
+
+TEST_F(TusUploaderTest, AnswersWithoutOffsetCountTheWholeChunkAndRelativeLocationsResolve) {
+  const auto file = makeFile(10000);
+  http_->enqueue([](const HTTPRequest&) { return answer(200, {{"location", "/uploads/xyz"}}); });
+  http_->setFallback([](const HTTPRequest&) { return answer(204); });
+
+  const auto outcome = run(file);
+
+  EXPECT_EQ(outcome.uploadURL, "https://tus.test/uploads/xyz");
+  EXPECT_EQ(outcome.bytesSent, 10000);
+  EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 8192, 10000}));
+}
+
+TEST_F(TusUploaderTest, ConflictRereadsTheOffsetAndFailsWhenTheServerIsBehind) {
+  const auto file = makeFile(20000);
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->enqueue(acceptPatch);
+  http_->enqueue([](const HTTPRequest&) { return answer(409); });
+  http_->enqueue([](const HTTPRequest&) { return answer(200, {{"Upload-Offset", "4096"}}); });
+
+  try {
+    run(file);
+    FAIL() << "expected the no-progress error";
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_STREQ(error.what(), "The upload stopped making progress.");
+  }
+  EXPECT_EQ(http_->lastRequest().method, "HEAD");
+}
+
+TEST_F(TusUploaderTest, ConflictWithTheServerAheadContinuesFromItsOffset) {
+  const auto file = makeFile(20000);
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->enqueue([](const HTTPRequest&) { return answer(409); });
+  http_->enqueue([](const HTTPRequest&) { return answer(204, {{"Upload-Offset", "+16384"}}); });
+  http_->setFallback(acceptPatch);
+
+  EXPECT_EQ(run(file).bytesSent, 20000);
+  EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 16384, 20000}));
+  EXPECT_EQ(http_->lastRequest().header("Upload-Offset"), "16384");
+}
+
+TEST_F(TusUploaderTest, ResumesFromTheServerOffsetWithoutCreating) {
+  const auto log = MemoryLogSink::attach();
+  const auto file = makeFile(20000);
+  http_->enqueue([](const HTTPRequest&) { return answer(200, {{"Upload-Offset", "16384"}}); });
+  http_->setFallback(acceptPatch);
+
+  const auto outcome = run(file, kUploadURL);
+
+  EXPECT_EQ(outcome.uploadURL, kUploadURL);
+  EXPECT_TRUE(announced_.empty());
+  EXPECT_EQ(progress_, (std::vector<std::int64_t>{16384, 20000}));
+  EXPECT_EQ(requestsWithMethod("PATCH").size(), 1u);
+  EXPECT_EQ(requestsWithMethod("POST").size(), 0u);
+  EXPECT_TRUE(log->contains("tus", LogLevel::info, "resuming upload at 16384/20000 bytes"));
+}
+
+TEST_F(TusUploaderTest, ResumingALostUploadCreatesAFreshOneWithANewTicket) {
+  const auto log = MemoryLogSink::attach();
+  const auto file = makeFile(5000);
+  for (const std::int64_t gone : {404, 410}) {
+    announced_.clear();
+    progress_.clear();
+    ticketCalls_ = 0;
+    http_->enqueue([gone](const HTTPRequest&) { return answer(gone); });
+    http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", "https://tus.test/files/new"}}); });
+    http_->enqueue(acceptPatch);
+
+    const auto outcome = run(file, kUploadURL);
+
+    EXPECT_EQ(outcome.uploadURL, "https://tus.test/files/new");
+    EXPECT_EQ(announced_, std::vector<std::string>{"https://tus.test/files/new"});
+    EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 5000}));
+    EXPECT_EQ(ticketCalls_, 2);
+  }
+  EXPECT_TRUE(log->contains("tus", LogLevel::error, "previous upload no longer exists; starting a fresh one"));
+}
+
+TEST_F(TusUploaderTest, OffsetQueriesThatFailCarryTheirStatus) {
+  const auto file = makeFile(5000);
+  const std::vector<std::pair<HTTPResponse, std::pair<std::int64_t, std::string>>> cases = {
+      {answer(403), {403, "Couldn't check how much of the upload arrived."}},
+      {answer(200, {{"Upload-Offset", "twelve"}}), {200, "The upload server didn't report an offset."}},
+      {answer(204), {204, "The upload server didn't report an offset."}},
+  };
+  for (const auto& [response, expected] : cases) {
+    http_->enqueue([response](const HTTPRequest&) { return response; });
+    try {
+      run(file, kUploadURL);
+      ADD_FAILURE() << "expected an error for " << expected.second;
+    } catch (const HTTPError& error) {
+      EXPECT_EQ(error.status(), expected.first);
+      EXPECT_EQ(error.message(), expected.second);
+    }
+  }
+}
+
+TEST_F(TusUploaderTest, CreationFailures) {
+  const auto file = makeFile(5000);
+  http_->enqueue([](const HTTPRequest&) { return answer(201); });
+  try {
+    run(file);
+    FAIL();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 201);
+    EXPECT_EQ(error.message(), "The upload server didn't say where to send the file.");
+  }
+
+  http_->enqueue([](const HTTPRequest&) { return answer(413, {}, "too big"); });
+  try {
+    run(file);
+    FAIL();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 413);
+    EXPECT_EQ(error.message(), "That recording is larger than the upload service accepts.");
+    EXPECT_FALSE(error.isTransient());
+  }
+
+  TusUploader badEndpoint(http_, kChunk);
+  try {
+    badEndpoint.upload(file, "t", [] { return UploadTicket{"u", "l", "s", 1, "not a url"}; }, std::nullopt, {}, {});
+    FAIL();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_EQ(error.message(), "The upload endpoint is malformed.");
+  }
+}
+
+TEST_F(TusUploaderTest, EmptyAndMissingFilesFailBeforeAnyRequest) {
+  const auto empty = makeFile(0);
+  try {
+    run(empty);
+    FAIL();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 0);
+    EXPECT_EQ(error.message(), "That recording file is empty.");
+  }
+  EXPECT_THROW(run(dir_ / "missing.mp4"), std::filesystem::filesystem_error);
+  EXPECT_EQ(http_->requestCount(), 0u);
+  EXPECT_EQ(ticketCalls_, 0);
+}
+
+TEST_F(TusUploaderTest, ATicketAboutToExpireIsReplacedBeforeTheNextChunk) {
+  const auto file = makeFile(20000);
+  // The clock says 1000; a ticket expiring at 1599 is inside the 600 s margin, 1600 is not.
+  std::vector<UploadTicket> tickets = {ticket(1600, "first"), ticket(1599, "second"), ticket(99999, "third")};
+  std::size_t handedOut = 0;
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->setFallback(acceptPatch);
+
+  uploader_.upload(file, "Demo", [&] { return tickets.at(handedOut++); }, std::nullopt, {}, {});
+
+  const auto patches = requestsWithMethod("PATCH");
+  ASSERT_EQ(patches.size(), 3u);
+  EXPECT_EQ(requestsWithMethod("POST").front().header("AuthorizationSignature"), "first");
+  EXPECT_EQ(patches[0].header("AuthorizationSignature"), "first");
+  EXPECT_EQ(patches[1].header("AuthorizationSignature"), "first");
+  EXPECT_EQ(patches[2].header("AuthorizationSignature"), "first");
+  EXPECT_EQ(handedOut, 1u);
+
+  // Now a ticket that is already inside the margin is replaced before the first chunk.
+  handedOut = 1;
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  uploader_.upload(file, "Demo", [&] { return tickets.at(handedOut++); }, std::nullopt, {}, {});
+  const auto later = requestsWithMethod("PATCH");
+  EXPECT_EQ(later[3].header("AuthorizationSignature"), "third");
+  EXPECT_EQ(later[5].header("AuthorizationSignature"), "third");
+  EXPECT_EQ(handedOut, 3u);
+}
+
+TEST_F(TusUploaderTest, AFileThatEndsEarlyReportsTheBytesAccepted) {
+  const auto file = makeFile(20000);
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->setFallback(acceptPatch);
+
+  const auto outcome = uploader_.upload(
+      file, "Demo", [] { return ticket(); }, std::nullopt, {},
+      [&](const TusUploader::Progress& progress) {
+        if (progress.uploadedBytes == 8192) std::filesystem::resize_file(file, 8192);
+      });
+
+  EXPECT_EQ(outcome.bytesSent, 8192);
+  EXPECT_EQ(requestsWithMethod("PATCH").size(), 1u);
+}
+
+TEST_F(TusUploaderTest, CancellationBetweenChunksStopsBeforeTheNextRequest) {
+  const auto file = makeFile(20000);
+  std::stop_source stop;
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->setFallback(acceptPatch);
+
+  EXPECT_THROW(uploader_.upload(
+                   file, "Demo", [] { return ticket(); }, std::nullopt, {},
+                   [&](const TusUploader::Progress& progress) {
+                     if (progress.uploadedBytes > 0) stop.request_stop();
+                   },
+                   stop.get_token()),
+               CancellationError);
+  EXPECT_EQ(requestsWithMethod("PATCH").size(), 1u);
+}
+
+TEST_F(TusUploaderTest, FailedPatchesAreDescribed) {
+  const auto file = makeFile(5000);
+  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
+  http_->enqueue([](const HTTPRequest&) { return answer(401, {}, "nope"); });
+  try {
+    run(file);
+    FAIL();
+  } catch (const HTTPError& error) {
+    EXPECT_EQ(error.status(), 401);
+    EXPECT_EQ(error.message(), "The upload was rejected as unauthorised.");
+    EXPECT_FALSE(error.code().has_value());
+  }
+}
+
+TEST(TusUploaderDescribe, MessagesForEveryKindOfFailure) {
+  EXPECT_EQ(TusUploader::describe(0, "whatever"), "No response from the upload service.");
+  EXPECT_EQ(TusUploader::describe(401, ""), "The upload was rejected as unauthorised.");
+  EXPECT_EQ(TusUploader::describe(403, "forbidden"), "The upload was rejected as unauthorised.");
+  EXPECT_EQ(TusUploader::describe(413, ""), "That recording is larger than the upload service accepts.");
+  EXPECT_EQ(TusUploader::describe(500, ""), "Upload failed (500).");
+  EXPECT_EQ(TusUploader::describe(500, " \n\t "), "Upload failed (500).");
+  EXPECT_EQ(TusUploader::describe(502, "\n  Bad gateway\r\n"), "Upload failed (502): Bad gateway");
+  EXPECT_EQ(TusUploader::describe(500, std::string("\xff\xfe oops", 7)), "Upload failed (500).");
+  const std::string longBody = std::string(290, 'x') + std::string(20, 'y');
+  EXPECT_EQ(TusUploader::describe(507, longBody), "Upload failed (507): " + std::string(290, 'x') + std::string(10, 'y'));
+}
+
+TEST(TusUploaderMetadata, SortedBase64EntriesJoinedByCommas) {
+  EXPECT_EQ(TusUploader::encodeMetadata({{"title", "Recording — Mar 5"}, {"filetype", "video/mp4"}}),
+            "filetype dmlkZW8vbXA0,title UmVjb3JkaW5nIOKAlCBNYXIgNQ==");
+  EXPECT_EQ(TusUploader::encodeMetadata({{"a", ""}, {"b", "x"}, {"c", "xy"}}), "a ,b eA==,c eHk=");
+  EXPECT_EQ(TusUploader::encodeMetadata({}), "");
+}
+
+TEST(TusUploaderProgress, FractionOfTheTotal) {
+  EXPECT_EQ((TusUploader::Progress{5, 10}.fraction()), 0.5);
+  EXPECT_EQ((TusUploader::Progress{5, 0}.fraction()), 0.0);
+}
+
+}  // namespace
+}  // namespace tolvane
