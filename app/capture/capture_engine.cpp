@@ -1,0 +1,434 @@
+#include "app/capture/capture_engine.h"
+
+#include <chrono>
+#include <cmath>
+
+#include "app/capture/sources/capture_source_error.h"
+#include "kit/base/clock.h"
+#include "kit/media/audio_sample_buffer_factory.h"
+#include "kit/media/audio_sample_reader.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr std::int32_t videoTimescale = 600;
+
+std::chrono::steady_clock::duration seconds(double value) {
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(value));
+}
+
+// The sources speak in their own error type; the engine's callers expect its own,
+// except for an unreachable X or sound server, which is passed on unchanged.
+[[noreturn]] void rethrowAsCaptureError(const CaptureSourceError& error) {
+  switch (error.kind()) {
+    case CaptureSourceError::Kind::targetGone:
+      throw CaptureError::targetGone(error.what());
+    case CaptureSourceError::Kind::deviceUnavailable:
+      throw CaptureError::deviceUnavailable(error.what());
+    case CaptureSourceError::Kind::streamFailed:
+      throw CaptureError::streamStopped(error.what());
+    case CaptureSourceError::Kind::serverUnavailable:
+      break;
+  }
+  throw error;
+}
+
+template <typename Fn>
+auto translatingSourceErrors(Fn&& fn) {
+  try {
+    return fn();
+  } catch (const CaptureSourceError& error) {
+    rethrowAsCaptureError(error);
+  }
+}
+
+// A video time on the writer's timescale: frames are compared by the tick they will be
+// written at, so two frames never share one.
+double quantized(double elapsed) { return std::round(elapsed * videoTimescale) / videoTimescale; }
+
+}  // namespace
+
+CaptureEngine::CaptureEngine(RecordingOptions options, std::filesystem::path outputURL,
+                             std::shared_ptr<SourceFactory> sources, std::function<double()> hostSeconds)
+    : options_(std::move(options)),
+      outputURL_(std::move(outputURL)),
+      sourceFactory_(std::move(sources)),
+      clock_(hostSeconds ? std::move(hostSeconds) : std::function<double()>(monotonicSeconds)) {}
+
+CaptureEngine::~CaptureEngine() {
+  {
+    std::lock_guard lock(stateLock_);
+    stopped_ = true;
+  }
+  audioDrainTimer_.cancel();
+  idleFrameTimer_.cancel();
+  stopSources();
+  videoQueue_.shutdown();
+  audioQueue_.shutdown();
+  cameraQueue_.shutdown();
+}
+
+void CaptureEngine::setDelegate(std::weak_ptr<CaptureEngineDelegate> delegate) {
+  std::lock_guard lock(stateLock_);
+  delegate_ = std::move(delegate);
+}
+
+Size CaptureEngine::outputSize(int width, int height, int maxLongEdge) {
+  const double longEdge = std::max(width, height);
+  const double scale = longEdge > 0 ? std::min(maxLongEdge / longEdge, 1.0) : 1.0;
+  const auto even = [scale](int side) {
+    return std::max(2.0, 2 * std::trunc(std::floor(side * scale) * 0.5));
+  };
+  return {even(width), even(height)};
+}
+
+void CaptureEngine::start() {
+  // Opening the screen source checks that the target still exists (the content
+  // filter), at the size the video will have (the stream configuration).
+  const Size size = outputSize(options_.target.width(), options_.target.height(), options_.maxLongEdge);
+  {
+    std::lock_guard lock(stateLock_);
+    outputSize_ = size;
+  }
+  ScreenCaptureSettings settings{static_cast<int>(size.width), static_cast<int>(size.height), options_.frameRate,
+                                 true};
+  screen_ = translatingSourceErrors([&] { return sourceFactory_->openScreen(options_.target, settings); });
+
+  writer_ = std::make_unique<MovieWriter>(outputURL_, size.width, size.height, options_.frameRate, hasAudio(),
+                                          MovieWriter::fragmentInterval);
+
+  openMicrophoneAndCamera();
+  startMicrophoneAndCamera();
+  if (options_.includeSystemAudio) {
+    systemAudio_ = translatingSourceErrors([&] { return sourceFactory_->openSystemAudio(); });
+  }
+  startScreenAndSystemAudio();
+
+  if (timersEnabled_) {
+    audioDrainTimer_ = audioQueue_.scheduleRepeating(seconds(audioDrainInterval), [this] { audioDrainTick(); });
+    idleFrameTimer_ = videoQueue_.scheduleRepeating(seconds(idleFrameInterval), [this] { idleFrameTick(); });
+  }
+  log_.info("recording started: {}x{} @{}", static_cast<long>(size.width), static_cast<long>(size.height),
+            options_.frameRate);
+}
+
+void CaptureEngine::openMicrophoneAndCamera() {
+  // The microphone first, as the device session adds it first.
+  if (options_.microphoneID) {
+    microphone_ = translatingSourceErrors([&] { return sourceFactory_->openMicrophone(options_.microphoneID); });
+  }
+  if (options_.cameraID) {
+    camera_ = translatingSourceErrors([&] { return sourceFactory_->openCamera(*options_.cameraID); });
+  }
+}
+
+void CaptureEngine::startMicrophoneAndCamera() {
+  if (microphone_) {
+    translatingSourceErrors([&] {
+      microphone_->start(
+          [this](const CapturedAudio& audio) {
+            audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::microphone); });
+          },
+          [this](const std::string& message) { log_.error("microphone stopped: {}", message); });
+    });
+  }
+  if (camera_) {
+    translatingSourceErrors([&] {
+      camera_->start([this](const VideoFrame& frame) { cameraQueue_.async([this, frame] { handleCameraFrame(frame); }); },
+                     [this](const std::string& message) { log_.error("camera stopped: {}", message); });
+    });
+  }
+}
+
+void CaptureEngine::startScreenAndSystemAudio() {
+  translatingSourceErrors([&] {
+    screen_->start(
+        [this](const ScreenFrame& frame) {
+          // The stream keeps a bounded number of frames in flight: a frame that finds
+          // the queue full is skipped, never queued without bound.
+          if (screenFramesInFlight_.fetch_add(1) >= screenQueueDepth) {
+            screenFramesInFlight_.fetch_sub(1);
+            framesSkipped_.fetch_add(1);
+            return;
+          }
+          videoQueue_.async([this, frame] {
+            screenFramesInFlight_.fetch_sub(1);
+            handleScreenFrame(frame);
+          });
+        },
+        [this](const std::string& message) {
+          videoQueue_.async([this, message] { fail(CaptureError::streamStopped(message)); });
+        });
+  });
+  if (!systemAudio_) return;
+  translatingSourceErrors([&] {
+    systemAudio_->start(
+        [this](const CapturedAudio& audio) {
+          audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::systemAudio); });
+        },
+        [this](const std::string& message) {
+          audioQueue_.async([this, message] { fail(CaptureError::streamStopped(message)); });
+        });
+  });
+}
+
+bool CaptureEngine::isStopped() {
+  std::lock_guard lock(stateLock_);
+  return stopped_;
+}
+
+// Video queue.
+void CaptureEngine::handleScreenFrame(const ScreenFrame& frame) {
+  if (!writer_ || isStopped()) return;
+  if (frame.status == FrameStatus::complete && frame.image) {
+    std::optional<double> elapsed;
+    {
+      std::lock_guard lock(stateLock_);
+      lastScreenBuffer_ = frame.image;
+      elapsed = clock_.elapsed(frame.hostTime, ClockSource::screen);
+    }
+    appendFrame(frame.image, elapsed);
+  }
+  // Frames of any other status are not appended: the idle-frame timer covers them.
+  if (auto failure = writer_->failure()) fail(*failure);
+}
+
+// Video queue.
+void CaptureEngine::appendFrame(const VideoFrame& screen, std::optional<double> elapsed) {
+  if (!writer_ || !elapsed) return;
+  const double time = quantized(*elapsed);
+  double previous = 0;
+  CompositeLayers layers;
+  std::vector<Rect> blurRects;
+  {
+    std::lock_guard lock(stateLock_);
+    previous = lastAppendedElapsed_;
+    if (previous < time) lastAppendedElapsed_ = time;
+    layers.camera = latestCameraBuffer_;
+    layers.annotation = annotationImage_;
+    blurRects = annotationBlurRects_;
+  }
+  // Frames never go backwards or repeat a time.
+  if (!(previous < time)) return;
+
+  const MediaTime presentationTime = MediaTime::fromSeconds(time, videoTimescale);
+  writer_->startSession(MediaTime::zero());
+  layers.blurRects = blurRects;
+  layers.bubble = options_.bubble;
+  if (layers.isEmpty()) {
+    writer_->append(screen, presentationTime);
+  } else {
+    std::optional<VideoFrame> composed = compositor_.compose(screen, layers, &writer_->pixelBufferPool());
+    if (!composed) {
+      compositeDrops_.fetch_add(1);
+      return;
+    }
+    writer_->append(*composed, presentationTime);
+  }
+  std::lock_guard lock(stateLock_);
+  duration_ = time;
+}
+
+// Video queue.
+void CaptureEngine::idleFrameTick() {
+  VideoFrame last;
+  std::optional<double> now;
+  double lastAppended = 0;
+  {
+    std::lock_guard lock(stateLock_);
+    if (stopped_ || clock_.isPaused() || !lastScreenBuffer_) return;
+    last = lastScreenBuffer_;
+    now = clock_.elapsedNow();
+    lastAppended = lastAppendedElapsed_;
+  }
+  if (!now || *now - lastAppended <= idleFrameThreshold) return;
+  framesRepeated_.fetch_add(1);
+  appendFrame(last, now);
+}
+
+// Audio queue.
+void CaptureEngine::handleAudio(const CapturedAudio& audio, ClockSource source) {
+  if (isStopped() || !hasAudio()) return;
+  std::optional<double> time;
+  {
+    std::lock_guard lock(stateLock_);
+    time = clock_.elapsed(audio.presentationTime, source);
+  }
+  if (!time) return;
+  const AudioBuffer buffer = AudioBuffer::interleavedFloats(audio.samples, audio.channels, CapturedAudio::sampleRate,
+                                                            MediaTime::invalid());
+  std::optional<std::vector<float>> samples = AudioSampleReader::interleavedFloats(buffer, mixer_.channels());
+  if (!samples) {
+    ++audioFormatRejections_;
+    return;
+  }
+  audioFramesMixed_[static_cast<int>(source)] += static_cast<std::int64_t>(samples->size() / 2);
+  mixer_.mix(*samples, mixer_.frameIndex(*time));
+}
+
+// Audio queue.
+void CaptureEngine::audioDrainTick() {
+  std::optional<double> now;
+  {
+    std::lock_guard lock(stateLock_);
+    if (stopped_ || clock_.isPaused()) return;
+    now = clock_.elapsedNow();
+  }
+  if (now) drainAudio(*now);
+}
+
+// Audio queue.
+void CaptureEngine::drainAudio(double upTo) {
+  if (!writer_) return;
+  // Late samples of either source are still mixed in as long as they arrive within
+  // the mixer's latency.
+  std::optional<AudioMixBuffer::Drained> drained = mixer_.drain(mixer_.frameIndex(upTo - mixer_.latency()));
+  if (!drained) return;
+  auto buffer = AudioSampleBufferFactory::make(drained->samples, mixer_.channels(), mixer_.sampleRate(),
+                                               drained->startFrame);
+  if (!buffer) return;
+  writer_->startSession(MediaTime::zero());
+  writer_->append(*buffer);
+}
+
+// Audio queue.
+void CaptureEngine::flushRemainingAudio() {
+  if (!writer_ || !hasAudio()) return;
+  std::optional<AudioMixBuffer::Drained> drained = mixer_.drainAll();
+  if (!drained) return;
+  auto buffer = AudioSampleBufferFactory::make(drained->samples, mixer_.channels(), mixer_.sampleRate(),
+                                               drained->startFrame);
+  if (buffer) writer_->append(*buffer);
+}
+
+// Camera queue: only the newest picture is kept; the camera never drives timing.
+void CaptureEngine::handleCameraFrame(const VideoFrame& frame) {
+  std::lock_guard lock(stateLock_);
+  latestCameraBuffer_ = frame;
+}
+
+void CaptureEngine::fireIdleFrameTimer() {
+  videoQueue_.sync([this] { idleFrameTick(); });
+}
+
+void CaptureEngine::fireAudioDrainTimer() {
+  audioQueue_.sync([this] { audioDrainTick(); });
+}
+
+void CaptureEngine::pause() {
+  std::lock_guard lock(stateLock_);
+  if (stopped_) return;
+  clock_.pause();
+}
+
+void CaptureEngine::resume() {
+  std::lock_guard lock(stateLock_);
+  if (stopped_) return;
+  clock_.resume();
+}
+
+bool CaptureEngine::isPaused() const {
+  std::lock_guard lock(stateLock_);
+  return clock_.isPaused();
+}
+
+void CaptureEngine::updateAnnotations(VideoFrame image, std::vector<Rect> blurRects) {
+  std::lock_guard lock(stateLock_);
+  annotationImage_ = std::move(image);
+  annotationBlurRects_ = std::move(blurRects);
+}
+
+Size CaptureEngine::outputSize() const {
+  std::lock_guard lock(stateLock_);
+  return outputSize_;
+}
+
+double CaptureEngine::duration() const {
+  std::lock_guard lock(stateLock_);
+  return duration_;
+}
+
+CaptureEngine::Statistics CaptureEngine::statistics() const {
+  Statistics statistics;
+  if (writer_) {
+    statistics.framesWritten = writer_->framesWritten();
+    statistics.framesDropped = writer_->framesDropped();
+  }
+  statistics.framesDropped += compositeDrops_.load();
+  statistics.framesSkipped = framesSkipped_.load();
+  statistics.framesRepeated = framesRepeated_.load();
+  return statistics;
+}
+
+bool CaptureEngine::isWriterReady() const { return writer_ && writer_->isReadyForMoreVideo(); }
+
+void CaptureEngine::stopSources() {
+  // The screen stream carries the computer's sound; the device session the microphone
+  // and camera.
+  if (screen_) screen_->stop();
+  if (systemAudio_) systemAudio_->stop();
+  if (microphone_) microphone_->stop();
+  if (camera_) camera_->stop();
+}
+
+double CaptureEngine::stop() {
+  std::lock_guard stopping(stopMutex_);
+  {
+    std::lock_guard lock(stateLock_);
+    if (stopped_) return duration_;
+    stopped_ = true;
+  }
+  audioDrainTimer_.cancel();
+  idleFrameTimer_.cancel();
+  stopSources();
+  audioQueue_.sync([this] { flushRemainingAudio(); });
+  // Whatever the video queue is appending finishes before the file closes.
+  videoQueue_.sync([] {});
+  if (writer_) writer_->finish();
+
+  std::int64_t microphoneFrames = 0;
+  std::int64_t systemFrames = 0;
+  int rejections = 0;
+  double finalDuration = 0;
+  {
+    std::lock_guard lock(stateLock_);
+    auto counted = [this](ClockSource source) {
+      auto found = audioFramesMixed_.find(static_cast<int>(source));
+      return found == audioFramesMixed_.end() ? std::int64_t{0} : found->second;
+    };
+    microphoneFrames = counted(ClockSource::microphone);
+    systemFrames = counted(ClockSource::systemAudio);
+    rejections = audioFormatRejections_;
+    finalDuration = duration_;
+  }
+  log_.info("recording stopped at {:.2f}s \u2014 mic {} frames, system {} frames, {} unreadable audio buffers, {} late",
+            finalDuration, microphoneFrames, systemFrames, rejections, mixer_.lateFrames());
+  if (options_.microphoneID && microphoneFrames == 0) log_.error("microphone was enabled but produced no audio");
+  return finalDuration;
+}
+
+void CaptureEngine::stopImmediately() {
+  std::lock_guard stopping(stopMutex_);
+  {
+    std::lock_guard lock(stateLock_);
+    stopped_ = true;
+  }
+  audioDrainTimer_.cancel();
+  idleFrameTimer_.cancel();
+  stopSources();
+  if (writer_) writer_->finishSynchronously(3.0);
+}
+
+void CaptureEngine::fail(const std::runtime_error& error) {
+  std::shared_ptr<CaptureEngineDelegate> delegate;
+  {
+    std::lock_guard lock(stateLock_);
+    if (stopped_) return;
+    delegate = delegate_.lock();
+  }
+  log_.error("capture failed: {}", error.what());
+  if (delegate) delegate->captureEngineDidFail(*this, error);
+}
+
+}  // namespace tolvane

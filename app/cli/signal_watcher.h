@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <initializer_list>
+#include <optional>
+
+namespace tolvane::cli {
+
+// Turns signals into events read on one thread: the signals are blocked for the whole
+// process and read from a signalfd, so no work happens inside a signal handler.
+// Construct it before any other thread starts, so that every thread inherits the
+// blocked mask; the previous mask is restored when it goes away.
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(std::initializer_list<int> signals);
+  ~SignalWatcher();
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  // The next signal that arrived, waiting at most `timeout`; none when none came.
+  std::optional<int> wait(std::chrono::milliseconds timeout);
+  // Makes a waiting (or the next) wait() return early, from any thread.
+  void wake();
+
+ private:
+  sigset_t previousMask_{};
+  int signalFd_ = -1;
+  int wakeFd_ = -1;  // an eventfd
+};
+
+}  // namespace tolvane::cli

@@ -1,0 +1,75 @@
+#include "app/capture/recording_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace tolvane {
+namespace {
+
+class RecordingClockTest : public ::testing::Test {
+ protected:
+  double now = 100.0;
+  RecordingClock clock{[this] { return now; }};
+};
+
+TEST_F(RecordingClockTest, StartsAtTheFirstQuestionAndCountsHostTime) {
+  EXPECT_FALSE(clock.hasStarted());
+  EXPECT_EQ(clock.elapsedNowUnpaused(), 0);
+  now = 105;
+  EXPECT_EQ(clock.elapsedNow(), 0.0);
+  now = 106.5;
+  EXPECT_DOUBLE_EQ(*clock.elapsedNow(), 1.5);
+}
+
+TEST_F(RecordingClockTest, EachSourceIsAnchoredAtItsFirstSampleAndKeepsItsOwnCadence) {
+  clock.elapsedNow();  // starts at host 100
+  now = 101;
+  // The screen's own clock reads 5000 at its first frame: that frame lands at 1 s.
+  EXPECT_DOUBLE_EQ(*clock.elapsed(5000.0, ClockSource::screen), 1.0);
+  now = 101.9;  // host time no longer matters for this source
+  EXPECT_DOUBLE_EQ(*clock.elapsed(5000.5, ClockSource::screen), 1.5);
+  // Another source anchors on its own.
+  EXPECT_NEAR(*clock.elapsed(7.0, ClockSource::microphone), 1.9, 1e-9);
+  EXPECT_NEAR(*clock.elapsed(7.25, ClockSource::microphone), 2.15, 1e-9);
+}
+
+TEST_F(RecordingClockTest, SamplesBeforeTheirSourcesFirstSampleOrNotANumberGetNoTime) {
+  clock.elapsed(50.0, ClockSource::systemAudio);  // anchored at 0
+  EXPECT_FALSE(clock.elapsed(49.9, ClockSource::systemAudio));
+  EXPECT_FALSE(clock.elapsed(std::nan(""), ClockSource::systemAudio));
+  EXPECT_EQ(clock.elapsed(50.0, ClockSource::systemAudio), 0.0);
+}
+
+TEST_F(RecordingClockTest, PausedTimeIsLeftOutAndSamplesWhilePausedAreDropped) {
+  clock.elapsed(0.0, ClockSource::screen);
+  now = 101;
+  EXPECT_DOUBLE_EQ(*clock.elapsed(1.0, ClockSource::screen), 1.0);
+  EXPECT_TRUE(clock.pause());
+  EXPECT_FALSE(clock.pause());
+  now = 111;
+  EXPECT_FALSE(clock.elapsed(10.0, ClockSource::screen));
+  EXPECT_FALSE(clock.elapsedNow());
+  EXPECT_TRUE(clock.resume());
+  EXPECT_FALSE(clock.resume());
+  EXPECT_DOUBLE_EQ(clock.pausedTotal(), 10.0);
+  // The first frame after a 10 s pause follows the last one before it by one interval.
+  EXPECT_NEAR(*clock.elapsed(11.0 + 1.0 / 30, ClockSource::screen), 1.0 + 1.0 / 30, 1e-9);
+  EXPECT_NEAR(*clock.elapsedNow(), 1.0, 1e-9);
+}
+
+TEST_F(RecordingClockTest, ASourceThatStartsAfterAPauseIsNotChargedForIt) {
+  clock.elapsedNow();
+  now = 102;
+  clock.pause();
+  now = 105;
+  clock.resume();
+  now = 106;
+  // Recording time is 3 s; the microphone's first sample lands there and its later
+  // samples follow its own clock.
+  EXPECT_DOUBLE_EQ(*clock.elapsed(0.0, ClockSource::microphone), 3.0);
+  EXPECT_DOUBLE_EQ(*clock.elapsed(0.5, ClockSource::microphone), 3.5);
+}
+
+}  // namespace
+}  // namespace tolvane
