@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include <curl/curl.h>
 
@@ -22,12 +24,55 @@ void initialiseCurlOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// libcurl's upload buffer for streamed bodies: large enough that the per-call overhead of
+// the reader vanishes, small enough to stay in the CPU caches.
+constexpr long kStreamingBufferBytes = 256 * 1024;
+
 // Everything one transfer's callbacks touch.
 struct Transfer {
   HTTPResponse response;
   std::stop_token stop;
   const std::function<void(std::int64_t, std::int64_t)>* onUploadProgress = nullptr;
+  // A streamed body: its reader, its announced length and the offset of the next byte.
+  const HTTPPerforming::BodyReader* reader = nullptr;
+  std::int64_t bodyLength = 0;
+  std::int64_t bodyPosition = 0;
+  // Why the reader stopped the transfer, to be thrown once libcurl has returned.
+  std::exception_ptr readerError;
+  bool bodyEndedEarly = false;
 };
+
+std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* context) {
+  auto& transfer = *static_cast<Transfer*>(context);
+  if (transfer.stop.stop_requested()) return CURL_READFUNC_ABORT;
+  const std::int64_t left = transfer.bodyLength - transfer.bodyPosition;
+  if (left <= 0) return 0;
+  const std::size_t wanted = std::min<std::size_t>(size * count, static_cast<std::size_t>(left));
+  std::size_t written = 0;
+  try {
+    written = (*transfer.reader)(transfer.bodyPosition, std::span(reinterpret_cast<std::byte*>(buffer), wanted));
+  } catch (...) {
+    // Exceptions must not unwind through libcurl; it is aborted and the error rethrown.
+    transfer.readerError = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+  // Ending early would leave the server waiting for bytes announced but never sent.
+  if (written == 0 || written > wanted) {
+    transfer.bodyEndedEarly = true;
+    return CURL_READFUNC_ABORT;
+  }
+  transfer.bodyPosition += std::int64_t(written);
+  return written;
+}
+
+// libcurl rewinds the body when it has to send the request again (a redirect, a reused
+// connection that turned out closed); the reader reads by offset, so any point will do.
+int seekBody(void* context, curl_off_t offset, int origin) {
+  auto& transfer = *static_cast<Transfer*>(context);
+  if (origin != SEEK_SET || offset < 0 || offset > transfer.bodyLength) return CURL_SEEKFUNC_FAIL;
+  transfer.bodyPosition = offset;
+  return CURL_SEEKFUNC_OK;
+}
 
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
   auto& transfer = *static_cast<Transfer*>(context);
@@ -118,6 +163,33 @@ struct HeaderList {
 
 }  // namespace
 
+// What goes out after the headers: nothing, bytes in memory, or bytes from a reader.
+struct CurlHTTPClient::RequestBody {
+  bool present = false;
+  std::span<const std::byte> bytes;
+  const BodyReader* reader = nullptr;
+  std::int64_t length = 0;
+
+  static RequestBody none(bool saysEmpty) {
+    RequestBody body;
+    body.present = saysEmpty;
+    return body;
+  }
+  static RequestBody inMemory(std::span<const std::byte> bytes) {
+    RequestBody body;
+    body.present = true;
+    body.bytes = bytes;
+    return body;
+  }
+  static RequestBody streamed(const BodyReader& reader, std::int64_t length) {
+    RequestBody body;
+    body.present = true;
+    body.reader = &reader;
+    body.length = std::max<std::int64_t>(length, 0);
+    return body;
+  }
+};
+
 // DNS answers and TLS sessions shared between the pool's handles, with the locks libcurl
 // asks for. Connections stay per handle: libcurl does not support one connection cache
 // used by concurrent threads.
@@ -196,18 +268,23 @@ HTTPResponse CurlHTTPClient::data(const HTTPRequest& request, std::stop_token st
     // A POST, PUT or PATCH without a body still says "Content-Length: 0", or the server
     // would wait for a body that never comes.
     const bool expectsBody = request.method == "POST" || request.method == "PUT" || request.method == "PATCH";
-    return perform(request, {}, expectsBody, std::move(stop));
+    return perform(request, RequestBody::none(expectsBody), std::move(stop));
   }
-  return perform(request, std::as_bytes(std::span(*request.body)), true, std::move(stop));
+  return perform(request, RequestBody::inMemory(std::as_bytes(std::span(*request.body))), std::move(stop));
 }
 
 HTTPResponse CurlHTTPClient::upload(const HTTPRequest& request, std::span<const std::byte> body,
                                     std::stop_token stop) {
-  return perform(request, body, true, std::move(stop));
+  return perform(request, RequestBody::inMemory(body), std::move(stop));
 }
 
-HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, std::span<const std::byte> body, bool hasBody,
-                                     std::stop_token stop) {
+HTTPResponse CurlHTTPClient::uploadStreaming(const HTTPRequest& request, std::int64_t length, const BodyReader& read,
+                                             std::stop_token stop) {
+  return perform(request, RequestBody::streamed(read, length), std::move(stop));
+}
+
+HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBody& body, std::stop_token stop) {
+  const bool hasBody = body.present;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(settings_.resourceTimeoutSec));
@@ -225,6 +302,8 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, std::span<const
     Transfer transfer;
     transfer.stop = stop;
     transfer.onUploadProgress = &request.onUploadProgress;
+    transfer.reader = body.reader;
+    transfer.bodyLength = body.length;
     HeaderList headers;
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
@@ -261,11 +340,23 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, std::span<const
 
     if (request.method == "HEAD") {
       curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (body.reader != nullptr) {
+      // A POST whose body libcurl pulls from the read callback, announced with a
+      // Content-Length, under the caller's method; the same framing as a buffer below.
+      curl_easy_setopt(curl, CURLOPT_POST, 1L);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.length));
+      curl_easy_setopt(curl, CURLOPT_READFUNCTION, &readBody);
+      curl_easy_setopt(curl, CURLOPT_READDATA, &transfer);
+      curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, &seekBody);
+      curl_easy_setopt(curl, CURLOPT_SEEKDATA, &transfer);
+      curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kStreamingBufferBytes);
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (hasBody) {
       // libcurl sends the caller's buffer in place (no copy of an 8 MiB chunk) and always
       // with a Content-Length, "0" included.
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.empty() ? "" : reinterpret_cast<const char*>(body.data()));
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+      const char* bytes = body.bytes.empty() ? "" : reinterpret_cast<const char*>(body.bytes.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, bytes);
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.bytes.size()));
       curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     } else if (request.method != "GET") {
       curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
@@ -278,6 +369,8 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, std::span<const
       transfer.response.status = status;
       return std::move(transfer.response);
     }
+    if (transfer.readerError) std::rethrow_exception(transfer.readerError);
+    if (transfer.bodyEndedEarly) throw bodyEndedEarly();
     if (result == CURLE_ABORTED_BY_CALLBACK || stop.stop_requested()) throw CancellationError();
     if (!settings_.waitsForConnectivity || !isConnectivityFailure(result)) throw transportError(result);
 

@@ -2,6 +2,11 @@
 
 #include <strings.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "kit/upload/transport_error.h"
+
 namespace tolvane {
 
 std::optional<std::string> findHeader(const HTTPHeaders& headers, std::string_view name) {
@@ -19,6 +24,22 @@ void HTTPRequest::setHeader(std::string name, std::string value) {
     }
   }
   headers.emplace_back(std::move(name), std::move(value));
+}
+
+HTTPResponse HTTPPerforming::uploadStreaming(const HTTPRequest& request, std::int64_t length, const BodyReader& read,
+                                             std::stop_token stop) {
+  std::vector<std::byte> body(static_cast<std::size_t>(std::max<std::int64_t>(length, 0)));
+  std::size_t filled = 0;
+  while (filled < body.size()) {
+    const std::size_t count = read(std::int64_t(filled), std::span(body).subspan(filled));
+    if (count == 0 || count > body.size() - filled) throw bodyEndedEarly();
+    filled += count;
+  }
+  return upload(request, body, std::move(stop));
+}
+
+TransportError bodyEndedEarly() {
+  return TransportError(TransportError::Kind::other, "The request body ended before its announced length.");
 }
 
 }  // namespace tolvane

@@ -64,6 +64,22 @@ class HTTPPerforming {
   // stay alive until the call returns; they are not copied.
   virtual HTTPResponse upload(const HTTPRequest& request, std::span<const std::byte> body,
                               std::stop_token stop = {}) = 0;
+
+  // Supplies body bytes: fills the front of `into` with the body from `offset` on and
+  // answers how many it wrote, at least one while the body has bytes left. Called on the
+  // transfer thread, in order, but from an earlier offset again when the request has to
+  // be sent anew (a redirect, a retried connection). Whatever it throws aborts the request
+  // and comes out of uploadStreaming() unchanged.
+  using BodyReader = std::function<std::size_t(std::int64_t offset, std::span<std::byte> into)>;
+
+  // Sends the request with a body of exactly `length` bytes taken from `read` while the
+  // transfer goes, so that a large body never has to sit in memory whole. A reader that
+  // runs dry before `length` fails the request with a TransportError.
+  //
+  // This default reads the whole body into a buffer and sends it with upload(), which
+  // serves transports that cannot stream; CurlHTTPClient streams.
+  virtual HTTPResponse uploadStreaming(const HTTPRequest& request, std::int64_t length, const BodyReader& read,
+                                       std::stop_token stop = {});
 };
 
 }  // namespace tolvane

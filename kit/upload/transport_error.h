@@ -24,4 +24,7 @@ class TransportError : public std::runtime_error {
   int curlCode_;
 };
 
+// The failure of a request whose body reader ran dry before the length it announced.
+TransportError bodyEndedEarly();
+
 }  // namespace tolvane

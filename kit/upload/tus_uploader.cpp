@@ -1,13 +1,13 @@
 #include "kit/upload/tus_uploader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <system_error>
-#include <vector>
 
 #include <fmt/format.h>
 
@@ -103,6 +103,13 @@ class ChunkReader {
   ChunkReader(const ChunkReader&) = delete;
   ChunkReader& operator=(const ChunkReader&) = delete;
 
+  // The file's size now, which may differ from the one the upload started with.
+  std::int64_t size() const {
+    struct stat status {};
+    if (::fstat(fd_, &status) != 0) throw fileError("Couldn't read the recording", path_, errno);
+    return std::int64_t(status.st_size);
+  }
+
   // Fills as much of `buffer` as the file holds from `offset` on; answers the count.
   std::size_t read(std::int64_t offset, std::span<std::byte> buffer) {
     std::size_t filled = 0;
@@ -162,14 +169,22 @@ TusUploader::Outcome TusUploader::upload(const std::filesystem::path& fileURL, c
   if (onProgress) onProgress({offset, total});
 
   ChunkReader file(fileURL);
-  // The one chunk held in memory, reused for every PATCH.
-  std::vector<std::byte> buffer(std::size_t(std::min<std::int64_t>(chunkSize_, total)));
+  const std::int64_t chunkLimit = std::min(chunkSize_, total);
   while (offset < total) {
     if (stop.stop_requested()) throw CancellationError();
     if (unixSeconds(now_()) > ticket.expire - kTicketRenewalMarginSec) ticket = ticketProvider();
-    const std::size_t length = file.read(offset, buffer);
-    if (length == 0) break;
-    const std::int64_t reached = patch(*uploadURL, ticket, offset, std::span(buffer).first(length), stop);
+    // A chunk is as much as the file holds from the offset on, up to the chunk size; its
+    // length goes out before its bytes, so it is taken from the file's size right now.
+    const std::int64_t length = std::min(chunkLimit, file.size() - offset);
+    if (length <= 0) break;
+    const std::int64_t chunkStart = offset;
+    const HTTPPerforming::BodyReader read = [&](std::int64_t at, std::span<std::byte> into) {
+      const std::size_t count = file.read(chunkStart + at, into);
+      // Bytes counted a moment ago are gone: the file was cut while it was being sent.
+      if (count == 0) throw fileError("The recording got shorter while it was being sent", fileURL, ENODATA);
+      return count;
+    };
+    const std::int64_t reached = patch(*uploadURL, ticket, offset, length, read, stop);
     if (reached <= offset) throw HTTPError(0, "The upload stopped making progress.");
     offset = reached;
     if (onProgress) onProgress({offset, total});
@@ -229,14 +244,15 @@ std::int64_t TusUploader::serverOffset(const std::string& uploadURL, const Uploa
 }
 
 std::int64_t TusUploader::patch(const std::string& uploadURL, const UploadTicket& ticket, std::int64_t offset,
-                                std::span<const std::byte> chunk, const std::stop_token& stop) {
+                                std::int64_t length, const HTTPPerforming::BodyReader& read,
+                                const std::stop_token& stop) {
   HTTPRequest request = makeRequest("PATCH", uploadURL, ticket);
   request.setHeader("Upload-Offset", std::to_string(offset));
   request.setHeader("Content-Type", "application/offset+octet-stream");
-  const HTTPResponse response = session_->upload(request, chunk, stop);
+  const HTTPResponse response = session_->uploadStreaming(request, length, read, stop);
 
   if (response.status == 200 || response.status == 204) {
-    return parseOffset(response.header("Upload-Offset")).value_or(offset + std::int64_t(chunk.size()));
+    return parseOffset(response.header("Upload-Offset")).value_or(offset + length);
   }
   // The server holds a different offset than we assumed: ask it, and carry on from there.
   if (response.status == 409) return serverOffset(uploadURL, ticket, stop);

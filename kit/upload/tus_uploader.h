@@ -62,8 +62,9 @@ class TusUploader {
 
   std::int64_t chunkSize() const { return chunkSize_; }
 
-  // Sends `fileURL` whole, continuing the upload at `resumeFrom` when given. At most one
-  // chunk of the file is in memory at a time. `onUploadURL` hears about a newly created
+  // Sends `fileURL` whole, continuing the upload at `resumeFrom` when given. Each chunk
+  // is streamed from the file while its PATCH goes out (with a transport that streams),
+  // so never more than one chunk, and usually far less, is in memory. `onUploadURL` hears about a newly created
   // upload before any byte is sent; `onProgress` hears the offset at the start and after
   // every accepted chunk. Both run on the calling thread.
   Outcome upload(const std::filesystem::path& fileURL, const std::string& title, const TicketProvider& ticketProvider,
@@ -83,7 +84,7 @@ class TusUploader {
                            const std::stop_token& stop);
   std::int64_t serverOffset(const std::string& uploadURL, const UploadTicket& ticket, const std::stop_token& stop);
   std::int64_t patch(const std::string& uploadURL, const UploadTicket& ticket, std::int64_t offset,
-                     std::span<const std::byte> chunk, const std::stop_token& stop);
+                     std::int64_t length, const HTTPPerforming::BodyReader& read, const std::stop_token& stop);
   HTTPRequest makeRequest(const std::string& method, const std::string& url, const UploadTicket& ticket) const;
 
   std::shared_ptr<HTTPPerforming> session_;
