@@ -13,10 +13,14 @@ class ApiTest : public ::testing::Test {
  protected:
   httplib::Result send(const std::string& method, const std::string& path, const SignedIn& user,
                        const std::string& body = "") {
+    return send(method, path, "Bearer " + user.accessToken, body);
+  }
+  httplib::Result send(const std::string& method, const std::string& path, const std::string& authorization,
+                       const std::string& body) {
     httplib::Request request;
     request.method = method;
     request.path = path;
-    request.set_header("Authorization", "Bearer " + user.accessToken);
+    if (!authorization.empty()) request.set_header("Authorization", authorization);
     if (method != "GET") {
       request.body = body;
       request.set_header("Content-Type", "application/json");
@@ -42,12 +46,7 @@ TEST_F(ApiTest, EveryRouteButTheReleaseCheckNeedsAValidBearerToken) {
   for (const auto& [method, path] : routes) {
     for (const std::string& authorization : {std::string(), std::string("Bearer garbage"), "Bearer " + otherServersToken,
                                              "Basic " + alice.accessToken}) {
-      httplib::Request request;
-      request.method = method;
-      request.path = path;
-      if (!authorization.empty()) request.set_header("Authorization", authorization);
-      if (method != "GET") request.body = R"({"name":"x","uid":"x","title":"x","durationSec":1})";
-      const auto response = http->send(request);
+      const auto response = send(method, path, authorization, R"({"name":"x","uid":"x","title":"x","durationSec":1})");
       ASSERT_TRUE(response) << method << " " << path;
       EXPECT_EQ(response->status, 401) << method << " " << path << " " << authorization;
       EXPECT_TRUE(parseJson(response->body)["error"].is_string());
