@@ -12,43 +12,20 @@ namespace {
 // The client build's built-in key, which the server accepts by default.
 constexpr const char* kAnonKey = TOLVANE_TEST_ANON_KEY;
 
-void expectErrorBody(const httplib::Result& response, int status, const std::string& code) {
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, status) << response->body;
-  const auto body = parseJson(response->body);
-  EXPECT_TRUE(body["error"].is_string() && !body["error"].get<std::string>().empty()) << response->body;
-  EXPECT_EQ(body["code"], code) << response->body;
-}
-
-struct Started {
-  std::string verifier;
-  std::string requestId;
-  nlohmann::json body;
-};
-
-Started startSignIn(httplib::Client& http) {
-  Started started;
-  started.verifier = server::crypto::randomHex(32);
-  const auto response = http.Post(
-      "/api/desktop/start",
-      nlohmann::json{{"deviceName", "Büro <PC>"}, {"codeChallenge", sha256Hex(started.verifier)}}.dump(),
-      "application/json");
-  EXPECT_EQ(response->status, 200);
-  started.body = parseJson(response->body);
-  started.requestId = started.body["requestId"];
-  return started;
+httplib::Result postJson(httplib::Client& http, const std::string& path, const std::string& body,
+                         const httplib::Headers& headers = {}) {
+  return http.Post(path.c_str(), headers, body, "application/json");
 }
 
 httplib::Result poll(httplib::Client& http, const std::string& requestId, const std::string& verifier) {
-  return http.Post("/api/desktop/token", nlohmann::json{{"requestId", requestId}, {"codeVerifier", verifier}}.dump(),
-                   "application/json");
+  return postJson(http, "/api/desktop/token", nlohmann::json{{"requestId", requestId}, {"codeVerifier", verifier}}.dump());
 }
 
 httplib::Result refresh(httplib::Client& http, const std::string& refreshToken, const std::string& apiKey = kAnonKey) {
   httplib::Headers headers;
   if (!apiKey.empty()) headers.emplace("apikey", apiKey);
-  return http.Post("/auth/v1/token?grant_type=refresh_token", headers,
-                   nlohmann::json{{"refresh_token", refreshToken}}.dump(), "application/json");
+  return postJson(http, "/auth/v1/token?grant_type=refresh_token", nlohmann::json{{"refresh_token", refreshToken}}.dump(),
+                  headers);
 }
 
 nlohmann::json jwtPayload(const std::string& token) {
@@ -60,26 +37,34 @@ nlohmann::json jwtPayload(const std::string& token) {
 TEST(DesktopSignIn, PendingUntilApprovedOnTheConnectPageThenReadyOnceThenGone) {
   TestServer server;
   auto http = server.client();
-  const auto started = startSignIn(*http);
-  EXPECT_EQ(started.body["connectUrl"], server.url("/connect?request=" + started.requestId));
-  EXPECT_EQ(started.body["pollIntervalMs"], 1000);
-  EXPECT_TRUE(started.body["expiresAt"].get<std::string>().ends_with("Z"));
+  const std::string verifier = server::crypto::randomHex(32);
+  const auto start = postJson(
+      *http, "/api/desktop/start",
+      nlohmann::json{{"deviceName", "Büro <PC>"}, {"codeChallenge", sha256Hex(verifier)}}.dump());
+  ASSERT_EQ(start->status, 200);
+  const auto started = parseJson(start->body);
+  const std::string requestId = started["requestId"];
+  EXPECT_EQ(started["connectUrl"], server.url("/connect?request=" + requestId));
+  EXPECT_EQ(started["pollIntervalMs"], 1000);
+  EXPECT_TRUE(started["expiresAt"].get<std::string>().ends_with("Z"));
 
-  auto pending = poll(*http, started.requestId, started.verifier);
+  const auto pending = poll(*http, requestId, verifier);
   ASSERT_EQ(pending->status, 200);
   EXPECT_EQ(parseJson(pending->body), (nlohmann::json{{"status", "pending"}}));
 
   const httplib::Headers cookie{{"Cookie", server.webSession("Ann@Example.com")}};
-  const auto page = http->Get(("/connect?request=" + started.requestId).c_str(), cookie);
+  const auto page = http->Get(("/connect?request=" + requestId).c_str(), cookie);
   ASSERT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("Büro &lt;PC&gt;"), std::string::npos) << "device name shown, escaped";
-  const auto approved = http->Post("/connect", cookie, "request=" + started.requestId, "application/x-www-form-urlencoded");
-  ASSERT_EQ(approved->status, 200);
+  const auto approve = [&] {
+    return http->Post("/connect", cookie, "request=" + requestId, "application/x-www-form-urlencoded")->status;
+  };
+  ASSERT_EQ(approve(), 200);
 
   // The wrong verifier never collects the tokens, even once approved.
-  expectErrorBody(poll(*http, started.requestId, std::string(64, '0')), 403, "verifier_mismatch");
+  expectError(poll(*http, requestId, std::string(64, '0')), 403, "verifier_mismatch");
 
-  const auto ready = poll(*http, started.requestId, started.verifier);
+  const auto ready = poll(*http, requestId, verifier);
   ASSERT_EQ(ready->status, 200);
   const auto body = parseJson(ready->body);
   EXPECT_EQ(body["status"], "ready");
@@ -90,54 +75,64 @@ TEST(DesktopSignIn, PendingUntilApprovedOnTheConnectPageThenReadyOnceThenGone) {
   EXPECT_TRUE(claims["exp"].is_number_integer());
   EXPECT_EQ(body["refreshToken"].get<std::string>().size(), 64u);
 
-  expectErrorBody(poll(*http, started.requestId, started.verifier), 410, "sign_in_redeemed");
-  // Approving a redeemed request again is refused.
-  EXPECT_EQ(http->Post("/connect", cookie, "request=" + started.requestId, "application/x-www-form-urlencoded")->status,
-            410);
+  expectError(poll(*http, requestId, verifier), 410, "sign_in_redeemed");
+  EXPECT_EQ(approve(), 410) << "approving a redeemed request again is refused";
 }
 
 TEST(DesktopSignIn, AutoApproveHandsOutTokensAtTheFirstPoll) {
   TestServer server({"--auto-approve", "auto@example.com"});
   const auto user = server.signIn();
   EXPECT_EQ(user.email, "auto@example.com");
-  const auto me = server.client()->Get("/api/me", bearer(user.accessToken));
-  EXPECT_EQ(parseJson(me->body)["email"], "auto@example.com");
+  EXPECT_EQ(parseJson(server.client()->Get("/api/me", bearer(user.accessToken))->body)["email"], "auto@example.com");
 }
 
 TEST(DesktopSignIn, ExpiredRequestsAnswer410) {
   TestServer server({"--sign-in-ttl", "1"});
   auto http = server.client();
-  const auto started = startSignIn(*http);
+  const auto started = postJson(*http, "/api/desktop/start",
+                                nlohmann::json{{"deviceName", "x"}, {"codeChallenge", sha256Hex("v")}}.dump());
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  expectErrorBody(poll(*http, started.requestId, started.verifier), 410, "sign_in_expired");
+  expectError(poll(*http, parseJson(started->body)["requestId"], "v"), 410, "sign_in_expired");
 }
 
 TEST(DesktopSignIn, BadRequestsGetJsonErrors) {
   TestServer server;
   auto http = server.client();
-  const auto post = [&](const std::string& path, const std::string& body) {
-    return http->Post(path.c_str(), body, "application/json");
+  const std::vector<std::tuple<std::string, std::string, int, std::string>> cases{
+      {"/api/desktop/start", "{not json", 400, "invalid_json"},
+      {"/api/desktop/start", "[1,2]", 400, "invalid_json"},
+      {"/api/desktop/start", R"({"codeChallenge":")" + std::string(64, 'a') + "\"}", 400, "invalid_request"},
+      {"/api/desktop/start", R"({"deviceName":"x","codeChallenge":12})", 400, "invalid_request"},
+      // Base64 or upper-case challenges are not the SHA-256 hex the app sends.
+      {"/api/desktop/start", R"({"deviceName":"x","codeChallenge":")" + std::string(64, 'A') + "\"}", 400,
+       "invalid_request"},
+      {"/api/desktop/start", std::string(100000, ' '), 413, "payload_too_large"},
+      {"/api/desktop/token", R"({"requestId":"x"})", 400, "invalid_request"},
+      {"/api/desktop/token", R"({"requestId":5,"codeVerifier":"v"})", 400, "invalid_request"},
+      {"/api/desktop/token", R"({"requestId":"nope","codeVerifier":"v"})", 404, "not_found"},
   };
-  expectErrorBody(post("/api/desktop/start", "{not json"), 400, "invalid_json");
-  expectErrorBody(post("/api/desktop/start", "[1,2]"), 400, "invalid_json");
-  expectErrorBody(post("/api/desktop/start", R"({"codeChallenge":")" + std::string(64, 'a') + "\"}"), 400,
-                  "invalid_request");
-  expectErrorBody(post("/api/desktop/start", R"({"deviceName":"x","codeChallenge":12})"), 400, "invalid_request");
-  // Base64 or upper-case challenges are not the SHA-256 hex the app sends.
-  expectErrorBody(post("/api/desktop/start", R"({"deviceName":"x","codeChallenge":")" + std::string(64, 'A') + "\"}"),
-                  400, "invalid_request");
-  expectErrorBody(post("/api/desktop/token", R"({"requestId":"x"})"), 400, "invalid_request");
-  expectErrorBody(post("/api/desktop/token", R"({"requestId":5,"codeVerifier":"v"})"), 400, "invalid_request");
-  expectErrorBody(post("/api/desktop/token", R"({"requestId":"nope","codeVerifier":"v"})"), 404, "not_found");
-  expectErrorBody(post("/api/desktop/start", std::string(100000, ' ')), 413, "payload_too_large");
+  for (const auto& [path, body, status, code] : cases) {
+    SCOPED_TRACE(path + " " + body.substr(0, 80));
+    expectError(postJson(*http, path, body), status, code);
+  }
 }
 
-TEST(TokenRefresh, RotatesTheRefreshTokenOnEveryUse) {
-  TestServer server;
+TEST(TokenRefresh, RotatesTheRefreshTokenOnEveryUseUntilRevoked) {
+  TestServer server({"--anon-key", "custom-key"});
   const auto user = server.signIn();
   auto http = server.client();
+  const httplib::Headers key{{"apikey", "custom-key"}};
+  expectError(refresh(*http, user.refreshToken, ""), 401, "invalid_api_key");
+  expectError(refresh(*http, user.refreshToken, kAnonKey), 401, "invalid_api_key");
+  expectError(postJson(*http, "/auth/v1/token?grant_type=password",
+                       nlohmann::json{{"refresh_token", user.refreshToken}}.dump(), key),
+              400, "unsupported_grant_type");
+  expectError(postJson(*http, "/auth/v1/token?grant_type=refresh_token", "{", key), 400, "invalid_json");
+  expectError(postJson(*http, "/auth/v1/token?grant_type=refresh_token", R"({"refresh_token":7})", key), 400,
+              "invalid_request");
 
-  const auto first = refresh(*http, user.refreshToken);
+  // The refused attempts did not use the token up.
+  const auto first = refresh(*http, user.refreshToken, "custom-key");
   ASSERT_EQ(first->status, 200) << first->body;
   const auto grant = parseJson(first->body);
   EXPECT_EQ(grant["user"]["email"], user.email);
@@ -145,37 +140,15 @@ TEST(TokenRefresh, RotatesTheRefreshTokenOnEveryUse) {
   EXPECT_TRUE(grant["expires_at"].is_number_integer());
   EXPECT_EQ(grant["token_type"], "bearer");
   EXPECT_NE(grant["refresh_token"], user.refreshToken);
-  EXPECT_EQ(server.client()->Get("/api/me", bearer(grant["access_token"]))->status, 200);
+  EXPECT_EQ(http->Get("/api/me", bearer(grant["access_token"]))->status, 200);
 
-  expectErrorBody(refresh(*http, user.refreshToken), 400, "invalid_grant");
-  expectErrorBody(refresh(*http, "f00d"), 400, "invalid_grant");
-  EXPECT_EQ(refresh(*http, grant["refresh_token"])->status, 200);
-}
+  expectError(refresh(*http, user.refreshToken, "custom-key"), 400, "invalid_grant");
+  expectError(refresh(*http, "f00d", "custom-key"), 400, "invalid_grant");
+  const auto second = refresh(*http, grant["refresh_token"], "custom-key");
+  ASSERT_EQ(second->status, 200);
 
-TEST(TokenRefresh, RevokedTokensAreRefused) {
-  TestServer server;
-  const auto user = server.signIn();
-  auto http = server.client();
   EXPECT_EQ(http->Post("/auth/v1/logout", bearer(user.accessToken), "", "application/json")->status, 204);
-  expectErrorBody(refresh(*http, user.refreshToken), 400, "invalid_grant");
-}
-
-TEST(TokenRefresh, NeedsTheAnonymousKeyTheGrantTypeAndAToken) {
-  TestServer server({"--anon-key", "custom-key"});
-  const auto user = server.signIn();
-  auto http = server.client();
-  expectErrorBody(refresh(*http, user.refreshToken, ""), 401, "invalid_api_key");
-  expectErrorBody(refresh(*http, user.refreshToken, kAnonKey), 401, "invalid_api_key");
-  expectErrorBody(http->Post("/auth/v1/token?grant_type=password", {{"apikey", "custom-key"}},
-                             nlohmann::json{{"refresh_token", user.refreshToken}}.dump(), "application/json"),
-                  400, "unsupported_grant_type");
-  const httplib::Headers key{{"apikey", "custom-key"}};
-  expectErrorBody(http->Post("/auth/v1/token?grant_type=refresh_token", key, "{", "application/json"), 400,
-                  "invalid_json");
-  expectErrorBody(http->Post("/auth/v1/token?grant_type=refresh_token", key, R"({"refresh_token":7})", "application/json"),
-                  400, "invalid_request");
-  // The refused attempts did not use the token up.
-  EXPECT_EQ(refresh(*http, user.refreshToken, "custom-key")->status, 200);
+  expectError(refresh(*http, parseJson(second->body)["refresh_token"], "custom-key"), 400, "invalid_grant");
 }
 
 TEST(TokenRefresh, ExpiredAccessTokensAre401UntilRefreshed) {
@@ -183,7 +156,7 @@ TEST(TokenRefresh, ExpiredAccessTokensAre401UntilRefreshed) {
   const auto user = server.signIn();
   auto http = server.client();
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  expectErrorBody(http->Get("/api/me", bearer(user.accessToken)), 401, "invalid_token");
+  expectError(http->Get("/api/me", bearer(user.accessToken)), 401, "invalid_token");
   const auto renewed = refresh(*http, user.refreshToken);
   ASSERT_EQ(renewed->status, 200);
   EXPECT_EQ(parseJson(renewed->body)["expires_in"], 1);

@@ -13,27 +13,17 @@ TEST(Durability, AccountsTokensUploadsAndLibrarySurviveARestart) {
   const auto user = server.signIn("keep@example.com");
   const auto ticket = server.ticket(user, "Kept");
   const std::string movie = sampleMovie();
+  const std::string location = server.createUpload(ticket, int64_t(movie.size()));
+  ASSERT_EQ(server.patchUpload(location, ticket, 0, movie.substr(0, 4000))->status, 204);
+
+  server.restart();
+  EXPECT_EQ(server.client()->Get("/api/me", bearer(user.accessToken))->status, 200) << "access tokens stay valid";
+  EXPECT_EQ(server.client()->Head(location.c_str(), tusHeaders(ticket))->get_header_value("Upload-Offset"), "4000");
+  ASSERT_EQ(server.patchUpload(location, ticket, 4000, movie.substr(4000))->status, 204);
+  server.save(user, ticket["uid"], "Kept", 2);
+
+  server.restart();
   auto http = server.client();
-  auto headers = tusHeaders(ticket);
-  headers.emplace("Upload-Length", std::to_string(movie.size()));
-  const std::string location = http->Post("/tus/", headers, "", "application/offset+octet-stream")->get_header_value("Location");
-  auto patchHeaders = tusHeaders(ticket);
-  patchHeaders.emplace("Upload-Offset", "0");
-  ASSERT_EQ(http->Patch(location.c_str(), patchHeaders, movie.substr(0, 4000), "application/offset+octet-stream")->status,
-            204);
-
-  server.restart();
-  http = server.client();
-  EXPECT_EQ(http->Get("/api/me", bearer(user.accessToken))->status, 200) << "access tokens stay valid";
-  EXPECT_EQ(http->Head(location.c_str(), tusHeaders(ticket))->get_header_value("Upload-Offset"), "4000");
-  patchHeaders = tusHeaders(ticket);
-  patchHeaders.emplace("Upload-Offset", "4000");
-  ASSERT_EQ(http->Patch(location.c_str(), patchHeaders, movie.substr(4000), "application/offset+octet-stream")->status, 204);
-  http->Post("/api/recordings", bearer(user.accessToken),
-             nlohmann::json{{"uid", ticket["uid"]}, {"title", "Kept"}, {"durationSec", 2}}.dump(), "application/json");
-
-  server.restart();
-  http = server.client();
   const auto refreshed = http->Post("/auth/v1/token?grant_type=refresh_token", {{"apikey", TOLVANE_TEST_ANON_KEY}},
                                     nlohmann::json{{"refresh_token", user.refreshToken}}.dump(), "application/json");
   ASSERT_EQ(refreshed->status, 200);
@@ -56,14 +46,10 @@ TEST(Concurrency, ManyClientsSignInUploadAndListAtOnce) {
       try {
         const std::string email = "user" + std::to_string(i) + "@example.com";
         const auto user = server.signIn(email);
-        auto http = server.client();
         const auto ticket = server.ticket(user, "Recording " + std::to_string(i));
         server.upload(ticket, std::string(200000 + std::size_t(i), char('a' + i % 26)));
-        const auto saved = http->Post("/api/recordings", bearer(user.accessToken),
-                                      nlohmann::json{{"uid", ticket["uid"]}, {"title", email}, {"durationSec", i}}.dump(),
-                                      "application/json");
-        if (!saved || saved->status != 200) throw std::runtime_error("save failed");
-        const auto listed = parseJson(http->Get("/api/recordings?limit=100", bearer(user.accessToken))->body);
+        server.save(user, ticket["uid"], email, i);
+        const auto listed = parseJson(server.client()->Get("/api/recordings?limit=100", bearer(user.accessToken))->body);
         if (listed["recordings"].size() != 1 || listed["recordings"][0]["title"] != email) {
           throw std::runtime_error("library of " + email + " is " + listed.dump());
         }

@@ -13,58 +13,42 @@ std::string segment(const std::string& token, int index) {
   return token.substr(start, token.find('.', start) - start);
 }
 
-TEST(Jwt, SignedClaimsVerifyUntilTheyExpire) {
+std::string signedWithHeader(const std::string& headerJson, const std::string& payloadJson) {
+  const std::string input = crypto::base64UrlEncode(headerJson) + "." + crypto::base64UrlEncode(payloadJson);
+  return input + "." + crypto::base64UrlEncode(crypto::hmacSha256("secret", input));
+}
+
+TEST(Jwt, StandardHS256TokensVerifyUntilTheirExpirySecond) {
   const Jwt jwt("secret");
   const auto token = jwt.sign({{"sub", "abc"}, {"email", "a@example.com"}, {"exp", 1000}});
+  EXPECT_EQ(*crypto::base64UrlDecode(segment(token, 0)), R"({"alg":"HS256","typ":"JWT"})");
+  // The signature is HMAC-SHA-256 over "header.payload", base64url without padding.
+  EXPECT_EQ(token, signedWithHeader(R"({"alg":"HS256","typ":"JWT"})", *crypto::base64UrlDecode(segment(token, 1))));
+  EXPECT_EQ(token.find('='), std::string::npos);
   const auto claims = jwt.verify(token, 999);
   ASSERT_TRUE(claims);
   EXPECT_EQ((*claims)["sub"], "abc");
   EXPECT_EQ((*claims)["email"], "a@example.com");
   EXPECT_FALSE(jwt.verify(token, 1000)) << "a token is dead at its exp second";
-}
-
-TEST(Jwt, TokenHasTheStandardHS256Form) {
-  const auto token = Jwt("secret").sign({{"exp", 5}});
-  const auto header = crypto::base64UrlDecode(segment(token, 0));
-  ASSERT_TRUE(header);
-  EXPECT_EQ(*header, R"({"alg":"HS256","typ":"JWT"})");
-  // The signature is HMAC-SHA-256 over "header.payload", base64url without padding.
-  const std::string input = segment(token, 0) + "." + segment(token, 1);
-  EXPECT_EQ(segment(token, 2), crypto::base64UrlEncode(crypto::hmacSha256("secret", input)));
-  EXPECT_EQ(token.find('='), std::string::npos);
+  EXPECT_TRUE(jwt.verify(jwt.sign({{"exp", 10.5}}), 10));
 }
 
 TEST(Jwt, RefusesForgedAlteredAndMalformedTokens) {
   const Jwt jwt("secret");
   const auto token = jwt.sign({{"sub", "abc"}, {"exp", 1000}});
-  EXPECT_FALSE(Jwt("other").verify(token, 0)) << "another key";
-
-  const std::string forgedPayload = crypto::base64UrlEncode(R"({"sub":"evil","exp":1000})");
-  EXPECT_FALSE(jwt.verify(segment(token, 0) + "." + forgedPayload + "." + segment(token, 2), 0));
-
-  const std::string noneHeader = crypto::base64UrlEncode(R"({"alg":"none"})");
-  EXPECT_FALSE(jwt.verify(noneHeader + "." + segment(token, 1) + ".", 0));
-
-  EXPECT_FALSE(jwt.verify("", 0));
-  EXPECT_FALSE(jwt.verify("a.b", 0));
-  EXPECT_FALSE(jwt.verify("a.b.c.d", 0));
-  EXPECT_FALSE(jwt.verify("!!!.???.***", 0));
-}
-
-TEST(Jwt, NeedsANumericExpiry) {
-  const Jwt jwt("secret");
-  EXPECT_FALSE(jwt.verify(jwt.sign({{"sub", "x"}}), 0));
-  EXPECT_FALSE(jwt.verify(jwt.sign({{"sub", "x"}, {"exp", "2099"}}), 0));
-  EXPECT_TRUE(jwt.verify(jwt.sign({{"exp", 10.5}}), 10));
-}
-
-TEST(Jwt, SignedPayloadWithAWrongAlgorithmHeaderIsRefused) {
-  // Correctly signed, but the header claims another algorithm.
-  const std::string header = crypto::base64UrlEncode(R"({"alg":"HS512","typ":"JWT"})");
-  const std::string payload = crypto::base64UrlEncode(R"({"exp":100})");
-  const std::string input = header + "." + payload;
-  const std::string token = input + "." + crypto::base64UrlEncode(crypto::hmacSha256("secret", input));
-  EXPECT_FALSE(Jwt("secret").verify(token, 0));
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"another key", Jwt("other").sign({{"sub", "abc"}, {"exp", 1000}})},
+      {"forged payload",
+       segment(token, 0) + "." + crypto::base64UrlEncode(R"({"sub":"evil","exp":1000})") + "." + segment(token, 2)},
+      {"alg none", crypto::base64UrlEncode(R"({"alg":"none"})") + "." + segment(token, 1) + "."},
+      {"signed, but another algorithm", signedWithHeader(R"({"alg":"HS512","typ":"JWT"})", R"({"exp":100})")},
+      {"no exp", jwt.sign({{"sub", "x"}})},
+      {"text exp", jwt.sign({{"sub", "x"}, {"exp", "2099"}})},
+      {"empty", ""},
+      {"two parts", "a.b"},
+      {"four parts", "a.b.c.d"},
+      {"not base64url", "!!!.???.***"}};
+  for (const auto& [what, candidate] : cases) EXPECT_FALSE(jwt.verify(candidate, 0)) << what;
 }
 
 }  // namespace

@@ -15,73 +15,63 @@ class PagesTest : public ::testing::Test {
   SignedIn user = server.signIn("pat@example.com");
   httplib::Headers cookie{{"Cookie", server.webSession("pat@example.com")}};
 
-  std::string savedMovie(const std::string& title) {
-    const auto ticket = server.ticket(user, title);
-    server.upload(ticket, sampleMovie());
-    const std::string uid = ticket["uid"];
-    http->Post("/api/recordings", bearer(user.accessToken),
-               nlohmann::json{{"uid", uid}, {"title", title}, {"durationSec", 2}}.dump(), "application/json");
-    return uid;
-  }
 };
 
-TEST_F(PagesTest, HomeLinksTheLibraryAndOffersSignIn) {
+TEST_F(PagesTest, HomeAndConnectPagesOfferSignInWhenSignedOut) {
   const auto anonymous = http->Get("/");
   ASSERT_EQ(anonymous->status, 200);
   EXPECT_EQ(anonymous->get_header_value("Content-Type"), "text/html; charset=utf-8");
   EXPECT_TRUE(contains(anonymous->body, "href=\"/library\""));
   EXPECT_TRUE(contains(anonymous->body, "action=\"/signin\""));
-  const auto signedIn = http->Get("/", cookie);
-  EXPECT_TRUE(contains(signedIn->body, "pat@example.com"));
+  EXPECT_TRUE(contains(http->Get("/", cookie)->body, "pat@example.com"));
+
+  const auto connect = http->Get("/connect?request=abc");
+  ASSERT_EQ(connect->status, 200);
+  EXPECT_TRUE(contains(connect->body, "value=\"/connect?request=abc\""));
+  EXPECT_EQ(http->Get("/connect?request=abc", cookie)->status, 404);
+  EXPECT_EQ(http->Post("/connect", "request=abc", "application/x-www-form-urlencoded")->status, 401);
 }
 
-TEST_F(PagesTest, LibraryListsTheSignedInUsersRecordingsEscaped) {
-  const auto uid = savedMovie("<script>alert(1)</script> demo");
-  const auto page = http->Get("/library", cookie);
-  ASSERT_EQ(page->status, 200);
-  EXPECT_TRUE(contains(page->body, "href=\"/v/" + uid + "\""));
-  EXPECT_TRUE(contains(page->body, "&lt;script&gt;alert(1)&lt;/script&gt; demo"));
-  EXPECT_FALSE(contains(page->body, "<script>"));
+TEST_F(PagesTest, LibraryListsOnlyTheUsersRecordingsAndShareUrlsPlayWithRanges) {
+  const auto ticket = server.ticket(user);
+  const std::string uid = ticket["uid"];
+  server.upload(ticket, sampleMovie());
+  const std::string unsaved = server.ticket(user)["uid"];
+  server.save(user, uid, "<script>alert(1)</script> demo", 2);
 
-  const httplib::Headers otherCookie{{"Cookie", server.webSession("someone@example.com")}};
-  EXPECT_FALSE(contains(http->Get("/library", otherCookie)->body, uid));
+  const auto library = http->Get("/library", cookie);
+  ASSERT_EQ(library->status, 200);
+  EXPECT_TRUE(contains(library->body, "href=\"/v/" + uid + "\""));
+  EXPECT_TRUE(contains(library->body, "&lt;script&gt;alert(1)&lt;/script&gt; demo"));
+  EXPECT_FALSE(contains(library->body, "<script>"));
+  EXPECT_FALSE(contains(http->Get("/library", {{"Cookie", server.webSession("someone@example.com")}})->body, uid));
   const auto anonymous = http->Get("/library");
   EXPECT_TRUE(contains(anonymous->body, "action=\"/signin\""));
   EXPECT_FALSE(contains(anonymous->body, uid));
-}
 
-TEST_F(PagesTest, SharePagePlaysTheMovieWithRangeRequests) {
-  const auto uid = savedMovie("Shared");
   const auto page = http->Get(("/v/" + uid).c_str());
   ASSERT_EQ(page->status, 200);
   EXPECT_TRUE(contains(page->body, "<video"));
-  EXPECT_TRUE(contains(page->body, "src=\"/v/" + uid + "/video.mp4\""));
-
   const std::string path = "/v/" + uid + "/video.mp4";
+  EXPECT_TRUE(contains(page->body, "src=\"" + path + "\""));
   const auto whole = http->Get(path.c_str());
   ASSERT_EQ(whole->status, 200);
   EXPECT_EQ(whole->get_header_value("Content-Type"), "video/mp4");
   EXPECT_EQ(whole->get_header_value("Accept-Ranges"), "bytes");
   EXPECT_EQ(whole->body, sampleMovie());
-
   const auto part = http->Get(path.c_str(), {{"Range", "bytes=100-199"}});
   ASSERT_EQ(part->status, 206);
   EXPECT_EQ(part->get_header_value("Content-Range"), "bytes 100-199/" + std::to_string(sampleMovie().size()));
   EXPECT_EQ(part->body, sampleMovie().substr(100, 100));
-  const auto tail = http->Get(path.c_str(), {{"Range", "bytes=-10"}});
-  EXPECT_EQ(tail->body, sampleMovie().substr(sampleMovie().size() - 10));
-
+  EXPECT_EQ(http->Get(path.c_str(), {{"Range", "bytes=-10"}})->body, sampleMovie().substr(sampleMovie().size() - 10));
   // Views count page visits.
   const auto listed = http->Get("/api/recordings?limit=10", bearer(user.accessToken));
   EXPECT_EQ(parseJson(listed->body)["recordings"][0]["views"], 1);
-}
 
-TEST_F(PagesTest, UnknownOrUnsavedRecordingsAreNotFound) {
-  const std::string unsaved = server.ticket(user)["uid"];
-  for (const std::string& path : std::vector<std::string>{"/v/" + unsaved, "/v/" + unsaved + "/video.mp4", std::string("/v/nope"),
-                                 std::string("/v/..%2f..%2fetc%2fpasswd"), std::string("/v/../../etc/passwd"),
-                                 std::string("/v/00000000-0000-4000-8000-000000000000/video.mp4")}) {
-    EXPECT_EQ(http->Get(path.c_str())->status, 404) << path;
+  for (const std::string& missing : {"/v/" + unsaved, "/v/" + unsaved + "/video.mp4", std::string("/v/nope"),
+                                    std::string("/v/..%2f..%2fetc%2fpasswd"), std::string("/v/../../etc/passwd"),
+                                    std::string("/v/00000000-0000-4000-8000-000000000000/video.mp4")}) {
+    EXPECT_EQ(http->Get(missing.c_str())->status, 404) << missing;
   }
 }
 
@@ -98,14 +88,6 @@ TEST_F(PagesTest, SignInFormRefusesBadAddressesAndForeignRedirects) {
   const auto signedOut = http->Post("/signout", cookie, "", "application/x-www-form-urlencoded");
   EXPECT_EQ(signedOut->status, 303);
   EXPECT_FALSE(contains(http->Get("/", cookie)->body, "pat@example.com")) << "the session ended";
-}
-
-TEST_F(PagesTest, ConnectPageAsksSignedOutUsersToSignInFirst) {
-  const auto page = http->Get("/connect?request=abc");
-  ASSERT_EQ(page->status, 200);
-  EXPECT_TRUE(contains(page->body, "value=\"/connect?request=abc\""));
-  EXPECT_EQ(http->Get("/connect?request=abc", cookie)->status, 404);
-  EXPECT_EQ(http->Post("/connect", "request=abc", "application/x-www-form-urlencoded")->status, 401);
 }
 
 }  // namespace

@@ -64,24 +64,19 @@ SignedIn TestServer::signIn(const std::string& email) {
   const auto started = http->Post("/api/desktop/start",
                                   nlohmann::json{{"deviceName", "test box"}, {"codeChallenge", sha256Hex(verifier)}}.dump(),
                                   "application/json");
-  if (!started || started->status != 200) {
-    throw std::runtime_error("desktop sign-in did not start: " +
-                             (started ? std::to_string(started->status) + " " + started->body
-                                      : "error " + httplib::to_string(started.error())));
-  }
+  if (!started || started->status != 200) throw std::runtime_error("desktop sign-in did not start");
   const std::string requestId = parseJson(started->body)["requestId"];
   if (!autoApproves()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
-    httplib::Headers cookie{{"Cookie", webSession(email)}};
-    const auto approved = http->Post("/connect", cookie, "request=" + requestId, "application/x-www-form-urlencoded");
+    const auto approved = http->Post("/connect", {{"Cookie", webSession(email)}}, "request=" + requestId,
+                                     "application/x-www-form-urlencoded");
     if (!approved || approved->status != 200) throw std::runtime_error("approving the sign-in failed");
   }
   const auto polled = http->Post("/api/desktop/token",
                                  nlohmann::json{{"requestId", requestId}, {"codeVerifier", verifier}}.dump(),
                                  "application/json");
-  if (!polled || polled->status != 200) throw std::runtime_error("desktop sign-in poll failed");
-  const auto body = parseJson(polled->body);
-  if (body["status"] != "ready") throw std::runtime_error("desktop sign-in not ready: " + polled->body);
+  const auto body = parseJson(polled ? polled->body : "");
+  if (body["status"] != "ready") throw std::runtime_error("desktop sign-in not ready: " + body.dump());
   return SignedIn{body["accessToken"], body["refreshToken"], body["email"]};
 }
 
@@ -93,19 +88,34 @@ nlohmann::json TestServer::ticket(const SignedIn& user, const std::string& name)
   return parseJson(response->body);
 }
 
-std::string TestServer::upload(const nlohmann::json& ticket, const std::string& bytes) {
-  auto http = client();
+std::string TestServer::createUpload(const nlohmann::json& ticket, int64_t length) {
   auto headers = tusHeaders(ticket);
-  headers.emplace("Upload-Length", std::to_string(bytes.size()));
+  headers.emplace("Upload-Length", std::to_string(length));
   headers.emplace("Upload-Metadata", "filetype dmlkZW8vbXA0,title VGVzdA==");
-  const auto created = http->Post("/tus/", headers, "", "application/offset+octet-stream");
+  const auto created = client()->Post("/tus/", headers, "", "application/offset+octet-stream");
   if (!created || created->status != 201) throw std::runtime_error("tus creation failed");
-  const std::string location = created->get_header_value("Location");
-  auto patchHeaders = tusHeaders(ticket);
-  patchHeaders.emplace("Upload-Offset", "0");
-  const auto patched = http->Patch(location, patchHeaders, bytes, "application/offset+octet-stream");
+  return created->get_header_value("Location");
+}
+
+httplib::Result TestServer::patchUpload(const std::string& location, const nlohmann::json& ticket, int64_t offset,
+                                        const std::string& bytes) {
+  auto headers = tusHeaders(ticket);
+  headers.emplace("Upload-Offset", std::to_string(offset));
+  return client()->Patch(location, headers, bytes, "application/offset+octet-stream");
+}
+
+std::string TestServer::upload(const nlohmann::json& ticket, const std::string& bytes) {
+  const std::string location = createUpload(ticket, int64_t(bytes.size()));
+  const auto patched = patchUpload(location, ticket, 0, bytes);
   if (!patched || patched->status != 204) throw std::runtime_error("tus PATCH failed");
   return location;
+}
+
+void TestServer::save(const SignedIn& user, const std::string& uid, const std::string& title, int64_t durationSec) {
+  const auto response =
+      client()->Post("/api/recordings", bearer(user.accessToken),
+                     nlohmann::json{{"uid", uid}, {"title", title}, {"durationSec", durationSec}}.dump(), "application/json");
+  if (!response || response->status != 200) throw std::runtime_error("saving " + uid + " failed");
 }
 
 httplib::Headers tusHeaders(const nlohmann::json& ticket) {
@@ -122,6 +132,14 @@ nlohmann::json parseJson(const std::string& body) {
   auto value = nlohmann::json::parse(body, nullptr, false);
   if (value.is_discarded()) throw std::runtime_error("not JSON: " + body);
   return value;
+}
+
+void expectError(const httplib::Result& response, int status, const std::string& code) {
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, status) << response->body;
+  const auto body = parseJson(response->body);
+  EXPECT_TRUE(body["error"].is_string() && !body["error"].get<std::string>().empty()) << response->body;
+  EXPECT_EQ(body["code"], code) << response->body;
 }
 
 std::string sha256Hex(const std::string& text) { return server::crypto::sha256Hex(text); }

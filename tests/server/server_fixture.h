@@ -44,8 +44,15 @@ class TestServer {
 
   // POST /api/stream/upload-url with {"name": name}; the parsed ticket.
   nlohmann::json ticket(const SignedIn& user, const std::string& name = "Recording");
-  // Uploads `bytes` through tus under `ticket`; the upload's path ("/tus/...").
+  // tus creation of an upload of `length` bytes under `ticket`; its path ("/tus/...").
+  std::string createUpload(const nlohmann::json& ticket, int64_t length);
+  // One tus PATCH of `bytes` at `offset`.
+  httplib::Result patchUpload(const std::string& location, const nlohmann::json& ticket, int64_t offset,
+                              const std::string& bytes);
+  // Uploads `bytes` through tus under `ticket` in one PATCH; the upload's path.
   std::string upload(const nlohmann::json& ticket, const std::string& bytes);
+  // POST /api/recordings for `uid`; throws unless the server answers 200.
+  void save(const SignedIn& user, const std::string& uid, const std::string& title, int64_t durationSec);
 
  private:
   void start();
@@ -61,6 +68,8 @@ class TestServer {
 httplib::Headers tusHeaders(const nlohmann::json& ticket);
 httplib::Headers bearer(const std::string& accessToken);
 nlohmann::json parseJson(const std::string& body);
+// Checks a JSON error answer: its status, a non-empty "error" sentence and its "code".
+void expectError(const httplib::Result& response, int status, const std::string& code);
 std::string sha256Hex(const std::string& text);
 
 // A small playable H.264 MP4 made once per process by ffmpeg (two seconds of test
