@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -213,9 +212,7 @@ class RecordCommandTest : public ::testing::Test {
     recorder = std::make_unique<ChildProcess>(cli(std::move(words)), environment(), log);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < deadline) {
-      std::ifstream in(log);
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (text.find("Press Ctrl-C to stop.") != std::string::npos) return std::chrono::steady_clock::now();
+      if (testing::readFile(log).find("Press Ctrl-C to stop.") != std::string::npos) return std::chrono::steady_clock::now();
       if (!recorder->isRunning()) break;
       std::this_thread::sleep_for(20ms);
     }
@@ -225,16 +222,13 @@ class RecordCommandTest : public ::testing::Test {
 
   std::vector<VaultItem> items() { return RecordingVault(vaultDirectory.path()).all(); }
 
-  static XvfbServer* xvfb;
-  static PulseDaemon* pulse;
+  static inline XvfbServer* xvfb = nullptr;
+  static inline PulseDaemon* pulse = nullptr;
   TempDir vaultDirectory;
   TempDir scratch;
   std::filesystem::path log;
   std::unique_ptr<ChildProcess> recorder;
 };
-
-XvfbServer* RecordCommandTest::xvfb = nullptr;
-PulseDaemon* RecordCommandTest::pulse = nullptr;
 
 TEST_F(RecordCommandTest, FiveSecondsOfAMovingScreenWithTheComputersSound) {
   TestWindow scene(xvfb->displayName(), 1920, 1080);

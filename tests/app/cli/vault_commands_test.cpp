@@ -23,6 +23,8 @@ class VaultCommandsTest : public ::testing::Test {
   fs::path root = dir / "vault";
   testing::ScopedEnv noVaultVariable{"TOLVANE_VAULT_DIR", nullptr};
 
+  void SetUp() override { fs::create_directories(home); }
+
   CommandResult cli(std::vector<std::string> words) const { return cli(std::move(words), root.string()); }
   // The vault variable is left unset when `vaultDir` is nullopt.
   CommandResult cli(std::vector<std::string> words, std::optional<std::string> vaultDir) const {
