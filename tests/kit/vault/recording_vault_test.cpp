@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
 #include <thread>
 
 #include "kit/base/uuid.h"
@@ -58,7 +57,15 @@ TEST_F(RecordingVaultTest, CreatesRecordingsInFoldersThatDifferWithinTheSameSeco
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(item.directory.parent_path(), root);
   const std::string folder = item.directory.filename().string();
-  EXPECT_TRUE(std::regex_match(folder, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d [0-9A-F]{8}"))) << folder;
+  // "yyyy-MM-dd HH-mm-ss XXXXXXXX": '9' stands for a digit, 'X' for an upper-case hex digit.
+  const std::string pattern = "9999-99-99 99-99-99 XXXXXXXX";
+  ASSERT_EQ(folder.size(), pattern.size()) << folder;
+  for (std::size_t i = 0; i < folder.size(); ++i) {
+    const char c = folder[i];
+    const bool digit = c >= '0' && c <= '9';
+    EXPECT_TRUE(pattern[i] == '9' ? digit : pattern[i] == 'X' ? digit || (c >= 'A' && c <= 'F') : c == pattern[i])
+        << folder;
+  }
   EXPECT_EQ(folder.substr(20), item.id().substr(0, 8));
   EXPECT_TRUE(isCanonicalUUID(item.id()));
   EXPECT_EQ(item.manifest.state, RecordingState::recording);
