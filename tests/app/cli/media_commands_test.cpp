@@ -39,17 +39,6 @@ TEST_F(MediaCommandsTest, ProbePrintsTheMeasuredSeconds) {
   EXPECT_EQ(cli({"probe"}).status, 2);
 }
 
-TEST_F(MediaCommandsTest, RecoverSettlesInterruptedRecordingsAndReportsThem) {
-  const auto item = vault_.createRecording("Clip", false, false, false);
-  testing::writeTestMovie(item.videoURL(), 1.0);
-  auto result = cli({"recover", "--json"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  const auto report = nlohmann::json::parse(result.out);
-  EXPECT_EQ(report["recovered"], nlohmann::json::array({item.id()}));
-  EXPECT_EQ(vault_.item(item.id())->manifest.state, RecordingState::ready);
-  EXPECT_EQ(cli({"recover"}).out, "No interrupted recordings.\n");
-}
-
 TEST_F(MediaCommandsTest, TrimPointsTheManifestAtTheTrimmedFile) {
   const auto item = vault_.createRecording("Clip", false, false, false);
   testing::writeTestMovie(item.videoURL(), 3.0);

@@ -12,35 +12,30 @@ namespace tolvane {
 namespace {
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 using testing::CommandResult;
-using testing::ScopedEnv;
-using testing::TempDir;
-using testing::readFile;
 using testing::writeFile;
 
 class VaultCommandsTest : public ::testing::Test {
  protected:
-  TempDir dir;
+  testing::TempDir dir;
   fs::path home = dir / "home";
   fs::path root = dir / "vault";
-  ScopedEnv noVaultVariable{"TOLVANE_VAULT_DIR", nullptr};
+  testing::ScopedEnv noVaultVariable{"TOLVANE_VAULT_DIR", nullptr};
 
   void SetUp() override { fs::create_directories(home); }
 
-  std::map<std::string, std::string> environment() const {
-    return {{"HOME", home.string()},
-            {"XDG_CONFIG_HOME", (home / ".config").string()},
-            {"XDG_DATA_HOME", (home / ".local/share").string()},
-            {"TZ", "UTC"},
-            {"LC_ALL", "C.UTF-8"},
-            {"TOLVANE_VAULT_DIR", root.string()}};
-  }
-
-  CommandResult cli(std::vector<std::string> words, std::map<std::string, std::string> env = {}) const {
+  CommandResult cli(std::vector<std::string> words) const { return cli(std::move(words), root.string()); }
+  // The vault variable is left unset when `vaultDir` is nullopt.
+  CommandResult cli(std::vector<std::string> words, std::optional<std::string> vaultDir) const {
     words.insert(words.begin(), testing::builtProgram("app/cli/tolvane-cli").string());
-    auto merged = environment();
-    for (auto& [k, v] : env) merged[k] = v;
-    return testing::runCommand(words, merged);
+    std::map<std::string, std::string> env = {{"HOME", home.string()},
+                                              {"XDG_CONFIG_HOME", (home / ".config").string()},
+                                              {"XDG_DATA_HOME", (home / ".local/share").string()},
+                                              {"TZ", "UTC"},
+                                              {"LC_ALL", "C.UTF-8"}};
+    if (vaultDir) env["TOLVANE_VAULT_DIR"] = *vaultDir;
+    return testing::runCommand(words, env);
   }
 
   // Two recordings made through the vault, the second one newer.
@@ -62,35 +57,26 @@ TEST_F(VaultCommandsTest, PathHonoursTheVariableAndOtherwiseTheVideosDirectory) 
   auto result = cli({"vault", "path"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, root.string() + "\n");
+  EXPECT_EQ(cli({"vault", "path"}, "").out, "\n");  // set but empty: used as it is
 
   fs::create_directories(home / ".config");
-  result = cli({"vault", "path"}, {{"TOLVANE_VAULT_DIR", ""}});  // set but empty: used as it is
-  EXPECT_EQ(result.out, "\n");
-
-  auto withoutVariable = environment();
-  withoutVariable.erase("TOLVANE_VAULT_DIR");
-  const auto program = testing::builtProgram("app/cli/tolvane-cli").string();
-  result = testing::runCommand({program, "vault", "path"}, withoutVariable);
-  EXPECT_EQ(result.out, (home / "Videos/Tolvane").string() + "\n");
-
+  EXPECT_EQ(cli({"vault", "path"}, std::nullopt).out, (home / "Videos/Tolvane").string() + "\n");
   writeFile(home / ".config/user-dirs.dirs", "XDG_VIDEOS_DIR=\"$HOME/Filme\"\n");
-  result = testing::runCommand({program, "vault", "path"}, withoutVariable);
-  EXPECT_EQ(result.out, (home / "Filme/Tolvane").string() + "\n");
+  EXPECT_EQ(cli({"vault", "path"}, std::nullopt).out, (home / "Filme/Tolvane").string() + "\n");
 }
 
 TEST_F(VaultCommandsTest, ListShowsNewestFirstAsTableOrJson) {
   auto empty = cli({"vault", "list"});
   EXPECT_EQ(empty.status, 0);
   EXPECT_EQ(empty.out, "No recordings in " + root.string() + "\n");
-  EXPECT_EQ(nlohmann::json::parse(cli({"vault", "list", "--json"}).out), nlohmann::json::array());
+  EXPECT_EQ(json::parse(cli({"vault", "list", "--json"}).out), json::array());
 
   const auto [older, newer] = twoRecordings();
   const auto table = cli({"vault", "list"});
   ASSERT_EQ(table.status, 0) << table.err;
   std::vector<std::string> lines;
-  for (std::size_t start = 0, end; (end = table.out.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(table.out.substr(start, end - start));
-  }
+  std::istringstream stream(table.out);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 3u) << table.out;
   EXPECT_TRUE(lines[0].starts_with("ID ")) << lines[0];
   EXPECT_TRUE(lines[1].starts_with(newer.id() + "  recording  Newer — with a dash  ")) << lines[1];
@@ -98,48 +84,36 @@ TEST_F(VaultCommandsTest, ListShowsNewestFirstAsTableOrJson) {
                                    "2026-03-05 14:07  1:05      1.5 MB   " + older.videoURL().string()))
       << table.out;
 
-  const auto json = nlohmann::json::parse(cli({"vault", "list", "--json"}).out);
-  ASSERT_EQ(json.size(), 2u);
-  EXPECT_EQ(json[0]["id"], newer.id());
-  EXPECT_EQ(json[1]["id"], older.id());
-  EXPECT_EQ(json[1]["state"], "verified");
-  EXPECT_EQ(json[1]["createdAt"], "2026-03-05T14:07:09Z");
-  EXPECT_EQ(json[1]["durationSec"], 65.4);
-  EXPECT_EQ(json[1]["sizeBytes"], 1'500'000);
-  EXPECT_EQ(json[1]["file"], older.videoURL().string());
+  const auto listed = json::parse(cli({"vault", "list", "--json"}).out);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0]["id"], newer.id());
+  EXPECT_EQ(listed[1], (json{{"id", older.id()}, {"title", "Older"}, {"state", "verified"},
+                             {"createdAt", "2026-03-05T14:07:09Z"}, {"durationSec", 65.4}, {"sizeBytes", 1'500'000},
+                             {"file", older.videoURL().string()}, {"directory", older.directory.string()}}));
 }
 
-TEST_F(VaultCommandsTest, ShowPrintsTheManifestByIdOrUniquePrefix) {
+TEST_F(VaultCommandsTest, ShowByIdOrUniquePrefixAndDeleteToTheTrash) {
   const auto [older, newer] = twoRecordings();
   auto result = cli({"vault", "show", older.id()});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, encodeManifest(older.manifest) + "\n");
-
   std::string prefix = newer.id().substr(0, 6);
   std::transform(prefix.begin(), prefix.end(), prefix.begin(), [](unsigned char c) { return std::tolower(c); });
   EXPECT_EQ(decodeManifest(cli({"vault", "show", prefix}).out), newer.manifest);
 
-  result = cli({"vault", "show", "NOPE"});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "tolvane-cli: No recording with the id NOPE is in the vault.\n");
-  EXPECT_EQ(result.out, "");
-}
-
-TEST_F(VaultCommandsTest, DeleteMovesTheRecordingToTheTrash) {
-  const auto [older, newer] = twoRecordings();
-  auto result = cli({"vault", "delete", older.id()});
+  result = cli({"vault", "delete", older.id()});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "Moved “Older” to the Trash.\n") << result.err;
+  EXPECT_EQ(result.out, "Moved “Older” to the Trash.\n");
   EXPECT_FALSE(fs::exists(older.directory));
   EXPECT_TRUE(fs::exists(home / ".local/share/Trash/files" / older.directory.filename() / "recording.mp4"));
+  EXPECT_EQ(json::parse(cli({"vault", "list", "--json"}).out).size(), 1u);
 
-  const auto json = nlohmann::json::parse(cli({"vault", "list", "--json"}).out);
-  ASSERT_EQ(json.size(), 1u);
-  EXPECT_EQ(json[0]["id"], newer.id());
-
-  result = cli({"vault", "delete", older.id()});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "tolvane-cli: No recording with the id " + older.id() + " is in the vault.\n");
+  for (const auto& command : {"show", "delete"}) {
+    result = cli({"vault", command, older.id()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tolvane-cli: No recording with the id " + older.id() + " is in the vault.\n");
+    EXPECT_EQ(result.out, "");
+  }
 }
 
 TEST_F(VaultCommandsTest, UsageErrorsAndUnusableVaults) {
@@ -149,9 +123,8 @@ TEST_F(VaultCommandsTest, UsageErrorsAndUnusableVaults) {
     EXPECT_EQ(result.status, 2) << words.back();
     EXPECT_EQ(result.out, "");
   }
-
   writeFile(dir / "file", "not a directory");
-  const auto result = cli({"vault", "list"}, {{"TOLVANE_VAULT_DIR", (dir / "file/vault").string()}});
+  const auto result = cli({"vault", "list"}, (dir / "file/vault").string());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "tolvane-cli: Tolvane could not open the vault at " + (dir / "file/vault").string() + ".\n");
 }

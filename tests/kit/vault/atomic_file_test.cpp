@@ -27,23 +27,19 @@ std::vector<std::string> names(const fs::path& dir) {
   return out;
 }
 
-TEST(AtomicFileTest, ReplacesTheFileAndLeavesNothingElse) {
+TEST(AtomicFileTest, ReplacesTheFileRemovesStaleLeftoversAndStepsAroundTakenNames) {
   TempDir dir;
   writeFileAtomically(dir / "a.json", "first");
   writeFileAtomically(dir / "a.json", "second, longer");
   EXPECT_EQ(readFile(dir / "a.json"), "second, longer");
   EXPECT_EQ(names(dir.path()), std::vector<std::string>{"a.json"});
   EXPECT_THROW(writeFileAtomically(dir / "missing/a.json", "x"), std::system_error);
-}
 
-TEST(AtomicFileTest, RemovesStaleLeftoversAndStepsAroundTakenNames) {
-  TempDir dir;
   // A leftover of a killed writer with this very process id, and an old one.
   writeFile(dir / fmt::format(".a.json.{}-0.tmp", ::getpid()), "half");
   writeFile(dir / ".a.json.1-7.tmp", "old half");
   const timespec old[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, (dir / ".a.json.1-7.tmp").c_str(), old, 0), 0);
-
   writeFileAtomically(dir / "a.json", "whole");
   EXPECT_EQ(readFile(dir / "a.json"), "whole");
   EXPECT_EQ(names(dir.path()), (std::vector<std::string>{fmt::format(".a.json.{}-0.tmp", ::getpid()), "a.json"}));
@@ -52,14 +48,15 @@ TEST(AtomicFileTest, RemovesStaleLeftoversAndStepsAroundTakenNames) {
 TEST(AtomicFileTest, ReadsOnlyRegularFilesWithinTheLimit) {
   TempDir dir;
   writeFile(dir / "small", "12345");
-  EXPECT_EQ(readRegularFile(AT_FDCWD, (dir / "small").c_str(), 5), "12345");
-  EXPECT_FALSE(readRegularFile(AT_FDCWD, (dir / "small").c_str(), 4));
-  EXPECT_EQ(readRegularFile(AT_FDCWD, (dir / "missing").c_str(), 10), std::nullopt);
-  EXPECT_FALSE(readRegularFile(AT_FDCWD, dir.path().c_str(), 10));
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  EXPECT_FALSE(readRegularFile(AT_FDCWD, (dir / "fifo").c_str(), 10));  // and does not hang
   writeFile(dir / "empty", "");
-  EXPECT_EQ(readRegularFile(AT_FDCWD, (dir / "empty").c_str(), 10), "");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  auto read = [&](const fs::path& path, std::size_t limit) { return readRegularFile(AT_FDCWD, path.c_str(), limit); };
+  EXPECT_EQ(read(dir / "small", 5), "12345");
+  EXPECT_EQ(read(dir / "empty", 10), "");
+  EXPECT_FALSE(read(dir / "small", 4));
+  EXPECT_FALSE(read(dir / "missing", 10));
+  EXPECT_FALSE(read(dir.path(), 10));
+  EXPECT_FALSE(read(dir / "fifo", 10));  // and does not hang
 }
 
 }  // namespace

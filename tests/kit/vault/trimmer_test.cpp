@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "kit/base/memory_log_sink.h"
 #include "kit/media/media_probe.h"
 #include "kit/vault/recording_vault.h"
@@ -22,6 +24,17 @@ std::string firstFrameHash(const fs::path& movie, const char* seek = nullptr) {
   argv.insert(argv.end(), {"-i", movie.string(), "-an", "-frames:v", "1", "-f", "framemd5", "-"});
   const auto out = testing::runCommand(argv).out;
   return out.substr(out.rfind(',') + 1);
+}
+
+// Runs `trim` and checks that it fails with this kind and this sentence for the user.
+void expectTrimError(const std::function<void()>& trim, Trimmer::TrimError::Kind kind, const char* text) {
+  try {
+    trim();
+    ADD_FAILURE() << "expected: " << text;
+  } catch (const Trimmer::TrimError& e) {
+    EXPECT_EQ(e.kind(), kind);
+    EXPECT_STREQ(e.what(), text);
+  }
 }
 
 class TrimmerTest : public ::testing::Test {
@@ -60,13 +73,8 @@ TEST_F(TrimmerTest, KeepsTheRangeWithoutReencodingAndMeasuresTheResult) {
 TEST_F(TrimmerTest, HalfASecondIsTheShortestRange) {
   const auto leftover = item_.directory / "recording-trimmed.mp4";
   testing::writeFile(leftover, "left over");
-  try {
-    Trimmer::trim(item_, 1.0, 1.49);
-    FAIL() << "expected rangeTooShort";
-  } catch (const Trimmer::TrimError& e) {
-    EXPECT_EQ(e.kind(), Trimmer::TrimError::Kind::rangeTooShort);
-    EXPECT_STREQ(e.what(), "Keep at least half a second of the recording.");
-  }
+  expectTrimError([&] { Trimmer::trim(item_, 1.0, 1.49); }, Trimmer::TrimError::Kind::rangeTooShort,
+                  "Keep at least half a second of the recording.");
   EXPECT_EQ(testing::readFile(leftover), "left over");  // nothing was touched
 
   const auto result = Trimmer::trim(item_, 1.0, 1.5);  // exactly 0.5 s; replaces the leftover
@@ -83,13 +91,8 @@ TEST_F(TrimmerTest, TrimmingATrimmedRecordingKeepsItsSourceUntilTheNewCutIsGood)
   EXPECT_NEAR(probeDuration(trimmed.videoURL()), 1.5, 0.05);
 
   // A cut past the end fails; the file it was taken from is still whole.
-  try {
-    Trimmer::trim(trimmed, 10.0, 12.0);
-    FAIL() << "expected exportFailed";
-  } catch (const Trimmer::TrimError& e) {
-    EXPECT_EQ(e.kind(), Trimmer::TrimError::Kind::exportFailed);
-    EXPECT_STREQ(e.what(), "Trimming failed: the trimmed file wouldn't open");
-  }
+  expectTrimError([&] { Trimmer::trim(trimmed, 10.0, 12.0); }, Trimmer::TrimError::Kind::exportFailed,
+                  "Trimming failed: the trimmed file wouldn't open");
   EXPECT_NEAR(probeDuration(trimmed.videoURL()), 1.5, 0.05);
   for (const auto& entry : fs::directory_iterator(item_.directory)) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << "stray file " << entry.path();
@@ -98,13 +101,8 @@ TEST_F(TrimmerTest, TrimmingATrimmedRecordingKeepsItsSourceUntilTheNewCutIsGood)
 
 TEST_F(TrimmerTest, AnUnreadableMovieIsRefused) {
   testing::writeFile(item_.videoURL(), std::string(100'000, 'z'));
-  try {
-    Trimmer::trim(item_, 0.0, 2.0);
-    FAIL() << "expected unreadable";
-  } catch (const Trimmer::TrimError& e) {
-    EXPECT_EQ(e.kind(), Trimmer::TrimError::Kind::unreadable);
-    EXPECT_STREQ(e.what(), "Tolvane couldn't read that recording to trim it.");
-  }
+  expectTrimError([&] { Trimmer::trim(item_, 0.0, 2.0); }, Trimmer::TrimError::Kind::unreadable,
+                  "Tolvane couldn't read that recording to trim it.");
   fs::remove(item_.videoURL());
   EXPECT_THROW(Trimmer::trim(item_, 0.0, 2.0), Trimmer::TrimError);
 }
