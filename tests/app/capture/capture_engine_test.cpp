@@ -17,7 +17,6 @@
 namespace tolvane {
 namespace {
 
-using testing::TempDir;
 using testing::runCommand;
 
 constexpr int targetWidth = 64;
@@ -38,9 +37,9 @@ class FakeScreen : public ScreenSource {
   }
   const ScreenCaptureSettings& settings() const override { return settings_; }
 
-  void deliver(double hostTime, std::uint8_t grey = 90) {
+  void deliver(double hostTime) {
     VideoFrame frame = VideoFrame::allocate(settings_.width, settings_.height);
-    frame.fill(grey, grey, grey, 255);
+    frame.fill(90, 90, 90, 255);
     std::lock_guard lock(mutex_);
     if (onFrame_) onFrame_(ScreenFrame{frame, hostTime, FrameStatus::complete});
   }
@@ -72,14 +71,12 @@ class FakeMicrophone : public AudioSource {
   }
   // `seconds` of a 440 Hz tone at quarter scale, stamped from `hostTime`, in 10 ms buffers.
   void deliverTone(double hostTime, double seconds) {
-    const int buffers = static_cast<int>(std::lround(seconds * 100));
-    for (int b = 0; b < buffers; ++b) {
+    for (int b = 0; b < static_cast<int>(std::lround(seconds * 100)); ++b) {
       CapturedAudio audio;
       audio.presentationTime = hostTime + b * 0.01;
       for (int i = 0; i < 480; ++i) {
         auto value = static_cast<float>(0.25 * std::sin(2 * M_PI * 440 * (b * 480 + i) / 48000.0));
-        audio.samples.push_back(value);
-        audio.samples.push_back(value);
+        audio.samples.insert(audio.samples.end(), {value, value});
       }
       std::lock_guard lock(mutex_);
       if (onBuffer_) onBuffer_(audio);
@@ -139,22 +136,20 @@ class RecordingDelegate : public CaptureEngineDelegate {
   std::vector<std::string> messages;
 };
 
+std::string probe(const std::filesystem::path& movie, const std::string& stream, const std::string& entries) {
+  return runCommand({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries", entries, "-of", "csv=p=0",
+                     movie.string()})
+      .out;
+}
+
 std::vector<double> videoFrameTimes(const std::filesystem::path& movie) {
-  auto result = runCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time",
-                            "-of", "csv=p=0", movie.string()});
   std::vector<double> times;
-  std::istringstream lines(result.out);
+  std::istringstream lines(probe(movie, "v:0", "packet=pts_time"));
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty()) times.push_back(std::stod(line));
   }
   std::sort(times.begin(), times.end());
   return times;
-}
-
-bool hasStream(const std::filesystem::path& movie, const std::string& type) {
-  auto result = runCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
-                            movie.string()});
-  return result.out.find(type) != std::string::npos;
 }
 
 // The first decoded pixel (R, G, B) at (x, y) of the frame at `time`.
@@ -199,30 +194,28 @@ class CaptureEngineTest : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
-  // Sends one frame at host time `t` and waits until the engine has handled it; when
-  // `expectedFrames` is given, also until the writer has taken that many.
+  // Sends one frame at host time `t`, lets the engine handle it and, when `expectedFrames`
+  // is given, waits until the writer has taken that many.
   void deliverFrame(CaptureEngine& engine, double t, std::optional<std::int64_t> expectedFrames = std::nullopt) {
     setNow(t);
     factory->screen->deliver(t);
     engine.fireIdleFrameTimer();
     if (expectedFrames) waitForWriter(engine, *expectedFrames);
   }
-  // Delivers frames at `fps` from host time `from` (exclusive of `to`), moving the clock
-  // along; each frame is handled before the clock moves on. `appended`: the frames are
-  // expected in the file (not paused).
-  void deliverFrames(CaptureEngine& engine, double from, double to, bool appended = true, double fps = 30) {
-    for (int i = 0; from + i / fps < to - 1e-9; ++i) {
+  // 30 fps from host time `from` up to (not including) `to`; `appended`: expected in the
+  // file (not paused).
+  void deliverFrames(CaptureEngine& engine, double from, double to, bool appended = true) {
+    for (int i = 0; from + i / 30.0 < to - 1e-9; ++i) {
       if (appended) ++framesSent;
-      deliverFrame(engine, from + i / fps, appended ? std::optional(framesSent) : std::nullopt);
+      deliverFrame(engine, from + i / 30.0, appended ? std::optional(framesSent) : std::nullopt);
     }
   }
-  // Delivers a tone and waits until the engine has mixed it.
   void deliverTone(CaptureEngine& engine, double from, double seconds) {
     factory->microphone->deliverTone(from, seconds);
     engine.fireAudioDrainTimer();
   }
 
-  TempDir directory;
+  testing::TempDir directory;
   std::filesystem::path movie = directory.path() / "recording.mp4";
   std::shared_ptr<FakeFactory> factory = std::make_shared<FakeFactory>();
   std::mutex clockMutex;
@@ -231,17 +224,13 @@ class CaptureEngineTest : public ::testing::Test {
 };
 
 TEST(CaptureEngineOutputSize, ScalesDownToTheLongEdgeNeverUpWithEvenSides) {
-  auto check = [](int w, int h, double expectedW, double expectedH) {
+  const std::array<int, 4> cases[] = {{3456, 2234, 2560, 1654}, {1366, 768, 1366, 768}, {5120, 2880, 2560, 1440},
+                                      {1, 1, 2, 2},             {1921, 1081, 1920, 1080}, {0, 0, 2, 2}};
+  for (auto [w, h, expectedW, expectedH] : cases) {
     Size size = CaptureEngine::outputSize(w, h, 2560);
     EXPECT_EQ(size.width, expectedW) << w << "x" << h;
     EXPECT_EQ(size.height, expectedH) << w << "x" << h;
-  };
-  check(3456, 2234, 2560, 1654);
-  check(1366, 768, 1366, 768);
-  check(5120, 2880, 2560, 1440);
-  check(1, 1, 2, 2);
-  check(1921, 1081, 1920, 1080);
-  check(0, 0, 2, 2);
+  }
 }
 
 TEST_F(CaptureEngineTest, StartOpensTheScreenAtTheOutputSizeAndRateAndLogs) {
@@ -249,40 +238,36 @@ TEST_F(CaptureEngineTest, StartOpensTheScreenAtTheOutputSizeAndRateAndLogs) {
   RecordingOptions options = displayOptions();
   options.target = CaptureTarget::display(1, "Main display", 3456, 2234);
   options.frameRate = 24;
-  auto engine = makeEngine(options);
-  engine->start();
+  makeEngine(options)->start();
   EXPECT_EQ(factory->openedSettings.width, 2560);
   EXPECT_EQ(factory->openedSettings.height, 1654);
   EXPECT_EQ(factory->openedSettings.frameRate, 24);
   EXPECT_TRUE(factory->openedSettings.showsCursor);
-  EXPECT_EQ(engine->outputSize().width, 2560);
   EXPECT_TRUE(log->contains("capture", LogLevel::info, "recording started: 2560x1654 @24"));
 }
 
 TEST_F(CaptureEngineTest, AClosedWindowAndAMissingCameraRefuseToStartWithTheirSentences) {
   RecordingOptions window = displayOptions();
   window.target = CaptureTarget::window(404, "Notes", "editor", 400, 300);
-  try {
-    makeEngine(window)->start();
-    FAIL() << "started";
-  } catch (const CaptureError& error) {
-    EXPECT_EQ(error.kind(), CaptureError::Kind::targetGone);
-    EXPECT_STREQ(error.what(), "That window has closed.");
-  }
-  EXPECT_FALSE(std::filesystem::exists(movie));  // the target is checked before the file is made
-
   RecordingOptions camera = displayOptions();
   camera.cameraID = "no-such-camera";
-  try {
-    makeEngine(camera)->start();
-    FAIL() << "started";
-  } catch (const CaptureError& error) {
-    EXPECT_EQ(error.kind(), CaptureError::Kind::deviceUnavailable);
-    EXPECT_STREQ(error.what(), "Tolvane couldn't find that camera.");
+  const std::tuple<RecordingOptions, CaptureError::Kind, std::string> cases[] = {
+      {window, CaptureError::Kind::targetGone, "That window has closed."},
+      {camera, CaptureError::Kind::deviceUnavailable, "Tolvane couldn't find that camera."}};
+  for (const auto& [options, kind, message] : cases) {
+    try {
+      makeEngine(options)->start();
+      ADD_FAILURE() << "started: " << message;
+    } catch (const CaptureError& error) {
+      EXPECT_EQ(error.kind(), kind);
+      EXPECT_EQ(error.what(), message);
+    }
+    // A window is checked before the file is made.
+    EXPECT_TRUE(kind != CaptureError::Kind::targetGone || !std::filesystem::exists(movie));
   }
 }
 
-TEST_F(CaptureEngineTest, AStaticScreenIsResentAboutFiveTimesASecondNeverAtTheSameTime) {
+TEST_F(CaptureEngineTest, AStaticScreenIsResentAboutFiveTimesASecondAndNoMicMeansNoAudio) {
   auto engine = makeEngine(displayOptions());
   engine->start();
   deliverFrame(*engine, hostNow, 1);  // too early to resend
@@ -298,14 +283,16 @@ TEST_F(CaptureEngineTest, AStaticScreenIsResentAboutFiveTimesASecondNeverAtTheSa
   auto times = videoFrameTimes(movie);
   ASSERT_EQ(times.size(), 11u);
   for (std::size_t i = 1; i < times.size(); ++i) EXPECT_NEAR(times[i] - times[i - 1], 0.2, 0.01);
+  EXPECT_EQ(probe(movie, "a", "stream=codec_type"), "");
 }
 
-TEST_F(CaptureEngineTest, FramesThatWouldGoBackwardsOrRepeatATimeAreDropped) {
+TEST_F(CaptureEngineTest, BackwardsOrRepeatedFramesAreDroppedAndStopImmediatelyLeavesAPlayableFile) {
   auto engine = makeEngine(displayOptions());
   engine->start();
   const std::pair<double, int> frames[] = {{0.0, 1}, {0.1, 2}, {0.1, 2}, {0.05, 2}, {0.2, 3}, {0.2001, 3}};
   for (auto [time, expected] : frames) deliverFrame(*engine, 1000 + time, expected);
-  engine->stop();
+  engine->stopImmediately();
+  EXPECT_EQ(engine->stop(), engine->duration());  // already stopped: returns at once
   EXPECT_EQ(videoFrameTimes(movie).size(), 3u);
 }
 
@@ -327,8 +314,7 @@ TEST_F(CaptureEngineTest, APauseLeavesNoGapInVideoOrSound) {
   deliverFrames(*engine, 1011, 1012);
   setNow(1012);
   engine->fireAudioDrainTimer();
-  const double duration = engine->stop();
-  EXPECT_NEAR(duration, 2.0, 0.05);
+  EXPECT_NEAR(engine->stop(), 2.0, 0.05);
 
   auto times = videoFrameTimes(movie);
   ASSERT_EQ(times.size(), 60u);
@@ -336,18 +322,22 @@ TEST_F(CaptureEngineTest, APauseLeavesNoGapInVideoOrSound) {
   for (std::size_t i = 1; i < times.size(); ++i) largestGap = std::max(largestGap, times[i] - times[i - 1]);
   EXPECT_LT(largestGap, 0.05);
   // The sound is as long as the picture: the paused ten seconds are not in it.
-  auto audio = runCommand({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=duration",
-                           "-of", "csv=p=0", movie.string()});
-  EXPECT_NEAR(std::stod(audio.out), 2.0, 0.1);
+  EXPECT_NEAR(std::stod(probe(movie, "a:0", "stream=duration")), 2.0, 0.1);
 }
 
-TEST_F(CaptureEngineTest, StopTwiceReturnsTheSameDurationAndLogsOnce) {
+TEST_F(CaptureEngineTest, AScreenFailureIsReportedOnceAndStopTwiceLogsOnce) {
   auto log = MemoryLogSink::attach();
+  auto delegate = std::make_shared<RecordingDelegate>();
   RecordingOptions options = displayOptions();
   options.microphoneID = "silent";
   auto engine = makeEngine(options);
+  engine->setDelegate(delegate);
   engine->start();
   deliverFrames(*engine, 1000, 1001.01);
+  factory->screen->failWith("That window has closed.");
+  engine->fireIdleFrameTimer();
+  EXPECT_TRUE(log->contains("capture", LogLevel::error, "capture failed: That window has closed."));
+
   EXPECT_DOUBLE_EQ(engine->stop(), 1.0);
   EXPECT_DOUBLE_EQ(engine->stop(), 1.0);
   auto lines = log->messages("capture");
@@ -355,19 +345,13 @@ TEST_F(CaptureEngineTest, StopTwiceReturnsTheSameDurationAndLogsOnce) {
                        "recording stopped at 1.00s \u2014 mic 0 frames, system 0 frames, 0 unreadable audio buffers, 0 late"),
             1);
   EXPECT_TRUE(log->contains("capture", LogLevel::error, "microphone was enabled but produced no audio"));
-  // Capture after stop is ignored; pause and resume have no effect.
+  // After stop, capture and failures are ignored and pause has no effect.
   factory->screen->deliver(1002);
+  factory->screen->failWith("ignored");
   engine->pause();
   EXPECT_FALSE(engine->isPaused());
-}
-
-TEST_F(CaptureEngineTest, WithoutMicrophoneOrSystemSoundTheMovieHasNoAudio) {
-  auto engine = makeEngine(displayOptions());
-  engine->start();
-  deliverFrames(*engine, 1000, 1000.5);
-  engine->stop();
-  EXPECT_TRUE(hasStream(movie, "video"));
-  EXPECT_FALSE(hasStream(movie, "audio"));
+  std::lock_guard lock(delegate->mutex);
+  EXPECT_EQ(delegate->messages, std::vector<std::string>{"That window has closed."});
 }
 
 TEST_F(CaptureEngineTest, AnnotationsAndTheCameraBubbleAreCompositedFromTheNextFrameOn) {
@@ -400,36 +384,7 @@ TEST_F(CaptureEngineTest, AnnotationsAndTheCameraBubbleAreCompositedFromTheNextF
   auto bubbleCentre = pixelAt(movie, 2.5, targetWidth / 2, targetHeight / 2);
   EXPECT_GT(bubbleCentre[1], 180);
   EXPECT_LT(bubbleCentre[0], 80);
-  auto outsideBubble = pixelAt(movie, 2.5, 2, 2);
-  EXPECT_NEAR(outsideBubble[1], 90, 12);
-}
-
-TEST_F(CaptureEngineTest, AScreenThatStopsOnItsOwnIsReportedUntilTheEngineStops) {
-  auto log = MemoryLogSink::attach();
-  auto delegate = std::make_shared<RecordingDelegate>();
-  auto engine = makeEngine(displayOptions());
-  engine->setDelegate(delegate);
-  engine->start();
-  factory->screen->failWith("That window has closed.");
-  engine->fireIdleFrameTimer();
-  {
-    std::lock_guard lock(delegate->mutex);
-    EXPECT_EQ(delegate->messages, std::vector<std::string>{"That window has closed."});
-  }
-  EXPECT_TRUE(log->contains("capture", LogLevel::error, "capture failed: That window has closed."));
-  engine->stop();
-  factory->screen->failWith("ignored");
-  std::lock_guard lock(delegate->mutex);
-  EXPECT_EQ(delegate->messages.size(), 1u);
-}
-
-TEST_F(CaptureEngineTest, StopImmediatelyLeavesAPlayableFile) {
-  auto engine = makeEngine(displayOptions());
-  engine->start();
-  deliverFrames(*engine, 1000, 1001.5);
-  engine->stopImmediately();
-  EXPECT_EQ(engine->stop(), engine->duration());  // already stopped: returns at once
-  EXPECT_EQ(videoFrameTimes(movie).size(), 45u);
+  EXPECT_NEAR(pixelAt(movie, 2.5, 2, 2)[1], 90, 12);  // outside the bubble
 }
 
 }  // namespace

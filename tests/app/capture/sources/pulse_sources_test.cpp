@@ -5,10 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
-#include <fstream>
 #include <mutex>
-#include <numbers>
 
 #include "app/capture/sources/capture_source_error.h"
 #include "app/capture/sources/pulse_audio_devices.h"
@@ -21,24 +18,6 @@ namespace tolvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A mono 16-bit WAV file holding a sine.
-void writeSineWav(const std::filesystem::path& path, double frequency, double seconds, double amplitude) {
-  const std::uint32_t rate = 48000;
-  const auto frames = static_cast<std::uint32_t>(seconds * rate);
-  std::vector<std::int16_t> samples(frames);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    samples[i] = static_cast<std::int16_t>(amplitude * 32767 * std::sin(2 * std::numbers::pi * frequency * i / rate));
-  }
-  auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-  auto le16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-  std::uint32_t dataBytes = frames * 2;
-  std::string header = "RIFF" + le32(36 + dataBytes) + "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(rate) +
-                       le32(rate * 2) + le16(2) + le16(16) + "data" + le32(dataBytes);
-  std::ofstream out(path, std::ios::binary);
-  out.write(header.data(), static_cast<std::streamsize>(header.size()));
-  out.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
-}
 
 class AudioCollector {
  public:
@@ -95,7 +74,9 @@ TEST_F(PulseSourcesTest, SystemAudioCarriesWhatTheComputerPlays) {
   source->start(collector.handler(), [](const std::string&) {});
 
   testing::TempDir folder;
-  writeSineWav(folder / "sine.wav", 440, 3.0, 0.5);
+  auto made = testing::runCommand({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",
+                                   "aevalsrc=0.5*sin(440*2*PI*t):s=48000:d=3", (folder / "sine.wav").string()});
+  ASSERT_EQ(made.status, 0) << made.err;
   testing::ChildProcess player({"paplay", "--device", testing::PulseDaemon::sinkName, (folder / "sine.wav").string()},
                                daemon.clientEnvironment());
   // Half a second of loud buffers in a row is the tone arriving.

@@ -97,11 +97,6 @@ class TestDesktop {
     publishClientList();
   }
 
-  void resize(::Window window, int width, int height) {
-    XResizeWindow(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
-    XSync(display_, False);
-  }
-
   void warpPointer(int x, int y) {
     XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
     XSync(display_, False);
@@ -215,23 +210,20 @@ TEST_F(X11SourcesTest, ListsTheMonitorAndTheRecordableWindows) {
   auto content = CaptureSources::shareableContent(catalog);
   ASSERT_EQ(content.displays.size(), 1u);
   EXPECT_EQ(content.displays[0].label(), "Main display");
-  EXPECT_EQ(content.displays[0].width(), 1920);
-  EXPECT_EQ(content.displays[0].height(), 1080);
+  EXPECT_EQ(std::pair(content.displays[0].width(), content.displays[0].height()), std::pair(1920, 1080));
   EXPECT_EQ(content.displays[0].id(), "display-" + std::to_string(mainDisplayID()));
 
   std::vector<std::string> labels;
   for (const auto& target : content.windows) labels.push_back(target.label());
   EXPECT_EQ(labels, (std::vector<std::string>{"alpha \u2014 Ünïcode ✓", "beta \u2014 Beta One",
                                               "beta \u2014 Beta Two", "gamma"}));
-  EXPECT_EQ(content.windows[1].width(), 400);
-  EXPECT_EQ(content.windows[1].height(), 300);
+  EXPECT_EQ(std::pair(content.windows[1].width(), content.windows[1].height()), std::pair(400, 300));
 
   // The raw listing still has everything, with what the filter decided on.
   X11Connection connection(xvfb.displayName());
   auto windows = X11ContentReader(connection).windows();
   ASSERT_EQ(windows.size(), 7u);
-  EXPECT_EQ(windows[0].x, 10);
-  EXPECT_EQ(windows[0].y, 20);
+  EXPECT_EQ(std::pair(windows[0].x, windows[0].y), std::pair(10, 20));
   EXPECT_EQ(windows[0].owningApplication, (OwningApplication{1001, "beta"}));
   EXPECT_FALSE(windows[4].isOnScreen);
   EXPECT_TRUE(windows[3].isOnScreen);
@@ -258,23 +250,8 @@ TEST_F(X11SourcesTest, ScreenFramesShowTheDrawnContentAndGoIdleWhileNothingChang
 
   auto samples = probe.samples();
   for (std::size_t i = 1; i < samples.size(); ++i) EXPECT_GT(samples[i].hostTime, samples[i - 1].hostTime);
-  for (const auto& s : samples) {
-    // Idle deliveries carry no picture; complete ones the full output size.
-    EXPECT_EQ(s.width, isComplete(s) ? 1920 : 0);
-    EXPECT_EQ(s.height, isComplete(s) ? 1080 : 0);
-  }
-}
-
-TEST_F(X11SourcesTest, ScreenFramesAreScaledToTheOutputSize) {
-  desktop.create({.x = 100, .y = 100, .color = green});
-  X11ScreenSource source(xvfb.displayName(), mainDisplayID(), ScreenCaptureSettings{960, 540, 30, false});
-  FrameProbe probe({{150, 125}});
-  source.start(probe.handler(), probe.failureHandler());
-  auto frame = probe.waitFor(0, [](const FrameSample& s) { return isComplete(s) && s.colors[0] == green; });
-  source.stop();
-  ASSERT_TRUE(frame);
-  EXPECT_EQ(probe.samples()[*frame].width, 960);
-  EXPECT_EQ(probe.samples()[*frame].height, 540);
+  // Idle deliveries carry no picture; complete ones the full output size.
+  for (const auto& s : samples) EXPECT_EQ(std::pair(s.width, s.height), isComplete(s) ? std::pair(1920, 1080) : std::pair(0, 0));
 }
 
 TEST_F(X11SourcesTest, ThePointerIsDrawnIntoScreenFramesWhenAskedFor) {
@@ -298,7 +275,7 @@ TEST_F(X11SourcesTest, ThePointerIsDrawnIntoScreenFramesWhenAskedFor) {
   }
 }
 
-TEST_F(X11SourcesTest, AWindowIsRecordedEvenWhenCovered) {
+TEST_F(X11SourcesTest, AWindowIsRecordedEvenWhenCoveredAndTheScreenScaledToTheOutputSize) {
   ::Window covered = desktop.create({.x = 200, .y = 200, .width = 300, .height = 200, .color = green});
   desktop.create({.x = 100, .y = 100, .width = 600, .height = 500, .color = blue});
 
@@ -310,14 +287,16 @@ TEST_F(X11SourcesTest, AWindowIsRecordedEvenWhenCovered) {
   ASSERT_TRUE(frame);
   EXPECT_EQ(windowProbe.samples()[*frame].colors, (std::vector<std::uint32_t>{green, green, green}));
 
-  // On screen the same spot shows the window on top.
-  X11ScreenSource screen(xvfb.displayName(), mainDisplayID(), ScreenCaptureSettings{1920, 1080, 30, false});
-  FrameProbe screenProbe({{350, 300}});
+  // On a half-size screen the same spot, (350, 300), shows the window on top.
+  X11ScreenSource screen(xvfb.displayName(), mainDisplayID(), ScreenCaptureSettings{960, 540, 30, false});
+  FrameProbe screenProbe({{175, 150}});
   screen.start(screenProbe.handler(), screenProbe.failureHandler());
   auto screenFrame = screenProbe.waitFor(0, isComplete);
   screen.stop();
   ASSERT_TRUE(screenFrame);
   EXPECT_EQ(screenProbe.samples()[*screenFrame].colors[0], blue);
+  EXPECT_EQ(screenProbe.samples()[*screenFrame].width, 960);
+  EXPECT_EQ(screenProbe.samples()[*screenFrame].height, 540);
 
   // A change to the covered window still arrives.
   desktop.fill(covered, red);
@@ -325,27 +304,7 @@ TEST_F(X11SourcesTest, AWindowIsRecordedEvenWhenCovered) {
   windowSource.stop();
 }
 
-TEST_F(X11SourcesTest, AResizedWindowIsFittedIntoTheUnchangedOutputSize) {
-  ::Window window = desktop.create({.x = 50, .y = 50, .width = 400, .height = 300, .color = green});
-  X11WindowSource source(xvfb.displayName(), static_cast<std::uint32_t>(window), ScreenCaptureSettings{400, 300, 30, false});
-  // Centre, and the top edge where a letterbox bar appears once the window is twice as wide.
-  FrameProbe probe({{200, 150}, {200, 10}});
-  source.start(probe.handler(), probe.failureHandler());
-  auto first = probe.waitFor(0, isComplete);
-  ASSERT_TRUE(first);
-  EXPECT_EQ(probe.samples()[*first].colors, (std::vector<std::uint32_t>{green, green}));
-
-  desktop.resize(window, 800, 300);
-  auto fitted = probe.waitFor(*first + 1, [](const FrameSample& s) {
-    return isComplete(s) && s.colors[0] == green && s.colors[1] == 0x000000;
-  });
-  source.stop();
-  ASSERT_TRUE(fitted) << "the wider window was never shown letterboxed";
-  EXPECT_EQ(probe.samples()[*fitted].width, 400);
-  EXPECT_EQ(probe.samples()[*fitted].height, 300);
-}
-
-TEST_F(X11SourcesTest, AWindowThatClosesEndsItsSource) {
+TEST_F(X11SourcesTest, AWindowThatClosesEndsItsSourceAndCannotBeOpenedAgain) {
   ::Window window = desktop.create({.color = green});
   X11WindowSource source(xvfb.displayName(), static_cast<std::uint32_t>(window), ScreenCaptureSettings{400, 300, 30, false});
   FrameProbe probe({{10, 10}});
@@ -354,6 +313,21 @@ TEST_F(X11SourcesTest, AWindowThatClosesEndsItsSource) {
   desktop.destroy(window);
   EXPECT_EQ(probe.waitForFailure(), "That window has closed.");
   source.stop();
+
+  try {
+    X11WindowSource again(xvfb.displayName(), static_cast<std::uint32_t>(window), ScreenCaptureSettings{400, 300, 30, true});
+    FAIL();
+  } catch (const CaptureSourceError& error) {
+    EXPECT_STREQ(error.what(), "That window has closed.");
+    EXPECT_EQ(error.kind(), CaptureSourceError::Kind::targetGone);
+  }
+  try {
+    X11ScreenSource screen(xvfb.displayName(), 4242, ScreenCaptureSettings{1920, 1080, 30, true});
+    FAIL();
+  } catch (const CaptureSourceError& error) {
+    EXPECT_STREQ(error.what(), "That display isn't available any more.");
+    EXPECT_EQ(error.kind(), CaptureSourceError::Kind::targetGone);
+  }
 }
 
 TEST_F(X11SourcesTest, AServerThatGoesAwayEndsTheSourceWithoutEndingTheProcess) {
@@ -367,29 +341,11 @@ TEST_F(X11SourcesTest, AServerThatGoesAwayEndsTheSourceWithoutEndingTheProcess) 
   source.stop();
 }
 
-TEST_F(X11SourcesTest, GoneTargetsCannotBeOpened) {
-  ::Window window = desktop.create({});
-  desktop.destroy(window);
-  try {
-    X11WindowSource source(xvfb.displayName(), static_cast<std::uint32_t>(window), ScreenCaptureSettings{400, 300, 30, true});
-    FAIL();
-  } catch (const CaptureSourceError& error) {
-    EXPECT_STREQ(error.what(), "That window has closed.");
-    EXPECT_EQ(error.kind(), CaptureSourceError::Kind::targetGone);
-  }
-  try {
-    X11ScreenSource source(xvfb.displayName(), 4242, ScreenCaptureSettings{1920, 1080, 30, true});
-    FAIL();
-  } catch (const CaptureSourceError& error) {
-    EXPECT_STREQ(error.what(), "That display isn't available any more.");
-    EXPECT_EQ(error.kind(), CaptureSourceError::Kind::targetGone);
-  }
-}
-
 TEST_F(X11SourcesTest, CommandLineListsSources) {
   desktop.create({.applicationClass = "Editor", .netTitle = "notes.txt", .pid = 1001});
+  const std::string cli = testing::builtProgram("app/cli/tolvane-cli").string();
   std::map<std::string, std::string> env{{"DISPLAY", xvfb.displayName()}, {"PULSE_SERVER", "unix:/nonexistent/pulse"}};
-  auto result = testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "sources", "--json"}, env);
+  auto result = testing::runCommand({cli, "sources", "--json"}, env);
   ASSERT_EQ(result.status, 0) << result.err;
   auto json = nlohmann::json::parse(result.out);
   ASSERT_EQ(json["displays"].size(), 1u);
@@ -400,14 +356,13 @@ TEST_F(X11SourcesTest, CommandLineListsSources) {
   EXPECT_EQ(json["microphones"], nlohmann::json::array());
   EXPECT_EQ(json["synthetic"]["screen"], "synthetic-screen");
 
-  auto text = testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "sources"}, env);
+  auto text = testing::runCommand({cli, "sources"}, env);
   ASSERT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("Main display  1920\u00d71080"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("Editor \u2014 notes.txt  400\u00d7300"), std::string::npos) << text.out;
 
   std::string nowhere = testing::XvfbServer::unusedDisplayName();
-  auto failed = testing::runCommand({testing::builtProgram("app/cli/tolvane-cli").string(), "sources"},
-                                    {{"DISPLAY", nowhere}});
+  auto failed = testing::runCommand({cli, "sources"}, {{"DISPLAY", nowhere}});
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.err, "tolvane-cli: Tolvane couldn't open the X display \"" + nowhere + "\"; is an X session running?\n");
 }
