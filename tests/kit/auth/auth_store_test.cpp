@@ -12,6 +12,7 @@
 #include "kit/base/errors.h"
 #include "kit/upload/transport_error.h"
 #include "tests/kit/upload/fake_http_transport.h"
+#include "tests/kit/upload/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -60,10 +61,10 @@ TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiry) {
   EXPECT_EQ(http_->requestCount(), 1u);
 }
 
-TEST_F(AuthStoreTest, TheRefreshRequestOnTheWire) {
+TEST_F(AuthStoreTest, TheRefreshRequestOnTheWireAndAnAnswerWithOnlyAnAccessTokenLastingAnHour) {
   signIn(seconds(10));
   http_->enqueue(200, R"({"access_token":"new-access"})");
-  store_.forceRefresh();
+  EXPECT_EQ(store_.forceRefresh(), "new-access");
 
   const auto request = http_->lastRequest();
   EXPECT_EQ(request.method, "POST");
@@ -71,12 +72,6 @@ TEST_F(AuthStoreTest, TheRefreshRequestOnTheWire) {
   EXPECT_EQ(request.timeoutSec, 60);
   EXPECT_EQ(request.headers, (HTTPHeaders{{"Content-Type", "application/json"}, {"apikey", "anon.key.jwt"}}));
   EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"refresh_token", "old-refresh"}}));
-}
-
-TEST_F(AuthStoreTest, AnAnswerWithOnlyAnAccessTokenKeepsTheRestAndLastsAnHour) {
-  signIn(seconds(10));
-  http_->enqueue(200, R"({"access_token":"new-access"})");
-  EXPECT_EQ(store_.forceRefresh(), "new-access");
   EXPECT_EQ(storage_->load(), (AuthSession{"new-access", "old-refresh", kNow + seconds(3600), "ada@example.com"}));
   ASSERT_EQ(changes().size(), 1u);
   EXPECT_EQ(changes()[0], storage_->load());
@@ -98,13 +93,8 @@ TEST_F(AuthStoreTest, RefusedRefreshTokenSignsOut) {
   for (int status : {400, 401}) {
     signIn(seconds(10));
     http_->enqueue(status, R"({"error":"invalid_grant"})");
-    try {
-      store_.validAccessToken();
-      ADD_FAILURE();
-    } catch (const AuthError& error) {
-      EXPECT_EQ(error.kind(), AuthError::Kind::refreshFailed);
-      EXPECT_STREQ(error.what(), "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
-    }
+    EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.validAccessToken(); }),
+              "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
     EXPECT_FALSE(storage_->load());
     EXPECT_EQ(changes().back(), std::nullopt);
   }
@@ -117,13 +107,8 @@ TEST_F(AuthStoreTest, OtherFailuresKeepTheSession) {
       {500, "oops"}, {200, R"({"access_token":""})"}, {200, "not json"}, {200, R"({"access_token":5})"}};
   for (const auto& [status, body] : answers) {
     http_->enqueue(status, body);
-    try {
-      store_.forceRefresh();
-      ADD_FAILURE();
-    } catch (const AuthError& error) {
-      EXPECT_EQ(std::string(error.what()),
-                "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")");
-    }
+    EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.forceRefresh(); }),
+              "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")");
     EXPECT_EQ(storage_->load(), before);
   }
 
@@ -135,13 +120,7 @@ TEST_F(AuthStoreTest, OtherFailuresKeepTheSession) {
 }
 
 TEST_F(AuthStoreTest, SignedOutCallersAreToldSo) {
-  try {
-    store_.validAccessToken();
-    ADD_FAILURE();
-  } catch (const AuthError& error) {
-    EXPECT_EQ(error.kind(), AuthError::Kind::notSignedIn);
-    EXPECT_STREQ(error.what(), "You're signed out of Tolvane.");
-  }
+  EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.validAccessToken(); }), "You're signed out of Tolvane.");
   EXPECT_THROW(store_.forceRefresh(), AuthError);
   EXPECT_EQ(http_->requestCount(), 0u);
 }

@@ -1,5 +1,6 @@
 #include "kit/auth/desktop_sign_in.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "kit/upload/parse_iso_date.h"
 #include "kit/upload/transport_error.h"
 #include "tests/kit/upload/fake_http_transport.h"
+#include "tests/kit/upload/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -25,19 +27,12 @@ const Date kNow = Date(seconds(1780000000));
 std::string base64url(const std::string& text) {
   static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < text.size(); i += 3) {
-    const unsigned n = static_cast<unsigned char>(text[i]) << 16 | static_cast<unsigned char>(text[i + 1]) << 8 |
-                       static_cast<unsigned char>(text[i + 2]);
-    for (int shift : {18, 12, 6, 0}) out += alphabet[(n >> shift) & 63];
-  }
-  if (text.size() - i == 1) {
-    const unsigned n = static_cast<unsigned char>(text[i]) << 16;
-    out += alphabet[(n >> 18) & 63];
-    out += alphabet[(n >> 12) & 63];
-  } else if (text.size() - i == 2) {
-    const unsigned n = static_cast<unsigned char>(text[i]) << 16 | static_cast<unsigned char>(text[i + 1]) << 8;
-    for (int shift : {18, 12, 6}) out += alphabet[(n >> shift) & 63];
+  for (std::size_t i = 0; i < text.size(); i += 3) {
+    unsigned n = 0;
+    for (std::size_t k = i; k < i + 3; ++k) n = n << 8 | (k < text.size() ? static_cast<unsigned char>(text[k]) : 0u);
+    // 1, 2 or 3 bytes left make 2, 3 or 4 characters.
+    const std::size_t chars = std::min<std::size_t>(text.size() - i, 3) + 1;
+    for (std::size_t c = 0; c < chars; ++c) out += alphabet[(n >> (18 - 6 * c)) & 63];
   }
   return out;
 }
@@ -106,21 +101,10 @@ TEST_F(DesktopSignInTest, StartDefaultsAndFailures) {
   EXPECT_EQ(started.expiresAt, kNow + seconds(600));
 
   http_->enqueue(500, "{}");
-  try {
-    signIn_.start("pc");
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 500);
-    EXPECT_STREQ(error.what(), "Couldn't reach Tolvane to start sign-in.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.start("pc"); }), "500 Couldn't reach Tolvane to start sign-in.");
   http_->enqueue(200, R"({"requestId":"r","expiresAt":"x","connectUrl":"not a link"})");
-  try {
-    signIn_.start("pc");
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 0);
-    EXPECT_STREQ(error.what(), "Tolvane sent back a sign-in link we couldn't read.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.start("pc"); }),
+            "0 Tolvane sent back a sign-in link we couldn't read.");
   http_->enqueue(200, R"({"requestId":"r","connectUrl":"https://x.test/c"})");
   EXPECT_THROW(signIn_.start("pc"), DecodingError);
 }
@@ -149,20 +133,8 @@ TEST_F(DesktopSignInTest, PollFailures) {
   http_->enqueue(410, "{}");
   http_->enqueue(404, "{}");
   http_->enqueue(200, "<html>");
-  try {
-    signIn_.poll(request());
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 410);
-    EXPECT_STREQ(error.what(), "That sign-in link expired. Try again.");
-  }
-  try {
-    signIn_.poll(request());
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 404);
-    EXPECT_STREQ(error.what(), "Sign-in check failed.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.poll(request()); }), "410 That sign-in link expired. Try again.");
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.poll(request()); }), "404 Sign-in check failed.");
   EXPECT_THROW(signIn_.poll(request()), DecodingError);
 }
 
@@ -182,13 +154,8 @@ TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApproval) {
 TEST_F(DesktopSignInTest, AGoneRequestEndsTheWaitAtOnce) {
   http_->enqueue(200, R"({"status":"pending"})");
   http_->enqueue(410, "{}");
-  try {
-    signIn_.waitForApproval(request());
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 410);
-    EXPECT_STREQ(error.what(), "That sign-in link expired. Try again.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }),
+            "410 That sign-in link expired. Try again.");
   EXPECT_EQ(http_->requestCount(), 2u);
 }
 
@@ -203,12 +170,7 @@ TEST_F(DesktopSignInTest, AnExpiredRequestFailsWithoutAnotherPoll) {
     now_ = kNow + seconds(601);
     return HTTPResponse{200, {}, R"({"status":"pending"})"};
   });
-  try {
-    signIn_.waitForApproval(request());
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 410);
-  }
+  EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }).substr(0, 4), "410 ");
   EXPECT_EQ(http_->requestCount(), 1u);
 }
 

@@ -20,6 +20,7 @@ namespace {
 using std::chrono::seconds;
 
 constexpr const char* kScenarioVariable = "TOLVANE_KEYRING_SCENARIO";
+constexpr const char* kRunsInside = "runs inside SecretServiceSessionStorage.InsideAPrivateKeyring...";
 
 const AuthSession kSession{"access", "refresh", Date(seconds(1780000000)), "ada@example.com"};
 
@@ -35,8 +36,8 @@ void waitForSecretService() {
   ASSERT_TRUE(SecretServiceSessionStorage::isAvailable()) << "gnome-keyring-daemon did not come up";
 }
 
-TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccount) {
-  if (!insideScenario()) GTEST_SKIP() << "runs inside SecretServiceSessionStorage.InsideAPrivateKeyring";
+TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccountAndIsTheFactorysChoice) {
+  if (!insideScenario()) GTEST_SKIP() << kRunsInside;
   waitForSecretService();
 
   SecretServiceSessionStorage storage("session");
@@ -67,30 +68,22 @@ TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccount) {
                 .status,
             0);
   storage.save(std::nullopt);  // deleting nothing is fine
-}
 
-TEST(KeyringScenario, AnUnreadableItemIsNoSessionAndStaysInPlace) {
-  if (!insideScenario()) GTEST_SKIP() << "runs inside SecretServiceSessionStorage.InsideAPrivateKeyring";
-  waitForSecretService();
+  // An unreadable item is no session and stays in place.
+  SecretServiceSessionStorage broken("broken");
+  ASSERT_TRUE(broken.writeSecret("{\"accessToken\":\"a\"}"));
+  EXPECT_FALSE(broken.load());
+  EXPECT_EQ(broken.readSecret(), "{\"accessToken\":\"a\"}");
 
-  SecretServiceSessionStorage storage("broken");
-  ASSERT_TRUE(storage.writeSecret("{\"accessToken\":\"a\"}"));
-  EXPECT_FALSE(storage.load());
-  EXPECT_EQ(storage.readSecret(), "{\"accessToken\":\"a\"}");
-}
-
-TEST(KeyringScenario, TheFactoryPicksTheKeyringWithoutWarning) {
-  if (!insideScenario()) GTEST_SKIP() << "runs inside SecretServiceSessionStorage.InsideAPrivateKeyring";
-  waitForSecretService();
-
+  // With a keyring at hand the factory picks it, without a warning.
   auto logs = MemoryLogSink::attach();
-  auto storage = makeSessionStorage("factory");
-  EXPECT_NE(dynamic_cast<SecretServiceSessionStorage*>(storage.get()), nullptr);
+  auto chosen = makeSessionStorage("factory");
+  EXPECT_NE(dynamic_cast<SecretServiceSessionStorage*>(chosen.get()), nullptr);
   EXPECT_TRUE(logs->messages("auth").empty());
 }
 
 TEST(LockedKeyringScenario, TheFactoryFallsBackToTheFileWithOneWarning) {
-  if (!insideScenario("locked")) GTEST_SKIP() << "runs inside SecretServiceSessionStorage.WithoutAnUnlockedKeyring";
+  if (!insideScenario("locked")) GTEST_SKIP() << kRunsInside;
   // The daemon answers on the bus but has no unlocked default keyring.
   auto logs = MemoryLogSink::attach();
   auto storage = makeSessionStorage("session");
@@ -139,20 +132,16 @@ bool keyringToolsMissing() {
   return false;
 }
 
-TEST(SecretServiceSessionStorage, InsideAPrivateKeyring) {
+TEST(SecretServiceSessionStorage, InsideAPrivateKeyringUnlockedOrNot) {
   if (insideScenario("unlocked") || insideScenario("locked")) GTEST_SKIP() << "this is an outer test";
   if (keyringToolsMissing()) GTEST_SKIP() << "dbus-run-session, gnome-keyring-daemon or secret-tool is missing";
-  const auto result = runInsideKeyring("unlocked", "KeyringScenario.*", true);
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_NE(result.out.find("[  PASSED  ] 3 tests"), std::string::npos) << result.out;
-}
-
-TEST(SecretServiceSessionStorage, WithoutAnUnlockedKeyring) {
-  if (insideScenario("unlocked") || insideScenario("locked")) GTEST_SKIP() << "this is an outer test";
-  if (keyringToolsMissing()) GTEST_SKIP() << "dbus-run-session, gnome-keyring-daemon or secret-tool is missing";
-  const auto result = runInsideKeyring("locked", "LockedKeyringScenario.*", false);
-  EXPECT_EQ(result.status, 0) << result.out << result.err;
-  EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+  const std::tuple<const char*, const char*, bool> scenarios[] = {{"unlocked", "KeyringScenario.*", true},
+                                                                  {"locked", "LockedKeyringScenario.*", false}};
+  for (const auto& [scenario, filter, unlock] : scenarios) {
+    const auto result = runInsideKeyring(scenario, filter, unlock);
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include "kit/auth/auth_session.h"
 #include "kit/auth/file_session_storage.h"
-#include "kit/auth/memory_session_storage.h"
 #include "kit/auth/session_storage_factory.h"
 #include "kit/base/memory_log_sink.h"
 #include "tests/support/temp_dir.h"
@@ -48,13 +47,6 @@ TEST(AuthSession, FreshnessIsStrict) {
   const AuthSession session{"a", "r", now + seconds(300), std::nullopt};
   EXPECT_FALSE(session.isFresh(now, 300));
   EXPECT_TRUE(session.isFresh(now, 299.5));
-}
-
-TEST(MemorySessionStorage, SavesAndClears) {
-  MemorySessionStorage storage(kSession);
-  EXPECT_EQ(storage.load(), kSession);
-  storage.save(std::nullopt);
-  EXPECT_FALSE(storage.load());
 }
 
 TEST(FileSessionStorage, WritesAFileOnlyTheUserCanRead) {

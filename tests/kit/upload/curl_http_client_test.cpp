@@ -80,7 +80,7 @@ HTTPRequest makeRequest(std::string method, std::string url) {
 
 std::span<const std::byte> bytesOf(const std::string& text) { return std::as_bytes(std::span(text)); }
 
-TEST(CurlHTTPClient, SendsExactlyTheRequestAndReturnsTheAnswer) {
+TEST(CurlHTTPClient, SendsExactlyTheRequestOrBufferAndReturnsTheAnswer) {
   LoopbackServer loopback;
   httplib::Request seen;
   loopback.server().Post("/api/echo", [&](const httplib::Request& request, httplib::Response& response) {
@@ -89,12 +89,14 @@ TEST(CurlHTTPClient, SendsExactlyTheRequestAndReturnsTheAnswer) {
     response.set_header("Upload-Offset", "42");
     response.set_content(R"({"ok":true})", "application/json");
   });
+  loopback.server().Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
+    seen = request;
+    response.status = 204;
+  });
   loopback.start();
 
   CurlHTTPClient client;
-  HTTPRequest request;
-  request.method = "POST";
-  request.url = loopback.url("/api/echo");
+  HTTPRequest request = makeRequest("POST", loopback.url("/api/echo"));
   request.headers = {{"Authorization", "Bearer abc"}, {"Content-Type", "application/json"}};
   request.body = R"({"name":"Demo"})";
   const HTTPResponse response = client.data(request);
@@ -107,9 +109,25 @@ TEST(CurlHTTPClient, SendsExactlyTheRequestAndReturnsTheAnswer) {
   EXPECT_EQ(seen.get_header_value("Authorization"), "Bearer abc");
   EXPECT_EQ(seen.get_header_value("Content-Type"), "application/json");
   EXPECT_FALSE(seen.has_header("Expect"));
+
+  // An upload sends the buffer as the body and reports its progress.
+  const std::string chunk(3 * 1024 * 1024 + 17, 'x');
+  std::atomic<std::int64_t> lastSent{0};
+  std::atomic<std::int64_t> lastTotal{0};
+  HTTPRequest patch = makeRequest("PATCH", loopback.url("/files/1"));
+  patch.headers = {{"Content-Type", "application/offset+octet-stream"}};
+  patch.onUploadProgress = [&](std::int64_t sent, std::int64_t total) {
+    lastSent = sent;
+    lastTotal = total;
+  };
+  EXPECT_EQ(client.upload(patch, bytesOf(chunk)).status, 204);
+  EXPECT_EQ(seen.method, "PATCH");
+  EXPECT_EQ(seen.body, chunk);
+  EXPECT_EQ(lastTotal.load(), static_cast<std::int64_t>(chunk.size()));
+  EXPECT_EQ(lastSent.load(), static_cast<std::int64_t>(chunk.size()));
 }
 
-TEST(CurlHTTPClient, ErrorStatusesAreAnswersAndBodylessRequestsCarryNoContentType) {
+TEST(CurlHTTPClient, ErrorStatusesAreAnswersRedirectsAreFollowedAndNoContentTypeIsInvented) {
   LoopbackServer loopback;
   httplib::Request seen;
   loopback.server().Get("/missing", [&](const httplib::Request& request, httplib::Response& response) {
@@ -120,6 +138,13 @@ TEST(CurlHTTPClient, ErrorStatusesAreAnswersAndBodylessRequestsCarryNoContentTyp
   loopback.server().Post("/empty", [&](const httplib::Request& request, httplib::Response& response) {
     seen = request;
     response.set_content("fine", "text/plain");
+  });
+  loopback.server().Get("/old", [](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/new");
+    response.set_header("X-Hop", "first");
+  });
+  loopback.server().Get("/new", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("arrived", "text/plain");
   });
   loopback.start();
 
@@ -139,51 +164,11 @@ TEST(CurlHTTPClient, ErrorStatusesAreAnswersAndBodylessRequestsCarryNoContentTyp
   EXPECT_EQ(client.data(makeRequest("POST", loopback.url("/empty"))).body, "fine");
   EXPECT_EQ(seen.get_header_value("Content-Length"), "0");
   EXPECT_FALSE(seen.has_header("Content-Type"));
-}
 
-TEST(CurlHTTPClient, UploadSendsTheBufferAndReportsProgress) {
-  LoopbackServer loopback;
-  std::string received;
-  std::string method;
-  loopback.server().Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
-    received = request.body;
-    method = request.method;
-    response.status = 204;
-  });
-  loopback.start();
-
-  const std::string chunk(3 * 1024 * 1024 + 17, 'x');
-  std::atomic<std::int64_t> lastSent{0};
-  std::atomic<std::int64_t> lastTotal{0};
-  HTTPRequest request = makeRequest("PATCH", loopback.url("/files/1"));
-  request.headers = {{"Content-Type", "application/offset+octet-stream"}};
-  request.onUploadProgress = [&](std::int64_t sent, std::int64_t total) {
-    lastSent = sent;
-    lastTotal = total;
-  };
-  CurlHTTPClient client;
-  EXPECT_EQ(client.upload(request, bytesOf(chunk)).status, 204);
-  EXPECT_EQ(method, "PATCH");
-  EXPECT_EQ(received, chunk);
-  EXPECT_EQ(lastTotal.load(), static_cast<std::int64_t>(chunk.size()));
-  EXPECT_EQ(lastSent.load(), static_cast<std::int64_t>(chunk.size()));
-}
-
-TEST(CurlHTTPClient, FollowsRedirectsAndKeepsOnlyTheFinalHeaders) {
-  LoopbackServer loopback;
-  loopback.server().Get("/old", [](const httplib::Request&, httplib::Response& response) {
-    response.set_redirect("/new");
-    response.set_header("X-Hop", "first");
-  });
-  loopback.server().Get("/new", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("arrived", "text/plain");
-  });
-  loopback.start();
-
-  const auto response = CurlHTTPClient().data(makeRequest("GET", loopback.url("/old")));
-  EXPECT_EQ(response.status, 200);
-  EXPECT_EQ(response.body, "arrived");
-  EXPECT_FALSE(response.header("X-Hop"));
+  const auto redirected = client.data(makeRequest("GET", loopback.url("/old")));
+  EXPECT_EQ(redirected.status, 200);
+  EXPECT_EQ(redirected.body, "arrived");
+  EXPECT_FALSE(redirected.header("X-Hop")) << "only the final answer's headers are kept";
 }
 
 TEST(CurlHTTPClient, ReusesConnectionsAndServesManyThreadsAtOnce) {
@@ -251,33 +236,28 @@ TEST(CurlHTTPClient, StopTokenAbortsATransferInFlight) {
   EXPECT_THROW(client.data(makeRequest("GET", loopback.url("/slow")), already.get_token()), CancellationError);
 }
 
-TEST(CurlHTTPClient, ASilentServerTimesOutAfterTheRequestTimeOut) {
+TEST(CurlHTTPClient, SilentServersTimeOutAndUnreachableHostsFailAtOnceInTheStandardSession) {
   LoopbackServer loopback;
   Gate gate;
   loopback.server().Get("/silent", [&](const httplib::Request&, httplib::Response&) { gate.arriveAndWait(); });
   loopback.start();
 
-  HTTPRequest request = makeRequest("GET", loopback.url("/silent"));
-  request.timeoutSec = 1;
-  try {
-    CurlHTTPClient().data(request);
-    ADD_FAILURE() << "expected a time-out";
-  } catch (const TransportError& error) {
-    EXPECT_EQ(error.kind(), TransportError::Kind::timedOut);
-    EXPECT_STREQ(error.what(), "The request timed out.");
+  HTTPRequest silent = makeRequest("GET", loopback.url("/silent"));
+  silent.timeoutSec = 1;
+  const auto unreachable = makeRequest("GET", "http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/");
+  const std::tuple<HTTPRequest, TransportError::Kind, std::string> cases[] = {
+      {silent, TransportError::Kind::timedOut, "The request timed out."},
+      {unreachable, TransportError::Kind::cannotConnect, "Could not connect to the server."}};
+  for (const auto& [request, kind, message] : cases) {
+    try {
+      CurlHTTPClient().data(request);
+      ADD_FAILURE() << "expected: " << message;
+    } catch (const TransportError& error) {
+      EXPECT_EQ(error.kind(), kind);
+      EXPECT_EQ(error.what(), message);
+    }
   }
   gate.open();
-}
-
-TEST(CurlHTTPClient, UnreachableHostFailsAtOnceInTheStandardSession) {
-  const int port = testing::freeLoopbackPort();
-  try {
-    CurlHTTPClient().data(makeRequest("GET", "http://127.0.0.1:" + std::to_string(port) + "/"));
-    ADD_FAILURE() << "expected a transport error";
-  } catch (const TransportError& error) {
-    EXPECT_EQ(error.kind(), TransportError::Kind::cannotConnect);
-    EXPECT_STREQ(error.what(), "Could not connect to the server.");
-  }
 }
 
 TEST(CurlHTTPClient, UploadSessionWaitsForConnectivity) {
@@ -318,14 +298,6 @@ TEST(CurlHTTPClient, WaitingForConnectivityEndsWithTheResourceTimeOutOrCancellat
   while (logs->messages("http").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   stop.request_stop();
   EXPECT_THROW(outcome.get(), CancellationError);
-}
-
-TEST(CurlHTTPClient, UploadSessionSettings) {
-  const auto settings = makeUploadSession()->settings();
-  EXPECT_TRUE(settings.waitsForConnectivity);
-  EXPECT_EQ(settings.requestTimeoutSec, 120);
-  EXPECT_EQ(settings.resourceTimeoutSec, 43200);
-  EXPECT_FALSE(HTTPSessionSettings::standard().waitsForConnectivity);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "kit/upload/transport_error.h"
 #include "kit/upload/update_checker.h"
 #include "tests/kit/upload/fake_http_transport.h"
+#include "tests/kit/upload/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -106,13 +107,8 @@ TEST_F(TolvaneAPITest, SaveRecordingRoundsTheDurationHalfAwayFromZero) {
   EXPECT_EQ(api_.saveRecording("v1", "Demo", 12.4), std::nullopt);
   EXPECT_EQ(nlohmann::json::parse(*http_->lastRequest().body)["durationSec"], 12);
 
-  try {
-    api_.saveRecording("v1", "Demo", 1);
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 200);
-    EXPECT_STREQ(error.what(), "Tolvane sent back something unexpected.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { api_.saveRecording("v1", "Demo", 1); }),
+            "200 Tolvane sent back something unexpected.");
   EXPECT_THROW(api_.saveRecording("v1", "Demo", std::nan("")), std::invalid_argument);
 }
 
@@ -122,69 +118,29 @@ TEST_F(TolvaneAPITest, PathSegmentsAreNotEncoded) {
   EXPECT_EQ(http_->lastRequest().url, "https://tolvane.test/api/stream/video/a/b");
   EXPECT_EQ(status, (VideoStatus{"a/b", "n", 4.5, true}));
 
-  try {
-    api_.videoStatus("has space");
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 0);
-    EXPECT_STREQ(error.what(), "Bad URL: /api/stream/video/has space");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { api_.videoStatus("has space"); }), "0 Bad URL: /api/stream/video/has space");
 }
 
 TEST_F(TolvaneAPITest, AccountDecodingIsStrict) {
   http_->enqueue(200, R"({"pro":true,"lifetime":false,"admin":false})");
   EXPECT_EQ(api_.me(), (AccountInfo{std::nullopt, true, false, false}));
 
-  http_->enqueue(200, R"({"email":"a@b.c","lifetime":false,"admin":false})");
-  EXPECT_THROW(
-      {
-        try {
-          api_.me();
-        } catch (const HTTPError& error) {
-          EXPECT_EQ(error.message(), "Tolvane sent back something unexpected.");
-          throw;
-        }
-      },
-      HTTPError);
-
-  http_->enqueue(200, R"({"email":"a@b.c","pro":"yes","lifetime":false,"admin":false})");
-  EXPECT_THROW(api_.me(), HTTPError);
-  http_->enqueue(200, "not json");
-  EXPECT_THROW(api_.me(), HTTPError);
+  for (const char* body : {R"({"email":"a@b.c","lifetime":false,"admin":false})",
+                           R"({"email":"a@b.c","pro":"yes","lifetime":false,"admin":false})", "not json"}) {
+    http_->enqueue(200, body);
+    EXPECT_EQ(testing::httpFailure([&] { api_.me(); }), "200 Tolvane sent back something unexpected.") << body;
+  }
 }
 
-TEST_F(TolvaneAPITest, AnyStatusButTwoHundredFailsWithTheErrorBody) {
+TEST_F(TolvaneAPITest, AnyStatusButTwoHundredAndTransportFailuresBecomeHTTPErrors) {
   http_->enqueue(201, R"({"error":"Created is not good enough.","code":"c201"})");
-  try {
-    api_.createUploadTicket("x");
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 201);
-    EXPECT_EQ(error.message(), "Created is not good enough.");
-    EXPECT_EQ(error.code(), "c201");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { api_.createUploadTicket("x"); }), "201 Created is not good enough. [c201]");
   http_->enqueue(503, "<html>down</html>");
-  try {
-    api_.me();
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.message(), "Tolvane returned an error (503).");
-    EXPECT_TRUE(error.isTransient());
-  }
-}
-
-TEST_F(TolvaneAPITest, TransportFailuresBecomeStatusZero) {
+  EXPECT_EQ(testing::httpFailure([&] { api_.me(); }), "503 Tolvane returned an error (503).");
   http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
     throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
   });
-  try {
-    api_.me();
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 0);
-    EXPECT_EQ(error.message(), "Could not connect to the server.");
-    EXPECT_TRUE(error.isTransient());
-  }
+  EXPECT_EQ(testing::httpFailure([&] { api_.me(); }), "0 Could not connect to the server.");
 }
 
 TEST_F(TolvaneAPITest, A401IsRetriedOnceAfterAForcedRefresh) {
@@ -206,14 +162,7 @@ TEST_F(TolvaneAPITest, ASecond401IsReturnedLikeAnyOtherStatus) {
   http_->enqueue(401, R"({"error":"expired"})");
   http_->enqueue(200, R"({"access_token":"access-2"})");
   http_->enqueue(401, R"({"error":"Still not allowed.","code":"denied"})");
-  try {
-    api_.rename("v1", "t");
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 401);
-    EXPECT_EQ(error.message(), "Still not allowed.");
-    EXPECT_EQ(error.code(), "denied");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { api_.rename("v1", "t"); }), "401 Still not allowed. [denied]");
   EXPECT_EQ(serviceRequests().size(), 2u);
 }
 
@@ -222,12 +171,7 @@ TEST_F(TolvaneAPITest, AuthErrorsPropagateUnchanged) {
   http_->enqueue(400, R"({"error":"invalid_grant"})");
   EXPECT_THROW(api_.me(), AuthError);
   EXPECT_FALSE(storage_->load());
-  try {
-    api_.me();
-    ADD_FAILURE();
-  } catch (const AuthError& error) {
-    EXPECT_STREQ(error.what(), "You're signed out of Tolvane.");
-  }
+  EXPECT_EQ(testing::thrownWhat<AuthError>([&] { api_.me(); }), "You're signed out of Tolvane.");
 }
 
 TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
@@ -242,27 +186,18 @@ TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
   EXPECT_TRUE(request.headers.empty());
 
   http->enqueue(404, R"({"error":"nope"})");
-  try {
-    UpdateChecker(http, *Url::parse("https://tolvane.test")).latest();
-    ADD_FAILURE();
-  } catch (const HTTPError& error) {
-    EXPECT_EQ(error.status(), 0);
-    EXPECT_STREQ(error.what(), "Couldn't check for updates.");
-  }
+  EXPECT_EQ(testing::httpFailure([&] { UpdateChecker(http, *Url::parse("https://tolvane.test")).latest(); }),
+            "0 Couldn't check for updates.");
   http->enqueue(200, R"({"version":"1.4.0"})");
   EXPECT_THROW(UpdateChecker(http, *Url::parse("https://tolvane.test")).latest(), DecodingError);
 }
 
 TEST(MacRelease, IsNewerComparesNumbersPositionByPosition) {
   const auto release = [](std::string version) { return MacRelease{std::move(version), true, "", ""}; };
-  EXPECT_TRUE(release("2.0").isNewer("1.9.9"));
-  EXPECT_TRUE(release("1.10").isNewer("1.9"));
-  EXPECT_FALSE(release("1.2.0").isNewer("1.2"));
-  EXPECT_FALSE(release("1.2").isNewer("1.2.1"));
-  EXPECT_FALSE(release("1.2.beta").isNewer("1.2.0"));
-  EXPECT_TRUE(release("1..3").isNewer("1.2"));
-  EXPECT_TRUE(release("1.+3").isNewer("1.2"));
-  EXPECT_FALSE(release("1.-3").isNewer("1.0"));
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"2.0", "1.9.9", true},     {"1.10", "1.9", true},  {"1.2.0", "1.2", false}, {"1.2", "1.2.1", false},
+      {"1.2.beta", "1.2.0", false}, {"1..3", "1.2", true}, {"1.+3", "1.2", true},  {"1.-3", "1.0", false}};
+  for (const auto& [latest, running, newer] : cases) EXPECT_EQ(release(latest).isNewer(running), newer) << latest;
 }
 
 TEST(ParseISODate, InternetDateTimesWithAndWithoutFractions) {
