@@ -14,7 +14,10 @@ enum class FrameStatus {
 };
 
 struct ScreenFrame {
-  VideoFrame image;       // BGRA at the source's output size; empty when idle
+  // BGRA at the source's output size; empty when idle. Opaque content: the fourth byte
+  // of each pixel may be undefined (X leaves it so), and nothing downstream reads it.
+  // The pixels become the receiver's: the source never writes to them again.
+  VideoFrame image;
   double hostTime = 0;    // CLOCK_MONOTONIC seconds (monotonicSeconds()) when the content was read
   FrameStatus status = FrameStatus::complete;
 };

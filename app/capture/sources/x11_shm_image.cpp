@@ -33,7 +33,14 @@ X11ShmImage::X11ShmImage(const X11Connection& connection, ::Visual* visual, int 
     image_ = nullptr;
     return;
   }
-  segment_.shmaddr = image_->data = static_cast<char*>(shmat(segment_.shmid, nullptr, 0));
+  void* address = shmat(segment_.shmid, nullptr, 0);
+  if (address == reinterpret_cast<void*>(-1)) {
+    shmctl(segment_.shmid, IPC_RMID, nullptr);
+    XDestroyImage(image_);
+    image_ = nullptr;
+    return;
+  }
+  segment_.shmaddr = image_->data = static_cast<char*>(address);
   segment_.readOnly = False;
   X11ErrorTrap trap(connection_);
   bool attached = XShmAttach(display_, &segment_) != 0 && !trap.failed();
@@ -47,17 +54,18 @@ X11ShmImage::X11ShmImage(const X11Connection& connection, ::Visual* visual, int 
     image_ = nullptr;
     return;
   }
-  isShared_ = true;
+  mapping_.reset(reinterpret_cast<std::uint8_t*>(address), [](std::uint8_t* memory) { shmdt(memory); });
 }
 
 X11ShmImage::~X11ShmImage() {
   if (image_ == nullptr) return;
-  if (isShared_) {
+  if (mapping_) {
+    // The server lets go of the segment now; this process unmaps it once the last
+    // frame sharing it is gone.
     if (!connection_.isBroken()) {
       X11ErrorTrap trap(connection_);
       XShmDetach(display_, &segment_);
     }
-    shmdt(segment_.shmaddr);
     image_->data = nullptr;
   }
   XDestroyImage(image_);
@@ -66,7 +74,7 @@ X11ShmImage::~X11ShmImage() {
 bool X11ShmImage::grab(::Drawable drawable, int x, int y) {
   if (connection_.isBroken()) return false;
   X11ErrorTrap trap(connection_);
-  if (isShared_) return XShmGetImage(display_, drawable, image_, x, y, AllPlanes) != 0 && !trap.failed();
+  if (mapping_) return XShmGetImage(display_, drawable, image_, x, y, AllPlanes) != 0 && !trap.failed();
   XImage* answer = XGetImage(display_, drawable, x, y, static_cast<unsigned>(width_), static_cast<unsigned>(height_),
                              AllPlanes, ZPixmap);
   if (answer == nullptr || trap.failed() || answer->bits_per_pixel != 32) {
@@ -83,5 +91,11 @@ std::uint8_t* X11ShmImage::data() const {
 }
 
 int X11ShmImage::stride() const { return image_ != nullptr ? image_->bytes_per_line : 0; }
+
+bool X11ShmImage::canShareFrames() const { return mapping_ && stride() == VideoFrame::strideFor(width_); }
+
+VideoFrame X11ShmImage::frame() const {
+  return VideoFrame::wrap(mapping_.get(), width_, height_, stride(), [mapping = mapping_] {});
+}
 
 }  // namespace tolvane

@@ -1,15 +1,10 @@
 #include "app/capture/sources/x11_window_source.h"
 
-#include <X11/Xutil.h>
 #include <X11/extensions/Xcomposite.h>
 
-#include <algorithm>
-
-#include "app/capture/sources/bgra_fit.h"
 #include "app/capture/sources/capture_source_error.h"
 #include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_cursor_painter.h"
-#include "app/capture/sources/x11_shm_image.h"
 #include "kit/base/clock.h"
 
 namespace tolvane {
@@ -33,14 +28,11 @@ bool hasNamedPixmaps(::Display* display) {
 
 X11WindowSource::X11WindowSource(const std::string& xDisplayName, std::uint32_t windowID,
                                  ScreenCaptureSettings settings)
-    : settings_(settings),
-      connection_(std::make_unique<X11Connection>(xDisplayName)),
-      window_(windowID),
-      pool_(std::max(2, settings.width), std::max(2, settings.height), 8) {
-  ::Display* display = connection_->display();
+    : X11PictureSource(xDisplayName, settings), window_(windowID) {
+  ::Display* display = connection().display();
   XWindowAttributes attributes{};
   {
-    X11ErrorTrap trap(*connection_);
+    X11ErrorTrap trap(connection());
     if (XGetWindowAttributes(display, window_, &attributes) == 0 || trap.failed()) {
       throw CaptureSourceError(CaptureSourceError::Kind::targetGone, windowClosed);
     }
@@ -54,47 +46,34 @@ X11WindowSource::X11WindowSource(const std::string& xDisplayName, std::uint32_t 
   depth_ = attributes.depth;
   isMapped_ = attributes.map_state == IsViewable;
 
-  X11ErrorTrap trap(*connection_);
+  X11ErrorTrap trap(connection());
   // Automatic redirection: the server still paints the window on screen, and keeps its
   // contents off screen too, covered or not.
   XCompositeRedirectWindow(display, window_, CompositeRedirectAutomatic);
   XSelectInput(display, window_, StructureNotifyMask);
-  int errorBase = 0;
-  if (XDamageQueryExtension(display, &damageEventBase_, &errorBase) != 0) {
-    damage_ = XDamageCreate(display, window_, XDamageReportNonEmpty);
-  }
+  watchDamage(window_);
   if (trap.failed()) throw CaptureSourceError(CaptureSourceError::Kind::targetGone, windowClosed);
-  cursor_ = std::make_unique<X11CursorPainter>(*connection_);
 }
 
 X11WindowSource::~X11WindowSource() {
   stop();
-  if (connection_->isBroken()) return;
-  ::Display* display = connection_->display();
-  X11ErrorTrap trap(*connection_);
+  if (connection().isBroken()) return;
+  ::Display* display = connection().display();
+  X11ErrorTrap trap(connection());
   releasePixmap();
-  if (damage_ != 0) XDamageDestroy(display, damage_);
   XCompositeUnredirectWindow(display, window_, CompositeRedirectAutomatic);
   XSelectInput(display, window_, NoEventMask);
 }
 
-void X11WindowSource::start(FrameHandler onFrame, FailureHandler onFailure) {
-  onFrame_ = std::move(onFrame);
-  onFailure_ = std::move(onFailure);
-  loop_.start(settings_.frameRate, [this] { return tick(); });
-}
-
-void X11WindowSource::stop() { loop_.stop(); }
-
 void X11WindowSource::releasePixmap() {
   if (pixmap_ == 0) return;
-  XFreePixmap(connection_->display(), pixmap_);
+  XFreePixmap(connection().display(), pixmap_);
   pixmap_ = 0;
 }
 
 bool X11WindowSource::nameWindowPixmap() {
-  ::Display* display = connection_->display();
-  X11ErrorTrap trap(*connection_);
+  ::Display* display = connection().display();
+  X11ErrorTrap trap(connection());
   releasePixmap();
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(display, window_, &attributes) == 0 || trap.failed()) return false;
@@ -102,27 +81,19 @@ bool X11WindowSource::nameWindowPixmap() {
   ::Pixmap pixmap = XCompositeNameWindowPixmap(display, window_);
   if (trap.failed()) return false;
   pixmap_ = pixmap;
-  int width = attributes.width + 2 * attributes.border_width;
-  int height = attributes.height + 2 * attributes.border_width;
-  if (!image_ || width != pixmapWidth_ || height != pixmapHeight_) {
-    image_.reset();
-    image_ = std::make_unique<X11ShmImage>(*connection_, visual_, depth_, width, height);
-    pixmapWidth_ = width;
-    pixmapHeight_ = height;
-  }
+  pixmapWidth_ = attributes.width + 2 * attributes.border_width;
+  pixmapHeight_ = attributes.height + 2 * attributes.border_width;
+  setPictureFormat(visual_, depth_, pixmapWidth_, pixmapHeight_);
   needsPixmap_ = false;
   return true;
 }
 
-X11WindowSource::Events X11WindowSource::takeEvents() {
-  ::Display* display = connection_->display();
-  bool damaged = false;
-  while (!connection_->isBroken() && XPending(display) > 0) {
-    XEvent event;
-    XNextEvent(display, &event);
+bool X11WindowSource::takeWindowEvents(bool& damaged) {
+  bool closed = false;
+  damaged = takeEvents([&](const XEvent& event) {
     switch (event.type) {
       case DestroyNotify:
-        if (event.xdestroywindow.window == window_) return Events::closed;
+        if (event.xdestroywindow.window == window_) closed = true;
         break;
       case UnmapNotify:
         if (event.xunmap.window == window_) isMapped_ = false;
@@ -138,66 +109,59 @@ X11WindowSource::Events X11WindowSource::takeEvents() {
         }
         break;
       default:
-        if (event.type == damageEventBase_ + XDamageNotify) damaged = true;
         break;
     }
-  }
-  if (damaged && !connection_->isBroken()) XDamageSubtract(display, damage_, None, None);
-  return damaged || damage_ == 0 ? Events::damaged : Events::none;
+  });
+  return !closed;
 }
 
 bool X11WindowSource::tick() {
   double hostTime = monotonicSeconds();
-  Events events = takeEvents();
-  if (connection_->isBroken()) {
-    onFailure_(serverLost);
+  // With every buffer still in the pipeline, the events are left for the next tick.
+  if (!canRead()) return true;
+  bool changed = false;
+  bool open = takeWindowEvents(changed);
+  if (connection().isBroken()) {
+    fail(serverLost);
     return false;
   }
-  if (events == Events::closed) {
-    onFailure_(windowClosed);
+  if (!open) {
+    fail(windowClosed);
     return false;
   }
-  bool changed = events == Events::damaged;
   if (isMapped_ && needsPixmap_) {
     bool named = false;
     try {
       named = nameWindowPixmap();
     } catch (const CaptureSourceError& error) {
-      onFailure_(error.what());  // a picture format Tolvane cannot read
+      fail(error.what());  // a picture format Tolvane cannot read
       return false;
     }
     if (!named) {
       // Unmapped between the event and the request, or gone: the next events tell which.
-      onFrame_(ScreenFrame{VideoFrame(), hostTime, FrameStatus::idle});
+      deliverIdle(hostTime);
       return true;
     }
     changed = true;
   }
-  bool cursorMoved = settings_.showsCursor && cursor_->update();
-  if (!isMapped_ || pixmap_ == 0 || (hasDelivered_ && !changed && !cursorMoved)) {
+  bool cursorMoved = settings().showsCursor && cursor().update();
+  if (!isMapped_ || pixmap_ == 0 || (hasDelivered() && !changed && !cursorMoved)) {
     // A minimised window keeps its last picture, as a covered one does.
-    onFrame_(ScreenFrame{VideoFrame(), hostTime, FrameStatus::idle});
+    deliverIdle(hostTime);
     return true;
   }
-  if (!image_->grab(pixmap_, 0, 0)) {
-    needsPixmap_ = true;
-    onFrame_(ScreenFrame{VideoFrame(), hostTime, FrameStatus::idle});
-    return true;
-  }
-  if (settings_.showsCursor) {
+  int originX = 0;
+  int originY = 0;
+  {
     ::Window child = None;
-    int originX = 0;
-    int originY = 0;
-    X11ErrorTrap trap(*connection_);
-    XTranslateCoordinates(connection_->display(), window_, connection_->root(), 0, 0, &originX, &originY, &child);
-    if (!trap.failed()) {
-      cursor_->paint(image_->data(), image_->stride(), image_->width(), image_->height(), originX, originY);
-    }
+    X11ErrorTrap trap(connection());
+    XTranslateCoordinates(connection().display(), window_, connection().root(), 0, 0, &originX, &originY, &child);
+    if (trap.failed()) originX = originY = -1'000'000;  // the pointer then falls outside the picture
   }
-  VideoFrame frame = pool_.acquire();
-  fitBGRA(image_->data(), image_->stride(), image_->width(), image_->height(), frame);
-  hasDelivered_ = true;
-  onFrame_(ScreenFrame{std::move(frame), hostTime, FrameStatus::complete});
+  if (!deliverPicture(pixmap_, 0, 0, originX, originY, hostTime)) {
+    needsPixmap_ = true;
+    deliverIdle(hostTime);
+  }
   return true;
 }
 
