@@ -79,6 +79,9 @@ void AnnotationOverlay::mapInk() {
   // At most 64 tiles a row, at least 64 pixels each.
   tileWidth_ = std::max(64, (image.width() + 63) / 64);
   inkedTiles_.assign(static_cast<std::size_t>(image.height()), 0);
+  std::uint64_t allTiles = 0;
+  int firstRow = image.height();
+  int lastRow = -1;
   for (int y = 0; y < image.height(); ++y) {
     const std::uint8_t* row = image.row(y);
     std::uint64_t tiles = 0;
@@ -87,7 +90,17 @@ void AnnotationOverlay::mapInk() {
       if (row[x * 4 + 3] != 0) tiles |= std::uint64_t{1} << (x / tileWidth_);
     }
     inkedTiles_[static_cast<std::size_t>(y)] = tiles;
+    if (tiles != 0) {
+      firstRow = std::min(firstRow, y);
+      lastRow = y;
+      allTiles |= tiles;
+    }
   }
+  inkBounds_ = {};
+  if (allTiles == 0) return;
+  const int left = std::countr_zero(allTiles) * tileWidth_;
+  const int right = std::min(image.width(), (64 - std::countl_zero(allTiles)) * tileWidth_);
+  inkBounds_ = PixelRect{left, firstRow, right - left, lastRow + 1 - firstRow};
 }
 
 template <typename Run>

@@ -30,6 +30,9 @@ class AnnotationOverlay {
   void composeOver(const VideoFrame& screen, const VideoFrame& target) const;
   // target = overlay over target, within `area`.
   void blendInPlace(const VideoFrame& target, PixelRect area) const;
+  // The smallest rectangle holding every inked tile of the current overlay (empty when
+  // it has no ink): all that laying it over a frame can change.
+  PixelRect inkBounds() const { return inkBounds_; }
 
  private:
   void mapInk();
@@ -43,6 +46,7 @@ class AnnotationOverlay {
   const VideoFrame* current_ = nullptr;
   int tileWidth_ = 64;
   std::vector<std::uint64_t> inkedTiles_;  // per row: bit t set when tile t has ink
+  PixelRect inkBounds_;
 };
 
 }  // namespace tolvane

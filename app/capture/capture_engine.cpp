@@ -188,14 +188,16 @@ void CaptureEngine::handleScreenFrame(const ScreenFrame& frame) {
       lastScreenBuffer_ = frame.image;
       elapsed = clock_.elapsed(frame.hostTime, ClockSource::screen);
     }
-    appendFrame(frame.image, elapsed);
+    // A captured frame is the engine's alone: the source never touches it again.
+    appendFrame(frame.image, elapsed, FrameCompositor::ScreenUse::exclusive);
   }
   // Frames of any other status are not appended: the idle-frame timer covers them.
   if (auto failure = writer_->failure()) fail(*failure);
 }
 
 // Video queue.
-void CaptureEngine::appendFrame(const VideoFrame& screen, std::optional<double> elapsed) {
+void CaptureEngine::appendFrame(const VideoFrame& screen, std::optional<double> elapsed,
+                                FrameCompositor::ScreenUse use) {
   if (!writer_ || !elapsed) return;
   const double time = quantized(*elapsed);
   double previous = 0;
@@ -219,7 +221,7 @@ void CaptureEngine::appendFrame(const VideoFrame& screen, std::optional<double> 
   if (layers.isEmpty()) {
     writer_->append(screen, presentationTime);
   } else {
-    std::optional<VideoFrame> composed = compositor_.compose(screen, layers, &writer_->pixelBufferPool());
+    std::optional<VideoFrame> composed = compositor_.compose(screen, layers, &writer_->pixelBufferPool(), use);
     if (!composed) {
       compositeDrops_.fetch_add(1);
       return;
@@ -244,7 +246,7 @@ void CaptureEngine::idleFrameTick() {
   }
   if (!now || *now - lastAppended <= idleFrameThreshold) return;
   framesRepeated_.fetch_add(1);
-  appendFrame(last, now);
+  appendFrame(last, now, FrameCompositor::ScreenUse::shared);
 }
 
 // Audio queue.

@@ -118,7 +118,7 @@ class CaptureEngine {
   void startScreenAndSystemAudio();
 
   void handleScreenFrame(const ScreenFrame& frame);
-  void appendFrame(const VideoFrame& screen, std::optional<double> elapsed);
+  void appendFrame(const VideoFrame& screen, std::optional<double> elapsed, FrameCompositor::ScreenUse use);
   void handleAudio(const CapturedAudio& audio, ClockSource source);
   void drainAudio(double upTo);
   void flushRemainingAudio();

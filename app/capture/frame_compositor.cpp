@@ -65,38 +65,110 @@ VideoFrame FrameCompositor::circularCameraImage(const VideoFrame& camera, int di
 }
 
 std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, const CompositeLayers& layers,
-                                                   FramePool* pool) {
+                                                   FramePool* pool, ScreenUse use) {
   if (layers.isEmpty() || !screen) return screen;
   const Size frameSize = sizeOf(screen);
-  auto output = makePixelBuffer(pool, frameSize);
-  if (!output) return std::nullopt;
-
-  const PixelRect whole{0, 0, screen.width(), screen.height()};
   const bool hasAnnotation =
       layers.annotation && annotationOverlay_.prepare(layers.annotation, screen.width(), screen.height());
-  // The first pass both copies the screen and lays the annotations over it.
-  if (hasAnnotation) {
-    annotationOverlay_.composeOver(screen, *output);
-  } else {
-    libyuv::ARGBCopy(screen.data(), screen.stride(), output->data(), output->stride(), screen.width(), screen.height());
+  planAreas(layers, frameSize, hasAnnotation);
+
+  if (screen.sharesPixelsWith(composedInPlace_)) {
+    // This frame already carries an earlier composite: rebuild the captured picture in a
+    // new frame first.
+    auto captured = makePixelBuffer(pool, frameSize);
+    if (!captured) return std::nullopt;
+    libyuv::ARGBCopy(screen.data(), screen.stride(), captured->data(), captured->stride(), screen.width(),
+                     screen.height());
+    patches_.restore(*captured);
+    if (canDrawInPlace(frameSize)) {
+      drawInPlace(*captured, layers, hasAnnotation);
+      return captured;
+    }
+    auto output = makePixelBuffer(pool, frameSize);
+    if (!output) return std::nullopt;
+    drawOverCopy(*captured, layers, hasAnnotation, *output);
+    return output;
   }
 
-  // Blur belongs under the annotations: each blurred rectangle (cut from the untouched
-  // screen) replaces what is there, and the annotations are laid over it again.
-  const double sigma = blurRadius(frameSize);
+  if (use == ScreenUse::exclusive && canDrawInPlace(frameSize)) {
+    patches_.save(screen, touched_);
+    composedInPlace_ = screen;
+    drawInPlace(screen, layers, hasAnnotation);
+    return screen;
+  }
+
+  auto output = makePixelBuffer(pool, frameSize);
+  if (!output) return std::nullopt;
+  drawOverCopy(screen, layers, hasAnnotation, *output);
+  return output;
+}
+
+void FrameCompositor::planAreas(const CompositeLayers& layers, Size frameSize, bool hasAnnotation) {
+  const PixelRect whole{0, 0, static_cast<int>(frameSize.width), static_cast<int>(frameSize.height)};
+  sigma_ = blurRadius(frameSize);
+  blurAreas_.clear();
+  touched_.clear();
   for (const Rect& rect : layers.blurRects) {
     const auto area = blurPixelRect(rect, frameSize);
     if (!area) continue;
     const PixelRect clipped = area->intersected(whole);
     if (clipped.isEmpty()) continue;
-    regionBlur_.blur(screen, clipped, sigma, *output);
-    if (hasAnnotation) annotationOverlay_.blendInPlace(*output, clipped);
+    blurAreas_.push_back(clipped);
+    touched_.push_back(clipped);
   }
-
+  if (hasAnnotation) touched_.push_back(annotationOverlay_.inkBounds());
   if (layers.camera) {
-    cameraPainter_.paint(layers.camera, layers.bubble.rect(frameSize), layers.isCameraMirrored, *output);
+    const Rect bubble = layers.bubble.rect(frameSize);
+    const double left = std::floor(bubble.x);
+    const double top = std::floor(bubble.y);
+    const auto toInt = [](double value) { return static_cast<int>(std::clamp(value, -1e9, 1e9)); };
+    touched_.push_back(PixelRect{toInt(left), toInt(top), toInt(std::ceil(bubble.x + bubble.width) - left),
+                                 toInt(std::ceil(bubble.y + bubble.height) - top)}
+                           .intersected(whole));
   }
-  return output;
+}
+
+bool FrameCompositor::canDrawInPlace(Size frameSize) const {
+  // Blurring in place reads around each rectangle; another rectangle blurred there
+  // first would be blurred twice.
+  for (std::size_t i = 0; i < blurAreas_.size(); ++i) {
+    const PixelRect reach = RegionBlur::readArea(blurAreas_[i], sigma_);
+    for (std::size_t j = 0; j < blurAreas_.size(); ++j) {
+      if (i != j && !reach.intersected(blurAreas_[j]).isEmpty()) return false;
+    }
+  }
+  // Saving what is drawn over costs a copy of it; past half the frame, copying the whole
+  // frame is as cheap and simpler.
+  double covered = 0;
+  for (const PixelRect& area : touched_) covered += static_cast<double>(area.width) * area.height;
+  return covered <= frameSize.width * frameSize.height / 2;
+}
+
+void FrameCompositor::drawInPlace(const VideoFrame& frame, const CompositeLayers& layers, bool hasAnnotation) {
+  for (const PixelRect& area : blurAreas_) regionBlur_.blur(frame, area, sigma_, frame);
+  if (hasAnnotation) annotationOverlay_.blendInPlace(frame, annotationOverlay_.inkBounds());
+  if (layers.camera) {
+    cameraPainter_.paint(layers.camera, layers.bubble.rect(sizeOf(frame)), layers.isCameraMirrored, frame);
+  }
+}
+
+void FrameCompositor::drawOverCopy(const VideoFrame& screen, const CompositeLayers& layers, bool hasAnnotation,
+                                   const VideoFrame& output) {
+  // The first pass both copies the screen and lays the annotations over it.
+  if (hasAnnotation) {
+    annotationOverlay_.composeOver(screen, output);
+  } else {
+    libyuv::ARGBCopy(screen.data(), screen.stride(), output.data(), output.stride(), screen.width(), screen.height());
+  }
+  // Blur belongs under the annotations: each blurred rectangle (cut from the untouched
+  // screen) replaces what is there, and the annotations are laid over it again.
+  for (const PixelRect& area : blurAreas_) {
+    regionBlur_.blur(screen, area, sigma_, output);
+    if (hasAnnotation) annotationOverlay_.blendInPlace(output, area);
+  }
+  if (layers.camera) {
+    cameraPainter_.paint(layers.camera, layers.bubble.rect(sizeOf(screen)), layers.isCameraMirrored, output);
+  }
 }
 
 }  // namespace tolvane

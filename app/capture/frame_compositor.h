@@ -2,10 +2,12 @@
 
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "app/capture/annotation_overlay.h"
 #include "app/capture/bubble_layout.h"
 #include "app/capture/circular_camera_painter.h"
+#include "app/capture/pixel_patches.h"
 #include "app/capture/pixel_rect.h"
 #include "app/capture/region_blur.h"
 #include "kit/base/geometry.h"
@@ -40,10 +42,21 @@ class FrameCompositor {
   FrameCompositor(const FrameCompositor&) = delete;
   FrameCompositor& operator=(const FrameCompositor&) = delete;
 
+  // Whether compose() may draw over the screen frame itself: `exclusive` when the caller
+  // holds a freshly captured frame that nothing else reads or writes.
+  enum class ScreenUse { shared, exclusive };
+
   // The composed frame, the screen frame itself (same pixels, no copy) when there is
   // nothing to lay over it, or nothing when no output frame could be had (the caller
   // drops that frame). The output comes from `pool` when it has the screen's size.
-  std::optional<VideoFrame> compose(const VideoFrame& screen, const CompositeLayers& layers, FramePool* pool);
+  //
+  // An exclusive screen frame is composed in place when the layers cover a small part of
+  // it, which saves copying the whole frame; what the layers cover is saved first. When
+  // that same frame comes back to be composed again (a repeat of a still screen), the
+  // saved pixels are put back into a copy, so every composite starts from the picture as
+  // it was captured.
+  std::optional<VideoFrame> compose(const VideoFrame& screen, const CompositeLayers& layers, FramePool* pool,
+                                    ScreenUse use = ScreenUse::shared);
 
   // A frame for a composed picture of `size` (truncated to whole pixels): from the pool
   // when it has that size, else a new one; nothing when none can be had.
@@ -64,9 +77,23 @@ class FrameCompositor {
   static std::optional<PixelRect> blurPixelRect(Rect unitRect, Size frameSize);
 
  private:
+  // The pixel areas this frame's layers draw over.
+  void planAreas(const CompositeLayers& layers, Size frameSize, bool hasAnnotation);
+  bool canDrawInPlace(Size frameSize) const;
+  // Draws the planned layers over `frame` itself.
+  void drawInPlace(const VideoFrame& frame, const CompositeLayers& layers, bool hasAnnotation);
+  // Draws the planned layers over a copy of `screen` in `output`.
+  void drawOverCopy(const VideoFrame& screen, const CompositeLayers& layers, bool hasAnnotation,
+                    const VideoFrame& output);
+
   RegionBlur regionBlur_;
   CircularCameraPainter cameraPainter_;
   AnnotationOverlay annotationOverlay_;
+  PixelPatches patches_;          // what the last in-place composite drew over
+  VideoFrame composedInPlace_;    // that frame
+  std::vector<PixelRect> blurAreas_;
+  std::vector<PixelRect> touched_;  // every area the planned layers draw over
+  double sigma_ = 0;
 };
 
 }  // namespace tolvane

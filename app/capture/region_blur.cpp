@@ -66,33 +66,58 @@ void RegionBlur::boxWidthsForGaussian(double sigma, int widths[3]) {
   for (int i = 0; i < n; ++i) widths[i] = i < lowerCount ? lower : lower + 2;
 }
 
-void RegionBlur::blur(const VideoFrame& source, PixelRect rect, double sigma, const VideoFrame& target) {
-  rect = rect.intersected({0, 0, source.width(), source.height()});
-  if (rect.isEmpty() || !(sigma > 0)) return;
+// The reduction, the box passes and the lattice of cells that a blur of one rectangle
+// works on.
+struct RegionBlur::Plan {
+  int k = 1;
+  int radii[3] = {0, 0, 0};
+  int firstCellX = 0;
+  int firstCellY = 0;
+  int cellsX = 0;
+  int cellsY = 0;
+};
 
-  const int k = reductionFor(sigma);
+RegionBlur::Plan RegionBlur::plan(PixelRect rect, double sigma) {
+  Plan plan;
+  plan.k = reductionFor(sigma);
+  const int k = plan.k;
   // Averaging k x k blocks adds a variance of (k^2 - 1) / 12 and bilinear scaling back
   // up about k^2 / 6 (in source pixels); the box passes supply the rest.
   const double resampling = (k * k - 1) / 12.0 + (k > 1 ? k * k / 6.0 : 0.0);
   const double cellSigma = std::sqrt(std::max(sigma * sigma - resampling, 0.0)) / k;
   int widths[3];
   boxWidthsForGaussian(cellSigma, widths);
-  const int radii[3] = {widths[0] / 2, widths[1] / 2, widths[2] / 2};
+  for (int i = 0; i < 3; ++i) plan.radii[i] = widths[i] / 2;
   // Cells further out than the passes reach (plus one for the bilinear neighbour and one
   // to spare) cannot influence the rectangle.
-  const int margin = radii[0] + radii[1] + radii[2] + 2;
+  const int margin = plan.radii[0] + plan.radii[1] + plan.radii[2] + 2;
+  plan.firstCellX = floorDiv(rect.x, k) - margin;
+  plan.firstCellY = floorDiv(rect.y, k) - margin;
+  plan.cellsX = floorDiv(rect.maxX() - 1, k) + margin - plan.firstCellX + 1;
+  plan.cellsY = floorDiv(rect.maxY() - 1, k) + margin - plan.firstCellY + 1;
+  return plan;
+}
 
-  const int firstCellX = floorDiv(rect.x, k) - margin;
-  const int firstCellY = floorDiv(rect.y, k) - margin;
-  originX_ = firstCellX * k;
-  originY_ = firstCellY * k;
-  cellsX_ = floorDiv(rect.maxX() - 1, k) + margin - firstCellX + 1;
-  cellsY_ = floorDiv(rect.maxY() - 1, k) + margin - firstCellY + 1;
+PixelRect RegionBlur::readArea(PixelRect rect, double sigma) {
+  if (rect.isEmpty() || !(sigma > 0)) return {};
+  const Plan p = plan(rect, sigma);
+  return {p.firstCellX * p.k, p.firstCellY * p.k, p.cellsX * p.k, p.cellsY * p.k};
+}
 
-  downsample(source, k);
-  boxPassesHorizontal(radii);
-  boxPassesVertical(radii);
-  upsample(rect, k, target);
+void RegionBlur::blur(const VideoFrame& source, PixelRect rect, double sigma, const VideoFrame& target) {
+  rect = rect.intersected({0, 0, source.width(), source.height()});
+  if (rect.isEmpty() || !(sigma > 0)) return;
+
+  const Plan p = plan(rect, sigma);
+  originX_ = p.firstCellX * p.k;
+  originY_ = p.firstCellY * p.k;
+  cellsX_ = p.cellsX;
+  cellsY_ = p.cellsY;
+
+  downsample(source, p.k);
+  boxPassesHorizontal(p.radii);
+  boxPassesVertical(p.radii);
+  upsample(rect, p.k, target);
 }
 
 void RegionBlur::downsample(const VideoFrame& source, int k) {

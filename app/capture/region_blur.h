@@ -27,9 +27,14 @@ namespace tolvane {
 class RegionBlur {
  public:
   // Writes the blur (standard deviation `sigma` pixels) of `source` inside `rect` into
-  // the same place of `target`, which must be the size of `source` and must not share
-  // its pixels. The rectangle is clipped to the frame.
+  // the same place of `target`, which must be the size of `source`. The rectangle is
+  // clipped to the frame. `target` may be `source` itself: everything the blur reads
+  // (readArea) is read before anything is written.
   void blur(const VideoFrame& source, PixelRect rect, double sigma, const VideoFrame& target);
+
+  // The pixels a blur of `rect` reads, before clipping to the frame: the rectangle and
+  // as far around it as the blur reaches.
+  static PixelRect readArea(PixelRect rect, double sigma);
 
   // Widths (odd) of three successive box filters whose combination approximates a
   // Gaussian of standard deviation `sigma`.
@@ -38,6 +43,8 @@ class RegionBlur {
   static int reductionFor(double sigma);
 
  private:
+  struct Plan;
+  static Plan plan(PixelRect rect, double sigma);
   void downsample(const VideoFrame& source, int k);
   void boxPassesHorizontal(const int radii[3]);
   void boxPassesVertical(const int radii[3]);
