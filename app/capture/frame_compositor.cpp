@@ -16,6 +16,10 @@ Size sizeOf(const VideoFrame& frame) {
   return {static_cast<double>(frame.width()), static_cast<double>(frame.height())};
 }
 
+// Geometry comes from the user's drawing and layout; far-away or NaN values are
+// clamped before converting, since everything is clipped to the frame anyway.
+int toInt(double value) { return std::isnan(value) ? 0 : static_cast<int>(std::clamp(value, -1e9, 1e9)); }
+
 }  // namespace
 
 double FrameCompositor::blurRadius(Size frameSize) {
@@ -30,8 +34,6 @@ std::optional<PixelRect> FrameCompositor::blurPixelRect(Rect unitRect, Size fram
   // Written so that NaN fails too.
   if (!(right - left > 1) || !(bottom - top > 1)) return std::nullopt;
   if (!std::isfinite(right - left) || !std::isfinite(bottom - top)) return std::nullopt;
-  // Clamp far-away values before converting; the blur clips to the frame anyway.
-  const auto toInt = [](double value) { return static_cast<int>(std::clamp(value, -1e9, 1e9)); };
   const int x = toInt(left);
   const int y = toInt(top);
   return PixelRect{x, y, toInt(right) - x, toInt(bottom) - y};
@@ -121,7 +123,6 @@ void FrameCompositor::planAreas(const CompositeLayers& layers, Size frameSize, b
     const Rect bubble = layers.bubble.rect(frameSize);
     const double left = std::floor(bubble.x);
     const double top = std::floor(bubble.y);
-    const auto toInt = [](double value) { return static_cast<int>(std::clamp(value, -1e9, 1e9)); };
     touched_.push_back(PixelRect{toInt(left), toInt(top), toInt(std::ceil(bubble.x + bubble.width) - left),
                                  toInt(std::ceil(bubble.y + bubble.height) - top)}
                            .intersected(whole));

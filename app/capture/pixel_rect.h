@@ -15,13 +15,17 @@ struct PixelRect {
   int maxY() const { return y + height; }
   bool isEmpty() const { return width <= 0 || height <= 0; }
 
+  // Edges are summed in 64 bits so that a rectangle reaching past the int range
+  // (made from untrusted geometry) clips instead of overflowing.
   PixelRect intersected(const PixelRect& other) const {
-    const int left = std::max(x, other.x);
-    const int top = std::max(y, other.y);
-    const int right = std::min(maxX(), other.maxX());
-    const int bottom = std::min(maxY(), other.maxY());
+    const long long left = std::max(x, other.x);
+    const long long top = std::max(y, other.y);
+    const long long right = std::min(static_cast<long long>(x) + width, static_cast<long long>(other.x) + other.width);
+    const long long bottom =
+        std::min(static_cast<long long>(y) + height, static_cast<long long>(other.y) + other.height);
     if (right <= left || bottom <= top) return {};
-    return {left, top, right - left, bottom - top};
+    return {static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+            static_cast<int>(bottom - top)};
   }
 
   friend bool operator==(const PixelRect&, const PixelRect&) = default;
