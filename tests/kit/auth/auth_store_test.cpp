@@ -50,22 +50,14 @@ class AuthStoreTest : public ::testing::Test {
   std::vector<std::optional<AuthSession>> changes_;
 };
 
-TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiry) {
+TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiryAndAnAnswerWithOnlyAnAccessTokenLastsAnHour) {
   signIn(seconds(301));
   EXPECT_EQ(store_.validAccessToken(), "old-access");
   EXPECT_EQ(http_->requestCount(), 0u);
 
   signIn(seconds(300));
-  http_->enqueue(200, R"({"access_token":"new-access","refresh_token":"new-refresh","expires_in":3600})");
-  EXPECT_EQ(store_.validAccessToken(), "new-access");
-  EXPECT_EQ(http_->requestCount(), 1u);
-}
-
-TEST_F(AuthStoreTest, TheRefreshRequestOnTheWireAndAnAnswerWithOnlyAnAccessTokenLastingAnHour) {
-  signIn(seconds(10));
   http_->enqueue(200, R"({"access_token":"new-access"})");
-  EXPECT_EQ(store_.forceRefresh(), "new-access");
-
+  EXPECT_EQ(store_.validAccessToken(), "new-access");
   const auto request = http_->lastRequest();
   EXPECT_EQ(request.method, "POST");
   EXPECT_EQ(request.url, "https://project.supabase.test/auth/v1/token?grant_type=refresh_token");
@@ -73,8 +65,7 @@ TEST_F(AuthStoreTest, TheRefreshRequestOnTheWireAndAnAnswerWithOnlyAnAccessToken
   EXPECT_EQ(request.headers, (HTTPHeaders{{"Content-Type", "application/json"}, {"apikey", "anon.key.jwt"}}));
   EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"refresh_token", "old-refresh"}}));
   EXPECT_EQ(storage_->load(), (AuthSession{"new-access", "old-refresh", kNow + seconds(3600), "ada@example.com"}));
-  ASSERT_EQ(changes().size(), 1u);
-  EXPECT_EQ(changes()[0], storage_->load());
+  EXPECT_EQ(changes(), std::vector{storage_->load()});
 }
 
 TEST_F(AuthStoreTest, ExpiresAtWinsOverExpiresInAndTheUserEmailReplacesTheOldOne) {
@@ -119,80 +110,56 @@ TEST_F(AuthStoreTest, OtherFailuresKeepTheSession) {
   EXPECT_EQ(storage_->load(), before);
 }
 
-TEST_F(AuthStoreTest, SignedOutCallersAreToldSo) {
+TEST_F(AuthStoreTest, SignedOutCallersAreToldSoAndAdoptAndSignOutReportChanges) {
   EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.validAccessToken(); }), "You're signed out of Tolvane.");
   EXPECT_THROW(store_.forceRefresh(), AuthError);
   EXPECT_EQ(http_->requestCount(), 0u);
-}
 
-TEST_F(AuthStoreTest, AdoptAndSignOutReportChanges) {
+  changes_.clear();
   const AuthSession session{"a", "r", kNow + seconds(3600), std::nullopt};
   store_.adopt(session);
   EXPECT_TRUE(store_.isSignedIn());
-  EXPECT_EQ(store_.email(), std::nullopt);
   store_.signOut();
   store_.signOut();
   EXPECT_FALSE(store_.isSignedIn());
   EXPECT_EQ(changes(), (std::vector<std::optional<AuthSession>>{session, std::nullopt, std::nullopt}));
 }
 
-TEST_F(AuthStoreTest, ConcurrentCallersShareOneRefresh) {
-  signIn(seconds(0));
-  constexpr int kCallers = 20;
-  std::atomic<int> tokenRequests{0};
-  std::latch allStarted(kCallers);
-  http_->setFallback([&](const HTTPRequest&) {
-    ++tokenRequests;
-    return HTTPResponse{200, {}, R"({"access_token":"shared","refresh_token":"r2","expires_in":3600})"};
-  });
-
-  std::vector<std::string> tokens(kCallers);
-  {
-    std::vector<std::jthread> callers;
-    for (int i = 0; i < kCallers; ++i) {
-      callers.emplace_back([&, i] {
-        allStarted.arrive_and_wait();
-        tokens[static_cast<std::size_t>(i)] = store_.validAccessToken();
-      });
-    }
-  }
-  EXPECT_EQ(tokenRequests.load(), 1);
-  for (const auto& token : tokens) EXPECT_EQ(token, "shared");
-}
-
-TEST_F(AuthStoreTest, WaitersShareTheRefreshersOutcome) {
-  signIn(seconds(0));
-  std::latch requestArrived(1);
-  std::atomic<bool> release{false};
-  http_->enqueue([&](const HTTPRequest&) {
-    requestArrived.count_down();
-    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return HTTPResponse{401, {}, "{}"};
-  });
-
-  std::vector<std::string> outcomes(3);
-  std::vector<std::jthread> callers;
-  for (std::size_t i = 0; i < outcomes.size(); ++i) {
-    callers.emplace_back([&, i] {
-      if (i > 0) requestArrived.wait();
-      try {
-        store_.forceRefresh();
-        outcomes[i] = "token";
-      } catch (const AuthError& error) {
-        outcomes[i] = error.what();
-      } catch (const CancellationError&) {
-        outcomes[i] = "cancelled";
-      }
+// Callers that arrive while a refresh is under way wait for it and share its outcome.
+TEST_F(AuthStoreTest, ConcurrentCallersShareOneRefreshAndItsOutcome) {
+  const std::pair<HTTPResponse, std::string> answers[] = {
+      {{200, {}, R"({"access_token":"shared","refresh_token":"r2","expires_in":3600})"}, "shared"},
+      {{401, {}, "{}"}, "Tolvane couldn't refresh your sign-in: your session expired, please sign in again"}};
+  for (const auto& answer : answers) {
+    signIn(seconds(0));
+    const std::size_t before = http_->requestCount();
+    std::latch requestArrived(1);
+    std::atomic<bool> release{false};
+    http_->enqueue([&](const HTTPRequest&) {
+      requestArrived.count_down();
+      while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      return answer.first;
     });
+    std::vector<std::string> outcomes(8);
+    {
+      std::vector<std::jthread> callers;
+      for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        callers.emplace_back([&, i] {
+          if (i > 0) requestArrived.wait();
+          try {
+            outcomes[i] = i % 2 == 0 ? store_.validAccessToken() : store_.forceRefresh();
+          } catch (const std::exception& error) {
+            outcomes[i] = error.what();
+          }
+        });
+      }
+      requestArrived.wait();
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the waiters join
+      release = true;
+    }
+    EXPECT_EQ(outcomes, std::vector<std::string>(outcomes.size(), answer.second));
+    EXPECT_EQ(http_->requestCount(), before + 1);
   }
-  requestArrived.wait();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the waiters join
-  release = true;
-  callers.clear();
-  for (const auto& outcome : outcomes) {
-    EXPECT_EQ(outcome, "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
-  }
-  EXPECT_EQ(http_->requestCount(), 1u);
 }
 
 TEST_F(AuthStoreTest, SignOutDuringARefreshCancelsItAndLeavesNoSession) {

@@ -1,9 +1,12 @@
 #include "kit/upload/curl_http_client.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
+#include <filesystem>
 #include <future>
-#include <set>
+#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -12,6 +15,8 @@
 #include "kit/base/errors.h"
 #include "kit/base/memory_log_sink.h"
 #include "kit/upload/transport_error.h"
+#include "tests/kit/upload/fake_http_transport.h"
+#include "tests/kit/upload/thrown.h"
 #include "tests/support/child_process.h"
 
 namespace tolvane {
@@ -25,16 +30,15 @@ class LoopbackServer {
     server_.set_keep_alive_timeout(1);
     port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
   }
-  ~LoopbackServer() { stop(); }
+  ~LoopbackServer() {
+    server_.stop();
+    if (thread_.joinable()) thread_.join();
+  }
 
   httplib::Server& server() { return server_; }
   void start() {
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  void stop() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
   }
   int port() const { return port_; }
   std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
@@ -71,16 +75,40 @@ class Gate {
   bool open_ = false;
 };
 
-HTTPRequest makeRequest(std::string method, std::string url) {
+HTTPRequest makeRequest(std::string method, std::string url, HTTPHeaders headers = {}) {
   HTTPRequest request;
   request.method = std::move(method);
   request.url = std::move(url);
+  request.headers = std::move(headers);
   return request;
 }
 
-std::span<const std::byte> bytesOf(const std::string& text) { return std::as_bytes(std::span(text)); }
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (auto& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
 
-TEST(CurlHTTPClient, SendsExactlyTheRequestOrBufferAndReturnsTheAnswer) {
+// Serves `bytes` by offset, counting the reads and the largest piece asked for.
+struct StringReader {
+  const std::string& bytes;
+  std::size_t reads = 0;
+  std::size_t largestRead = 0;
+  std::size_t operator()(std::int64_t offset, std::span<std::byte> into) {
+    ++reads;
+    largestRead = std::max(largestRead, into.size());
+    const std::size_t count = std::min(into.size(), bytes.size() - std::size_t(offset));
+    std::memcpy(into.data(), bytes.data() + offset, count);
+    return count;
+  }
+};
+
+HTTPRequest patchRequest(const std::string& url) {
+  return makeRequest("PATCH", url, {{"Content-Type", "application/offset+octet-stream"}, {"Upload-Offset", "0"}});
+}
+
+TEST(CurlHTTPClient, SendsExactlyTheRequestAndReturnsTheFinalAnswer) {
   LoopbackServer loopback;
   httplib::Request seen;
   loopback.server().Post("/api/echo", [&](const httplib::Request& request, httplib::Response& response) {
@@ -89,55 +117,10 @@ TEST(CurlHTTPClient, SendsExactlyTheRequestOrBufferAndReturnsTheAnswer) {
     response.set_header("Upload-Offset", "42");
     response.set_content(R"({"ok":true})", "application/json");
   });
-  loopback.server().Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
-    seen = request;
-    response.status = 204;
-  });
-  loopback.start();
-
-  CurlHTTPClient client;
-  HTTPRequest request = makeRequest("POST", loopback.url("/api/echo"));
-  request.headers = {{"Authorization", "Bearer abc"}, {"Content-Type", "application/json"}};
-  request.body = R"({"name":"Demo"})";
-  const HTTPResponse response = client.data(request);
-
-  EXPECT_EQ(response.status, 201);
-  EXPECT_EQ(response.body, R"({"ok":true})");
-  EXPECT_EQ(response.header("upload-offset"), "42");
-  EXPECT_EQ(seen.method, "POST");
-  EXPECT_EQ(seen.body, R"({"name":"Demo"})");
-  EXPECT_EQ(seen.get_header_value("Authorization"), "Bearer abc");
-  EXPECT_EQ(seen.get_header_value("Content-Type"), "application/json");
-  EXPECT_FALSE(seen.has_header("Expect"));
-
-  // An upload sends the buffer as the body and reports its progress.
-  const std::string chunk(3 * 1024 * 1024 + 17, 'x');
-  std::atomic<std::int64_t> lastSent{0};
-  std::atomic<std::int64_t> lastTotal{0};
-  HTTPRequest patch = makeRequest("PATCH", loopback.url("/files/1"));
-  patch.headers = {{"Content-Type", "application/offset+octet-stream"}};
-  patch.onUploadProgress = [&](std::int64_t sent, std::int64_t total) {
-    lastSent = sent;
-    lastTotal = total;
-  };
-  EXPECT_EQ(client.upload(patch, bytesOf(chunk)).status, 204);
-  EXPECT_EQ(seen.method, "PATCH");
-  EXPECT_EQ(seen.body, chunk);
-  EXPECT_EQ(lastTotal.load(), static_cast<std::int64_t>(chunk.size()));
-  EXPECT_EQ(lastSent.load(), static_cast<std::int64_t>(chunk.size()));
-}
-
-TEST(CurlHTTPClient, ErrorStatusesAreAnswersRedirectsAreFollowedAndNoContentTypeIsInvented) {
-  LoopbackServer loopback;
-  httplib::Request seen;
   loopback.server().Get("/missing", [&](const httplib::Request& request, httplib::Response& response) {
     seen = request;
     response.status = 404;
     response.set_content("<html>nope</html>", "text/html");
-  });
-  loopback.server().Post("/empty", [&](const httplib::Request& request, httplib::Response& response) {
-    seen = request;
-    response.set_content("fine", "text/plain");
   });
   loopback.server().Get("/old", [](const httplib::Request&, httplib::Response& response) {
     response.set_redirect("/new");
@@ -149,50 +132,45 @@ TEST(CurlHTTPClient, ErrorStatusesAreAnswersRedirectsAreFollowedAndNoContentType
   loopback.start();
 
   CurlHTTPClient client;
-  const auto missing = client.data(makeRequest("GET", loopback.url("/missing")));
-  EXPECT_EQ(missing.status, 404);
-  EXPECT_EQ(missing.body, "<html>nope</html>");
+  HTTPRequest request = makeRequest("POST", loopback.url("/api/echo"),
+                                    {{"Authorization", "Bearer abc"}, {"Content-Type", "application/json"}});
+  request.body = R"({"name":"Demo"})";
+  const HTTPResponse response = client.data(request);
+  EXPECT_EQ(response.status, 201);
+  EXPECT_EQ(response.body, R"({"ok":true})");
+  EXPECT_EQ(response.header("upload-offset"), "42");
+  EXPECT_EQ(seen.body, R"({"name":"Demo"})");
+  EXPECT_EQ(seen.get_header_value("Authorization"), "Bearer abc");
+  EXPECT_EQ(seen.get_header_value("Content-Type"), "application/json");
+  EXPECT_FALSE(seen.has_header("Expect"));
+
+  // No form type may be invented for a body, and a POST without one still says there is nothing to wait for.
+  request.headers.clear();
+  request.body = "raw bytes";
+  client.data(request);
   EXPECT_FALSE(seen.has_header("Content-Type"));
-
-  HTTPRequest post = makeRequest("POST", loopback.url("/empty"));
-  post.body = "raw bytes";
-  EXPECT_EQ(client.data(post).body, "fine");
-  EXPECT_FALSE(seen.has_header("Content-Type")) << "no form type may be invented for a body";
   EXPECT_EQ(seen.body, "raw bytes");
-
-  // Without a body, a POST still tells the server there is nothing to wait for.
-  EXPECT_EQ(client.data(makeRequest("POST", loopback.url("/empty"))).body, "fine");
+  EXPECT_EQ(client.data(makeRequest("POST", loopback.url("/api/echo"))).status, 201);
   EXPECT_EQ(seen.get_header_value("Content-Length"), "0");
   EXPECT_FALSE(seen.has_header("Content-Type"));
 
+  const auto missing = client.data(makeRequest("GET", loopback.url("/missing")));
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "<html>nope</html>");
   const auto redirected = client.data(makeRequest("GET", loopback.url("/old")));
   EXPECT_EQ(redirected.status, 200);
   EXPECT_EQ(redirected.body, "arrived");
   EXPECT_FALSE(redirected.header("X-Hop")) << "only the final answer's headers are kept";
 }
 
-TEST(CurlHTTPClient, ReusesConnectionsAndServesManyThreadsAtOnce) {
+TEST(CurlHTTPClient, ServesManyThreadsAtOnce) {
   LoopbackServer loopback;
-  std::mutex portsMutex;
-  std::multiset<int> remotePorts;
   loopback.server().Get(R"(/n/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
-    {
-      std::lock_guard lock(portsMutex);
-      remotePorts.insert(request.remote_port);
-    }
     response.set_content(request.matches[1].str(), "text/plain");
   });
   loopback.start();
 
   CurlHTTPClient client;
-  client.data(makeRequest("GET", loopback.url("/n/1")));
-  client.data(makeRequest("GET", loopback.url("/n/2")));
-  {
-    std::lock_guard lock(portsMutex);
-    ASSERT_EQ(remotePorts.size(), 2u);
-    EXPECT_EQ(*remotePorts.begin(), *remotePorts.rbegin()) << "the second request should reuse the connection";
-  }
-
   std::atomic<int> mismatches{0};
   std::vector<std::jthread> threads;
   for (int t = 0; t < 8; ++t) {
@@ -207,7 +185,7 @@ TEST(CurlHTTPClient, ReusesConnectionsAndServesManyThreadsAtOnce) {
   EXPECT_EQ(mismatches.load(), 0);
 }
 
-TEST(CurlHTTPClient, StopTokenAbortsATransferInFlight) {
+TEST(CurlHTTPClient, StopTokenAbortsATransferWaitingForItsAnswer) {
   LoopbackServer loopback;
   Gate gate;
   loopback.server().Get("/slow", [&](const httplib::Request&, httplib::Response& response) {
@@ -219,21 +197,14 @@ TEST(CurlHTTPClient, StopTokenAbortsATransferInFlight) {
   CurlHTTPClient client;
   std::stop_source stop;
   auto outcome = std::async(std::launch::async, [&] {
-    try {
-      client.data(makeRequest("GET", loopback.url("/slow")), stop.get_token());
-      return std::string("finished");
-    } catch (const CancellationError&) {
-      return std::string("cancelled");
-    }
+    const auto slow = makeRequest("GET", loopback.url("/slow"));
+    return testing::thrownWhat<CancellationError>([&] { client.data(slow, stop.get_token()); });
   });
   gate.waitForArrival();
   stop.request_stop();
-  EXPECT_EQ(outcome.get(), "cancelled");
+  EXPECT_NE(outcome.get(), "no error");
   gate.open();
-
-  std::stop_source already;
-  already.request_stop();
-  EXPECT_THROW(client.data(makeRequest("GET", loopback.url("/slow")), already.get_token()), CancellationError);
+  EXPECT_THROW(client.data(makeRequest("GET", loopback.url("/slow")), stop.get_token()), CancellationError);
 }
 
 TEST(CurlHTTPClient, SilentServersTimeOutAndUnreachableHostsFailAtOnceInTheStandardSession) {
@@ -260,44 +231,144 @@ TEST(CurlHTTPClient, SilentServersTimeOutAndUnreachableHostsFailAtOnceInTheStand
   gate.open();
 }
 
-TEST(CurlHTTPClient, UploadSessionWaitsForConnectivity) {
+// The upload session keeps trying an unreachable server until it answers, its resource
+// time-out passes or the caller cancels.
+TEST(CurlHTTPClient, TheUploadSessionWaitsForConnectivity) {
   const int port = testing::freeLoopbackPort();
+  const auto request = makeRequest("GET", "http://127.0.0.1:" + std::to_string(port) + "/hello");
+  CurlHTTPClient shortLived(
+      HTTPSessionSettings{.waitsForConnectivity = true, .requestTimeoutSec = 5, .resourceTimeoutSec = 0.6});
+  try {
+    shortLived.data(request);
+    ADD_FAILURE() << "expected a time-out";
+  } catch (const TransportError& error) {
+    EXPECT_EQ(error.kind(), TransportError::Kind::timedOut);
+  }
+
+  CurlHTTPClient patient(HTTPSessionSettings::upload());
   auto logs = MemoryLogSink::attach();
-  CurlHTTPClient client(HTTPSessionSettings{.waitsForConnectivity = true, .requestTimeoutSec = 10,
-                                            .resourceTimeoutSec = 120});
-  auto outcome = std::async(std::launch::async, [&] {
-    return client.data(makeRequest("GET", "http://127.0.0.1:" + std::to_string(port) + "/hello")).body;
-  });
+  const auto waitForRetries = [&] {
+    while (logs->messages("http").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    logs->clear();
+  };
+  std::stop_source stop;
+  auto cancelled = std::async(std::launch::async, [&] { patient.data(request, stop.get_token()); });
+  waitForRetries();
+  stop.request_stop();
+  EXPECT_THROW(cancelled.get(), CancellationError);
 
   // Bring the server up only once the request has found nobody listening.
-  while (logs->messages("http").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  auto answered = std::async(std::launch::async, [&] { return patient.data(request).body; });
+  waitForRetries();
   LoopbackServer loopback(port);
   ASSERT_EQ(loopback.port(), port);
   loopback.server().Get("/hello", [](const httplib::Request&, httplib::Response& response) {
     response.set_content("online again", "text/plain");
   });
   loopback.start();
-  EXPECT_EQ(outcome.get(), "online again");
+  EXPECT_EQ(answered.get(), "online again");
 }
 
-TEST(CurlHTTPClient, WaitingForConnectivityEndsWithTheResourceTimeOutOrCancellation) {
-  const std::string url = "http://127.0.0.1:" + std::to_string(testing::freeLoopbackPort()) + "/";
-  CurlHTTPClient shortLived(
-      HTTPSessionSettings{.waitsForConnectivity = true, .requestTimeoutSec = 5, .resourceTimeoutSec = 0.6});
-  try {
-    shortLived.data(makeRequest("GET", url));
-    ADD_FAILURE() << "expected a time-out";
-  } catch (const TransportError& error) {
-    EXPECT_EQ(error.kind(), TransportError::Kind::timedOut);
-  }
+TEST(CurlHTTPClient, AStreamedBodyArrivesWholeWithItsLengthAndProgressOnAReusedConnection) {
+  LoopbackServer loopback;
+  std::mutex mutex;
+  std::vector<httplib::Request> seen;
+  loopback.server().Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard lock(mutex);
+    seen.push_back(request);
+    response.status = 204;
+    response.set_header("Upload-Offset", std::to_string(request.body.size()));
+  });
+  loopback.start();
 
-  auto logs = MemoryLogSink::attach();
-  CurlHTTPClient patient(HTTPSessionSettings::upload());
+  // Not a multiple of the transport's buffer, so the last read is a short one.
+  const std::string body = randomBytes(3 * 1024 * 1024 + 17, 7);
+  StringReader source{body};
+  std::atomic<std::int64_t> lastSent{0};
+  std::atomic<std::int64_t> lastTotal{0};
+  HTTPRequest request = patchRequest(loopback.url("/files/1"));
+  request.onUploadProgress = [&](std::int64_t sent, std::int64_t total) {
+    lastSent = sent;
+    lastTotal = total;
+  };
+  CurlHTTPClient client;
+  const HTTPPerforming::BodyReader read = std::ref(source);
+  EXPECT_EQ(client.uploadStreaming(request, std::int64_t(body.size()), read).status, 204);
+  EXPECT_EQ(client.uploadStreaming(request, std::int64_t(body.size()), read).header("Upload-Offset"),
+            std::to_string(body.size()));
+
+  ASSERT_EQ(seen.size(), 2u);
+  for (const auto& arrived : seen) {
+    EXPECT_EQ(arrived.method, "PATCH");
+    EXPECT_TRUE(arrived.body == body) << "the body arrived altered (" << arrived.body.size() << " bytes)";
+    EXPECT_EQ(arrived.get_header_value("Content-Length"), std::to_string(body.size()));
+    EXPECT_EQ(arrived.get_header_value("Content-Type"), "application/offset+octet-stream");
+    EXPECT_FALSE(arrived.has_header("Transfer-Encoding"));
+    EXPECT_FALSE(arrived.has_header("Expect"));
+  }
+  EXPECT_EQ(seen[0].remote_port, seen[1].remote_port) << "the second request should reuse the connection";
+  EXPECT_EQ(lastSent.load(), std::int64_t(body.size()));
+  EXPECT_EQ(lastTotal.load(), std::int64_t(body.size()));
+  // Read in small pieces, never the whole body at once.
+  EXPECT_LE(source.largestRead, 256u * 1024);
+  EXPECT_GE(source.reads, 2 * 13u);
+}
+
+TEST(CurlHTTPClient, CancellingMidBodyAbortsAndTheClientCarriesOn) {
+  LoopbackServer loopback;
+  std::atomic<int> handled{0};
+  loopback.server().Patch("/files/1", [&](const httplib::Request&, httplib::Response& response) {
+    ++handled;
+    response.status = 204;
+  });
+  loopback.start();
+
+  const std::string body = randomBytes(8 * 1024 * 1024, 11);
   std::stop_source stop;
-  auto outcome = std::async(std::launch::async, [&] { patient.data(makeRequest("GET", url), stop.get_token()); });
-  while (logs->messages("http").empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  stop.request_stop();
-  EXPECT_THROW(outcome.get(), CancellationError);
+  StringReader source{body};
+  std::int64_t furthest = 0;
+  const HTTPPerforming::BodyReader read = [&](std::int64_t offset, std::span<std::byte> into) {
+    // The user cancels once a mebibyte is on its way.
+    if (offset >= 1024 * 1024) stop.request_stop();
+    const std::size_t count = source(offset, into);
+    furthest = std::max(furthest, offset + std::int64_t(count));
+    return count;
+  };
+  CurlHTTPClient client;
+  const auto request = patchRequest(loopback.url("/files/1"));
+  EXPECT_THROW(client.uploadStreaming(request, std::int64_t(body.size()), read, stop.get_token()), CancellationError);
+  EXPECT_LT(furthest, std::int64_t(body.size()) / 2) << "reading went on after the cancellation";
+  EXPECT_EQ(handled.load(), 0) << "the server must never see a whole body";
+
+  // The aborted transfer leaves nothing behind that spoils the next request.
+  EXPECT_EQ(client.uploadStreaming(request, std::int64_t(body.size()), std::ref(source)).status, 204);
+  EXPECT_EQ(handled.load(), 1);
+}
+
+TEST(CurlHTTPClient, ReaderFailuresComeOutUnchangedAndAShortBodyIsAnError) {
+  LoopbackServer loopback;
+  loopback.server().Patch("/files/1", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 204;
+  });
+  loopback.start();
+  CurlHTTPClient client;
+  const auto request = patchRequest(loopback.url("/files/1"));
+
+  const HTTPPerforming::BodyReader failing = [](std::int64_t, std::span<std::byte>) -> std::size_t {
+    throw std::filesystem::filesystem_error("Couldn't read the recording", std::make_error_code(std::errc::io_error));
+  };
+  EXPECT_THROW(client.uploadStreaming(request, 1000, failing), std::filesystem::filesystem_error);
+
+  // The same from libcurl's streaming and from the buffering default of other transports.
+  const std::string half(500, 'h');
+  StringReader shortSource{half};
+  testing::FakeHTTPTransport buffering;
+  for (HTTPPerforming* transport : std::initializer_list<HTTPPerforming*>{&client, &buffering}) {
+    EXPECT_EQ(testing::thrownWhat<TransportError>(
+                  [&] { transport->uploadStreaming(request, 1000, std::ref(shortSource)); }),
+              "The request body ended before its announced length.");
+  }
+  EXPECT_EQ(buffering.requestCount(), 0u);
 }
 
 }  // namespace

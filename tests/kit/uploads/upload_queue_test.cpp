@@ -148,14 +148,8 @@ TEST_F(UploadQueueTest, UploadsSavesAndVerifiesAFinishedRecording) {
   EXPECT_FALSE(queue_->isUploading());
 }
 
-TEST_F(UploadQueueTest, WithoutALinkFromTheServiceTheShareLinkIsMadeFromTheSite) {
-  service_->setGivesShareLinks(false);
-  const VaultItem item = addRecording(100);
-  pass();
-  EXPECT_EQ(manifest(item).shareURL, "https://tolvane.test/v/video-1");
-}
-
 TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndUnfinishedOrMovielessItemsAreLeftAlone) {
+  service_->setGivesShareLinks(false);
   const VaultItem held = addRecording(100, 300);
   vault_->update(held.id(), [&](RecordingManifest& m) { m.holdUploadUntil = now() + 90s; });
   const VaultItem newer = addRecording(100, 10);
@@ -168,6 +162,7 @@ TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndUnfinishedOrMovielessItemsAre
   pass();
 
   EXPECT_EQ(manifest(older).uploadUID, "video-1");
+  EXPECT_EQ(manifest(older).shareURL, "https://tolvane.test/v/video-1") << "made from the site without a link";
   EXPECT_EQ(manifest(newer).uploadUID, "video-2");
   EXPECT_EQ(service_->count("POST /api/stream/upload-url"), 2u);
   EXPECT_EQ(manifest(held).state, RecordingState::ready);
@@ -244,6 +239,11 @@ TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryNowResumes) {
   EXPECT_NEAR(secondsFrom(before, m.nextAttemptAt), 600, 2);
   EXPECT_EQ(m.uploadedBytes, 5000);
 
+  // retryNow clears the hold and the retry state, and goes at once.
+  vault_->update(item.id(), [&](RecordingManifest& r) {
+    r.attemptCount = 5;
+    r.holdUploadUntil = now() + 1h;
+  });
   service_->setOverride(nullptr);
   queue_->retryNow(item.id());
   queue_->waitUntilIdle();
@@ -254,48 +254,35 @@ TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryNowResumes) {
   EXPECT_EQ(service_->count("HEAD /tus/*"), 1u);
 }
 
-TEST_F(UploadQueueTest, RetryNowClearsHoldAndRetryState) {
-  const VaultItem item = addRecording(100);
-  vault_->update(item.id(), [&](RecordingManifest& m) {
-    m.state = RecordingState::needsAttention;
-    m.uploadedBytes = 0;
-    m.attemptCount = 5;
-    m.lastError = "Something.";
-    m.nextAttemptAt = now() + 1h;
-    m.holdUploadUntil = now() + 1h;
-  });
-  queue_->retryNow(item.id());  // not started: only the manifest changes
-  const RecordingManifest m = manifest(item);
-  EXPECT_EQ(m.state, RecordingState::ready);
-  EXPECT_EQ(m.attemptCount, 0);
-  EXPECT_FALSE(m.lastError || m.nextAttemptAt || m.holdUploadUntil);
-}
-
-TEST_F(UploadQueueTest, TheRecordingLimitParksTheItemAndAPassTriesItOnce) {
-  service_->setOverride([](const HTTPRequest& request) {
-    return failTickets(request, 403, R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
-  });
-  const VaultItem item = addRecording(100);
-  pass();
-  const RecordingManifest m = manifest(item);
-  EXPECT_EQ(m.state, RecordingState::needsAttention);
-  EXPECT_EQ(m.lastError, "You've used all 25 recordings. This recording is saved on your Mac until then.");
-  EXPECT_FALSE(m.nextAttemptAt.has_value());
-  EXPECT_EQ(service_->count("POST /api/stream/upload-url"), 1u);
-  pass();  // still eligible, once per pass
-  EXPECT_EQ(service_->count("POST /api/stream/upload-url"), 2u);
-}
-
-TEST_F(UploadQueueTest, AFailedSignInRefreshNeedsTheUser) {
-  storage_->save(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
-  const VaultItem item = addRecording(100);
-  pass();
-  const RecordingManifest m = manifest(item);
-  EXPECT_EQ(m.state, RecordingState::needsAttention);
-  EXPECT_EQ(m.lastError,
-            "Tolvane couldn't refresh your sign-in: network error (404) Your recording is safe — sign in and "
-            "it'll upload.");
-  EXPECT_FALSE(m.nextAttemptAt.has_value());
+// Each pass tries a parked item once more, and only once.
+TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[this] {
+         service_->setOverride([](const HTTPRequest& request) {
+           return failTickets(request, 403, R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
+         });
+       },
+       "You've used all 25 recordings. This recording is saved on your Mac until then."},
+      {[this] {
+         service_->setOverride(nullptr);
+         storage_->save(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
+       },
+       "Tolvane couldn't refresh your sign-in: network error (404) Your recording is safe — sign in and it'll upload."},
+  };
+  for (const auto& [fail, message] : cases) {
+    fail();
+    const VaultItem item = addRecording(100);
+    const std::size_t before = service_->calls().size();
+    pass();
+    const RecordingManifest m = manifest(item);
+    EXPECT_EQ(m.state, RecordingState::needsAttention);
+    EXPECT_EQ(m.lastError, message);
+    EXPECT_FALSE(m.nextAttemptAt.has_value());
+    EXPECT_EQ(service_->calls().size(), before + 1);
+    pass();
+    EXPECT_EQ(service_->calls().size(), before + 2);
+    vault_->update(item.id(), [](RecordingManifest& r) { r.state = RecordingState::verified; });
+  }
 }
 
 TEST_F(UploadQueueTest, SignedOutItemsGetTheSignedOutTextAndGoOnceSignedIn) {
