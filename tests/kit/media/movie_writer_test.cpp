@@ -90,22 +90,27 @@ TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlays) {
   EXPECT_NEAR(probeDuration(movie), 1.0, 0.03);
 }
 
-TEST(MovieWriterTest, OddSizesRoundDownToEven) {
+TEST(MovieWriterTest, OddSizesRoundDownToEvenAndAudioIsIgnoredWithoutAnAudioInput) {
   TempDir dir;
   const auto movie = dir / "odd.mp4";
   MovieWriter writer(movie, 1365.7, 767, 30, false, MovieWriter::fragmentInterval);
   EXPECT_EQ(writer.width(), 1364);
   EXPECT_EQ(writer.height(), 766);
+  EXPECT_FALSE(writer.hasAudioInput());
   writer.startSession(MediaTime::zero());
   for (int i = 0; i < 3; ++i) writer.append(grayFrame(writer), MediaTime{i * 20, 600});
+  writer.append(AudioBuffer::interleavedFloats(std::vector<float>(9600, 0.1f), 2, 48000, MediaTime::zero()));
   writer.finish();
+  EXPECT_TRUE(writer.isHealthy());
   const auto video = testing::ffprobeStream(movie, "video");
   EXPECT_EQ(video["width"], 1364);
   EXPECT_EQ(video["height"], 766);
+  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
 }
 
-TEST(MovieWriterTest, FramesBeforeTheSessionOrWithoutALaterTimeAreIgnored) {
+TEST(MovieWriterTest, FramesBeforeTheSessionWithoutALaterTimeOrAfterFinishingAreIgnored) {
   TempDir dir;
+  auto sink = MemoryLogSink::attach();
   MovieWriter writer(dir / "m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
   writer.append(grayFrame(writer), MediaTime{0, 600});
   EXPECT_EQ(writer.framesWritten(), 0);
@@ -116,27 +121,19 @@ TEST(MovieWriterTest, FramesBeforeTheSessionOrWithoutALaterTimeAreIgnored) {
   writer.append(grayFrame(writer), MediaTime{20, 600});
   writer.append(grayFrame(writer), MediaTime{10, 600});
   EXPECT_EQ(writer.framesWritten(), 1);
-  EXPECT_EQ(writer.framesDropped(), 0);
   writer.append(grayFrame(writer), MediaTime{1600, 48000});  // 20.0 ticks of 600: the same time
   writer.append(grayFrame(writer), MediaTime{40, 600});
   EXPECT_EQ(writer.framesWritten(), 2);
+  EXPECT_EQ(writer.framesDropped(), 0);
   EXPECT_EQ(writer.lastVideoTime(), (MediaTime{40, 600}));
   writer.finish();
-  EXPECT_TRUE(writer.isHealthy());
   EXPECT_EQ(writer.status(), MovieWriter::Status::completed);
-}
 
-TEST(MovieWriterTest, AudioIsIgnoredWithoutAnAudioInput) {
-  TempDir dir;
-  const auto movie = dir / "m.mp4";
-  MovieWriter writer(movie, 64, 48, 30, false, MovieWriter::fragmentInterval);
-  EXPECT_FALSE(writer.hasAudioInput());
-  writer.startSession(MediaTime::zero());
-  writer.append(grayFrame(writer), MediaTime::zero());
-  writer.append(AudioBuffer::interleavedFloats(std::vector<float>(9600, 0.1f), 2, 48000, MediaTime::zero()));
+  // Finishing twice logs once.
+  writer.append(grayFrame(writer), MediaTime{60, 600});
   writer.finish();
-  EXPECT_TRUE(writer.isHealthy());
-  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
+  EXPECT_EQ(writer.framesWritten(), 2);
+  EXPECT_EQ(sink->messages("writer"), (std::vector<std::string>{"finishing: 2 frames written, 0 dropped, status 1"}));
 }
 
 TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
@@ -151,19 +148,6 @@ TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
   EXPECT_EQ(writer.framesWritten() + writer.framesDropped(), appended);
   writer.finish();
   EXPECT_TRUE(writer.isHealthy());
-}
-
-TEST(MovieWriterTest, FinishingTwiceLogsOnce) {
-  TempDir dir;
-  auto sink = MemoryLogSink::attach();
-  MovieWriter writer(dir / "m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
-  writer.startSession(MediaTime::zero());
-  writer.append(grayFrame(writer), MediaTime::zero());
-  writer.finish();
-  writer.append(grayFrame(writer), MediaTime{20, 600});
-  writer.finish();
-  EXPECT_EQ(sink->messages("writer"), (std::vector<std::string>{"finishing: 1 frames written, 0 dropped, status 1"}));
-  EXPECT_EQ(writer.framesWritten(), 1);
 }
 
 TEST(MovieWriterTest, FinishingWithoutASessionCancelsAndRemovesTheFile) {
@@ -218,20 +202,21 @@ TEST(MovieWriterTest, AFailureIsRecordedOnceAndTheFileIsLeftAsItIs) {
 }
 
 TEST(MovieWriterTest, CreationFailuresSayWhy) {
-  try {
-    MovieWriter writer("/nonexistent-folder/m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
-    FAIL() << "expected an error";
-  } catch (const MovieWriter::WriterError& e) {
-    EXPECT_EQ(e.kind(), MovieWriter::WriterError::Kind::cannotCreate);
-    EXPECT_EQ(std::string(e.what()),
-              "Couldn't start writing the recording: couldn't create the movie file (No such file or directory)");
-  }
   TempDir dir;
-  try {
-    MovieWriter writer(dir / "m.mp4", 1.5, 48, 30, false, MovieWriter::fragmentInterval);
-    FAIL() << "expected an error";
-  } catch (const MovieWriter::WriterError& e) {
-    EXPECT_EQ(std::string(e.what()), "Couldn't start writing the recording: this Mac refused the video settings");
+  const std::tuple<std::filesystem::path, double, MovieWriter::WriterError::Kind, std::string> cases[] = {
+      {"/nonexistent-folder/m.mp4", 64, MovieWriter::WriterError::Kind::cannotCreate,
+       "Couldn't start writing the recording: couldn't create the movie file (No such file or directory)"},
+      {dir / "m.mp4", 1.5, MovieWriter::WriterError::Kind::cannotCreate,
+       "Couldn't start writing the recording: this Mac refused the video settings"},
+  };
+  for (const auto& [path, width, kind, message] : cases) {
+    try {
+      MovieWriter writer(path, width, 48, 30, false, MovieWriter::fragmentInterval);
+      ADD_FAILURE() << "expected: " << message;
+    } catch (const MovieWriter::WriterError& e) {
+      EXPECT_EQ(e.kind(), kind);
+      EXPECT_EQ(e.what(), message);
+    }
   }
 }
 

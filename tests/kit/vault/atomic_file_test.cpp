@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include "tests/kit/vault/vault_test_environment.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -20,19 +21,12 @@ using testing::TempDir;
 using testing::readFile;
 using testing::writeFile;
 
-std::vector<std::string> names(const fs::path& dir) {
-  std::vector<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir)) out.push_back(entry.path().filename());
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 TEST(AtomicFileTest, ReplacesTheFileRemovesStaleLeftoversAndStepsAroundTakenNames) {
   TempDir dir;
   writeFileAtomically(dir / "a.json", "first");
   writeFileAtomically(dir / "a.json", "second, longer");
   EXPECT_EQ(readFile(dir / "a.json"), "second, longer");
-  EXPECT_EQ(names(dir.path()), std::vector<std::string>{"a.json"});
+  EXPECT_EQ(testing::sortedNames(dir.path()), std::vector<std::string>{"a.json"});
   EXPECT_THROW(writeFileAtomically(dir / "missing/a.json", "x"), std::system_error);
 
   // A leftover of a killed writer with this very process id, and an old one.
@@ -42,7 +36,7 @@ TEST(AtomicFileTest, ReplacesTheFileRemovesStaleLeftoversAndStepsAroundTakenName
   ASSERT_EQ(::utimensat(AT_FDCWD, (dir / ".a.json.1-7.tmp").c_str(), old, 0), 0);
   writeFileAtomically(dir / "a.json", "whole");
   EXPECT_EQ(readFile(dir / "a.json"), "whole");
-  EXPECT_EQ(names(dir.path()), (std::vector<std::string>{fmt::format(".a.json.{}-0.tmp", ::getpid()), "a.json"}));
+  EXPECT_EQ(testing::sortedNames(dir.path()), (std::vector<std::string>{fmt::format(".a.json.{}-0.tmp", ::getpid()), "a.json"}));
 }
 
 TEST(AtomicFileTest, ReadsOnlyRegularFilesWithinTheLimit) {

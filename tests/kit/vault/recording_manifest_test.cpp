@@ -131,24 +131,14 @@ TEST(ManifestJsonTest, MissingOrMistypedValuesMakeItUnreadable) {
     EXPECT_FALSE(decodeEdited([&](json& o) { o.erase(key); })) << key;
     EXPECT_FALSE(decodeEdited([&](json& o) { o[key] = nullptr; })) << key;
   }
+  // Not one of the seven raw strings, fractional seconds or another date layout, an optional present but
+  // wrong, integers that are not integers or do not fit.
   const std::vector<std::pair<const char*, json>> cases = {
-      {"state", "Ready"},                        // not one of the seven raw strings
-      {"state", "paused"},
-      {"createdAt", "2026-03-05T14:07:09.123Z"}, // fractional seconds
-      {"updatedAt", "2026-03-05 14:07:09"},      // another layout
-      {"nextAttemptAt", "tomorrow"},             // an optional, present but wrong
-      {"shareURL", 42},
-      {"lastError", json::array()},
-      {"schemaVersion", "1"},
-      {"schemaVersion", 1.5},
-      {"fileSizeBytes", 12.0},                   // integers must be integers
-      {"fileSizeBytes", 18446744073709551615ull},
-      {"attemptCount", 4294967296ll},
-      {"durationSec", "12.5"},
-      {"hasCamera", 1},
-      {"title", 7},
-      {"title", json::object()},
-      {"id", json::array()},
+      {"state", "Ready"}, {"state", "paused"}, {"createdAt", "2026-03-05T14:07:09.123Z"},
+      {"updatedAt", "2026-03-05 14:07:09"}, {"nextAttemptAt", "tomorrow"}, {"shareURL", 42},
+      {"lastError", json::array()}, {"schemaVersion", "1"}, {"schemaVersion", 1.5}, {"fileSizeBytes", 12.0},
+      {"fileSizeBytes", 18446744073709551615ull}, {"attemptCount", 4294967296ll}, {"durationSec", "12.5"},
+      {"hasCamera", 1}, {"title", 7}, {"title", json::object()}, {"id", json::array()},
   };
   for (const auto& [key, value] : cases) {
     EXPECT_FALSE(decodeEdited([&](json& o) { o[key] = value; })) << key << " = " << value.dump();

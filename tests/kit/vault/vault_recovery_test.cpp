@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <thread>
 
 #include "kit/base/memory_log_sink.h"
-#include "kit/media/movie_writer.h"
 #include "tests/kit/media/movie_judge.h"
 #include "tests/support/temp_dir.h"
 
@@ -93,30 +91,6 @@ TEST(VaultRecoveryTest, SettlesEveryInterruptedRecordingByWhatItsFileHolds) {
 
   // Recovered items are no longer interrupted: a second run finds nothing.
   EXPECT_TRUE(VaultRecovery(vault).recoverInterrupted().isEmpty());
-}
-
-TEST(VaultRecoveryTest, AMovieCutOffByACrashIsRecoveredWithItsMeasuredLength) {
-  TempDir dir;
-  RecordingVault vault(dir / "vault");
-  const auto item = interrupted(vault);
-  {
-    // Released without finish(), as when the process dies: complete fragments remain.
-    MovieWriter writer(item.videoURL(), 96, 64, 30, false, MovieWriter::fragmentInterval);
-    writer.startSession(MediaTime::zero());
-    for (int i = 0; i < 75; ++i) {
-      auto frame = writer.pixelBufferPool().acquire();
-      frame.fill(static_cast<std::uint8_t>(i), 100, 50, 255);
-      while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      writer.append(frame, MediaTime{i * 20, 600});
-    }
-    while (writer.framesWritten() < 75) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  }
-  const auto report = VaultRecovery(vault).recoverInterrupted();
-  ASSERT_EQ(report.recovered, std::vector<std::string>{item.id()});
-  const double duration = vault.item(item.id())->manifest.durationSec;
-  EXPECT_GT(duration, 0.9);
-  EXPECT_LE(duration, 2.5 + 1e-6);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "tests/kit/vault/vault_test_environment.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "kit/base/iso8601.h"
+#include "kit/base/uuid.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane::testing {
@@ -29,5 +32,17 @@ Environment& environment() {
 
 const std::filesystem::path& testHome() { return environment().home.path(); }
 std::filesystem::path testTrashFiles() { return testHome() / ".local/share/Trash/files"; }
+
+RecordingManifest readyManifest(const std::string& title, const char* createdAt, const std::string& id) {
+  return RecordingManifest::make(id.empty() ? makeUUID() : id, title, *parseISO8601(createdAt), RecordingState::ready,
+                                 "recording.mp4", 3, 100, false, true, false);
+}
+
+std::vector<std::string> sortedNames(const std::filesystem::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace tolvane::testing

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kit/vault/recording_manifest.h"
 
 namespace tolvane::testing {
 
@@ -9,5 +13,11 @@ namespace tolvane::testing {
 // main() because GLib and ICU read them once per process.
 const std::filesystem::path& testHome();
 std::filesystem::path testTrashFiles();
+
+// The manifest of a finished three-second recording, with a fresh id unless one is given.
+RecordingManifest readyManifest(const std::string& title = "Clip", const char* createdAt = "2026-03-05T14:07:09Z",
+                                const std::string& id = {});
+// The names in a directory, sorted.
+std::vector<std::string> sortedNames(const std::filesystem::path& directory);
 
 }  // namespace tolvane::testing
