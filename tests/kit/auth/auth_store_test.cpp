@@ -68,46 +68,52 @@ TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiryAndAnAnswerWithOnlyAnAcc
   EXPECT_EQ(changes(), std::vector{storage_->load()});
 }
 
-TEST_F(AuthStoreTest, ExpiresAtWinsOverExpiresInAndTheUserEmailReplacesTheOldOne) {
-  signIn(seconds(10));
-  http_->enqueue(200, R"({"access_token":"a2","refresh_token":"r2","expires_in":60,"expires_at":1790000000,
-                          "user":{"email":"new@example.com"}})");
-  store_.forceRefresh();
-  EXPECT_EQ(storage_->load(), (AuthSession{"a2", "r2", Date(seconds(1790000000)), "new@example.com"}));
-
-  http_->enqueue(200, R"({"access_token":"a3","expires_in":60,"user":{}})");
-  store_.forceRefresh();
-  EXPECT_EQ(storage_->load(), (AuthSession{"a3", "r2", kNow + seconds(60), "new@example.com"}));
-}
-
-TEST_F(AuthStoreTest, RefusedRefreshTokenSignsOut) {
-  for (int status : {400, 401}) {
+// A refresh answer renews the session, ends it (a refused refresh token) or leaves it as it was.
+TEST_F(AuthStoreTest, RefreshAnswersRenewEndOrKeepTheSession) {
+  const AuthSession kept{"old-access", "old-refresh", kNow + seconds(10), "ada@example.com"};
+  const std::string expired = "Tolvane couldn't refresh your sign-in: your session expired, please sign in again";
+  const auto failed = [](int status) {
+    return "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")";
+  };
+  const struct {
+    int status;
+    const char* body;
+    std::string outcome;
+    std::optional<AuthSession> stored;
+  } cases[] = {
+      // expires_at wins over expires_in, and the user's email replaces the old one.
+      {200, R"({"access_token":"a2","refresh_token":"r2","expires_in":60,"expires_at":1790000000,
+                "user":{"email":"new@example.com"}})",
+       "a2", AuthSession{"a2", "r2", Date(seconds(1790000000)), "new@example.com"}},
+      {200, R"({"access_token":"a3","expires_in":60,"user":{}})", "a3",
+       AuthSession{"a3", "old-refresh", kNow + seconds(60), "ada@example.com"}},
+      {400, R"({"error":"invalid_grant"})", expired, std::nullopt},
+      {401, R"({"error":"invalid_grant"})", expired, std::nullopt},
+      {500, "oops", failed(500), kept},
+      {200, R"({"access_token":""})", failed(200), kept},
+      {200, "not json", failed(200), kept},
+      {200, R"({"access_token":5})", failed(200), kept},
+  };
+  for (const auto& c : cases) {
     signIn(seconds(10));
-    http_->enqueue(status, R"({"error":"invalid_grant"})");
-    EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.validAccessToken(); }),
-              "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
-    EXPECT_FALSE(storage_->load());
-    EXPECT_EQ(changes().back(), std::nullopt);
+    http_->enqueue(c.status, c.body);
+    std::string outcome;
+    try {
+      outcome = store_.validAccessToken();
+    } catch (const AuthError& error) {
+      outcome = error.what();
+    }
+    EXPECT_EQ(outcome, c.outcome) << c.body;
+    EXPECT_EQ(storage_->load(), c.stored) << c.body;
+    if (c.stored != kept) EXPECT_EQ(changes().back(), c.stored) << c.body;
   }
-}
 
-TEST_F(AuthStoreTest, OtherFailuresKeepTheSession) {
   signIn(seconds(10));
-  const auto before = storage_->load();
-  const std::pair<int, const char*> answers[] = {
-      {500, "oops"}, {200, R"({"access_token":""})"}, {200, "not json"}, {200, R"({"access_token":5})"}};
-  for (const auto& [status, body] : answers) {
-    http_->enqueue(status, body);
-    EXPECT_EQ(testing::thrownWhat<AuthError>([&] { store_.forceRefresh(); }),
-              "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")");
-    EXPECT_EQ(storage_->load(), before);
-  }
-
   http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
     throw TransportError(TransportError::Kind::timedOut, "The request timed out.");
   });
   EXPECT_THROW(store_.forceRefresh(), TransportError);
-  EXPECT_EQ(storage_->load(), before);
+  EXPECT_EQ(storage_->load(), kept);
 }
 
 TEST_F(AuthStoreTest, SignedOutCallersAreToldSoAndAdoptAndSignOutReportChanges) {

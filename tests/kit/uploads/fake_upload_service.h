@@ -37,11 +37,6 @@ class FakeUploadService final : public HTTPPerforming {
     std::lock_guard lock(mutex_);
     override_ = std::move(override);
   }
-  // Whether saving answers with a "shareUrl".
-  void setGivesShareLinks(bool gives) {
-    std::lock_guard lock(mutex_);
-    givesShareLinks_ = gives;
-  }
   // Holds every PATCH until the stop token fires; counts the held requests.
   void holdPatches(bool hold) {
     std::lock_guard lock(mutex_);
@@ -126,10 +121,8 @@ class FakeUploadService final : public HTTPPerforming {
       return HTTPResponse{204, {{"Upload-Offset", std::to_string(upload.bytes.size())}}, {}};
     }
     if (request.method == "POST" && path == "/api/recordings") {
-      nlohmann::json answer = {{"ok", true}};
       const std::string uid = nlohmann::json::parse(*body)["uid"];
-      if (givesShareLinks_) answer["shareUrl"] = std::string(site) + "/share/" + uid;
-      return json(200, answer);
+      return json(200, {{"ok", true}, {"shareUrl", std::string(site) + "/share/" + uid}});
     }
     if (request.method == "GET" && path.starts_with("/api/stream/video/")) {
       return json(200, {{"uid", path.substr(18)}, {"name", "Demo"}, {"durationSec", 12.5}, {"readyToStream", true}});
@@ -140,7 +133,6 @@ class FakeUploadService final : public HTTPPerforming {
   mutable std::mutex mutex_;
   std::condition_variable_any changed_;
   Override override_;
-  bool givesShareLinks_ = true;
   bool holdPatches_ = false;
   int heldPatches_ = 0;
   int nextVideo_ = 1;

@@ -19,37 +19,30 @@ using namespace std::chrono_literals;
 constexpr std::int64_t kChunk = 4096;
 constexpr const char* kSignedOut = "Signed out — sign in and this uploads automatically.";
 
-// Reports whatever the test says, synchronously.
-class FakeNetwork {
- public:
-  class Monitor final : public NetworkMonitor {
-   public:
-    explicit Monitor(FakeNetwork& network) : network_(network) {}
+// Reports whatever the test says, synchronously, to the monitor the queue started.
+struct FakeNetwork {
+  std::mutex mutex;
+  bool online;
+  NetworkMonitor::Handler handler;
+
+  void report(bool now) {
+    std::lock_guard lock(mutex);
+    online = now;
+    if (handler) handler(now);
+  }
+  struct Monitor final : NetworkMonitor {
+    explicit Monitor(FakeNetwork& fake) : network(fake) {}
     void start(Handler handler) override {
-      std::lock_guard lock(network_.mutex_);
-      network_.handler_ = handler;
-      handler(network_.online_);
+      std::lock_guard lock(network.mutex);
+      network.handler = handler;
+      handler(network.online);
     }
     void cancel() override {
-      std::lock_guard lock(network_.mutex_);
-      network_.handler_ = nullptr;
+      std::lock_guard lock(network.mutex);
+      network.handler = nullptr;
     }
-
-   private:
-    FakeNetwork& network_;
+    FakeNetwork& network;
   };
-
-  explicit FakeNetwork(bool online) : online_(online) {}
-  void report(bool online) {
-    std::lock_guard lock(mutex_);
-    online_ = online;
-    if (handler_) handler_(online);
-  }
-
- private:
-  std::mutex mutex_;
-  bool online_;
-  NetworkMonitor::Handler handler_;
 };
 
 Url site() { return *Url::parse(FakeUploadService::site); }
@@ -67,7 +60,7 @@ class UploadQueueTest : public ::testing::Test {
         service_(std::make_shared<FakeUploadService>()),
         storage_(std::make_shared<MemorySessionStorage>(validSession())),
         auth_(std::make_shared<AuthStore>(storage_, service_, site(), "anon")),
-        network_(online) {
+        network_{{}, online, {}} {
     UploadQueue::Settings settings;
     settings.siteURL = site();
     settings.now = [this] { return now(); };
@@ -95,6 +88,14 @@ class UploadQueueTest : public ::testing::Test {
 
   RecordingManifest manifest(const VaultItem& item) const { return vault_->item(item.id())->manifest; }
 
+  // Answers `method` requests to URLs ending in `path` instead of the service.
+  void answer(const std::string& method, const std::string& path, std::int64_t status, const std::string& body) {
+    service_->setOverride([=](const HTTPRequest& request) -> std::optional<HTTPResponse> {
+      if (request.method == method && request.url.ends_with(path)) return HTTPResponse{status, {}, body};
+      return std::nullopt;
+    });
+  }
+
   void pass() {
     if (!started_) {
       started_ = true;
@@ -115,11 +116,6 @@ class UploadQueueTest : public ::testing::Test {
   std::unique_ptr<UploadQueue> queue_;
   bool started_ = false;
 };
-
-std::optional<HTTPResponse> failTickets(const HTTPRequest& request, std::int64_t status, const std::string& body) {
-  if (request.url.ends_with("/api/stream/upload-url")) return HTTPResponse{status, {}, body};
-  return std::nullopt;
-}
 
 TEST_F(UploadQueueTest, UploadsSavesAndVerifiesAFinishedRecording) {
   const auto log = MemoryLogSink::attach();
@@ -149,7 +145,7 @@ TEST_F(UploadQueueTest, UploadsSavesAndVerifiesAFinishedRecording) {
 }
 
 TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndUnfinishedOrMovielessItemsAreLeftAlone) {
-  service_->setGivesShareLinks(false);
+  answer("POST", "/api/recordings", 200, R"({"ok":true})");
   const VaultItem held = addRecording(100, 300);
   vault_->update(held.id(), [&](RecordingManifest& m) { m.holdUploadUntil = now() + 90s; });
   const VaultItem newer = addRecording(100, 10);
@@ -177,9 +173,7 @@ TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndUnfinishedOrMovielessItemsAre
 
 TEST_F(UploadQueueTest, TransientFailuresBackOffByAttempt) {
   const auto log = MemoryLogSink::attach();
-  service_->setOverride([](const HTTPRequest& request) {
-    return failTickets(request, 503, R"({"error":"Service unavailable."})");
-  });
+  answer("POST", "/api/stream/upload-url", 503, R"({"error":"Service unavailable."})");
   const VaultItem item = addRecording(100);
   const std::vector<std::int64_t> expected = {15, 45, 120, 300, 900, 1800, 3600, 3600};
   for (std::size_t attempt = 0; attempt < expected.size(); ++attempt) {
@@ -225,12 +219,7 @@ TEST_F(UploadQueueTest, ARetryAfterBytesWereSentKeepsTheItemUploading) {
 
 TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryNowResumes) {
   const VaultItem item = addRecording(5000);
-  service_->setOverride([](const HTTPRequest& request) -> std::optional<HTTPResponse> {
-    if (request.method == "POST" && request.url.ends_with("/api/recordings")) {
-      return HTTPResponse{404, {}, R"({"error":"That video is unknown."})"};
-    }
-    return std::nullopt;
-  });
+  answer("POST", "/api/recordings", 404, R"({"error":"That video is unknown."})");
   const Date before = now();
   pass();
   RecordingManifest m = manifest(item);
@@ -258,9 +247,8 @@ TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryNowResumes) {
 TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
   const std::pair<std::function<void()>, std::string> cases[] = {
       {[this] {
-         service_->setOverride([](const HTTPRequest& request) {
-           return failTickets(request, 403, R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
-         });
+         answer("POST", "/api/stream/upload-url", 403,
+                R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
        },
        "You've used all 25 recordings. This recording is saved on your Mac until then."},
       {[this] {
@@ -317,10 +305,7 @@ TEST_F(UploadQueueTest, AnUploadedItemIsOnlyVerifiedAndAFailedCheckComesBackInAM
     m.uploadUID = "video-9";
     m.shareURL = "https://tolvane.test/share/video-9";
   });
-  service_->setOverride([](const HTTPRequest& request) -> std::optional<HTTPResponse> {
-    if (request.method == "GET") return HTTPResponse{500, {}, ""};
-    return std::nullopt;
-  });
+  answer("GET", "/api/stream/video/video-9", 500, "");
   const Date before = now();
   pass();
   RecordingManifest m = manifest(item);
