@@ -75,12 +75,7 @@ TEST_F(AuthStoreTest, RefreshAnswersRenewEndOrKeepTheSession) {
   const auto failed = [](int status) {
     return "Tolvane couldn't refresh your sign-in: network error (" + std::to_string(status) + ")";
   };
-  const struct {
-    int status;
-    const char* body;
-    std::string outcome;
-    std::optional<AuthSession> stored;
-  } cases[] = {
+  const std::tuple<int, const char*, std::string, std::optional<AuthSession>> cases[] = {
       // expires_at wins over expires_in, and the user's email replaces the old one.
       {200, R"({"access_token":"a2","refresh_token":"r2","expires_in":60,"expires_at":1790000000,
                 "user":{"email":"new@example.com"}})",
@@ -94,18 +89,16 @@ TEST_F(AuthStoreTest, RefreshAnswersRenewEndOrKeepTheSession) {
       {200, "not json", failed(200), kept},
       {200, R"({"access_token":5})", failed(200), kept},
   };
-  for (const auto& c : cases) {
+  for (const auto& [status, body, outcome, stored] : cases) {
     signIn(seconds(10));
-    http_->enqueue(c.status, c.body);
-    std::string outcome;
-    try {
-      outcome = store_.validAccessToken();
-    } catch (const AuthError& error) {
-      outcome = error.what();
+    http_->enqueue(status, body);
+    std::string token;
+    const std::string error = testing::thrownWhat<AuthError>([&] { token = store_.validAccessToken(); });
+    EXPECT_EQ(token.empty() ? error : token, outcome) << body;
+    EXPECT_EQ(storage_->load(), stored) << body;
+    if (stored != kept) {
+      EXPECT_EQ(changes().back(), stored) << body;
     }
-    EXPECT_EQ(outcome, c.outcome) << c.body;
-    EXPECT_EQ(storage_->load(), c.stored) << c.body;
-    if (c.stored != kept) EXPECT_EQ(changes().back(), c.stored) << c.body;
   }
 
   signIn(seconds(10));

@@ -130,7 +130,7 @@ TEST_F(DesktopSignInTest, PollPresentsTheVerifierAndReadsTheAnswer) {
   EXPECT_THROW(signIn_.poll(request()), DecodingError);
 }
 
-TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApproval) {
+TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApprovalAndEndsWhenTheRequestIsGone) {
   http_->enqueue(500, "{}");
   http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
     throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
@@ -138,22 +138,19 @@ TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApproval) {
   http_->enqueue(200, "garbage");
   http_->enqueue(200, R"({"status":"pending"})");
   http_->enqueue(200, R"({"status":"ready","accessToken":"a","refreshToken":"r"})");
-  const auto session = signIn_.waitForApproval(request());
-  EXPECT_EQ(session.accessToken, "a");
+  EXPECT_EQ(signIn_.waitForApproval(request()).accessToken, "a");
   EXPECT_EQ(http_->requestCount(), 5u);
-}
 
-TEST_F(DesktopSignInTest, AGoneOrExpiredRequestEndsTheWaitAtOnce) {
+  // A gone or expired request ends the wait at once.
   http_->enqueue(200, R"({"status":"pending"})");
   http_->enqueue(410, "{}");
   EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }),
             "410 That sign-in link expired. Try again.");
-  EXPECT_EQ(http_->requestCount(), 2u);
-
+  EXPECT_EQ(http_->requestCount(), 7u);
   auto expired = request();
   expired.expiresAt = kNow;
   EXPECT_THROW(signIn_.waitForApproval(expired), HTTPError);
-  EXPECT_EQ(http_->requestCount(), 2u);
+  EXPECT_EQ(http_->requestCount(), 7u);
 
   // Expiry passing between polls.
   http_->setFallback([this](const HTTPRequest&) {
@@ -161,7 +158,7 @@ TEST_F(DesktopSignInTest, AGoneOrExpiredRequestEndsTheWaitAtOnce) {
     return HTTPResponse{200, {}, R"({"status":"pending"})"};
   });
   EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }).substr(0, 4), "410 ");
-  EXPECT_EQ(http_->requestCount(), 3u);
+  EXPECT_EQ(http_->requestCount(), 8u);
 }
 
 TEST_F(DesktopSignInTest, CancellationEndsTheWait) {

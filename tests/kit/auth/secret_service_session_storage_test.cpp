@@ -46,15 +46,11 @@ TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccountAndIsTheFactor
   EXPECT_EQ(storage.load(), kSession);
   EXPECT_EQ(storage.readSecret(), kSession.toStoredJSON());
 
-  // An independent reader finds the item by its two attributes.
-  const auto lookup = testing::runCommand(
-      {"secret-tool", "lookup", "service", "com.tolvanelabs.mac", "account", "session"});
-  EXPECT_EQ(lookup.status, 0);
-  EXPECT_EQ(AuthSession::fromStoredJSON(lookup.out), kSession);
-
-  // Another account is another item.
-  SecretServiceSessionStorage other("other");
-  EXPECT_FALSE(other.load());
+  // An independent reader finds the item by its two attributes; another account is another item.
+  const std::vector<std::string> lookup = {"secret-tool", "lookup", "service", "com.tolvanelabs.mac", "account",
+                                           "session"};
+  EXPECT_EQ(AuthSession::fromStoredJSON(testing::runCommand(lookup).out), kSession);
+  EXPECT_FALSE(SecretServiceSessionStorage("other").load());
 
   // Saving again replaces the item instead of adding a second one.
   auto renewed = kSession;
@@ -63,10 +59,7 @@ TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccountAndIsTheFactor
   EXPECT_EQ(storage.load(), renewed);
 
   storage.save(std::nullopt);
-  EXPECT_FALSE(storage.load());
-  EXPECT_NE(testing::runCommand({"secret-tool", "lookup", "service", "com.tolvanelabs.mac", "account", "session"})
-                .status,
-            0);
+  EXPECT_NE(testing::runCommand(lookup).status, 0);
   storage.save(std::nullopt);  // deleting nothing is fine
 
   // An unreadable item is no session and stays in place.
