@@ -31,13 +31,9 @@ TEST(AnnotationStrokeTest, DecodesTheDocumentedForm) {
   const std::string text = std::string(R"([{"id":")") + kID +
                            R"(","tool":"arrow","color":{"red":1,"green":0.384,"blue":0.314},)"
                            R"("width":0.004,"points":[[0.2,0.3],[0.5,0.6]]}])";
+  const AnnotationStroke expected(kID, AnnotationTool::arrow, annotation_colors::tomato, 0.004, {{0.2, 0.3}, {0.5, 0.6}});
   const auto strokes = AnnotationStroke::decodeList(text);
-  ASSERT_EQ(strokes.size(), 1u);
-  EXPECT_EQ(strokes[0].id, kID);
-  EXPECT_EQ(strokes[0].tool, AnnotationTool::arrow);
-  EXPECT_EQ(strokes[0].color, annotation_colors::tomato);
-  EXPECT_DOUBLE_EQ(strokes[0].width, 0.004);
-  EXPECT_EQ(strokes[0].points, (std::vector<Point>{{0.2, 0.3}, {0.5, 0.6}}));
+  EXPECT_EQ(strokes, std::vector{expected});
   // Keys, tool string, colour object and points as arrays survive the way back.
   EXPECT_EQ(nlohmann::json::parse(AnnotationStroke::encodeList(strokes)), nlohmann::json::parse(text));
   // Lower-case identifiers are kept in canonical form.

@@ -2,26 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
+#include <future>
+#include <mutex>
 
 namespace tolvane {
 namespace {
 
 TEST(RtnetlinkNetworkMonitor, ReportsTheDefaultRouteOnStartAndStopsOnCancel) {
-  std::mutex mutex;
-  std::condition_variable reported;
-  std::vector<bool> reports;
+  std::promise<bool> first;
   RtnetlinkNetworkMonitor monitor;
-  monitor.start([&](bool satisfied) {
-    std::lock_guard lock(mutex);
-    reports.push_back(satisfied);
-    reported.notify_all();
-  });
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(reported.wait_for(lock, std::chrono::seconds(10), [&] { return !reports.empty(); }));
-    EXPECT_EQ(reports.front(), RtnetlinkNetworkMonitor::hasDefaultRoute().value_or(true));
-  }
+  std::once_flag once;
+  monitor.start([&](bool satisfied) { std::call_once(once, [&] { first.set_value(satisfied); }); });
+  auto reported = first.get_future();
+  ASSERT_EQ(reported.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(reported.get(), RtnetlinkNetworkMonitor::hasDefaultRoute().value_or(true));
   monitor.cancel();
   monitor.cancel();  // twice is harmless
 }
