@@ -54,11 +54,7 @@ class VaultCommandsTest : public ::testing::Test {
 };
 
 TEST_F(VaultCommandsTest, PathHonoursTheVariableAndOtherwiseTheVideosDirectory) {
-  auto result = cli({"vault", "path"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, root.string() + "\n");
-  EXPECT_EQ(cli({"vault", "path"}, "").out, "\n");  // set but empty: used as it is
-
+  EXPECT_EQ(cli({"vault", "path"}).out, root.string() + "\n");
   fs::create_directories(home / ".config");
   EXPECT_EQ(cli({"vault", "path"}, std::nullopt).out, (home / "Videos/Tolvane").string() + "\n");
   writeFile(home / ".config/user-dirs.dirs", "XDG_VIDEOS_DIR=\"$HOME/Filme\"\n");
