@@ -97,10 +97,11 @@ class RecordingDelegate : public CaptureEngineDelegate {
 
 class CaptureEngineTest : public ::testing::Test {
  protected:
-  std::unique_ptr<CaptureEngine> makeEngine(RecordingOptions options = displayOptions()) {
-    auto engine = std::make_unique<CaptureEngine>(std::move(options), movie, factory, [this] { return hostNow.load(); });
+  void start(RecordingOptions options = displayOptions()) {
+    engine = std::make_unique<CaptureEngine>(std::move(options), movie, factory, [this] { return hostNow.load(); });
     engine->setTimersEnabled(false);
-    return engine;
+    engine->setDelegate(delegate);
+    engine->start();
   }
   static RecordingOptions displayOptions() {
     RecordingOptions options;
@@ -110,26 +111,26 @@ class CaptureEngineTest : public ::testing::Test {
   // Waits until the writer has taken `frames` frames in all and has room for another.
   // The writer drops frames that come faster than it encodes, as it should for a live
   // source; the tests pace themselves instead, so that every frame they send is written.
-  void waitForWriter(CaptureEngine& engine, std::int64_t frames) {
+  void waitForWriter(std::int64_t frames) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (;;) {
-      auto statistics = engine.statistics();
+      auto statistics = engine->statistics();
       const bool taken = statistics.framesWritten + statistics.framesDropped >= frames;
-      if ((taken && engine.isWriterReady()) || std::chrono::steady_clock::now() > deadline) return;
+      if ((taken && engine->isWriterReady()) || std::chrono::steady_clock::now() > deadline) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
   // Sends one frame at host time `t`, lets the engine handle it and waits until the
   // writer has taken `expectedFrames` in all.
-  void deliverFrame(CaptureEngine& engine, double t, std::int64_t expectedFrames) {
+  void deliverFrame(double t, std::int64_t expectedFrames) {
     hostNow = t;
     factory->screen->deliver(t);
-    engine.fireIdleFrameTimer();
-    waitForWriter(engine, expectedFrames);
+    engine->fireIdleFrameTimer();
+    waitForWriter(expectedFrames);
   }
   // 30 fps from host time `from` up to (not including) `to`.
-  void deliverFrames(CaptureEngine& engine, double from, double to) {
-    for (int i = 0; from + i / 30.0 < to - 1e-9; ++i) deliverFrame(engine, from + i / 30.0, ++framesSent);
+  void deliverFrames(double from, double to) {
+    for (int i = 0; from + i / 30.0 < to - 1e-9; ++i) deliverFrame(from + i / 30.0, ++framesSent);
   }
 
   testing::TempDir directory;
@@ -137,6 +138,8 @@ class CaptureEngineTest : public ::testing::Test {
   std::shared_ptr<FakeFactory> factory = std::make_shared<FakeFactory>();
   std::atomic<double> hostNow = 1000;
   std::int64_t framesSent = 0;
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  std::unique_ptr<CaptureEngine> engine;
 };
 
 TEST(CaptureEngineOutputSize, ScalesDownToTheLongEdgeNeverUpWithEvenSides) {
@@ -150,18 +153,17 @@ TEST(CaptureEngineOutputSize, ScalesDownToTheLongEdgeNeverUpWithEvenSides) {
 }
 
 TEST_F(CaptureEngineTest, StaleFramesAreDroppedAndAStaticScreenIsResentFiveTimesASecond) {
-  auto engine = makeEngine();
-  engine->start();
+  start();
   // Backwards, repeated or too close to the last frame: dropped. The idle tick that
   // follows each frame is too early to resend it.
   const std::pair<double, int> frames[] = {{0.0, 1}, {0.1, 2}, {0.1, 2}, {0.05, 2}, {0.2, 3}, {0.2001, 3}};
-  for (auto [time, expected] : frames) deliverFrame(*engine, 1000 + time, expected);
+  for (auto [time, expected] : frames) deliverFrame(1000 + time, expected);
   for (int tick = 1; tick <= 5; ++tick) {
     hostNow = 1000.2 + tick * 0.2;
     factory->screen->send(ScreenFrame{VideoFrame(), hostNow, FrameStatus::idle});
     engine->fireIdleFrameTimer();
     engine->fireIdleFrameTimer();  // a second tick at the same moment adds nothing
-    waitForWriter(*engine, 3 + tick);
+    waitForWriter(3 + tick);
   }
   engine->stopImmediately();
   EXPECT_NEAR(engine->stop(), 1.2, 1e-6);  // already stopped: returns at once
@@ -174,18 +176,15 @@ TEST_F(CaptureEngineTest, StaleFramesAreDroppedAndAStaticScreenIsResentFiveTimes
 
 TEST_F(CaptureEngineTest, StartOpensTheScreenAndAFailureIsReportedOnceAndStopTwiceLogsOnce) {
   auto log = MemoryLogSink::attach();
-  auto delegate = std::make_shared<RecordingDelegate>();
   RecordingOptions options = displayOptions();
   options.microphoneID = "silent";
   options.frameRate = 24;
-  auto engine = makeEngine(options);
-  engine->setDelegate(delegate);
-  engine->start();
+  start(options);
   EXPECT_EQ(std::tuple(factory->openedSettings.width, factory->openedSettings.height, factory->openedSettings.frameRate,
                        factory->openedSettings.showsCursor),
             std::tuple(targetWidth, targetHeight, 24, true));
   EXPECT_TRUE(log->contains("capture", LogLevel::info, "recording started: 64x36 @24"));
-  deliverFrames(*engine, 1000, 1001.01);
+  deliverFrames(1000, 1001.01);
   factory->screen->fail("That window has closed.");
   engine->fireIdleFrameTimer();
   EXPECT_TRUE(log->contains("capture", LogLevel::error, "capture failed: That window has closed."));
@@ -210,21 +209,20 @@ TEST_F(CaptureEngineTest, AnnotationsAndTheCameraBubbleAreCompositedFromTheNextF
   RecordingOptions options = displayOptions();
   options.cameraID = "cam";
   options.bubble = BubbleLayout{{0.5, 0.5}, 0.4};
-  auto engine = makeEngine(options);
-  engine->start();
-  deliverFrames(*engine, 1000, 1001);  // plain grey: no camera picture yet
+  start(options);
+  deliverFrames(1000, 1001);  // plain grey: no camera picture yet
 
   VideoFrame red = VideoFrame::allocate(8, 8);
   red.fill(0, 0, 255, 255);
   engine->updateAnnotations(red, {});
-  deliverFrames(*engine, 1001, 1002);
+  deliverFrames(1001, 1002);
 
   VideoFrame green = VideoFrame::allocate(32, 32);
   green.fill(0, 255, 0, 255);
   engine->updateAnnotations(VideoFrame(), {});
   factory->camera->send(green);
   engine->fireIdleFrameTimer();
-  deliverFrames(*engine, 1002, 1003);
+  deliverFrames(1002, 1003);
   engine->stop();
 
   const auto pixel = [&](double time, int x, int y) { return testing::moviePixel(movie, time, targetWidth, x, y); };

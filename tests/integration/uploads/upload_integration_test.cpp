@@ -215,29 +215,21 @@ TEST_F(UploadIntegrationTest, AnAccessTokenExpiringDuringTheUploadIsRefreshed) {
   EXPECT_NE(storage_->load()->accessToken, firstToken);
 }
 
-TEST_F(UploadIntegrationTest, SignedOutItemsWaitAndSigningInLetsThemGo) {
-  launch();
-  const VaultItem item = addRecording(2 * kChunk);
-
-  pass();
-  EXPECT_EQ(manifest(item).state, RecordingState::ready);
-  EXPECT_EQ(manifest(item).lastError, "Signed out — sign in and this uploads automatically.");
-  EXPECT_EQ(manifest(item).attemptCount, 0);
-
-  signIn();
-  queue_->kick(UploadQueue::Trigger::auth);
-  queue_->waitUntilIdle();
-  expectVerifiedAndIdentical(item);
-}
-
-TEST_F(UploadIntegrationTest, TheRecordingLimitNeedsTheUser) {
+TEST_F(UploadIntegrationTest, SignedOutItemsWaitForSigningInAndTheRecordingLimitForTheUser) {
   launch({"--recording-limit", "1"});
-  signIn();
   const VaultItem first = addRecording(kChunk);
   const VaultItem second = addRecording(kChunk + 17);
 
   pass();
+  for (const auto& item : {first, second}) {
+    EXPECT_EQ(manifest(item).state, RecordingState::ready);
+    EXPECT_EQ(manifest(item).lastError, "Signed out — sign in and this uploads automatically.");
+    EXPECT_EQ(manifest(item).attemptCount, 0);
+  }
 
+  signIn();
+  queue_->kick(UploadQueue::Trigger::auth);
+  queue_->waitUntilIdle();
   expectVerifiedAndIdentical(first);
   const RecordingManifest m = manifest(second);
   EXPECT_EQ(m.state, RecordingState::needsAttention);
@@ -301,19 +293,6 @@ TEST_F(UploadIntegrationTest, TheCommandLineUploadsAndPrintsTheShareLinks) {
   EXPECT_EQ(again.out, "");
   EXPECT_NE(again.err.find("Nothing to upload."), std::string::npos) << again.err;
 
-  // A parked recording goes again at once when retried by the beginning of its id.
-  const VaultItem parked = addRecording(kChunk);
-  vault_->update(parked.id(), [](RecordingManifest& m) {
-    m.state = RecordingState::needsAttention;
-    m.lastError = "Something went wrong.";
-    m.nextAttemptAt = std::chrono::system_clock::now() + 1h;
-    m.attemptCount = 9;
-  });
-  const auto retried = cli({"retry", parked.id().substr(0, 8)});
-  EXPECT_EQ(retried.status, 0) << retried.err;
-  expectVerifiedAndIdentical(parked);
-  EXPECT_EQ(manifest(parked).attemptCount, 1);
-  EXPECT_EQ(retried.out, *manifest(parked).shareURL + "\n");
   const auto unknown = cli({"retry", "FFFFFFFF"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_NE(unknown.err.find("No recording has the id FFFFFFFF."), std::string::npos) << unknown.err;

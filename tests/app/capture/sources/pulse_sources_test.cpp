@@ -42,7 +42,7 @@ TEST_F(PulseSourcesTest, AMissingMicrophoneFallsBackToTheDefaultInputUntilThereI
   auto microphone = factory.openMicrophone(std::string("alsa_input.unplugged"));
   testing::SourceCollector<CapturedAudio> collector;
   microphone->start(collector.handler(), ignoreFailures);
-  const auto buffers = collector.waitForCount(5);
+  const auto buffers = collector.items(5);
   microphone->stop();
   ASSERT_GE(buffers.size(), 5u);
   for (const auto& buffer : buffers) {  // the null source is silent

@@ -33,19 +33,15 @@ class SourceCollector {
   // The index of the first item from `from` on that satisfies `predicate`, once one came.
   std::optional<std::size_t> waitFor(std::size_t from, const std::function<bool(const Item&)>& predicate) {
     std::optional<std::size_t> found;
-    waitUntil([&](const std::vector<Item>& items) {
-      for (std::size_t i = from; i < items.size() && !found; ++i) {
-        if (predicate(items[i])) found = i;
-      }
+    waitUntil([&](const std::vector<Item>& all) {
+      for (std::size_t i = from; i < all.size() && !found; ++i) found = predicate(all[i]) ? std::optional(i) : found;
       return found.has_value();
     });
     return found;
   }
-  std::vector<Item> waitForCount(std::size_t count) {
-    waitUntil([&](const std::vector<Item>& items) { return items.size() >= count; });
-    return items();
-  }
-  std::vector<Item> items() {
+  // Everything collected, once there are `atLeast` items or the wait ran out.
+  std::vector<Item> items(std::size_t atLeast = 0) {
+    waitUntil([&](const std::vector<Item>& all) { return all.size() >= atLeast; });
     std::lock_guard lock(mutex_);
     return items_;
   }

@@ -32,7 +32,7 @@ TEST(SyntheticSourcesTest, TheToneIsA440HzQuarterScaleSineContinuedAcrossLiveBuf
   auto source = SystemSourceFactory().openMicrophone(std::string(SyntheticSources::toneID));
   testing::SourceCollector<CapturedAudio> collected;
   source->start(collected.handler(), ignoreFailures);
-  const auto buffers = collected.waitForCount(10);
+  const auto buffers = collected.items(10);
   source->stop();
   ASSERT_GE(buffers.size(), 10u);
   std::int64_t frames = 0;
@@ -48,7 +48,7 @@ TEST(SyntheticSourcesTest, TheCameraShowsEightBarsTheScreenAMovingSquareAndMissi
   auto camera = factory.openCamera(std::string(SyntheticSources::barsID));
   testing::SourceCollector<VideoFrame> pictures;
   camera->start(pictures.handler(), ignoreFailures);
-  const VideoFrame bars = pictures.waitForCount(2).back();
+  const VideoFrame bars = pictures.items(2).back();
   camera->stop();
   ASSERT_EQ(std::pair(bars.width(), bars.height()), std::pair(640, 480));
   // White, yellow, cyan, green, magenta, red, blue, black as 0xAARRGGBB.
@@ -63,7 +63,7 @@ TEST(SyntheticSourcesTest, TheCameraShowsEightBarsTheScreenAMovingSquareAndMissi
   auto screen = factory.openScreen(SyntheticSources::screenTarget(), ScreenCaptureSettings{320, 180, 30, true});
   testing::SourceCollector<ScreenFrame> frames;
   screen->start(frames.handler(), ignoreFailures);
-  const auto delivered = frames.waitForCount(3);
+  const auto delivered = frames.items(3);
   screen->stop();
   ASSERT_GE(delivered.size(), 3u);
   EXPECT_LT(SyntheticScreenSource::squareLeft(0, 30, 320, 180), SyntheticScreenSource::squareLeft(2, 30, 320, 180));
