@@ -94,6 +94,9 @@ TEST_F(X11SourcesTest, TheMonitorAndTheRecordableWindowsAreListedInTheCatalogAnd
   desktop.create({.applicationClass = "hidden", .netTitle = "Unmapped", .pid = 1004, .mapped = false});
   desktop.create({.width = 121, .height = 121, .applicationClass = "gamma", .pid = 1005});
   desktop.create({.applicationClass = "beta", .wmName = "Beta Two", .pid = 1001});
+  desktop.create({.width = 120, .applicationClass = "edge", .pid = 1006});   // 120 wide: too narrow
+  desktop.create({.height = 120, .applicationClass = "edge", .pid = 1006});  // 120 tall: too low
+  desktop.create({.applicationClass = "Zed", .pid = 1007});  // plain byte order: upper case first
 
   SystemSourceCatalog catalog(xvfb.displayName());
   auto content = CaptureSources::shareableContent(catalog);
@@ -101,9 +104,9 @@ TEST_F(X11SourcesTest, TheMonitorAndTheRecordableWindowsAreListedInTheCatalogAnd
   EXPECT_EQ(content.displays[0], CaptureTarget::display(mainDisplayID(), "Main display", 1920, 1080));
   std::vector<std::string> labels;
   for (const auto& target : content.windows) labels.push_back(target.label());
-  EXPECT_EQ(labels, (std::vector<std::string>{"alpha \u2014 Ünïcode ✓", "beta \u2014 Beta One",
+  EXPECT_EQ(labels, (std::vector<std::string>{"Zed", "alpha \u2014 Ünïcode ✓", "beta \u2014 Beta One",
                                               "beta \u2014 Beta Two", "gamma"}));
-  EXPECT_EQ(std::pair(content.windows[1].width(), content.windows[1].height()), std::pair(400, 300));
+  EXPECT_EQ(std::pair(content.windows[2].width(), content.windows[2].height()), std::pair(400, 300));
 
   const std::string cli = testing::builtProgram("app/cli/tolvane-cli").string();
   std::map<std::string, std::string> env{{"DISPLAY", xvfb.displayName()}, {"PULSE_SERVER", "unix:/nonexistent/pulse"}};
@@ -111,8 +114,8 @@ TEST_F(X11SourcesTest, TheMonitorAndTheRecordableWindowsAreListedInTheCatalogAnd
   ASSERT_EQ(result.status, 0) << result.err;
   auto json = nlohmann::json::parse(result.out);
   EXPECT_EQ(json["displays"][0]["name"], "Main display");
-  // The command line is another process: the test's own "Tolvane" window comes first there.
-  EXPECT_EQ(json["windows"][1]["label"], "alpha \u2014 Ünïcode ✓");
+  // The command line is another process: the test's own "Tolvane" window is listed there.
+  EXPECT_EQ(json["windows"][2]["label"], "alpha \u2014 Ünïcode ✓");
   EXPECT_EQ(json["microphones"], nlohmann::json::array());
   auto text = testing::runCommand({cli, "sources"}, env);
   ASSERT_EQ(text.status, 0);
