@@ -30,25 +30,25 @@ TestDesktop::~TestDesktop() {
   XCloseDisplay(display_);
 }
 
-TestDesktop::WindowID TestDesktop::create(const Spec& spec) {
+TestDesktop::WindowID TestDesktop::create(const WindowLook& look) {
   XSetWindowAttributes attributes{};
-  attributes.background_pixel = spec.color;
-  const ::Window window = XCreateWindow(display_, DefaultRootWindow(display_), spec.x, spec.y,
-                                        static_cast<unsigned>(spec.width), static_cast<unsigned>(spec.height), 0,
+  attributes.background_pixel = look.color;
+  const ::Window window = XCreateWindow(display_, DefaultRootWindow(display_), look.x, look.y,
+                                        static_cast<unsigned>(look.width), static_cast<unsigned>(look.height), 0,
                                         CopyFromParent, InputOutput, CopyFromParent, CWBackPixel, &attributes);
-  std::string instance = spec.applicationClass;
+  std::string instance = look.applicationClass;
   XClassHint hint{instance.data(), instance.data()};
   XSetClassHint(display_, window, &hint);
-  if (spec.netTitle) {
+  if (look.netTitle) {
     XChangeProperty(display_, window, atom(display_, "_NET_WM_NAME"), atom(display_, "UTF8_STRING"), 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(spec.netTitle->data()),
-                    static_cast<int>(spec.netTitle->size()));
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(look.netTitle->data()),
+                    static_cast<int>(look.netTitle->size()));
   }
-  if (spec.wmName) XStoreName(display_, window, spec.wmName->c_str());
-  long pid = spec.pid;
+  if (look.wmName) XStoreName(display_, window, look.wmName->c_str());
+  long pid = look.pid;
   XChangeProperty(display_, window, atom(display_, "_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&pid), 1);
-  if (spec.mapped) XMapWindow(display_, window);
+  if (look.mapped) XMapWindow(display_, window);
   clients_.push_back(window);
   publishClientList();
   return window;

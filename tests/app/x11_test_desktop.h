@@ -18,7 +18,7 @@ namespace tolvane::testing {
 class TestDesktop {
  public:
   using WindowID = unsigned long;
-  struct Spec {
+  struct WindowLook {
     int x = 0, y = 0, width = 400, height = 300;
     unsigned long color = 0xFF0000;
     std::string applicationClass = "app";
@@ -35,7 +35,7 @@ class TestDesktop {
   TestDesktop(const TestDesktop&) = delete;
   TestDesktop& operator=(const TestDesktop&) = delete;
 
-  WindowID create(const Spec& spec);
+  WindowID create(const WindowLook& look);
   void fill(WindowID window, unsigned long color);
   void destroy(WindowID window);
   void warpPointer(int x, int y);

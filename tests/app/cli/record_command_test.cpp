@@ -15,7 +15,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
-// Window specs name only the fields that matter to each case; the rest keep defaults.
+// Windows name only the fields that matter to each case; the rest keep defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace tolvane {
