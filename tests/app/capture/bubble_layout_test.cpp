@@ -7,34 +7,30 @@
 namespace tolvane {
 namespace {
 
-void expectRect(const Rect& actual, const Rect& expected) {
-  EXPECT_DOUBLE_EQ(actual.x, expected.x);
-  EXPECT_DOUBLE_EQ(actual.y, expected.y);
-  EXPECT_DOUBLE_EQ(actual.width, expected.width);
-  EXPECT_DOUBLE_EQ(actual.height, expected.height);
-}
-
-TEST(BubbleLayoutTest, DocumentedExamples) {
-  const BubbleLayout standard;  // lower left, 0.18
-  expectRect(standard.rect({1920, 1080}), {133.4, 821, 194, 194});
-  expectRect(standard.rect({2560, 1440}), {177.7, 1094.5, 259, 259});
-  expectRect(BubbleLayout{{0, 1}, 0.5}.rect({1920, 1080}), {0, 648, 432, 432});
-  expectRect(BubbleLayout{{0.5, 0.5}, 0.01}.rect({1920, 1080}), {917, 497, 86, 86});
-}
-
-TEST(BubbleLayoutTest, DiameterIsClampedAndNeverNaN) {
-  const Size frame{1920, 1080};
-  EXPECT_EQ(BubbleLayout({0.5, 0.5}, 1.0).rect(frame), BubbleLayout({0.5, 0.5}, 0.4).rect(frame));
-  EXPECT_EQ(BubbleLayout({0.5, 0.5}, 0).rect(frame), BubbleLayout({0.5, 0.5}, 0.08).rect(frame));
-  EXPECT_EQ(BubbleLayout({0.5, 0.5}, -3).rect(frame), BubbleLayout({0.5, 0.5}, 0.08).rect(frame));
-  EXPECT_EQ(BubbleLayout({0.5, 0.5}, NAN).rect(frame), BubbleLayout({0.5, 0.5}, 0.08).rect(frame));
-  // Halves round away from zero: 0.1 x 1085 = 108.5 -> 109.
-  EXPECT_DOUBLE_EQ(BubbleLayout({0.5, 0.5}, 0.1).rect({1920, 1085}).width, 109);
-}
-
-TEST(BubbleLayoutTest, TheBubbleNeverLeavesTheFrame) {
-  expectRect(BubbleLayout({-5, 7}, 0.18).rect({1920, 1080}), {0, 1080 - 194, 194, 194});
-  expectRect(BubbleLayout({9, -9}, 0.18).rect({1920, 1080}), {1920 - 194, 0, 194, 194});
+TEST(BubbleLayoutTest, TheBubbleIsARoundedSquareClampedInSizeAndKeptInsideTheFrame) {
+  const struct {
+    BubbleLayout layout;
+    Size frame;
+    Rect expected;
+  } cases[] = {
+      {{}, {1920, 1080}, {133.4, 821, 194, 194}},  // lower left, 0.18
+      {{}, {2560, 1440}, {177.7, 1094.5, 259, 259}},
+      {{{0, 1}, 0.5}, {1920, 1080}, {0, 648, 432, 432}},
+      {{{0.5, 0.5}, 0.01}, {1920, 1080}, {917, 497, 86, 86}},     // at least 0.08
+      {{{0.5, 0.5}, 1.0}, {1920, 1080}, {744, 324, 432, 432}},    // at most 0.4
+      {{{0.5, 0.5}, NAN}, {1920, 1080}, {917, 497, 86, 86}},      // never NaN
+      {{{0.5, 0.5}, 0.1}, {1920, 1085}, {905.5, 488, 109, 109}},  // 108.5 rounds away from zero
+      {{{-5, 7}, 0.18}, {1920, 1080}, {0, 1080 - 194, 194, 194}},
+      {{{9, -9}, 0.18}, {1920, 1080}, {1920 - 194, 0, 194, 194}},
+  };
+  for (const auto& [layout, frame, expected] : cases) {
+    const Rect actual = layout.rect(frame);
+    SCOPED_TRACE(layout.encode());
+    EXPECT_DOUBLE_EQ(actual.x, expected.x);
+    EXPECT_DOUBLE_EQ(actual.y, expected.y);
+    EXPECT_DOUBLE_EQ(actual.width, expected.width);
+    EXPECT_DOUBLE_EQ(actual.height, expected.height);
+  }
 }
 
 TEST(BubbleLayoutTest, JSONRoundTripsAndRequiresBothKeys) {

@@ -19,13 +19,6 @@ VideoFrame copyOf(const VideoFrame& frame) {
   return copy;
 }
 
-bool samePixels(const VideoFrame& a, const VideoFrame& b) {
-  for (int y = 0; y < a.height(); ++y) {
-    if (std::memcmp(a.row(y), b.row(y), static_cast<std::size_t>(a.width()) * 4) != 0) return false;
-  }
-  return true;
-}
-
 // A stroke of ink across the top left and a camera picture of noise.
 CompositeLayers layersFor(const std::vector<Rect>& blurRects, const VideoFrame& annotation) {
   CompositeLayers layers;
@@ -60,7 +53,7 @@ TEST(FrameCompositorInPlaceTest, MatchesACompositeIntoACopyAndRepeatsFromTheCapt
     const auto composed = compositor.compose(screen, layers, nullptr, Use::exclusive);
     ASSERT_TRUE(composed);
     EXPECT_TRUE(composed->sharesPixelsWith(screen)) << "composed in place";
-    EXPECT_TRUE(samePixels(*composed, *expected));
+    EXPECT_TRUE(testing::samePixels(*composed, *expected));
 
     // A repeat of the same frame, with a blur added since: starts from the picture as
     // captured, not from the composite.
@@ -68,7 +61,7 @@ TEST(FrameCompositorInPlaceTest, MatchesACompositeIntoACopyAndRepeatsFromTheCapt
     const CompositeLayers repeatLayers = layersFor(later, annotation);
     const auto repeated = compositor.compose(screen, repeatLayers, nullptr, Use::shared);
     ASSERT_TRUE(repeated && !repeated->sharesPixelsWith(screen));
-    EXPECT_TRUE(samePixels(*repeated, *reference.compose(captured, repeatLayers, nullptr)));
+    EXPECT_TRUE(testing::samePixels(*repeated, *reference.compose(captured, repeatLayers, nullptr)));
   }
 }
 
@@ -85,8 +78,8 @@ TEST(FrameCompositorInPlaceTest, FallsBackToACopyWhenBlursInteractOrLayersCoverM
     const auto composed = compositor.compose(screen, layers, nullptr, Use::exclusive);
     ASSERT_TRUE(composed && expected);
     EXPECT_FALSE(composed->sharesPixelsWith(screen));
-    EXPECT_TRUE(samePixels(screen, captured)) << "the screen frame is left as captured";
-    EXPECT_TRUE(samePixels(*composed, *expected));
+    EXPECT_TRUE(testing::samePixels(screen, captured)) << "the screen frame is left as captured";
+    EXPECT_TRUE(testing::samePixels(*composed, *expected));
   }
 }
 

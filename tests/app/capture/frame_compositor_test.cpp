@@ -47,43 +47,20 @@ VideoFrame cameraPicture(int width, int height) {
   return frame;
 }
 
-bool sameOutside(const VideoFrame& a, const VideoFrame& b, const std::vector<PixelRect>& holes) {
-  for (int y = 0; y < a.height(); ++y) {
-    for (int x = 0; x < a.width(); ++x) {
-      const bool inHole = std::any_of(holes.begin(), holes.end(), [&](const PixelRect& r) {
-        return x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
-      });
-      if (!inHole && get(a, x, y) != get(b, x, y)) return false;
-    }
-  }
-  return true;
-}
-
 std::optional<VideoFrame> blurredWith(const VideoFrame& screen, std::vector<Rect> rects) {
   CompositeLayers layers;
   layers.blurRects = rects;
   return FrameCompositor().compose(screen, layers, nullptr);
 }
 
-TEST(FrameCompositorTest, BlurPixelRectsAreIntegralAndTinyOnesSkipped) {
-  const Size frame{1920, 1080};
-  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.0004, 0.5}, frame), std::nullopt);  // 0.77 px wide
-  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, 0.0005}, frame), std::nullopt);
-  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, NAN}, frame), std::nullopt);
-  // Expanded outward: 192.0..960.0 stays, 108.0..540.54 grows to 541.
-  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.4, 0.4005}, frame), (PixelRect{192, 108, 768, 433}));
-  EXPECT_EQ(FrameCompositor::blurPixelRect({0.10001, 0.25, 0.1, 0.25}, frame), (PixelRect{192, 270, 193, 270}));
-  EXPECT_DOUBLE_EQ(FrameCompositor::blurRadius(frame), 27);
-}
-
-TEST(FrameCompositorTest, BlurLeavesEverythingOutsideItsRectanglesUntouched) {
+TEST(FrameCompositorTest, BlurTouchesOnlyItsRectanglesRoundedOutwardAndSkipsTinyOnes) {
   const auto screen = testing::noiseFrame(480, 270);
   const auto out = blurredWith(screen, {{0.1, 0.2, 0.3, 0.25}, {0.9, 0.9, 0.2, 0.2}, {0.5, 0.1, 0.0004, 0.5}});
   ASSERT_TRUE(out);
   EXPECT_FALSE(out->sharesPixelsWith(screen));
   const PixelRect first{48, 54, 144, 68};    // 0.45 x 270 = 121.5 -> 122
   const PixelRect second{432, 243, 48, 27};  // clipped to the frame
-  EXPECT_TRUE(sameOutside(*out, screen, {first, second}));
+  EXPECT_TRUE(testing::samePixels(*out, screen, {first, second}));
   EXPECT_NE(get(*out, 100, 80), get(screen, 100, 80));
   EXPECT_NE(get(*out, 450, 260), get(screen, 450, 260));
 }
@@ -107,32 +84,7 @@ TEST(FrameCompositorTest, OverlappingBlurRectanglesAreCutFromOneBlurredImage) {
   }
 }
 
-TEST(FrameCompositorTest, CircularCameraImageIsACentredMirroredCircleWithASoftEdge) {
-  for (const auto& camera : {cameraPicture(1280, 720), cameraPicture(720, 1280)}) {
-    const auto plain = FrameCompositor::circularCameraImage(camera, 100, false);
-    const auto mirrored = FrameCompositor::circularCameraImage(camera, 100, true);
-    ASSERT_EQ(plain.width(), 100);
-    EXPECT_EQ(get(plain, 25, 50), kRed);
-    EXPECT_EQ(get(plain, 75, 50), kBlue);
-    EXPECT_EQ(get(mirrored, 25, 50), kBlue);
-    EXPECT_EQ(get(mirrored, 75, 50), kRed);
-    // The crop is the centred square: nothing of the green margins shows.
-    for (int y = 0; y < 100; ++y) {
-      for (int x = 0; x < 100; ++x) ASSERT_LT(channel(plain, x, y, 1), 2) << x << "," << y;
-    }
-    // Opaque inside, transparent outside the circle, and a 1.5-pixel fade between:
-    // pixel (99, 49) has its centre 49.5 px out of a radius of 50, a third of the fade.
-    EXPECT_EQ(channel(plain, 50, 50, 3), 255);
-    EXPECT_EQ(channel(plain, 2, 50, 3), 255);
-    EXPECT_EQ(channel(plain, 0, 0, 3), 0);
-    EXPECT_EQ(channel(plain, 85, 14, 3), 0);
-    EXPECT_NEAR(channel(plain, 99, 49, 3), 85, 1);
-    EXPECT_NEAR(channel(plain, 99, 49, 0), 85, 1);  // premultiplied blue
-    EXPECT_GE(channel(plain, 98, 49, 3), 253);
-  }
-}
-
-TEST(FrameCompositorTest, TheBubbleIsLaidOverTheScreenAtItsLayoutMirrored) {
+TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirroredUnlessTurnedOff) {
   FrameCompositor compositor;
   const auto screen = filled(640, 360, kGrey);
   CompositeLayers layers;
@@ -142,35 +94,30 @@ TEST(FrameCompositorTest, TheBubbleIsLaidOverTheScreenAtItsLayoutMirrored) {
   ASSERT_TRUE(out);
   EXPECT_EQ(get(*out, 320, 180), kBlue);  // inside
   EXPECT_EQ(get(*out, 249, 109), kGrey);  // in the square, outside the circle
-  // The edge: centre of pixel (391, 179) lies 71.5 px out of a radius of 72.
+  // The edge fades over 1.5 pixels: the centre of pixel (391, 179) lies 71.5 px out of a
+  // radius of 72, a third of the way in.
   EXPECT_EQ(channel(*out, 391, 179, 3), 255);
   EXPECT_NEAR(channel(*out, 391, 179, 0), 50 + (255 - 50) / 3.0, 2);
   EXPECT_NEAR(channel(*out, 391, 179, 2), 50 * 2 / 3.0, 2);
-  EXPECT_TRUE(sameOutside(*out, screen, {{248, 108, 144, 144}}));
+  EXPECT_TRUE(testing::samePixels(*out, screen, {{248, 108, 144, 144}}));
 
-  layers.camera = cameraPicture(1280, 720);
-  const auto mirrored = compositor.compose(screen, layers, nullptr);
-  ASSERT_TRUE(mirrored);
-  EXPECT_EQ(get(*mirrored, 280, 180), kBlue);  // the camera's right half shows on the left
-  EXPECT_EQ(get(*mirrored, 360, 180), kRed);
-}
-
-TEST(FrameCompositorTest, AnnotationsAreScaledToTheFrameAndLaidOver) {
-  const auto screen = filled(640, 360, kGrey);
-  auto annotation = VideoFrame::allocate(320, 180);  // half the frame's size
-  for (int y = 0; y < 180; ++y) {
-    for (int x = 0; x < 100; ++x) set(annotation, x, y, kRed);
-    for (int x = 200; x < 250; ++x) set(annotation, x, y, 0x80800000);  // half-transparent red
+  for (const auto& camera : {cameraPicture(1280, 720), cameraPicture(720, 1280)}) {
+    layers.camera = camera;
+    for (bool mirrored : {true, false}) {
+      layers.isCameraMirrored = mirrored;
+      const auto shown = compositor.compose(screen, layers, nullptr);
+      ASSERT_TRUE(shown);
+      EXPECT_EQ(get(*shown, 280, 180), mirrored ? kBlue : kRed) << camera.width();
+      EXPECT_EQ(get(*shown, 360, 180), mirrored ? kRed : kBlue) << camera.width();
+      // Nothing of the green margins shows anywhere inside the circle.
+      for (int y = 110; y < 250; ++y) {
+        for (int x = 250; x < 390; ++x) {
+          const bool inside = std::hypot(x + 0.5 - 320, y + 0.5 - 180) < 70;
+          ASSERT_TRUE(!inside || channel(*shown, x, y, 1) < 2) << x << "," << y;
+        }
+      }
+    }
   }
-  CompositeLayers layers;
-  layers.annotation = annotation;
-  const auto out = FrameCompositor().compose(screen, layers, nullptr);
-  ASSERT_TRUE(out);
-  EXPECT_EQ(get(*out, 100, 100), kRed);   // annotation x 50
-  EXPECT_EQ(get(*out, 600, 100), kGrey);  // annotation x 300: transparent
-  EXPECT_NEAR(channel(*out, 450, 100, 2), 128 + 50 * 127 / 255.0, 1.5);  // annotation x 225
-  EXPECT_NEAR(channel(*out, 450, 100, 1), 50 * 127 / 255.0, 1.5);
-  EXPECT_EQ(channel(*out, 450, 100, 3), 255);
 }
 
 TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
@@ -197,14 +144,12 @@ TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
   }
 }
 
-TEST(FrameCompositorTest, CompositionOrderIsBlurThenAnnotationsThenBubble) {
+TEST(FrameCompositorTest, BlurThenAnnotationsScaledToTheFrameThenTheBubble) {
   const auto screen = testing::noiseFrame(640, 360);
-  auto annotation = VideoFrame::allocate(640, 360);
-  for (int y = 0; y < 360; ++y) {
-    for (int x = 0; x < 640; ++x) {
-      if (x >= 100 && x < 110) set(annotation, x, y, kRed);
-      if (x >= 300) set(annotation, x, y, 0x40400000);  // a quarter-opaque red
-    }
+  auto annotation = VideoFrame::allocate(320, 180);  // half the frame's size
+  for (int y = 0; y < 180; ++y) {
+    for (int x = 50; x < 55; ++x) set(annotation, x, y, kRed);
+    for (int x = 150; x < 320; ++x) set(annotation, x, y, 0x40400000);  // a quarter-opaque red
   }
   const std::vector<Rect> rects = {{0.1, 0.1, 0.6, 0.6}};  // 64..448 x 36..252
   const auto blurred = blurredWith(screen, rects);
@@ -218,10 +163,12 @@ TEST(FrameCompositorTest, CompositionOrderIsBlurThenAnnotationsThenBubble) {
 
   EXPECT_EQ(get(*out, 105, 60), kRed);    // annotations over the blur
   EXPECT_EQ(get(*out, 128, 180), kBlue);  // the bubble over the annotations
+  EXPECT_EQ(get(*out, 20, 300), get(screen, 20, 300));  // no layer here
   // Translucent annotation over the blurred picture, inside the rectangle and outside it.
   for (auto [base, x, y] : {std::tuple{&*blurred, 350, 100}, std::tuple{&screen, 500, 300}}) {
     EXPECT_NEAR(channel(*out, x, y, 2), 64 + channel(*base, x, y, 2) * 191 / 255.0, 1.5) << x;
     EXPECT_NEAR(channel(*out, x, y, 1), channel(*base, x, y, 1) * 191 / 255.0, 1.5) << x;
+    EXPECT_EQ(channel(*out, x, y, 3), 255);
   }
 }
 
@@ -267,6 +214,7 @@ TEST(FrameCompositorTest, OddInputsDoNotCrash) {
   layers.bubble = BubbleLayout{};
   ASSERT_TRUE(compositor.compose(filled(2, 2, kGrey), layers, nullptr));
   EXPECT_FALSE(FrameCompositor::makePixelBuffer(nullptr, {NAN, 10}));
+  EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, NAN}, {1920, 1080}), std::nullopt);
 }
 
 }  // namespace

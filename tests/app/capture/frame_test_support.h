@@ -1,7 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
+#include "app/capture/pixel_rect.h"
 #include "kit/media/video_frame.h"
 
 namespace tolvane::testing {
@@ -27,6 +31,19 @@ inline VideoFrame noiseFrame(int width, int height, std::uint32_t seed = 12345) 
     }
   }
   return frame;
+}
+
+// True when the frames agree on every pixel outside `holes`.
+inline bool samePixels(const VideoFrame& a, const VideoFrame& b, const std::vector<PixelRect>& holes = {}) {
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const bool inHole = std::any_of(holes.begin(), holes.end(), [&](const PixelRect& r) {
+        return x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
+      });
+      if (!inHole && std::memcmp(a.pixel(x, y), b.pixel(x, y), 4) != 0) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace tolvane::testing

@@ -92,20 +92,6 @@ void FaultProxy::acceptLoop() {
   }
 }
 
-bool FaultProxy::interceptRequest(int client, const char* data, std::size_t length) {
-  std::string response;
-  {
-    std::lock_guard lock(mutex_);
-    if (answersLeft_ == 0 || std::string_view(data, length).substr(0, answerPrefix_.size()) != answerPrefix_) {
-      return false;
-    }
-    --answersLeft_;
-    response = answer_;
-  }
-  sendAll(client, response.data(), response.size());
-  return true;
-}
-
 void FaultProxy::serve(int client) {
   const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const sockaddr_in address = loopback(targetPort_);
@@ -129,15 +115,16 @@ void FaultProxy::serve(int client) {
         open = false;
         break;
       }
-      if (side == 0 && interceptRequest(client, buffer.data(), std::size_t(received))) {
-        open = false;
-        break;
-      }
       std::size_t forward = std::size_t(received);
       bool cut = false;
       if (side == 0) {
         std::lock_guard lock(mutex_);
-        if (cutsLeft_ > 0) {
+        if (answersLeft_ > 0 && std::string_view(buffer.data(), forward).starts_with(answerPrefix_)) {
+          --answersLeft_;
+          sendAll(client, answer_.data(), answer_.size());  // instead of the server
+          forward = 0;
+          cut = true;
+        } else if (cutsLeft_ > 0) {
           const std::int64_t room = cutEveryBytes_ - bytesSinceCut_;
           if (std::int64_t(forward) >= room) {
             forward = std::size_t(std::max<std::int64_t>(room, 0));

@@ -35,8 +35,6 @@ class FaultProxy {
  private:
   void acceptLoop();
   void serve(int client);
-  // True when this request should be answered by the proxy (and was).
-  bool interceptRequest(int client, const char* data, std::size_t length);
 
   int targetPort_;
   int listenFd_ = -1;
