@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "kit/base/file_descriptor.h"
 #include "kit/base/format.h"
 #include "kit/base/iso8601.h"
 #include "server/html.h"
@@ -40,14 +41,6 @@ void redirect(httplib::Response& response, const std::string& location) {
   response.status = 303;
   response.set_header("Location", location);
 }
-
-// An open file whose descriptor closes with the last copy of the provider.
-struct FileHandle {
-  int fd = -1;
-  ~FileHandle() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 }  // namespace
 
@@ -217,9 +210,10 @@ void Pages::media(const httplib::Request& request, httplib::Response& response) 
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
   }
-  auto file = std::make_shared<FileHandle>();
-  file->fd = ::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC);
-  const auto size = file->fd >= 0 ? ::lseek(file->fd, 0, SEEK_END) : -1;
+  // The file closes with the last copy of the content provider.
+  const auto file =
+      std::make_shared<FileDescriptor>(::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC));
+  const auto size = file->isOpen() ? ::lseek(file->get(), 0, SEEK_END) : -1;
   if (size < 0) {
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
@@ -232,7 +226,7 @@ void Pages::media(const httplib::Request& request, httplib::Response& response) 
                                 [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                                   char buffer[64 * 1024];
                                   const std::size_t want = std::min(length, sizeof buffer);
-                                  const ssize_t got = ::pread(file->fd, buffer, want, off_t(offset));
+                                  const ssize_t got = ::pread(file->get(), buffer, want, off_t(offset));
                                   if (got <= 0) return false;
                                   return sink.write(buffer, std::size_t(got));
                                 });

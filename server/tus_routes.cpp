@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kit/base/file_descriptor.h"
 #include "server/http_helpers.h"
 #include "server/media_probe.h"
 #include "server/server_crypto.h"
@@ -238,8 +239,8 @@ void TusRoutes::patch(const httplib::Request& request, httplib::Response& respon
 bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::ContentReader& reader, bool& overflow,
                        bool& connectionLost) {
   const auto path = context_.uploads.path(upload.id);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) {
+  const FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!file.isOpen()) {
     context_.log.error("upload {}: can't open {}: {}", upload.id, path.string(), std::strerror(errno));
     http::discardBody(reader);
     return false;
@@ -251,7 +252,7 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
   int64_t room = upload.length - offset;
   bool failed = false;
   auto flush = [&] {
-    if (!failed && !buffer.empty() && !writeAll(fd, buffer.data(), buffer.size())) {
+    if (!failed && !buffer.empty() && !writeAll(file.get(), buffer.data(), buffer.size())) {
       context_.log.error("upload {}: write failed: {}", upload.id, std::strerror(errno));
       failed = true;
     }
@@ -270,7 +271,6 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
     return true;
   });
   flush();
-  ::close(fd);
   connectionLost = !complete;
   return !failed;
 }
