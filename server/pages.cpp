@@ -45,25 +45,15 @@ void redirect(httplib::Response& response, const std::string& location) {
 }  // namespace
 
 void Pages::install(httplib::Server& server) {
-  using httplib::ContentReader;
-  using httplib::Request;
-  using httplib::Response;
-  server.Get("/", [this](const Request& request, Response& response) { home(request, response); });
-  server.Post("/signin", [this](const Request&, Response& response, const ContentReader& reader) {
-    signIn(response, reader);
-  });
-  server.Post("/signout", [this](const Request& request, Response& response, const ContentReader& reader) {
-    signOut(request, response, reader);
-  });
-  server.Get("/library", [this](const Request& request, Response& response) { library(request, response); });
-  server.Get("/connect", [this](const Request& request, Response& response) { connect(request, response); });
-  server.Post("/connect", [this](const Request& request, Response& response, const ContentReader& reader) {
-    approve(request, response, reader);
-  });
-  server.Get("/v/([^/]+)", [this](const Request& request, Response& response) { share(request, response); });
-  server.Get("/v/([^/]+)/video\\.mp4", [this](const Request& request, Response& response) { media(request, response); });
-  server.Get("/v/([^/]+)/thumbnail\\.svg",
-             [this](const Request& request, Response& response) { thumbnail(request, response); });
+  server.Get("/", http::route(this, &Pages::home));
+  server.Post("/signin", http::route(this, &Pages::signIn));
+  server.Post("/signout", http::route(this, &Pages::signOut));
+  server.Get("/library", http::route(this, &Pages::library));
+  server.Get("/connect", http::route(this, &Pages::connect));
+  server.Post("/connect", http::route(this, &Pages::approve));
+  server.Get("/v/([^/]+)", http::route(this, &Pages::share));
+  server.Get("/v/([^/]+)/video\\.mp4", http::route(this, &Pages::media));
+  server.Get("/v/([^/]+)/thumbnail\\.svg", http::route(this, &Pages::thumbnail));
 }
 
 std::optional<Account> Pages::signedIn(const httplib::Request& request) {
@@ -105,7 +95,7 @@ void Pages::home(const httplib::Request& request, httplib::Response& response) {
            account);
 }
 
-void Pages::signIn(httplib::Response& response, const httplib::ContentReader& reader) {
+void Pages::signIn(const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
   const auto body = http::readBody(reader);
   const auto fields = formFields(body.value_or(""));
   const std::string next = safeNext(field(fields, "next"));

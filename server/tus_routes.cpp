@@ -57,15 +57,10 @@ bool writeAll(int fd, const char* data, std::size_t length) {
 }  // namespace
 
 void TusRoutes::install(httplib::Server& server) {
-  using httplib::ContentReader;
-  using httplib::Request;
-  using httplib::Response;
-  server.Options("/tus(/.*)?", [this](const Request&, Response& response) { options(response); });
-  server.Post("/tus/?", [this](const Request& request, Response& response, const ContentReader& reader) {
-    create(request, response, reader);
-  });
+  server.Options("/tus(/.*)?", http::route(this, &TusRoutes::options));
+  server.Post("/tus/?", http::route(this, &TusRoutes::create));
   // cpp-httplib serves HEAD through the GET handlers; a tus upload has nothing to GET.
-  server.Get("/tus/(.+)", [this](const Request& request, Response& response) {
+  server.Get("/tus/(.+)", [this](const httplib::Request& request, httplib::Response& response) {
     if (request.method != "HEAD") {
       response.set_header("Allow", "HEAD, PATCH, OPTIONS");
       sendTusError(response, 405, "Use HEAD or PATCH on an upload.");
@@ -73,12 +68,10 @@ void TusRoutes::install(httplib::Server& server) {
     }
     head(request, response);
   });
-  server.Patch("/tus/(.+)", [this](const Request& request, Response& response, const ContentReader& reader) {
-    patch(request, response, reader);
-  });
+  server.Patch("/tus/(.+)", http::route(this, &TusRoutes::patch));
 }
 
-void TusRoutes::options(httplib::Response& response) {
+void TusRoutes::options(const httplib::Request&, httplib::Response& response) {
   response.status = 204;
   response.set_header("Tus-Resumable", version);
   response.set_header("Tus-Version", version);
