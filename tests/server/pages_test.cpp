@@ -72,8 +72,12 @@ TEST_F(PagesTest, SignInFormRefusesBadAddressesAndForeignRedirects) {
     EXPECT_EQ(response->status, 303);
     EXPECT_EQ(response->get_header_value("Location"), "/library") << next;
   }
-  EXPECT_EQ(form("email=a%40example.com&next=%2Fv%2Fx")->get_header_value("Location"), "/v/x");
-  EXPECT_EQ(http->Post("/signout", cookie, "", "application/x-www-form-urlencoded")->status, 303);
+  const auto signedIn = form("email=a%40example.com&next=%2Fv%2Fx");
+  EXPECT_EQ(signedIn->get_header_value("Location"), "/v/x");
+  EXPECT_TRUE(signedIn->get_header_value("Set-Cookie").ends_with("; Path=/; Max-Age=2592000; HttpOnly; SameSite=Lax"));
+  const auto signedOut = http->Post("/signout", cookie, "", "application/x-www-form-urlencoded");
+  EXPECT_EQ(signedOut->status, 303);
+  EXPECT_EQ(signedOut->get_header_value("Set-Cookie"), "tolvane_session=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax");
   expectPage(http->Get("/", cookie), 200, "action=\"/signin\"");
 }
 

@@ -156,24 +156,20 @@ TEST_F(TusTest, OneWriterAtATimeAndAConnectionLostMidBodyKeepsWhatArrived) {
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(send(fd, request.data(), request.size(), 0), ssize_t(request.size()));
 
-  // While that request waits for the rest of its body, it alone writes the upload. Until
-  // the server has picked it up, a second request only finds its offset wrong.
-  const std::string busy = "Another request is writing this upload right now.";
-  auto second = server.patchUpload(big, headers, "1", "x");
-  for (int attempt = 0; attempt < 200 && second && second->body != busy + "\n"; ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    second = server.patchUpload(big, headers, "1", "x");
-  }
-  expectTusError(second, 409, busy);
+  // Probes with a wrong offset until the answer settles on `message`: the server takes up
+  // and lets go of the cut-off request on its own time.
+  const auto settlesOn = [&](const std::string& message) {
+    auto probe = server.patchUpload(big, headers, "1", "x");
+    for (int attempt = 0; attempt < 200 && probe && probe->body != message + "\n"; ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      probe = server.patchUpload(big, headers, "1", "x");
+    }
+    expectTusError(probe, 409, message);
+  };
+  // While that request waits for the rest of its body, it alone writes the upload.
+  settlesOn("Another request is writing this upload right now.");
   close(fd);
-
-  // The server notices the closed connection on its own time; wait for it to settle.
-  std::string offset;
-  for (int attempt = 0; attempt < 200 && offset != "40000"; ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    offset = offsetOf(big);
-  }
-  EXPECT_EQ(offset, "40000");
+  settlesOn("The Upload-Offset doesn't match the 40000 bytes this server holds.");
   EXPECT_EQ(server.patchUpload(big, headers, "40000", std::string(60000, 'k'))->status, 204);
 }
 
