@@ -27,23 +27,13 @@ std::optional<std::string> cleanTitle(const std::string& text) {
 }  // namespace
 
 void ApiRoutes::install(httplib::Server& server) {
-  using httplib::ContentReader;
-  using httplib::Request;
-  using httplib::Response;
-  server.Get("/api/me", [this](const Request& request, Response& response) { me(request, response); });
-  server.Get("/api/recordings", [this](const Request& request, Response& response) { library(request, response); });
-  server.Post("/api/stream/upload-url", [this](const Request& request, Response& response, const ContentReader& reader) {
-    uploadURL(request, response, reader);
-  });
-  server.Post("/api/recordings", [this](const Request& request, Response& response, const ContentReader& reader) {
-    save(request, response, reader);
-  });
-  server.Get("/api/stream/video/(.+)",
-             [this](const Request& request, Response& response) { videoStatus(request, response); });
-  server.Patch("/api/recordings/(.+)", [this](const Request& request, Response& response, const ContentReader& reader) {
-    rename(request, response, reader);
-  });
-  server.Get("/api/mac/latest", [this](const Request&, Response& response) { latestRelease(response); });
+  server.Get("/api/me", http::route(this, &ApiRoutes::me));
+  server.Get("/api/recordings", http::route(this, &ApiRoutes::library));
+  server.Post("/api/stream/upload-url", http::route(this, &ApiRoutes::uploadURL));
+  server.Post("/api/recordings", http::route(this, &ApiRoutes::save));
+  server.Get("/api/stream/video/(.+)", http::route(this, &ApiRoutes::videoStatus));
+  server.Patch("/api/recordings/(.+)", http::route(this, &ApiRoutes::rename));
+  server.Get("/api/mac/latest", http::route(this, &ApiRoutes::latestRelease));
 }
 
 std::optional<Account> ApiRoutes::authenticate(const httplib::Request& request, httplib::Response& response) {
@@ -58,6 +48,19 @@ std::optional<Account> ApiRoutes::authenticate(const httplib::Request& request, 
     return std::nullopt;
   }
   return account;
+}
+
+std::optional<ApiRoutes::SignedInJson> ApiRoutes::readSignedInJson(const httplib::Request& request,
+                                                                  httplib::Response& response,
+                                                                  const httplib::ContentReader& reader) {
+  auto account = authenticate(request, response);
+  if (!account) {
+    http::discardBody(reader);
+    return std::nullopt;
+  }
+  auto body = http::readJsonObject(reader, response);
+  if (!body) return std::nullopt;
+  return SignedInJson{std::move(*account), std::move(*body)};
 }
 
 std::optional<Video> ApiRoutes::ownVideo(const std::string& uid, const Account& account, httplib::Response& response) {
@@ -115,17 +118,13 @@ void ApiRoutes::library(const httplib::Request& request, httplib::Response& resp
 
 void ApiRoutes::uploadURL(const httplib::Request& request, httplib::Response& response,
                           const httplib::ContentReader& reader) {
-  const auto account = authenticate(request, response);
-  if (!account) {
-    http::discardBody(reader);
-    return;
-  }
-  const auto body = http::readJsonObject(reader, response);
-  if (!body) return;
-  const auto name = body->find("name");
-  const auto uid = body->find("uid");
-  const bool hasName = name != body->end();
-  const bool hasUid = uid != body->end();
+  const auto call = readSignedInJson(request, response, reader);
+  if (!call) return;
+  const auto& [account, body] = *call;
+  const auto name = body.find("name");
+  const auto uid = body.find("uid");
+  const bool hasName = name != body.end();
+  const bool hasUid = uid != body.end();
   if (hasName == hasUid) {
     http::sendError(response, 400, "Ask for an upload with either a name or a uid.", "invalid_request");
     return;
@@ -136,7 +135,7 @@ void ApiRoutes::uploadURL(const httplib::Request& request, httplib::Response& re
       http::sendError(response, 400, "The uid must be a string.", "invalid_request");
       return;
     }
-    const auto video = ownVideo(uid->get<std::string>(), *account, response);
+    const auto video = ownVideo(uid->get<std::string>(), account, response);
     if (!video) return;
     http::sendJson(response, 200, ticket(*video));
     return;
@@ -146,7 +145,7 @@ void ApiRoutes::uploadURL(const httplib::Request& request, httplib::Response& re
     http::sendError(response, 400, "The name must be a string of at most 1000 characters.", "invalid_request");
     return;
   }
-  const auto video = context_.recordings.create(account->id, name->get<std::string>(), context_.options.recordingLimit);
+  const auto video = context_.recordings.create(account.id, name->get<std::string>(), context_.options.recordingLimit);
   if (!video) {
     http::sendError(response, 403,
                     "You've reached the number of recordings your Tolvane account can hold. Delete some to upload more.",
@@ -157,23 +156,19 @@ void ApiRoutes::uploadURL(const httplib::Request& request, httplib::Response& re
 }
 
 void ApiRoutes::save(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
-  const auto account = authenticate(request, response);
-  if (!account) {
-    http::discardBody(reader);
-    return;
-  }
-  const auto body = http::readJsonObject(reader, response);
-  if (!body) return;
-  const auto uid = body->find("uid");
-  const auto title = body->find("title");
-  const auto duration = body->find("durationSec");
-  if (uid == body->end() || !uid->is_string() || title == body->end() || !title->is_string() ||
-      duration == body->end() || !duration->is_number_integer() || duration->get<int64_t>() < 0) {
+  const auto call = readSignedInJson(request, response, reader);
+  if (!call) return;
+  const auto& [account, body] = *call;
+  const auto uid = body.find("uid");
+  const auto title = body.find("title");
+  const auto duration = body.find("durationSec");
+  if (uid == body.end() || !uid->is_string() || title == body.end() || !title->is_string() ||
+      duration == body.end() || !duration->is_number_integer() || duration->get<int64_t>() < 0) {
     http::sendError(response, 400, "Saving a recording needs a uid, a title and a whole number durationSec.",
                     "invalid_request");
     return;
   }
-  const auto video = ownVideo(uid->get<std::string>(), *account, response);
+  const auto video = ownVideo(uid->get<std::string>(), account, response);
   if (!video) return;
   const auto cleaned = cleanTitle(title->get<std::string>());
   if (!cleaned && title->get<std::string>().size() > kMaxTitleLength) {
@@ -198,17 +193,13 @@ void ApiRoutes::videoStatus(const httplib::Request& request, httplib::Response& 
 
 void ApiRoutes::rename(const httplib::Request& request, httplib::Response& response,
                        const httplib::ContentReader& reader) {
-  const auto account = authenticate(request, response);
-  if (!account) {
-    http::discardBody(reader);
-    return;
-  }
-  const auto body = http::readJsonObject(reader, response);
-  if (!body) return;
-  const auto video = ownVideo(request.matches[1].str(), *account, response);
+  const auto call = readSignedInJson(request, response, reader);
+  if (!call) return;
+  const auto& [account, body] = *call;
+  const auto video = ownVideo(request.matches[1].str(), account, response);
   if (!video) return;
-  const auto title = body->find("title");
-  const auto cleaned = title != body->end() && title->is_string() ? cleanTitle(title->get<std::string>()) : std::nullopt;
+  const auto title = body.find("title");
+  const auto cleaned = title != body.end() && title->is_string() ? cleanTitle(title->get<std::string>()) : std::nullopt;
   if (!cleaned) {
     http::sendError(response, 400, "The title must be a non-empty string of at most 1000 characters.",
                     "invalid_request");
@@ -218,7 +209,7 @@ void ApiRoutes::rename(const httplib::Request& request, httplib::Response& respo
   http::sendJson(response, 200, {{"ok", true}});
 }
 
-void ApiRoutes::latestRelease(httplib::Response& response) {
+void ApiRoutes::latestRelease(const httplib::Request&, httplib::Response& response) {
   const auto& options = context_.options;
   http::sendJson(response, 200,
                  {{"version", options.latestVersion},

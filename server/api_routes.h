@@ -17,7 +17,15 @@ class ApiRoutes {
   void install(httplib::Server& server);
 
  private:
+  struct SignedInJson {
+    Account account;
+    nlohmann::json body;
+  };
+
   std::optional<Account> authenticate(const httplib::Request& request, httplib::Response& response);
+  // The caller's account and the JSON object it sent, or none after answering the error.
+  std::optional<SignedInJson> readSignedInJson(const httplib::Request& request, httplib::Response& response,
+                                               const httplib::ContentReader& reader);
   // The caller's own video named by the path, or none after answering 404.
   std::optional<Video> ownVideo(const std::string& uid, const Account& account, httplib::Response& response);
 
@@ -27,7 +35,7 @@ class ApiRoutes {
   void save(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void videoStatus(const httplib::Request& request, httplib::Response& response);
   void rename(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
-  void latestRelease(httplib::Response& response);
+  void latestRelease(const httplib::Request& request, httplib::Response& response);
 
   nlohmann::json summary(const Video& video) const;
   nlohmann::json ticket(const Video& video) const;

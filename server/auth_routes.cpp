@@ -6,10 +6,8 @@
 namespace tolvane::server {
 
 void AuthRoutes::install(httplib::Server& server) {
-  server.Post("/auth/v1/token", [this](const httplib::Request& request, httplib::Response& response,
-                                       const httplib::ContentReader& reader) { token(request, response, reader); });
-  server.Post("/auth/v1/logout", [this](const httplib::Request& request, httplib::Response& response,
-                                        const httplib::ContentReader& reader) { logout(request, response, reader); });
+  server.Post("/auth/v1/token", http::route(this, &AuthRoutes::token));
+  server.Post("/auth/v1/logout", http::route(this, &AuthRoutes::logout));
 }
 
 bool AuthRoutes::hasValidApiKey(const httplib::Request& request) const {

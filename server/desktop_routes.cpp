@@ -27,13 +27,11 @@ std::optional<std::string> stringMember(const nlohmann::json& object, const char
 }  // namespace
 
 void DesktopRoutes::install(httplib::Server& server) {
-  server.Post("/api/desktop/start", [this](const httplib::Request&, httplib::Response& response,
-                                           const httplib::ContentReader& reader) { start(response, reader); });
-  server.Post("/api/desktop/token", [this](const httplib::Request&, httplib::Response& response,
-                                           const httplib::ContentReader& reader) { token(response, reader); });
+  server.Post("/api/desktop/start", http::route(this, &DesktopRoutes::start));
+  server.Post("/api/desktop/token", http::route(this, &DesktopRoutes::token));
 }
 
-void DesktopRoutes::start(httplib::Response& response, const httplib::ContentReader& reader) {
+void DesktopRoutes::start(const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
   const auto body = http::readJsonObject(reader, response);
   if (!body) return;
   const auto deviceName = stringMember(*body, "deviceName");
@@ -60,7 +58,7 @@ void DesktopRoutes::start(httplib::Response& response, const httplib::ContentRea
                   {"pollIntervalMs", pollIntervalMs}});
 }
 
-void DesktopRoutes::token(httplib::Response& response, const httplib::ContentReader& reader) {
+void DesktopRoutes::token(const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
   const auto body = http::readJsonObject(reader, response);
   if (!body) return;
   const auto requestId = stringMember(*body, "requestId");

@@ -20,8 +20,8 @@ class DesktopRoutes {
   void install(httplib::Server& server);
 
  private:
-  void start(httplib::Response& response, const httplib::ContentReader& reader);
-  void token(httplib::Response& response, const httplib::ContentReader& reader);
+  void start(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
+  void token(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
 
   ServerContext& context_;
 };

@@ -13,6 +13,22 @@ namespace tolvane::server {
 // Answers and request pieces every route needs.
 namespace http {
 
+// The handler of a route that a member function of `routes` answers.
+template <class Routes>
+httplib::Server::Handler route(Routes* routes, void (Routes::*answer)(const httplib::Request&, httplib::Response&)) {
+  return [routes, answer](const httplib::Request& request, httplib::Response& response) {
+    (routes->*answer)(request, response);
+  };
+}
+// The same for an answer that reads the request body as it streams in.
+template <class Routes>
+httplib::Server::HandlerWithContentReader route(Routes* routes,
+                                                void (Routes::*answer)(const httplib::Request&, httplib::Response&,
+                                                                       const httplib::ContentReader&)) {
+  return [routes, answer](const httplib::Request& request, httplib::Response& response,
+                          const httplib::ContentReader& reader) { (routes->*answer)(request, response, reader); };
+}
+
 // Largest JSON or form body a route reads into memory.
 inline constexpr std::size_t maxSmallBody = 64 * 1024;
 

@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "kit/base/file_descriptor.h"
 #include "kit/base/format.h"
 #include "kit/base/iso8601.h"
 #include "server/html.h"
@@ -41,36 +42,18 @@ void redirect(httplib::Response& response, const std::string& location) {
   response.set_header("Location", location);
 }
 
-// An open file whose descriptor closes with the last copy of the provider.
-struct FileHandle {
-  int fd = -1;
-  ~FileHandle() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 void Pages::install(httplib::Server& server) {
-  using httplib::ContentReader;
-  using httplib::Request;
-  using httplib::Response;
-  server.Get("/", [this](const Request& request, Response& response) { home(request, response); });
-  server.Post("/signin", [this](const Request&, Response& response, const ContentReader& reader) {
-    signIn(response, reader);
-  });
-  server.Post("/signout", [this](const Request& request, Response& response, const ContentReader& reader) {
-    signOut(request, response, reader);
-  });
-  server.Get("/library", [this](const Request& request, Response& response) { library(request, response); });
-  server.Get("/connect", [this](const Request& request, Response& response) { connect(request, response); });
-  server.Post("/connect", [this](const Request& request, Response& response, const ContentReader& reader) {
-    approve(request, response, reader);
-  });
-  server.Get("/v/([^/]+)", [this](const Request& request, Response& response) { share(request, response); });
-  server.Get("/v/([^/]+)/video\\.mp4", [this](const Request& request, Response& response) { media(request, response); });
-  server.Get("/v/([^/]+)/thumbnail\\.svg",
-             [this](const Request& request, Response& response) { thumbnail(request, response); });
+  server.Get("/", http::route(this, &Pages::home));
+  server.Post("/signin", http::route(this, &Pages::signIn));
+  server.Post("/signout", http::route(this, &Pages::signOut));
+  server.Get("/library", http::route(this, &Pages::library));
+  server.Get("/connect", http::route(this, &Pages::connect));
+  server.Post("/connect", http::route(this, &Pages::approve));
+  server.Get("/v/([^/]+)", http::route(this, &Pages::share));
+  server.Get("/v/([^/]+)/video\\.mp4", http::route(this, &Pages::media));
+  server.Get("/v/([^/]+)/thumbnail\\.svg", http::route(this, &Pages::thumbnail));
 }
 
 std::optional<Account> Pages::signedIn(const httplib::Request& request) {
@@ -112,7 +95,7 @@ void Pages::home(const httplib::Request& request, httplib::Response& response) {
            account);
 }
 
-void Pages::signIn(httplib::Response& response, const httplib::ContentReader& reader) {
+void Pages::signIn(const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
   const auto body = http::readBody(reader);
   const auto fields = formFields(body.value_or(""));
   const std::string next = safeNext(field(fields, "next"));
@@ -217,9 +200,10 @@ void Pages::media(const httplib::Request& request, httplib::Response& response) 
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
   }
-  auto file = std::make_shared<FileHandle>();
-  file->fd = ::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC);
-  const auto size = file->fd >= 0 ? ::lseek(file->fd, 0, SEEK_END) : -1;
+  // The file closes with the last copy of the content provider.
+  const auto file =
+      std::make_shared<FileDescriptor>(::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC));
+  const auto size = file->isOpen() ? ::lseek(file->get(), 0, SEEK_END) : -1;
   if (size < 0) {
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
@@ -232,7 +216,7 @@ void Pages::media(const httplib::Request& request, httplib::Response& response) 
                                 [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                                   char buffer[64 * 1024];
                                   const std::size_t want = std::min(length, sizeof buffer);
-                                  const ssize_t got = ::pread(file->fd, buffer, want, off_t(offset));
+                                  const ssize_t got = ::pread(file->get(), buffer, want, off_t(offset));
                                   if (got <= 0) return false;
                                   return sink.write(buffer, std::size_t(got));
                                 });

@@ -27,7 +27,7 @@ class Pages {
   std::string signInForm(const std::string& next, const std::string& message = {}) const;
 
   void home(const httplib::Request& request, httplib::Response& response);
-  void signIn(httplib::Response& response, const httplib::ContentReader& reader);
+  void signIn(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void signOut(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void library(const httplib::Request& request, httplib::Response& response);
   void connect(const httplib::Request& request, httplib::Response& response);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kit/base/file_descriptor.h"
 #include "server/http_helpers.h"
 #include "server/media_probe.h"
 #include "server/server_crypto.h"
@@ -56,15 +57,10 @@ bool writeAll(int fd, const char* data, std::size_t length) {
 }  // namespace
 
 void TusRoutes::install(httplib::Server& server) {
-  using httplib::ContentReader;
-  using httplib::Request;
-  using httplib::Response;
-  server.Options("/tus(/.*)?", [this](const Request&, Response& response) { options(response); });
-  server.Post("/tus/?", [this](const Request& request, Response& response, const ContentReader& reader) {
-    create(request, response, reader);
-  });
+  server.Options("/tus(/.*)?", http::route(this, &TusRoutes::options));
+  server.Post("/tus/?", http::route(this, &TusRoutes::create));
   // cpp-httplib serves HEAD through the GET handlers; a tus upload has nothing to GET.
-  server.Get("/tus/(.+)", [this](const Request& request, Response& response) {
+  server.Get("/tus/(.+)", [this](const httplib::Request& request, httplib::Response& response) {
     if (request.method != "HEAD") {
       response.set_header("Allow", "HEAD, PATCH, OPTIONS");
       sendTusError(response, 405, "Use HEAD or PATCH on an upload.");
@@ -72,12 +68,10 @@ void TusRoutes::install(httplib::Server& server) {
     }
     head(request, response);
   });
-  server.Patch("/tus/(.+)", [this](const Request& request, Response& response, const ContentReader& reader) {
-    patch(request, response, reader);
-  });
+  server.Patch("/tus/(.+)", http::route(this, &TusRoutes::patch));
 }
 
-void TusRoutes::options(httplib::Response& response) {
+void TusRoutes::options(const httplib::Request&, httplib::Response& response) {
   response.status = 204;
   response.set_header("Tus-Resumable", version);
   response.set_header("Tus-Version", version);
@@ -238,8 +232,8 @@ void TusRoutes::patch(const httplib::Request& request, httplib::Response& respon
 bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::ContentReader& reader, bool& overflow,
                        bool& connectionLost) {
   const auto path = context_.uploads.path(upload.id);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) {
+  const FileDescriptor file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!file.isOpen()) {
     context_.log.error("upload {}: can't open {}: {}", upload.id, path.string(), std::strerror(errno));
     http::discardBody(reader);
     return false;
@@ -251,7 +245,7 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
   int64_t room = upload.length - offset;
   bool failed = false;
   auto flush = [&] {
-    if (!failed && !buffer.empty() && !writeAll(fd, buffer.data(), buffer.size())) {
+    if (!failed && !buffer.empty() && !writeAll(file.get(), buffer.data(), buffer.size())) {
       context_.log.error("upload {}: write failed: {}", upload.id, std::strerror(errno));
       failed = true;
     }
@@ -270,7 +264,6 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
     return true;
   });
   flush();
-  ::close(fd);
   connectionLost = !complete;
   return !failed;
 }

@@ -28,7 +28,7 @@ class TusRoutes {
   std::optional<Upload> authorizedUpload(const httplib::Request& request, httplib::Response& response,
                                          const std::string& videoUid);
 
-  void options(httplib::Response& response);
+  void options(const httplib::Request& request, httplib::Response& response);
   void create(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void head(const httplib::Request& request, httplib::Response& response);
   void patch(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <optional>
 
+#include "kit/base/file_descriptor.h"
+
 namespace tolvane::cli {
 
 // Turns signals into events read on one thread: the signals are blocked for the whole
@@ -25,8 +27,8 @@ class SignalWatcher {
 
  private:
   sigset_t previousMask_{};
-  int signalFd_ = -1;
-  int wakeFd_ = -1;  // an eventfd
+  FileDescriptor signalFd_;
+  FileDescriptor wakeFd_;  // an eventfd
 };
 
 }  // namespace tolvane::cli

@@ -20,30 +20,13 @@
 namespace tolvane {
 namespace {
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-int openRouteSocket(std::uint32_t groups) {
-  const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-  if (fd < 0) return -1;
+FileDescriptor openRouteSocket(std::uint32_t groups) {
+  FileDescriptor fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  if (!fd.isOpen()) return fd;
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = groups;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return FileDescriptor();
   return fd;
 }
 
@@ -102,8 +85,8 @@ std::optional<bool> familyHasDefaultRoute(int fd, unsigned char family, std::uin
 RtnetlinkNetworkMonitor::~RtnetlinkNetworkMonitor() { cancel(); }
 
 std::optional<bool> RtnetlinkNetworkMonitor::hasDefaultRoute() {
-  FileDescriptor fd(openRouteSocket(0));
-  if (fd.get() < 0) return std::nullopt;
+  const FileDescriptor fd = openRouteSocket(0);
+  if (!fd.isOpen()) return std::nullopt;
   const auto v4 = familyHasDefaultRoute(fd.get(), AF_INET, 1);
   if (v4 == true) return true;
   const auto v6 = familyHasDefaultRoute(fd.get(), AF_INET6, 2);
@@ -114,14 +97,15 @@ std::optional<bool> RtnetlinkNetworkMonitor::hasDefaultRoute() {
 void RtnetlinkNetworkMonitor::start(Handler handler) {
   std::lock_guard lock(mutex_);
   if (thread_.joinable()) return;
-  const int socket = openRouteSocket(RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK);
-  if (socket < 0) {
+  FileDescriptor socket = openRouteSocket(RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK);
+  if (!socket.isOpen()) {
     log_.error("can't watch the network ({}); assuming it is available", std::strerror(errno));
     handler(true);
     return;
   }
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  thread_ = std::jthread([this, handler = std::move(handler), socket] { run(handler, socket); });
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  thread_ = std::jthread(
+      [this, handler = std::move(handler), socket = std::move(socket)]() mutable { run(handler, std::move(socket)); });
 }
 
 void RtnetlinkNetworkMonitor::cancel() {
@@ -129,17 +113,15 @@ void RtnetlinkNetworkMonitor::cancel() {
   if (!thread_.joinable()) return;
   thread_.request_stop();
   const std::uint64_t one = 1;
-  if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
+  if (wakeFd_.isOpen() && ::write(wakeFd_.get(), &one, sizeof one) < 0) {
     // The stop request alone still ends the thread at its next wake-up.
   }
   thread_.join();
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-  wakeFd_ = -1;
+  wakeFd_.reset();
 }
 
-void RtnetlinkNetworkMonitor::run(Handler handler, int socket) {
+void RtnetlinkNetworkMonitor::run(Handler handler, FileDescriptor events) {
   pthread_setname_np(pthread_self(), "tolvane-network");
-  FileDescriptor events(socket);
   const std::stop_token stop = thread_.get_stop_token();
   const auto report = [&] {
     // A table that cannot be read says nothing about the network: keep the uploads going.
@@ -148,7 +130,7 @@ void RtnetlinkNetworkMonitor::run(Handler handler, int socket) {
   report();
   alignas(nlmsghdr) std::array<char, 16384> buffer{};
   while (!stop.stop_requested()) {
-    std::array<pollfd, 2> fds{pollfd{events.get(), POLLIN, 0}, pollfd{wakeFd_, POLLIN, 0}};
+    std::array<pollfd, 2> fds{pollfd{events.get(), POLLIN, 0}, pollfd{wakeFd_.get(), POLLIN, 0}};
     if (::poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) continue;
       break;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "kit/base/file_descriptor.h"
 #include "kit/base/log.h"
 #include "kit/upload/network_monitor.h"
 
@@ -33,11 +34,11 @@ class RtnetlinkNetworkMonitor final : public NetworkMonitor {
   static std::optional<bool> hasDefaultRoute();
 
  private:
-  void run(Handler handler, int socket);
+  void run(Handler handler, FileDescriptor events);
 
   std::mutex mutex_;
   std::jthread thread_;
-  int wakeFd_ = -1;  // eventfd that interrupts the thread's poll on cancel()
+  FileDescriptor wakeFd_;  // eventfd that interrupts the thread's poll on cancel()
   Logger log_{"upload"};
 };
 

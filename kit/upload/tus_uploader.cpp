@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include "kit/base/errors.h"
+#include "kit/base/file_descriptor.h"
 #include "kit/config/url.h"
 #include "kit/upload/http_error.h"
 
@@ -97,16 +98,13 @@ std::filesystem::filesystem_error fileError(const char* what, const std::filesys
 class ChunkReader {
  public:
   explicit ChunkReader(const std::filesystem::path& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0) throw fileError("Couldn't open the recording", path, errno);
+    if (!fd_.isOpen()) throw fileError("Couldn't open the recording", path, errno);
   }
-  ~ChunkReader() { ::close(fd_); }
-  ChunkReader(const ChunkReader&) = delete;
-  ChunkReader& operator=(const ChunkReader&) = delete;
 
   // The file's size now, which may differ from the one the upload started with.
   std::int64_t size() const {
     struct stat status {};
-    if (::fstat(fd_, &status) != 0) throw fileError("Couldn't read the recording", path_, errno);
+    if (::fstat(fd_.get(), &status) != 0) throw fileError("Couldn't read the recording", path_, errno);
     return std::int64_t(status.st_size);
   }
 
@@ -114,7 +112,8 @@ class ChunkReader {
   std::size_t read(std::int64_t offset, std::span<std::byte> buffer) {
     std::size_t filled = 0;
     while (filled < buffer.size()) {
-      const ssize_t n = ::pread(fd_, buffer.data() + filled, buffer.size() - filled, off_t(offset) + off_t(filled));
+      const ssize_t n =
+          ::pread(fd_.get(), buffer.data() + filled, buffer.size() - filled, off_t(offset) + off_t(filled));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) throw fileError("Couldn't read the recording", path_, errno);
       if (n == 0) break;
@@ -125,7 +124,7 @@ class ChunkReader {
 
  private:
   std::filesystem::path path_;
-  int fd_;
+  FileDescriptor fd_;
 };
 
 }  // namespace

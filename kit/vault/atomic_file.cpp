@@ -9,34 +9,15 @@
 #include <cerrno>
 #include <chrono>
 #include <system_error>
-#include <utility>
 
 #include <fmt/format.h>
+
+#include "kit/base/file_descriptor.h"
 
 namespace tolvane {
 namespace {
 
 [[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
-
-// Closes on scope exit unless released.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 void writeAll(int fd, std::string_view contents) {
   while (!contents.empty()) {
@@ -79,13 +60,13 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
   const auto directory = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   // A name may be taken by a leftover of an earlier process that had the same id.
   std::filesystem::path temporary;
-  FileDescriptor file(-1);
-  for (int attempt = 0; attempt < 100 && file.get() < 0; ++attempt) {
+  FileDescriptor file;
+  for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
     temporary = temporarySibling(path);
-    file = FileDescriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (file.get() < 0 && errno != EEXIST) break;
+    file.reset(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!file.isOpen() && errno != EEXIST) break;
   }
-  if (file.get() < 0) fail(fmt::format("cannot create {}", temporary.string()));
+  if (!file.isOpen()) fail(fmt::format("cannot create {}", temporary.string()));
   try {
     writeAll(file.get(), contents);
     if (::fsync(file.get()) != 0) fail("fsync");
@@ -98,14 +79,14 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
   // The rename is only durable once the directory is flushed; the new content is in
   // place either way, so a failure here is not reported.
   FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  if (dir.isOpen()) ::fsync(dir.get());
   removeStaleTemporaries(directory, path.filename().string());
 }
 
 std::optional<std::string> readRegularFile(int directoryFd, const char* path, std::size_t maxBytes) {
   // O_NONBLOCK: a FIFO in place of the file must not hang the caller.
   FileDescriptor file(::openat(directoryFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (file.get() < 0) return std::nullopt;
+  if (!file.isOpen()) return std::nullopt;
   struct stat info {};
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   if (static_cast<std::uint64_t>(info.st_size) > maxBytes) return std::nullopt;

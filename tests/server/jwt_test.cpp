@@ -44,10 +44,7 @@ TEST(Jwt, RefusesForgedAlteredAndMalformedTokens) {
       {"signed, but another algorithm", signedWithHeader(R"({"alg":"HS512","typ":"JWT"})", R"({"exp":100})")},
       {"no exp", jwt.sign({{"sub", "x"}})},
       {"text exp", jwt.sign({{"sub", "x"}, {"exp", "2099"}})},
-      {"empty", ""},
-      {"two parts", "a.b"},
-      {"four parts", "a.b.c.d"},
-      {"not base64url", "!!!.???.***"}};
+      {"empty", ""}, {"two parts", "a.b"}, {"four parts", "a.b.c.d"}, {"not base64url", "!!!.???.***"}};
   for (const auto& [what, candidate] : cases) EXPECT_FALSE(jwt.verify(candidate, 0)) << what;
 }
 

@@ -8,19 +8,26 @@
 #include "server/server_crypto.h"
 
 namespace tolvane::testing {
+namespace {
+
+const httplib::Response& require(const httplib::Result& response, int status, const std::string& what) {
+  if (!response || response->status != status) {
+    throw std::runtime_error(what + " failed: " + (response ? response->body : httplib::to_string(response.error())));
+  }
+  return *response;
+}
+
+}  // namespace
 
 TestServer::TestServer(std::vector<std::string> extraFlags) : port_(freeLoopbackPort()), flags_(std::move(extraFlags)) {
   start();
 }
 
-TestServer::~TestServer() { stop(); }
-
 void TestServer::start() {
   std::vector<std::string> argv{builtProgram("server/tolvane-server").string(), "--listen",
-                                "127.0.0.1:" + std::to_string(port_), "--data", (data_.path() / "data").string()};
+                                "127.0.0.1:" + std::to_string(port_), "--data", dataDirectory().string()};
   argv.insert(argv.end(), flags_.begin(), flags_.end());
-  process_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{},
-                                            data_.path() / "server.log");
+  process_ = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, data_.path() / "server.log");
   if (!waitForPort(port_, std::chrono::seconds(20))) {
     throw std::runtime_error("tolvane-server did not start: " + readFile(data_.path() / "server.log"));
   }
@@ -31,17 +38,8 @@ void TestServer::stop() {
   process_.reset();
 }
 
-void TestServer::restart() {
-  stop();
-  start();
-}
-
-bool TestServer::autoApproves() const {
-  return std::find(flags_.begin(), flags_.end(), "--auto-approve") != flags_.end();
-}
-
-std::string TestServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+std::filesystem::path TestServer::uploadFile(const std::string& location) const {
+  return dataDirectory() / "uploads" / (location.substr(location.rfind('/') + 1) + ".bin");
 }
 
 std::unique_ptr<httplib::Client> TestServer::client() const {
@@ -50,72 +48,77 @@ std::unique_ptr<httplib::Client> TestServer::client() const {
   return client;
 }
 
-std::string TestServer::webSession(const std::string& email) {
-  auto http = client();
-  const auto response = http->Post("/signin", "email=" + email + "&next=/library", "application/x-www-form-urlencoded");
-  if (!response || response->status != 303) throw std::runtime_error("web sign-in failed");
-  const std::string setCookie = response->get_header_value("Set-Cookie");
-  return setCookie.substr(0, setCookie.find(';'));
+httplib::Headers TestServer::webSession(const std::string& email) {
+  const auto response = client()->Post("/signin", "email=" + email, "application/x-www-form-urlencoded");
+  const std::string setCookie = require(response, 303, "web sign-in").get_header_value("Set-Cookie");
+  return {{"Cookie", setCookie.substr(0, setCookie.find(';'))}};
 }
 
 SignedIn TestServer::signIn(const std::string& email) {
   auto http = client();
   const std::string verifier = server::crypto::randomHex(32);
-  const auto started = http->Post("/api/desktop/start",
-                                  nlohmann::json{{"deviceName", "test box"}, {"codeChallenge", sha256Hex(verifier)}}.dump(),
-                                  "application/json");
-  if (!started || started->status != 200) throw std::runtime_error("desktop sign-in did not start");
-  const std::string requestId = parseJson(started->body)["requestId"];
-  if (!autoApproves()) {
+  const nlohmann::json start{{"deviceName", "test box"}, {"codeChallenge", server::crypto::sha256Hex(verifier)}};
+  const std::string requestId =
+      parseJson(require(call(*http, "POST", "/api/desktop/start", {}, start.dump()), 200, "sign-in").body)["requestId"];
+  if (std::find(flags_.begin(), flags_.end(), "--auto-approve") == flags_.end()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
-    const auto approved = http->Post("/connect", {{"Cookie", webSession(email)}}, "request=" + requestId,
-                                     "application/x-www-form-urlencoded");
-    if (!approved || approved->status != 200) throw std::runtime_error("approving the sign-in failed");
+    require(http->Post("/connect", webSession(email), "request=" + requestId, "application/x-www-form-urlencoded"), 200,
+            "approving the sign-in");
   }
-  const auto polled = http->Post("/api/desktop/token",
-                                 nlohmann::json{{"requestId", requestId}, {"codeVerifier", verifier}}.dump(),
-                                 "application/json");
-  const auto body = parseJson(polled ? polled->body : "");
+  const nlohmann::json poll{{"requestId", requestId}, {"codeVerifier", verifier}};
+  const auto body = parseJson(require(call(*http, "POST", "/api/desktop/token", {}, poll.dump()), 200, "poll").body);
   if (body["status"] != "ready") throw std::runtime_error("desktop sign-in not ready: " + body.dump());
   return SignedIn{body["accessToken"], body["refreshToken"], body["email"]};
 }
 
 nlohmann::json TestServer::ticket(const SignedIn& user, const std::string& name) {
-  auto http = client();
-  const auto response =
-      http->Post("/api/stream/upload-url", bearer(user.accessToken), nlohmann::json{{"name", name}}.dump(), "application/json");
-  if (!response || response->status != 200) throw std::runtime_error("no upload ticket");
-  return parseJson(response->body);
+  const auto response = call(*client(), "POST", "/api/stream/upload-url", bearer(user.accessToken),
+                             nlohmann::json{{"name", name}}.dump());
+  return parseJson(require(response, 200, "asking for an upload ticket").body);
+}
+
+httplib::Result TestServer::tusCreate(httplib::Headers headers, const std::optional<std::string>& length,
+                                      const std::string& metadata) {
+  if (length) headers.emplace("Upload-Length", *length);
+  headers.emplace("Upload-Metadata", metadata);
+  return client()->Post("/tus/", headers, "", tusBodyType);
 }
 
 std::string TestServer::createUpload(const nlohmann::json& ticket, int64_t length) {
-  auto headers = tusHeaders(ticket);
-  headers.emplace("Upload-Length", std::to_string(length));
-  headers.emplace("Upload-Metadata", "filetype dmlkZW8vbXA0,title VGVzdA==");
-  const auto created = client()->Post("/tus/", headers, "", "application/offset+octet-stream");
-  if (!created || created->status != 201) throw std::runtime_error("tus creation failed");
-  return created->get_header_value("Location");
+  const auto created = tusCreate(tusHeaders(ticket), std::to_string(length));
+  return require(created, 201, "tus creation").get_header_value("Location");
 }
 
-httplib::Result TestServer::patchUpload(const std::string& location, const nlohmann::json& ticket, int64_t offset,
-                                        const std::string& bytes) {
-  auto headers = tusHeaders(ticket);
-  headers.emplace("Upload-Offset", std::to_string(offset));
-  return client()->Patch(location, headers, bytes, "application/offset+octet-stream");
+httplib::Result TestServer::patchUpload(const std::string& location, httplib::Headers headers,
+                                        const std::optional<std::string>& offset, const std::string& bytes,
+                                        const std::string& contentType) {
+  if (offset) headers.emplace("Upload-Offset", *offset);
+  return client()->Patch(location, headers, bytes, contentType);
 }
 
 std::string TestServer::upload(const nlohmann::json& ticket, const std::string& bytes) {
   const std::string location = createUpload(ticket, int64_t(bytes.size()));
-  const auto patched = patchUpload(location, ticket, 0, bytes);
-  if (!patched || patched->status != 204) throw std::runtime_error("tus PATCH failed");
+  require(patchUpload(location, tusHeaders(ticket), "0", bytes), 204, "tus PATCH");
   return location;
 }
 
 void TestServer::save(const SignedIn& user, const std::string& uid, const std::string& title, int64_t durationSec) {
-  const auto response =
-      client()->Post("/api/recordings", bearer(user.accessToken),
-                     nlohmann::json{{"uid", uid}, {"title", title}, {"durationSec", durationSec}}.dump(), "application/json");
-  if (!response || response->status != 200) throw std::runtime_error("saving " + uid + " failed");
+  require(call(*client(), "POST", "/api/recordings", bearer(user.accessToken),
+               nlohmann::json{{"uid", uid}, {"title", title}, {"durationSec", durationSec}}.dump()),
+          200, "saving " + uid);
+}
+
+httplib::Result call(httplib::Client& http, const std::string& method, const std::string& path,
+                     const httplib::Headers& headers, const std::string& body) {
+  httplib::Request request;
+  request.method = method;
+  request.path = path;
+  request.headers = headers;
+  if (method != "GET" && method != "HEAD") {
+    request.body = body;
+    request.set_header("Content-Type", "application/json");
+  }
+  return http.send(request);
 }
 
 httplib::Headers tusHeaders(const nlohmann::json& ticket) {
@@ -134,15 +137,24 @@ nlohmann::json parseJson(const std::string& body) {
   return value;
 }
 
-void expectError(const httplib::Result& response, int status, const std::string& code) {
+void expectError(const httplib::Result& response, const ApiError& expected) {
   ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, status) << response->body;
-  const auto body = parseJson(response->body);
-  EXPECT_TRUE(body["error"].is_string() && !body["error"].get<std::string>().empty()) << response->body;
-  EXPECT_EQ(body["code"], code) << response->body;
+  EXPECT_EQ(response->status, expected.status) << response->body;
+  EXPECT_EQ(parseJson(response->body), (nlohmann::json{{"error", expected.message}, {"code", expected.code}}));
 }
 
-std::string sha256Hex(const std::string& text) { return server::crypto::sha256Hex(text); }
+void expectTusError(const httplib::Result& response, int status, const std::string& message) {
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, status) << response->body;
+  EXPECT_EQ(response->get_header_value("Tus-Resumable"), "1.0.0");
+  EXPECT_EQ(response->body, message + "\n");
+}
+
+void expectPage(const httplib::Result& response, int status, const std::string& part) {
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->status, status);
+  EXPECT_NE(response->body.find(part), std::string::npos) << part << " missing from " << response->body;
+}
 
 const std::string& sampleMovie() {
   static const std::string bytes = [] {

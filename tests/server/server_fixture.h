@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "tests/support/temp_dir.h"
 
 namespace tolvane::testing {
+
+inline constexpr const char* tusBodyType = "application/offset+octet-stream";
 
 // What a finished desktop sign-in hands to the app.
 struct SignedIn {
@@ -25,30 +28,39 @@ struct SignedIn {
 class TestServer {
  public:
   explicit TestServer(std::vector<std::string> extraFlags = {});
-  ~TestServer();
+  ~TestServer() { stop(); }
 
   // Stops the process and starts it again on the same port and data directory.
-  void restart();
-  void stop();
+  void restart() {
+    stop();
+    start();
+  }
 
   int port() const { return port_; }
-  std::string url(const std::string& path = "") const;
-  const std::filesystem::path& dataDirectory() const { return data_.path(); }
+  std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::filesystem::path dataDirectory() const { return data_.path() / "data"; }
+  // The file that holds the upload at `location` ("/tus/{id}").
+  std::filesystem::path uploadFile(const std::string& location) const;
   std::unique_ptr<httplib::Client> client() const;
 
   // The app's desktop sign-in: start, approve (through the web sign-in form and the
   // connect page, unless the server runs with --auto-approve), poll once.
   SignedIn signIn(const std::string& email = "tester@example.com");
-  // A web session cookie ("tolvane_session=...") for `email`.
-  std::string webSession(const std::string& email);
+  // A web session cookie header ("Cookie: tolvane_session=...") for `email`.
+  httplib::Headers webSession(const std::string& email);
 
   // POST /api/stream/upload-url with {"name": name}; the parsed ticket.
   nlohmann::json ticket(const SignedIn& user, const std::string& name = "Recording");
-  // tus creation of an upload of `length` bytes under `ticket`; its path ("/tus/...").
+  // tus creation under `headers` (see tusHeaders) of an upload of `length` bytes (none:
+  // without an Upload-Length).
+  httplib::Result tusCreate(httplib::Headers headers, const std::optional<std::string>& length,
+                            const std::string& metadata = "filetype dmlkZW8vbXA0");
+  // A tus creation that must succeed; the upload's path ("/tus/...").
   std::string createUpload(const nlohmann::json& ticket, int64_t length);
-  // One tus PATCH of `bytes` at `offset`.
-  httplib::Result patchUpload(const std::string& location, const nlohmann::json& ticket, int64_t offset,
-                              const std::string& bytes);
+  // One tus PATCH of `bytes` at `offset` (none: without an Upload-Offset).
+  httplib::Result patchUpload(const std::string& location, httplib::Headers headers,
+                              const std::optional<std::string>& offset, const std::string& bytes,
+                              const std::string& contentType = tusBodyType);
   // Uploads `bytes` through tus under `ticket` in one PATCH; the upload's path.
   std::string upload(const nlohmann::json& ticket, const std::string& bytes);
   // POST /api/recordings for `uid`; throws unless the server answers 200.
@@ -56,7 +68,7 @@ class TestServer {
 
  private:
   void start();
-  bool autoApproves() const;
+  void stop();
 
   TempDir data_;
   int port_;
@@ -64,13 +76,25 @@ class TestServer {
   std::unique_ptr<ChildProcess> process_;
 };
 
+// A request of any method; a body goes as JSON.
+httplib::Result call(httplib::Client& http, const std::string& method, const std::string& path,
+                     const httplib::Headers& headers = {}, const std::string& body = "");
 // The five headers of every tus request made under `ticket`.
 httplib::Headers tusHeaders(const nlohmann::json& ticket);
 httplib::Headers bearer(const std::string& accessToken);
 nlohmann::json parseJson(const std::string& body);
-// Checks a JSON error answer: its status, a non-empty "error" sentence and its "code".
-void expectError(const httplib::Result& response, int status, const std::string& code);
-std::string sha256Hex(const std::string& text);
+// A JSON error answer of the service: its status and body {"error": message, "code": code}.
+struct ApiError {
+  int status;
+  std::string code;
+  std::string message;
+};
+void expectError(const httplib::Result& response, const ApiError& expected);
+// Checks a tus error answer: its status and its one-line plain-text message.
+void expectTusError(const httplib::Result& response, int status, const std::string& message);
+
+// Checks a web page: its status and a piece of its HTML.
+void expectPage(const httplib::Result& response, int status, const std::string& part);
 
 // A small playable H.264 MP4 made once per process by ffmpeg (two seconds of test
 // pattern); its bytes.

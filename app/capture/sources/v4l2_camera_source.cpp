@@ -48,8 +48,8 @@ bool supportsFormat(int fd, std::uint32_t pixelFormat) {
 }  // namespace
 
 V4L2CameraSource::V4L2CameraSource(const std::filesystem::path& devicePath, int preferredWidth, int preferredHeight) {
-  fd_ = ::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) fail(errno == ENOENT || errno == ENODEV || errno == ENXIO ? notFound : inUse);
+  fd_.reset(::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+  if (!fd_.isOpen()) fail(errno == ENOENT || errno == ENODEV || errno == ENXIO ? notFound : inUse);
   try {
     configure(preferredWidth, preferredHeight);
     mapBuffers();
@@ -68,10 +68,10 @@ V4L2CameraSource::~V4L2CameraSource() {
 
 void V4L2CameraSource::configure(int preferredWidth, int preferredHeight) {
   std::optional<std::uint32_t> pixelFormat;
-  if (supportsFormat(fd_, V4L2_PIX_FMT_MJPEG)) {
+  if (supportsFormat(fd_.get(), V4L2_PIX_FMT_MJPEG)) {
     pixelFormat = V4L2_PIX_FMT_MJPEG;
     format_ = CameraPixelFormat::mjpeg;
-  } else if (supportsFormat(fd_, V4L2_PIX_FMT_YUYV)) {
+  } else if (supportsFormat(fd_.get(), V4L2_PIX_FMT_YUYV)) {
     pixelFormat = V4L2_PIX_FMT_YUYV;
     format_ = CameraPixelFormat::yuyv;
   }
@@ -84,7 +84,7 @@ void V4L2CameraSource::configure(int preferredWidth, int preferredHeight) {
   format.fmt.pix.pixelformat = *pixelFormat;
   format.fmt.pix.field = V4L2_FIELD_NONE;
   // The driver picks the nearest size it has and says so in the answer.
-  if (xioctl(fd_, VIDIOC_S_FMT, &format) < 0) fail(errno == EBUSY ? inUse : unreadable);
+  if (xioctl(fd_.get(), VIDIOC_S_FMT, &format) < 0) fail(errno == EBUSY ? inUse : unreadable);
   if (format.fmt.pix.pixelformat != *pixelFormat) fail(unreadable);
   width_ = static_cast<int>(format.fmt.pix.width);
   height_ = static_cast<int>(format.fmt.pix.height);
@@ -96,7 +96,7 @@ void V4L2CameraSource::configure(int preferredWidth, int preferredHeight) {
   parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   parameters.parm.capture.timeperframe.numerator = 1;
   parameters.parm.capture.timeperframe.denominator = 30;
-  xioctl(fd_, VIDIOC_S_PARM, &parameters);
+  xioctl(fd_.get(), VIDIOC_S_PARM, &parameters);
 }
 
 void V4L2CameraSource::mapBuffers() {
@@ -104,15 +104,15 @@ void V4L2CameraSource::mapBuffers() {
   request.count = bufferCount;
   request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   request.memory = V4L2_MEMORY_MMAP;
-  if (xioctl(fd_, VIDIOC_REQBUFS, &request) < 0) fail(errno == EBUSY ? inUse : unreadable);
+  if (xioctl(fd_.get(), VIDIOC_REQBUFS, &request) < 0) fail(errno == EBUSY ? inUse : unreadable);
   if (request.count < 2) fail(unreadable);
   for (unsigned i = 0; i < request.count; ++i) {
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.index = i;
-    if (xioctl(fd_, VIDIOC_QUERYBUF, &buffer) < 0) fail(unreadable);
-    void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, buffer.m.offset);
+    if (xioctl(fd_.get(), VIDIOC_QUERYBUF, &buffer) < 0) fail(unreadable);
+    void* start = ::mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), buffer.m.offset);
     if (start == MAP_FAILED) fail(unreadable);
     buffers_.push_back(MappedBuffer{start, buffer.length});
   }
@@ -121,8 +121,7 @@ void V4L2CameraSource::mapBuffers() {
 void V4L2CameraSource::releaseDevice() {
   for (const MappedBuffer& buffer : buffers_) ::munmap(buffer.start, buffer.length);
   buffers_.clear();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.reset();
 }
 
 void V4L2CameraSource::start(FrameHandler onFrame, FailureHandler onFailure) {
@@ -133,10 +132,10 @@ void V4L2CameraSource::start(FrameHandler onFrame, FailureHandler onFailure) {
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.index = i;
-    if (xioctl(fd_, VIDIOC_QBUF, &buffer) < 0) fail(unreadable);
+    if (xioctl(fd_.get(), VIDIOC_QBUF, &buffer) < 0) fail(unreadable);
   }
   v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (xioctl(fd_, VIDIOC_STREAMON, &type) < 0) fail(errno == EBUSY ? inUse : unreadable);
+  if (xioctl(fd_.get(), VIDIOC_STREAMON, &type) < 0) fail(errno == EBUSY ? inUse : unreadable);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -145,12 +144,12 @@ void V4L2CameraSource::stop() {
   if (!thread_.joinable()) return;
   thread_.join();
   v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  xioctl(fd_, VIDIOC_STREAMOFF, &type);
+  xioctl(fd_.get(), VIDIOC_STREAMOFF, &type);
 }
 
 void V4L2CameraSource::run() {
   while (!stopping_) {
-    pollfd descriptor{fd_, POLLIN, 0};
+    pollfd descriptor{fd_.get(), POLLIN, 0};
     int ready = ::poll(&descriptor, 1, pollTimeoutMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0 || (descriptor.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
@@ -166,8 +165,8 @@ void V4L2CameraSource::run() {
       v4l2_buffer buffer{};
       buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       buffer.memory = V4L2_MEMORY_MMAP;
-      if (xioctl(fd_, VIDIOC_DQBUF, &buffer) < 0) break;
-      if (newest) xioctl(fd_, VIDIOC_QBUF, &*newest);
+      if (xioctl(fd_.get(), VIDIOC_DQBUF, &buffer) < 0) break;
+      if (newest) xioctl(fd_.get(), VIDIOC_QBUF, &*newest);
       newest = buffer;
     }
     if (!newest) continue;
@@ -175,7 +174,7 @@ void V4L2CameraSource::run() {
     VideoFrame frame = pool_->acquire();
     bool decoded = !isDamaged && decoder_->decode(static_cast<const std::uint8_t*>(buffers_[newest->index].start),
                                                   newest->bytesused, frame);
-    xioctl(fd_, VIDIOC_QBUF, &*newest);
+    xioctl(fd_.get(), VIDIOC_QBUF, &*newest);
     if (decoded) onFrame_(frame);
   }
 }

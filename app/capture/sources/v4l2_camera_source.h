@@ -8,6 +8,7 @@
 
 #include "app/capture/sources/camera_frame_decoder.h"
 #include "app/capture/sources/camera_source.h"
+#include "kit/base/file_descriptor.h"
 #include "kit/media/frame_pool.h"
 
 namespace tolvane {
@@ -43,7 +44,7 @@ class V4L2CameraSource : public CameraSource {
   void run();
   void releaseDevice();
 
-  int fd_ = -1;
+  FileDescriptor fd_;
   int width_ = 0;
   int height_ = 0;
   int bytesPerLine_ = 0;
