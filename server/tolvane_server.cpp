@@ -67,8 +67,12 @@ void TolvaneServer::configureHTTP() {
   server.set_write_timeout(120);
   // Debian's compiled cpp-httplib listens with a backlog of 5, which refuses clients
   // arriving together; remember the socket so run() can widen the queue.
+  // The library's default sets SO_REUSEPORT, which lets a second server bind a port
+  // that is already served and split its clients; SO_REUSEADDR alone still allows a
+  // quick restart over connections in TIME_WAIT.
   server.set_socket_options([this](socket_t sock) {
-    httplib::default_socket_options(sock);
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     listeningSocket_ = sock;
   });
 

@@ -36,6 +36,20 @@ TEST(Durability, AccountsTokensUploadsAndLibrarySurviveARestart) {
   EXPECT_EQ(parseJson(status->body)["readyToStream"], true);
 }
 
+TEST(Durability, ASecondServerOnTheSamePortRefusesToStart) {
+  TestServer server;
+  TempDir other;
+  const std::string address = "127.0.0.1:" + std::to_string(server.port());
+  ChildProcess second({builtProgram("server/tolvane-server").string(), "--listen", address, "--data",
+                       (other.path() / "data").string()},
+                      {}, other.path() / "server.log");
+  EXPECT_EQ(second.wait(std::chrono::seconds(20)), 1) << "it must not share the port with the first";
+  EXPECT_NE(readFile(other.path() / "server.log")
+                .find("Couldn't listen on " + address + "; is another server using it?"),
+            std::string::npos);
+  EXPECT_EQ(server.client()->Get("/")->status, 200) << "the first server keeps serving";
+}
+
 TEST(Concurrency, ManyClientsSignInUploadAndListAtOnce) {
   TestServer server;
   std::vector<std::string> failures(24);
