@@ -79,23 +79,36 @@ CONFIG
   awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
 }
 
-# Each side runs twice, interleaved, after the disk has settled; the best run counts,
-# so that neither pays for the other's write-back.
-best_curl=0 best_ours=0 curl_seconds=0 tolvane_seconds=0 peak_rss=0
-for round in 1 2; do
+# Each side runs twice, on an empty upload folder after the disk has
+# settled; the best run counts. Every upload is deleted before the next one starts: a
+# gigabyte left behind by one side slows the server's writes for the other to half speed
+# on this machine's disk, which would measure the disk, not the uploader.
+fresh_disk() {
+  rm -rf "$work"/server/uploads/* 2>/dev/null || true
   sync
+}
+best_curl=0 best_ours=0 curl_seconds=0 tolvane_seconds=0 peak_rss=0
+measure_curl() {
+  fresh_disk
+  local seconds rate
   seconds=$(run_curl)
   rate=$(awk -v t="$total" -v s="$seconds" 'BEGIN { print t / 1048576 / s }')
   if awk -v a="$rate" -v b="$best_curl" 'BEGIN { exit !(a > b) }'; then best_curl=$rate curl_seconds=$seconds; fi
-  sync
+}
+measure_ours() {
+  fresh_disk
   eval "$("$bench" --site "$site" --file "$work/file.bin" --chunk "$chunk")"
   if awk -v a="$tolvane_mib_per_s" -v b="$best_ours" 'BEGIN { exit !(a > b) }'; then
     best_ours=$tolvane_mib_per_s ours_seconds=$tolvane_seconds
   fi
   read_seconds=$tolvane_read_seconds
   peak_rss=$(awk -v a="$tolvane_peak_rss_mib" -v b="$peak_rss" 'BEGIN { print (a > b ? a : b) }')
-  rm -rf "$work"/server/uploads/* 2>/dev/null || true
-done
+}
+# The second round swaps the order, so that neither side always runs first.
+measure_curl
+measure_ours
+measure_ours
+measure_curl
 curl_rate=$best_curl tolvane_mib_per_s=$best_ours tolvane_seconds=$ours_seconds tolvane_peak_rss_mib=$peak_rss
 
 ratio=$(awk -v a="$tolvane_mib_per_s" -v b="$curl_rate" 'BEGIN { print a / b }')
