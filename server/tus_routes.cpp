@@ -41,19 +41,6 @@ bool isValidMetadata(const std::string& text) {
   return true;
 }
 
-bool writeAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(fd, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    length -= std::size_t(written);
-  }
-  return true;
-}
-
 }  // namespace
 
 void TusRoutes::install(httplib::Server& server) {
@@ -245,7 +232,7 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
   int64_t room = upload.length - offset;
   bool failed = false;
   auto flush = [&] {
-    if (!failed && !buffer.empty() && !writeAll(file.get(), buffer.data(), buffer.size())) {
+    if (!failed && !buffer.empty() && !file.writeAll({buffer.data(), buffer.size()})) {
       context_.log.error("upload {}: write failed: {}", upload.id, std::strerror(errno));
       failed = true;
     }

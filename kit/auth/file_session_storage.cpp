@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "kit/base/file_descriptor.h"
 #include "kit/base/log.h"
 
 namespace tolvane {
@@ -17,17 +18,6 @@ namespace {
 const Logger& log() {
   static const Logger logger{"auth"};
   return logger;
-}
-
-bool writeAll(int fd, const std::string& contents) {
-  std::size_t written = 0;
-  while (written < contents.size()) {
-    const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    written += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -77,11 +67,11 @@ bool FileSessionStorage::write(const std::string& contents) {
   std::string temporaryName = ".";
   temporaryName.append(file_.filename().string()).append(".tmp");
   const auto temporary = directory / temporaryName;
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  ::fchmod(fd, 0600);
-  const bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
-  ::close(fd);
+  FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (!file.isOpen()) return false;
+  ::fchmod(file.get(), 0600);
+  const bool ok = file.writeAll(contents) && ::fsync(file.get()) == 0;
+  file.reset();
   if (!ok || ::rename(temporary.c_str(), file_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string_view>
 #include <utility>
 
 namespace tolvane {
@@ -25,6 +26,9 @@ class FileDescriptor {
   int release() { return std::exchange(fd_, -1); }
   // Closes the descriptor held, if any, and takes `fd` instead.
   void reset(int fd = -1);
+  // Writes all of `bytes`, going on after short writes and interruptions; false (with
+  // errno set) when the system refuses.
+  bool writeAll(std::string_view bytes) const;
 
  private:
   int fd_ = -1;

@@ -19,17 +19,6 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
-void writeAll(int fd, std::string_view contents) {
-  while (!contents.empty()) {
-    const ssize_t written = ::write(fd, contents.data(), contents.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      fail("write");
-    }
-    contents.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   // Unique per process and call, hidden so that scans and file browsers pass it by.
   static std::atomic<unsigned> counter{0};
@@ -68,7 +57,7 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view con
   }
   if (!file.isOpen()) fail(fmt::format("cannot create {}", temporary.string()));
   try {
-    writeAll(file.get(), contents);
+    if (!file.writeAll(contents)) fail("write");
     if (::fsync(file.get()) != 0) fail("fsync");
     if (::close(file.release()) != 0) fail("close");
     if (::rename(temporary.c_str(), path.c_str()) != 0) fail(fmt::format("cannot rename into {}", path.string()));
