@@ -9,33 +9,6 @@ function(tolvane_warnings target)
   endif()
 endfunction()
 
-# Subdirectories are picked up by presence, so a module adds itself by adding a folder.
-# The search goes down the whole tree: a folder with a CMakeLists.txt is added, and its
-# own subfolders are searched as well unless its CMakeLists.txt added them itself, so a
-# nested module (app/capture/sources) needs no line in its parent's file.
-function(tolvane_add_tree dir)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${dir} ${dir}/*)
-  list(SORT children)
-  foreach(child IN LISTS children)
-    set(path ${dir}/${child})
-    if(NOT IS_DIRECTORY ${path} OR child IN_LIST ARGN)
-      continue()
-    endif()
-    if(EXISTS ${path}/CMakeLists.txt)
-      add_subdirectory(${path})
-      get_property(added DIRECTORY ${path} PROPERTY SUBDIRECTORIES)
-      if(added)
-        continue()
-      endif()
-    endif()
-    tolvane_add_tree(${path})
-  endforeach()
-endfunction()
-
-function(tolvane_add_subdirectories)
-  tolvane_add_tree(${CMAKE_CURRENT_SOURCE_DIR})
-endfunction()
-
 # tolvane_kit_library(NAME SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
 # A static library of the core. The umbrella target tolvane::kit links them all.
 function(tolvane_kit_library name)
@@ -79,8 +52,20 @@ function(tolvane_benchmark name)
   tolvane_warnings(${name})
 endfunction()
 
-# The core never depends on Qt: walk every kit library's link closure and stop the
-# configuration when Qt shows up anywhere in it.
+# tolvane_qt_free(TARGET ...): targets below the desktop application, checked never to
+# link Qt (every kit library is registered by tolvane_kit_library).
+function(tolvane_qt_free)
+  set_property(GLOBAL APPEND PROPERTY TOLVANE_QT_FREE_TARGETS ${ARGN})
+endfunction()
+
+# tolvane_layer(FOLDER [USES FOLDER ...]): the folders whose headers FOLDER's sources may
+# include besides its own. Arrows point down: a folder never includes one that uses it.
+function(tolvane_layer folder)
+  cmake_parse_arguments(ARG "" "" "USES" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY TOLVANE_LAYERS ${folder})
+  set_property(GLOBAL PROPERTY TOLVANE_LAYER_USES_${folder} ${ARG_USES})
+endfunction()
+
 function(_tolvane_collect_links target out_var)
   set(seen ${${out_var}})
   get_target_property(links ${target} LINK_LIBRARIES)
@@ -98,15 +83,34 @@ function(_tolvane_collect_links target out_var)
   set(${out_var} ${seen} PARENT_SCOPE)
 endfunction()
 
-function(tolvane_check_kit_layering)
+# Stops the configuration when a Qt-free target links Qt anywhere in its closure, or a
+# source file includes a project header from a folder its layer may not use.
+function(tolvane_check_layering)
   get_property(kit_targets GLOBAL PROPERTY TOLVANE_KIT_TARGETS)
-  foreach(target IN LISTS kit_targets)
+  get_property(other_targets GLOBAL PROPERTY TOLVANE_QT_FREE_TARGETS)
+  foreach(target IN LISTS kit_targets other_targets)
     set(closure "")
     _tolvane_collect_links(${target} closure)
     foreach(dep IN LISTS closure)
       if(dep MATCHES "Qt[0-9]*::|^Qt[0-9]|libQt")
-        message(FATAL_ERROR "kit library ${target} links ${dep}: the core must stay free of Qt")
+        message(FATAL_ERROR "${target} links ${dep}: everything below the desktop application stays free of Qt")
       endif()
+    endforeach()
+  endforeach()
+
+  get_property(layers GLOBAL PROPERTY TOLVANE_LAYERS)
+  foreach(folder IN LISTS layers)
+    get_property(uses GLOBAL PROPERTY TOLVANE_LAYER_USES_${folder})
+    file(GLOB sources ${PROJECT_SOURCE_DIR}/${folder}/*.h ${PROJECT_SOURCE_DIR}/${folder}/*.cpp)
+    foreach(source IN LISTS sources)
+      file(STRINGS ${source} includes REGEX "^#include \"(kit|app|server)/")
+      foreach(line IN LISTS includes)
+        string(REGEX REPLACE "^#include \"(.*)/[^/]*\".*$" "\\1" used "${line}")
+        if(NOT used STREQUAL folder AND NOT used IN_LIST uses)
+          file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR} ${source})
+          message(FATAL_ERROR "${name} includes from ${used}, which ${folder} may not use (allowed: ${uses})")
+        endif()
+      endforeach()
     endforeach()
   endforeach()
 endfunction()

@@ -33,7 +33,7 @@ void ApiRoutes::install(httplib::Server& server) {
   server.Post("/api/recordings", http::route(this, &ApiRoutes::save));
   server.Get("/api/stream/video/(.+)", http::route(this, &ApiRoutes::videoStatus));
   server.Patch("/api/recordings/(.+)", http::route(this, &ApiRoutes::rename));
-  server.Get("/api/mac/latest", http::route(this, &ApiRoutes::latestRelease));
+  server.Get("/api/linux/latest", http::route(this, &ApiRoutes::latestRelease));
 }
 
 std::optional<Account> ApiRoutes::authenticate(const httplib::Request& request, httplib::Response& response) {

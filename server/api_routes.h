@@ -9,7 +9,7 @@
 namespace tolvane::server {
 
 // The service API the desktop app calls under the site URL. Every route but
-// /api/mac/latest needs a valid bearer token; a recording belonging to someone else is
+// /api/linux/latest needs a valid bearer token; a recording belonging to someone else is
 // answered exactly like one that does not exist.
 class ApiRoutes {
  public:

@@ -117,10 +117,10 @@ The self-hosted Tolvane service: library API, tus uploads, sign-in and web pages
   --upload-ttl SEC          lifetime of unfinished uploads (default 604800)
   --max-upload-size BYTES   largest upload accepted (default 10 GiB)
   --threads N               worker threads serving connections (default 32)
-  --latest-version V        version /api/mac/latest announces (default: this build's)
+  --latest-version V        version /api/linux/latest announces (default: this build's)
   --latest-unavailable      announce the release as not available
-  --latest-download-url U   download address /api/mac/latest announces
-  --latest-page-url U       release page /api/mac/latest announces
+  --latest-download-url U   download address /api/linux/latest announces
+  --latest-page-url U       release page /api/linux/latest announces
   --print-client-config     print the site URL, auth URL and anonymous key, then exit
   --help                    show this text
 )";

@@ -32,7 +32,7 @@ struct ServerOptions {
   int64_t uploadTTL = 7 * 24 * 3600;   // unfinished tus uploads
   int64_t maxUploadBytes = int64_t(10) << 30;
   int threads = 32;
-  // What GET /api/mac/latest announces.
+  // What GET /api/linux/latest announces.
   std::string latestVersion;
   bool latestAvailable = true;
   std::string latestDownloadURL;

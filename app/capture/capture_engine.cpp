@@ -49,10 +49,10 @@ double quantized(double elapsed) { return std::round(elapsed * videoTimescale) /
 
 }  // namespace
 
-CaptureEngine::CaptureEngine(RecordingOptions options, std::filesystem::path outputURL,
+CaptureEngine::CaptureEngine(RecordingOptions options, std::filesystem::path outputPath,
                              std::shared_ptr<SourceFactory> sources, std::function<double()> hostSeconds)
     : options_(std::move(options)),
-      outputURL_(std::move(outputURL)),
+      outputPath_(std::move(outputPath)),
       sourceFactory_(std::move(sources)),
       clock_(hostSeconds ? std::move(hostSeconds) : std::function<double()>(monotonicSeconds)) {}
 
@@ -95,7 +95,7 @@ void CaptureEngine::start() {
                                  true};
   screen_ = translatingSourceErrors([&] { return sourceFactory_->openScreen(options_.target, settings); });
 
-  writer_ = std::make_unique<MovieWriter>(outputURL_, size.width, size.height, options_.frameRate, hasAudio(),
+  writer_ = std::make_unique<MovieWriter>(outputPath_, size.width, size.height, options_.frameRate, hasAudio(),
                                           MovieWriter::fragmentInterval);
 
   openMicrophoneAndCamera();

@@ -32,7 +32,7 @@ namespace tolvane {
 // writes everything into one movie file. One engine serves one recording.
 //
 // Threads: screen frames and the idle-frame timer run on the queue
-// "com.tolvanelabs.mac.capture.video", both sounds and the audio drain timer on
+// "com.tolvanelabs.Tolvane.capture.video", both sounds and the audio drain timer on
 // ".capture.audio", camera frames on ".capture.camera"; the movie writer has its own.
 // start(), stop() and stopImmediately() block their caller; pause(), resume() and
 // updateAnnotations() return at once. Every public method is thread-safe. The engine
@@ -50,7 +50,7 @@ class CaptureEngine {
 
   // Stores everything; starts nothing. `sources` opens the screen, sounds and camera;
   // `hostSeconds` is the host's monotonic clock in seconds (replaceable for tests).
-  CaptureEngine(RecordingOptions options, std::filesystem::path outputURL, std::shared_ptr<SourceFactory> sources,
+  CaptureEngine(RecordingOptions options, std::filesystem::path outputPath, std::shared_ptr<SourceFactory> sources,
                 std::function<double()> hostSeconds = nullptr);
   // Stops capture if still running and releases everything; a file that was not
   // finished with stop() is left as far as it got.
@@ -88,7 +88,7 @@ class CaptureEngine {
   // Recording time of the newest frame written, in seconds.
   double duration() const;
   const RecordingOptions& options() const { return options_; }
-  const std::filesystem::path& outputURL() const { return outputURL_; }
+  const std::filesystem::path& outputPath() const { return outputPath_; }
   Statistics statistics() const;
   // Whether the writer would take another video frame now (false while its encoder is
   // behind and would drop it). Lets a test or a benchmark pace what it sends.
@@ -132,7 +132,7 @@ class CaptureEngine {
 
   const Logger log_{"capture"};
   const RecordingOptions options_;
-  const std::filesystem::path outputURL_;
+  const std::filesystem::path outputPath_;
   const std::shared_ptr<SourceFactory> sourceFactory_;
   bool timersEnabled_ = true;
 
@@ -173,9 +173,9 @@ class CaptureEngine {
   SerialQueue::Timer audioDrainTimer_;
   SerialQueue::Timer idleFrameTimer_;
   // Last: the queues stop (and finish their tasks) before the state above goes away.
-  SerialQueue videoQueue_{"com.tolvanelabs.mac.capture.video"};
-  SerialQueue audioQueue_{"com.tolvanelabs.mac.capture.audio"};
-  SerialQueue cameraQueue_{"com.tolvanelabs.mac.capture.camera"};
+  SerialQueue videoQueue_{"com.tolvanelabs.Tolvane.capture.video"};
+  SerialQueue audioQueue_{"com.tolvanelabs.Tolvane.capture.audio"};
+  SerialQueue cameraQueue_{"com.tolvanelabs.Tolvane.capture.camera"};
 };
 
 }  // namespace tolvane

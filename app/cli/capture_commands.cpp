@@ -194,14 +194,14 @@ void printResult(Console& console, const CliRecording& recording, double duratio
                      statistics.framesRepeated);
   if (asJSON) {
     nlohmann::ordered_json json{{"id", item.id()},
-                                {"file", item.videoURL().string()},
+                                {"file", item.videoPath().string()},
                                 {"durationSec", duration},
                                 {"state", std::string(rawValue(item.manifest.state))},
                                 {"framesWritten", statistics.framesWritten},
                                 {"framesDropped", statistics.framesDropped + statistics.framesSkipped}};
     console.out << json.dump(2) << "\n";
   } else {
-    console.out << item.id() << "\n" << item.videoURL().string() << "\n";
+    console.out << item.id() << "\n" << item.videoPath().string() << "\n";
   }
   console.out.flush();
 }

@@ -17,7 +17,7 @@ void CliRecording::begin(const RecordingOptions& options) {
     item_ = vault_.createRecording(RecordingVault::defaultTitle(std::chrono::system_clock::now()),
                                    options.cameraID.has_value(), options.microphoneID.has_value(),
                                    options.includeSystemAudio);
-    auto engine = std::make_unique<CaptureEngine>(options, item_->videoURL(), sources_);
+    auto engine = std::make_unique<CaptureEngine>(options, item_->videoPath(), sources_);
     engine->setDelegate(weak_from_this());
     engine->start();
     engine_ = std::move(engine);

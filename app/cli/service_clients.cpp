@@ -2,7 +2,7 @@
 
 #include "kit/auth/session_storage_factory.h"
 #include "kit/config/config.h"
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 
 namespace tolvane::cli {
 
@@ -13,7 +13,7 @@ ServiceClients ServiceClients::make() {
                          .api = nullptr,
                          .siteURL = Config::siteURL()};
   clients.auth =
-      std::make_shared<AuthStore>(clients.storage, clients.http, Config::supabaseURL(), Config::supabaseAnonKey());
+      std::make_shared<AuthStore>(clients.storage, clients.http, Config::authURL(), Config::authAnonKey());
   clients.api = std::make_shared<TolvaneAPI>(clients.auth, clients.http, clients.siteURL);
   return clients;
 }

@@ -6,7 +6,7 @@
 #include "kit/auth/auth_store.h"
 #include "kit/auth/session_storage.h"
 #include "kit/config/url.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 #include "kit/upload/tolvane_api.h"
 
 namespace tolvane::cli {

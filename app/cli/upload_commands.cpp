@@ -15,7 +15,7 @@
 #include "kit/auth/session_storage_factory.h"
 #include "kit/base/format.h"
 #include "kit/config/config.h"
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/upload/upload_queue.h"
 #include "kit/vault/recording_vault.h"
@@ -30,7 +30,7 @@ struct UploadServices {
   std::shared_ptr<RecordingVault> vault = std::make_shared<RecordingVault>(Config::vaultDirectory());
   std::shared_ptr<CurlHTTPClient> http = std::make_shared<CurlHTTPClient>();
   std::shared_ptr<AuthStore> auth = std::make_shared<AuthStore>(std::shared_ptr<SessionStorage>(makeSessionStorage()), http,
-                                                                Config::supabaseURL(), Config::supabaseAnonKey());
+                                                                Config::authURL(), Config::authAnonKey());
   std::shared_ptr<TolvaneAPI> api = std::make_shared<TolvaneAPI>(auth, http, Config::siteURL());
   std::shared_ptr<TusUploader> uploader = std::make_shared<TusUploader>(makeUploadSession(), TusUploader::defaultChunkSize);
   UploadQueue queue{vault, api, auth, uploader};

@@ -58,7 +58,7 @@ int vaultList(Args& args, Console& console) {
                       {"createdAt", formatISO8601(item.manifest.createdAt)},
                       {"durationSec", item.manifest.durationSec},
                       {"sizeBytes", item.videoSizeOnDisk()},
-                      {"file", item.videoURL().string()},
+                      {"file", item.videoPath().string()},
                       {"directory", item.directory.string()}});
     }
     console.out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -74,7 +74,7 @@ int vaultList(Args& args, Console& console) {
     rows.push_back({item.id(), std::string(rawValue(item.manifest.state)), item.manifest.title,
                     formatLocalDate(item.manifest.createdAt, "yyyy-MM-dd HH:mm", "en_US_POSIX"),
                     formatDuration(item.manifest.durationSec), formatByteCount(item.videoSizeOnDisk()),
-                    item.videoURL().string()});
+                    item.videoPath().string()});
   }
   printTable(console.out, rows);
   return 0;

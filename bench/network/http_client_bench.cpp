@@ -6,7 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 
 namespace tolvane {
 namespace {

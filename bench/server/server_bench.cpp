@@ -27,7 +27,7 @@ class BenchServer {
     server_ = std::make_unique<TolvaneServer>(options);
     thread_ = std::thread([this] { server_->run(); });
     httplib::Client probe("127.0.0.1", kPort);
-    while (!probe.Get("/api/mac/latest")) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (!probe.Get("/api/linux/latest")) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     accessToken_ = signIn();
   }
   ~BenchServer() {

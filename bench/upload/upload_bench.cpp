@@ -23,7 +23,7 @@
 #include "kit/auth/desktop_sign_in.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/config/config.h"
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/upload/tus_uploader.h"
 
@@ -68,7 +68,7 @@ int run(int argc, char** argv) {
   const auto siteURL = Url::parse(site);
   if (!siteURL) throw std::runtime_error("--site needs an absolute URL");
   auto http = std::make_shared<CurlHTTPClient>();
-  auto auth = std::make_shared<AuthStore>(std::make_shared<MemorySessionStorage>(), http, *siteURL, Config::supabaseAnonKey());
+  auto auth = std::make_shared<AuthStore>(std::make_shared<MemorySessionStorage>(), http, siteURL->appendingPathComponent("auth/v1"), Config::authAnonKey());
   const DesktopSignIn signIn(http, *siteURL);
   auth->adopt(signIn.waitForApproval(signIn.start("upload benchmark")));
   TolvaneAPI api(auth, http, *siteURL);

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "kit/upload/json_fields.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 namespace {

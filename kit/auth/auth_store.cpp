@@ -5,7 +5,7 @@
 
 #include "kit/auth/auth_error.h"
 #include "kit/base/errors.h"
-#include "kit/upload/json_fields.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 namespace {
@@ -147,7 +147,7 @@ std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToke
 std::string AuthStore::runRefreshRequest(const AuthSession& session, std::stop_token stop) {
   HTTPRequest request;
   request.method = "POST";
-  request.url = backendURL_.appendingPathComponent("auth/v1/token").text() + "?grant_type=refresh_token";
+  request.url = backendURL_.appendingPathComponent("token").text() + "?grant_type=refresh_token";
   request.timeoutSec = 60;
   request.headers = {{"Content-Type", "application/json"}, {"apikey", anonKey_}};
   request.body = nlohmann::json{{"refresh_token", session.refreshToken}}.dump();

@@ -11,7 +11,7 @@
 #include "kit/auth/auth_session.h"
 #include "kit/auth/session_storage.h"
 #include "kit/config/url.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 
 namespace tolvane {
 
@@ -26,8 +26,8 @@ class AuthStore {
   using ChangeHandler = std::function<void(const std::optional<AuthSession>&)>;
   using Now = std::function<Date()>;
 
-  // `backendURL` is the authentication project's base address, `anonKey` its public
-  // key (sent as "apikey"). `now` is the clock used for expiries.
+  // `backendURL` is the address of the authentication backend's API (Config::authURL),
+  // `anonKey` its public key (sent as "apikey"). `now` is the clock used for expiries.
   AuthStore(std::shared_ptr<SessionStorage> storage, std::shared_ptr<HTTPPerforming> http, Url backendURL,
             std::string anonKey, Now now = [] { return std::chrono::system_clock::now(); });
 

@@ -14,9 +14,9 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/base/errors.h"
-#include "kit/upload/http_error.h"
-#include "kit/upload/json_fields.h"
-#include "kit/upload/parse_iso_date.h"
+#include "kit/base/iso8601.h"
+#include "kit/net/http_error.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 namespace {
@@ -124,7 +124,7 @@ SignInRequest DesktopSignIn::start(const std::string& deviceName, std::stop_toke
   const auto pollIntervalMs = json::optionalInt64(object, "pollIntervalMs");
 
   if (!Url::parse(connectURL)) throw HTTPError(0, "Tolvane sent back a sign-in link we couldn't read.");
-  const Date expiresAt = parseISODate(expiresAtText)
+  const Date expiresAt = parseISO8601WithFraction(expiresAtText)
                              .value_or(now_() + std::chrono::duration_cast<Date::duration>(
                                                     std::chrono::duration<double>(kDefaultRequestLifetimeSec)));
   const double pollInterval =

@@ -9,7 +9,7 @@
 
 #include "kit/auth/auth_session.h"
 #include "kit/config/url.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 
 namespace tolvane {
 

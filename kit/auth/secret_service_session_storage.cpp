@@ -11,7 +11,7 @@ namespace {
 
 SecretSchema makeSchema() {
   SecretSchema schema{};
-  schema.name = "com.tolvanelabs.mac.Session";
+  schema.name = "com.tolvanelabs.Tolvane.Session";
   // Items are found by their attributes alone, whatever schema name stored them.
   schema.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
   schema.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};

@@ -11,7 +11,7 @@
 namespace tolvane {
 
 // The session as a Secret Service item (the desktop keyring) through libsecret: one
-// item with the attributes service = "com.tolvanelabs.mac" and account = `account`,
+// item with the attributes service = the application id and account = `account`,
 // whose secret is the session's stored JSON.
 //
 // Every call gives up after `timeout` (a locked keyring waiting on an unlock prompt, a
@@ -19,7 +19,8 @@ namespace tolvane {
 // session, a save that times out is dropped like any failed write.
 class SecretServiceSessionStorage final : public SessionStorage {
  public:
-  static constexpr const char* service = "com.tolvanelabs.mac";
+  // The literal behind kApplicationID ends in a NUL, so its data() is a C string.
+  static constexpr const char* service = kApplicationID.data();
 
   explicit SecretServiceSessionStorage(std::string account,
                                        std::chrono::milliseconds timeout = std::chrono::seconds(3));

@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include "kit/base/application_id.h"
+
 namespace spdlog {
 class logger;
 namespace sinks {
@@ -20,7 +22,7 @@ namespace tolvane {
 // vocabulary), `error` for failures.
 enum class LogLevel { debug, info, warning, error, off };
 
-// A category logger of the subsystem "com.tolvanelabs.mac", one per component
+// A category logger of the subsystem kApplicationID, one per component
 // ("vault", "writer", "upload", ...). Cheap to copy; thread-safe.
 //
 //   Logger log{"vault"};
@@ -57,7 +59,7 @@ class Logger {
 // writes through one distributing sink, to which stderr and any test sinks are attached.
 class Log {
  public:
-  static constexpr std::string_view subsystem = "com.tolvanelabs.mac";
+  static constexpr std::string_view subsystem = kApplicationID;
 
   // Lines below `level` are not written to stderr (other sinks still see them).
   static void setStderrLevel(LogLevel level);

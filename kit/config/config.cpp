@@ -63,12 +63,20 @@ Url Config::siteURL(std::string_view path) {
   return siteURL().appendingPathComponent(path);
 }
 
-const Url& Config::supabaseURL() {
-  static const Url url = requireUrl(TOLVANE_BUILTIN_AUTH_URL, "authentication URL");
+Url Config::resolveAuthURL(const char* authValue, const char* siteValue) {
+  if (authValue != nullptr) {
+    if (auto url = Url::parse(trimSpacesAndTabs(authValue))) return *url;
+  }
+  if (siteValue != nullptr) return resolveSiteURL(siteValue).appendingPathComponent("auth/v1");
+  return requireUrl(TOLVANE_BUILTIN_AUTH_URL, "authentication URL");
+}
+
+const Url& Config::authURL() {
+  static const Url url = resolveAuthURL(std::getenv("TOLVANE_AUTH_URL"), std::getenv("TOLVANE_SITE_URL"));
   return url;
 }
 
-const std::string& Config::supabaseAnonKey() {
+const std::string& Config::authAnonKey() {
   static const std::string key = std::string(TOLVANE_ANON_KEY_HEADER) + "." + TOLVANE_ANON_KEY_PAYLOAD + "." +
                                  TOLVANE_ANON_KEY_SIGNATURE;
   return key;

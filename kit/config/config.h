@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "kit/base/application_id.h"
 #include "kit/config/url.h"
 
 namespace tolvane {
@@ -13,17 +14,16 @@ namespace tolvane {
 // instances, and no state beyond three values computed once per process. Every member
 // is safe to call from any thread.
 //
-// Two environment variables let a developer point the program elsewhere without a
-// rebuild:
+// Environment variables point the program elsewhere without a rebuild:
 //   TOLVANE_SITE_URL   replaces the built-in site URL; read once, on first use of siteURL()
+//   TOLVANE_AUTH_URL   replaces the authentication backend's address; read once
 //   TOLVANE_VAULT_DIR  replaces the default vault directory; read on every vaultDirectory()
 class Config {
  public:
   Config() = delete;
 
   static constexpr std::string_view urlScheme = "tolvane";
-  // Also the subsystem of every log line.
-  static constexpr std::string_view bundleIdentifier = "com.tolvanelabs.mac";
+  static constexpr std::string_view applicationID = kApplicationID;
 
   // The service's base web address. TOLVANE_SITE_URL, trimmed of spaces and tabs at both
   // ends, when it parses as an absolute URL; otherwise (absent, unparsable, no scheme)
@@ -34,12 +34,17 @@ class Config {
   // so "/library" and "library" give the same URL, without a double slash.
   static Url siteURL(std::string_view path);
 
-  // Base address of the hosted authentication backend; no override.
-  static const Url& supabaseURL();
+  // Address of the authentication backend's API (the token endpoint is "token" below it),
+  // read once: TOLVANE_AUTH_URL when set and valid; else, when TOLVANE_SITE_URL is set,
+  // the site's "/auth/v1" (a self-hosted server answers both); else the built-in one.
+  static const Url& authURL();
+
+  // The rule behind authURL(), given both variables' values (nullptr when unset).
+  static Url resolveAuthURL(const char* authValue, const char* siteValue);
 
   // The authentication backend's public anonymous key (a JWT), joined from its three
   // stored segments at first use.
-  static const std::string& supabaseAnonKey();
+  static const std::string& authAnonKey();
 
   // Where recordings are stored, recomputed on every call: TOLVANE_VAULT_DIR unchanged
   // when set (no trimming, no checks); otherwise the user's XDG videos directory (or

@@ -25,7 +25,7 @@ int evenFloor(double pixels) {
 }  // namespace
 
 struct MovieWriter::State {
-  std::filesystem::path outputURL;
+  std::filesystem::path outputPath;
   int width = 0;
   int height = 0;
   std::unique_ptr<Mp4AssetWriter> writer;
@@ -33,7 +33,7 @@ struct MovieWriter::State {
   std::unique_ptr<FramePool> pool;
   Logger log{"writer"};
   // Declared after everything its tasks touch, so it stops first on destruction.
-  SerialQueue queue{"com.tolvanelabs.mac.writer"};
+  SerialQueue queue{"com.tolvanelabs.Tolvane.writer"};
 
   // Touched only on `queue`.
   bool sessionStarted = false;
@@ -99,13 +99,13 @@ std::int64_t MovieWriter::bitRateFor(int width, int height, int frameRate) {
   return std::clamp(truncated, kMinimumBitRate, kMaximumBitRate);
 }
 
-MovieWriter::MovieWriter(std::filesystem::path outputURL, double videoWidth, double videoHeight, int frameRate,
+MovieWriter::MovieWriter(std::filesystem::path outputPath, double videoWidth, double videoHeight, int frameRate,
                          bool includeAudio, std::optional<MediaTime> fragmentEvery)
     : state_(std::make_shared<State>()) {
   State& s = *state_;
-  s.outputURL = std::move(outputURL);
+  s.outputPath = std::move(outputPath);
   try {
-    s.writer = std::make_unique<Mp4AssetWriter>(s.outputURL);
+    s.writer = std::make_unique<Mp4AssetWriter>(s.outputPath);
   } catch (const std::exception& e) {
     throw WriterError::cannotCreate(e.what());
   }
@@ -138,7 +138,7 @@ MovieWriter::MovieWriter(std::filesystem::path outputURL, double videoWidth, dou
 
 MovieWriter::~MovieWriter() = default;
 
-const std::filesystem::path& MovieWriter::outputURL() const { return state_->outputURL; }
+const std::filesystem::path& MovieWriter::outputPath() const { return state_->outputPath; }
 int MovieWriter::width() const { return state_->width; }
 int MovieWriter::height() const { return state_->height; }
 bool MovieWriter::hasAudioInput() const { return state_->hasAudioInput; }

@@ -19,7 +19,7 @@ namespace tolvane {
 // fragments so that a file cut off by a crash stays readable up to its last fragment.
 //
 // Every append, the session start and the finish checks run on the serial queue
-// "com.tolvanelabs.mac.writer": callers on several threads are applied one at a time,
+// "com.tolvanelabs.Tolvane.writer": callers on several threads are applied one at a time,
 // in the order they reach the queue, and each caller waits for its own call. Failures
 // while writing are remembered once and logged; finishing never throws.
 class MovieWriter {
@@ -53,7 +53,7 @@ class MovieWriter {
 
   // Returns a writer that is already writing (the file exists; no session yet). Throws
   // WriterError (cannotCreate).
-  MovieWriter(std::filesystem::path outputURL, double videoWidth, double videoHeight, int frameRate,
+  MovieWriter(std::filesystem::path outputPath, double videoWidth, double videoHeight, int frameRate,
               bool includeAudio, std::optional<MediaTime> fragmentEvery);
   // Without finish(), the file is left as it stands (its complete fragments are kept).
   ~MovieWriter();
@@ -63,7 +63,7 @@ class MovieWriter {
   // Video bit rate in bits per second for an even W × H at `frameRate`.
   static std::int64_t bitRateFor(int width, int height, int frameRate);
 
-  const std::filesystem::path& outputURL() const;
+  const std::filesystem::path& outputPath() const;
   int width() const;
   int height() const;
   bool hasAudioInput() const;

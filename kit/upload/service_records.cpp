@@ -1,11 +1,11 @@
 #include "kit/upload/service_records.h"
 
-#include "kit/upload/json_fields.h"
-#include "kit/upload/parse_iso_date.h"
+#include "kit/base/iso8601.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 
-std::optional<Date> RecordingSummary::created() const { return parseISODate(createdAt); }
+std::optional<Date> RecordingSummary::created() const { return parseISO8601WithFraction(createdAt); }
 
 RecordingSummary RecordingSummary::fromJSON(const nlohmann::json& object) {
   return {.id = json::requireString(object, "id"),

@@ -4,9 +4,9 @@
 
 #include "kit/auth/auth_store.h"
 #include "kit/base/errors.h"
-#include "kit/upload/http_error.h"
-#include "kit/upload/json_fields.h"
-#include "kit/upload/transport_error.h"
+#include "kit/net/http_error.h"
+#include "kit/net/json_fields.h"
+#include "kit/net/transport_error.h"
 
 namespace tolvane {
 namespace {

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/config/url.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 #include "kit/upload/service_records.h"
 
 namespace tolvane {

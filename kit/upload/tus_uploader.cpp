@@ -14,7 +14,7 @@
 #include "kit/base/errors.h"
 #include "kit/base/file_descriptor.h"
 #include "kit/config/url.h"
-#include "kit/upload/http_error.h"
+#include "kit/net/http_error.h"
 
 namespace tolvane {
 namespace {

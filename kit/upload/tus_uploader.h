@@ -13,7 +13,7 @@
 
 #include "kit/base/iso8601.h"
 #include "kit/base/log.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 #include "kit/upload/service_records.h"
 
 namespace tolvane {

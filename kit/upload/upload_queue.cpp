@@ -7,8 +7,8 @@
 #include "kit/auth/auth_store.h"
 #include "kit/base/errors.h"
 #include "kit/config/config.h"
-#include "kit/upload/http_error.h"
-#include "kit/upload/rtnetlink_network_monitor.h"
+#include "kit/net/http_error.h"
+#include "kit/net/rtnetlink_network_monitor.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/vault/recording_vault.h"
 
@@ -272,7 +272,7 @@ VaultItem UploadQueue::uploadBytes(const VaultItem& item, const std::stop_token&
   if (manifest.tusUploadURL && Url::parse(*manifest.tusUploadURL)) resumeFrom = manifest.tusUploadURL;
 
   const TusUploader::Outcome outcome =
-      uploader_->upload(item.videoURL(), manifest.title, ticketProvider, resumeFrom, onUploadURL, onProgress, stop);
+      uploader_->upload(item.videoPath(), manifest.title, ticketProvider, resumeFrom, onUploadURL, onProgress, stop);
 
   const auto uploaded = vault_->update(id, [&](RecordingManifest& m) {
     m.uploadedBytes = outcome.bytesSent;

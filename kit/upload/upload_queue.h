@@ -17,7 +17,7 @@
 #include "kit/base/iso8601.h"
 #include "kit/base/log.h"
 #include "kit/config/url.h"
-#include "kit/upload/network_monitor.h"
+#include "kit/net/network_monitor.h"
 #include "kit/upload/progress_throttle.h"
 #include "kit/upload/tus_uploader.h"
 #include "kit/vault/vault_item.h"

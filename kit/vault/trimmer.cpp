@@ -18,7 +18,7 @@ Trimmer::Result Trimmer::trim(const VaultItem& item, double start, double end) {
   if (!(end - start >= kShortestKeptSeconds - 1e-9)) throw TrimError::rangeTooShort();
   const Logger log{"trim"};
 
-  const auto source = item.videoURL();
+  const auto source = item.videoPath();
   const auto output = item.directory / trimmedFileName;
   // The copy is made under a hidden name and moved into place only once it has been
   // measured, so trimming "recording-trimmed.mp4" again never destroys its source.

@@ -26,7 +26,7 @@ RecoveryReport VaultRecovery::recoverInterrupted() {
     if (!wasInterrupted(item.manifest.state)) continue;
     const std::int64_t size = item.videoSizeOnDisk();
     std::error_code ignored;
-    const bool exists = std::filesystem::exists(item.videoURL(), ignored);
+    const bool exists = std::filesystem::exists(item.videoPath(), ignored);
 
     if (!exists || size <= 0) {
       vault_.update(item.id(), [](RecordingManifest& m) {
@@ -38,7 +38,7 @@ RecoveryReport VaultRecovery::recoverInterrupted() {
       continue;
     }
 
-    const double duration = probeDuration(item.videoURL());
+    const double duration = probeDuration(item.videoPath());
     if (duration > kMinimumPlayableSeconds) {
       vault_.update(item.id(), [duration, size](RecordingManifest& m) {
         m.state = RecordingState::ready;

@@ -44,7 +44,7 @@ TEST_F(ApiTest, EveryRouteButTheReleaseCheckNeedsAValidBearerToken) {
       expectError(call(*http, method, path, headers, R"({"name":"x","uid":"x","title":"x","durationSec":1})"), answer);
     }
   }
-  EXPECT_EQ(http->Get("/api/mac/latest")->status, 200);
+  EXPECT_EQ(http->Get("/api/linux/latest")->status, 200);
   expectError(http->Get("/api/nothing-here"), {404, "not_found", "There is no such endpoint."});
   EXPECT_EQ(parseJson(send("GET", "/api/me", alice)->body),
             (nlohmann::json{{"email", "alice@example.com"}, {"pro", false}, {"lifetime", false}, {"admin", false}}));
@@ -195,13 +195,13 @@ TEST(ApiFlags, RecordingLimitAndLatestReleaseComeFromTheFlags) {
   EXPECT_EQ(ask({{"uid", ticket["uid"]}})->status, 200);
   EXPECT_NO_THROW(server.ticket(server.signIn("other@example.com")));
 
-  EXPECT_EQ(parseJson(http->Get("/api/mac/latest")->body),
+  EXPECT_EQ(parseJson(http->Get("/api/linux/latest")->body),
             (nlohmann::json{{"version", "2.4.1"},
                             {"available", true},
                             {"downloadUrl", "https://example.com/t.deb"},
                             {"pageUrl", "https://example.com/releases"}}));
   TestServer unavailable({"--latest-unavailable"});
-  EXPECT_EQ(parseJson(unavailable.client()->Get("/api/mac/latest")->body)["available"], false);
+  EXPECT_EQ(parseJson(unavailable.client()->Get("/api/linux/latest")->body)["available"], false);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ TEST_F(MediaCommandsTest, ProbePrintsTheMeasuredSeconds) {
 
 TEST_F(MediaCommandsTest, TrimPointsTheManifestAtTheTrimmedFile) {
   const auto item = vault_.createRecording("Clip", false, false, false);
-  testing::writeTestMovie(item.videoURL(), 3.0);
+  testing::writeTestMovie(item.videoPath(), 3.0);
   vault_.update(item.id(), [](RecordingManifest& m) {
     m.state = RecordingState::ready;
     m.durationSec = 3.0;
@@ -60,7 +60,7 @@ TEST_F(MediaCommandsTest, TrimPointsTheManifestAtTheTrimmedFile) {
   EXPECT_NEAR(manifest.durationSec, 1.5, 0.05);
   EXPECT_DOUBLE_EQ(nlohmann::json::parse(result.out)["durationSec"].get<double>(), manifest.durationSec);
   EXPECT_FALSE(manifest.holdUploadUntil.has_value());
-  EXPECT_TRUE(std::filesystem::exists(item.videoURL()));  // the original stays
+  EXPECT_TRUE(std::filesystem::exists(item.videoPath()));  // the original stays
 
   EXPECT_EQ(cli({"trim", "NO-SUCH-ID", "0", "1"}).status, 1);
   EXPECT_EQ(cli({"trim", item.id(), "zero", "1"}).status, 2);

@@ -146,13 +146,13 @@ TEST_F(RecordCommandTest, APauseShortensTheFileWithoutAGapInPictureOrSound) {
 
   auto stored = items();
   ASSERT_EQ(stored.size(), 1u);
-  const auto probed = testing::probeMovie(stored[0].videoURL());
+  const auto probed = testing::probeMovie(stored[0].videoPath());
   EXPECT_NEAR(probed.duration, 4.0, 0.5);
   EXPECT_LT(probed.largestVideoGap(), 0.25);
   ASSERT_TRUE(probed.hasAudio);
   EXPECT_NEAR(probed.audioDuration, probed.duration, 0.4);
   // No silent stretch (below -40 dB for 0.2 s) where the pause was.
-  EXPECT_EQ(audioReport(stored[0].videoURL(), "silencedetect=noise=-40dB:d=0.2").find("silence_start"),
+  EXPECT_EQ(audioReport(stored[0].videoPath(), "silencedetect=noise=-40dB:d=0.2").find("silence_start"),
             std::string::npos);
 }
 

@@ -47,7 +47,7 @@ class VaultCommandsTest : public ::testing::Test {
       m.durationSec = 65.4;
       m.state = RecordingState::verified;
     });
-    writeFile(older.videoURL(), std::string(1'500'000, 'v'));
+    writeFile(older.videoPath(), std::string(1'500'000, 'v'));
     const auto newer = vault.createRecording("Newer — with a dash", true, true, true);
     return {*vault.item(older.id()), *vault.item(newer.id())};
   }
@@ -70,14 +70,14 @@ TEST_F(VaultCommandsTest, ListNewestFirstShowByIdOrPrefixAndDeleteToTheTrash) {
   ASSERT_EQ(table.status, 0) << table.err;
   const auto newerAt = table.out.find("\n" + newer.id() + "  recording  Newer — with a dash  ");
   const auto olderAt = table.out.find("\n" + older.id() + "  verified   Older                2026-03-05 14:07  1:05      1.5 MB   " +
-                                      older.videoURL().string() + "\n");
+                                      older.videoPath().string() + "\n");
   EXPECT_TRUE(table.out.starts_with("ID ") && newerAt < olderAt && olderAt != std::string::npos) << table.out;
   const auto listed = json::parse(cli({"vault", "list", "--json"}).out);
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_EQ(listed[0]["id"], newer.id());
   EXPECT_EQ(listed[1], (json{{"id", older.id()}, {"title", "Older"}, {"state", "verified"},
                              {"createdAt", "2026-03-05T14:07:09Z"}, {"durationSec", 65.4}, {"sizeBytes", 1'500'000},
-                             {"file", older.videoURL().string()}, {"directory", older.directory.string()}}));
+                             {"file", older.videoPath().string()}, {"directory", older.directory.string()}}));
 
   auto result = cli({"vault", "show", older.id()});
   EXPECT_EQ(result.status, 0);

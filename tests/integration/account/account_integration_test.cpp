@@ -7,11 +7,11 @@
 #include "kit/auth/auth_store.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/config/config.h"
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 #include "kit/upload/tolvane_api.h"
-#include "kit/upload/update_checker.h"
+#include "kit/update/update_checker.h"
 #include "tests/integration/server_process.h"
-#include "tests/kit/upload/thrown.h"
+#include "tests/kit/net/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -38,7 +38,7 @@ TEST_F(AccountIntegrationTest, TheAPIAndTheRefreshThatRotatesBothTokensWorkAgain
   const auto site = *Url::parse(server_.url());
   const auto storage = std::make_shared<MemorySessionStorage>();
   // The server answers the token endpoint itself, under the site URL.
-  const auto auth = std::make_shared<AuthStore>(storage, http, site, Config::supabaseAnonKey());
+  const auto auth = std::make_shared<AuthStore>(storage, http, site.appendingPathComponent("auth/v1"), Config::authAnonKey());
   TolvaneAPI api(auth, http, site);
   const auto first = ServerProcess::signIn(http, server_.url());
   auth->adopt(first);
@@ -53,7 +53,7 @@ TEST_F(AccountIntegrationTest, TheAPIAndTheRefreshThatRotatesBothTokensWorkAgain
   EXPECT_EQ(api.me().email, ServerProcess::email);
   // The server's refusal of the spent refresh token reads as a session that has ended.
   const auto stale = std::make_shared<MemorySessionStorage>(first);
-  AuthStore replay(stale, http, site, Config::supabaseAnonKey());
+  AuthStore replay(stale, http, site.appendingPathComponent("auth/v1"), Config::authAnonKey());
   EXPECT_EQ(testing::thrownWhat<AuthError>([&] { replay.forceRefresh(); }),
             "Tolvane couldn't refresh your sign-in: your session expired, please sign in again");
   EXPECT_FALSE(stale->load());

@@ -11,7 +11,7 @@
 #include "kit/auth/file_session_storage.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/config/config.h"
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/upload/upload_queue.h"
 #include "kit/vault/recording_vault.h"
@@ -65,7 +65,7 @@ class UploadIntegrationTest : public ::testing::Test {
     server_->start(site_);
 
     uploadSession_ = std::make_shared<CountingTransport>(makeUploadSession());
-    auth_ = std::make_shared<AuthStore>(storage_, http_, *Url::parse(site_), Config::supabaseAnonKey());
+    auth_ = std::make_shared<AuthStore>(storage_, http_, Url::parse(site_)->appendingPathComponent("auth/v1"), Config::authAnonKey());
     UploadQueue::Settings settings;
     settings.siteURL = Url::parse(site_);
     settings.now = [this] { return now(); };
@@ -86,7 +86,7 @@ class UploadIntegrationTest : public ::testing::Test {
     std::string contents(bytes, '\0');
     std::mt19937_64 random(bytes);
     for (char& c : contents) c = char(random());
-    testing::writeFile(created.videoURL(), contents);
+    testing::writeFile(created.videoPath(), contents);
     return *vault_->update(created.id(), [this](RecordingManifest& m) {
       m.state = RecordingState::ready;
       m.durationSec = 3;
@@ -130,7 +130,7 @@ class UploadIntegrationTest : public ::testing::Test {
     EXPECT_FALSE(m.lastError.has_value());
     ASSERT_TRUE(m.tusUploadURL.has_value());
     EXPECT_EQ(m.uploadedBytes, item.videoSizeOnDisk());
-    EXPECT_EQ(sha256(server_->storedFile(*m.tusUploadURL)), sha256(testing::readFile(item.videoURL())));
+    EXPECT_EQ(sha256(server_->storedFile(*m.tusUploadURL)), sha256(testing::readFile(item.videoPath())));
   }
 
   testing::TempDir dir_;

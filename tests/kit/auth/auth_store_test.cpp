@@ -10,9 +10,9 @@
 #include "kit/auth/auth_error.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/base/errors.h"
-#include "kit/upload/transport_error.h"
-#include "tests/kit/upload/fake_http_transport.h"
-#include "tests/kit/upload/thrown.h"
+#include "kit/net/transport_error.h"
+#include "tests/kit/net/fake_http_transport.h"
+#include "tests/kit/net/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -27,7 +27,7 @@ class AuthStoreTest : public ::testing::Test {
   AuthStoreTest()
       : storage_(std::make_shared<MemorySessionStorage>()),
         http_(std::make_shared<FakeHTTPTransport>()),
-        store_(storage_, http_, *Url::parse("https://project.supabase.test"), "anon.key.jwt", [this] { return now_.load(); }) {
+        store_(storage_, http_, *Url::parse("https://auth.tolvane.test/auth/v1"), "anon.key.jwt", [this] { return now_.load(); }) {
     store_.setOnChange([this](const std::optional<AuthSession>& session) {
       std::lock_guard lock(changesMutex_);
       changes_.push_back(session);
@@ -60,7 +60,7 @@ TEST_F(AuthStoreTest, RefreshesWithinFiveMinutesOfExpiryAndAnAnswerWithOnlyAnAcc
   EXPECT_EQ(store_.validAccessToken(), "new-access");
   const auto request = http_->lastRequest();
   EXPECT_EQ(request.method, "POST");
-  EXPECT_EQ(request.url, "https://project.supabase.test/auth/v1/token?grant_type=refresh_token");
+  EXPECT_EQ(request.url, "https://auth.tolvane.test/auth/v1/token?grant_type=refresh_token");
   EXPECT_EQ(request.timeoutSec, 60);
   EXPECT_EQ(request.headers, (HTTPHeaders{{"Content-Type", "application/json"}, {"apikey", "anon.key.jwt"}}));
   EXPECT_EQ(nlohmann::json::parse(*request.body), nlohmann::json({{"refresh_token", "old-refresh"}}));

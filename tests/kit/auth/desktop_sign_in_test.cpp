@@ -8,12 +8,11 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/base/errors.h"
-#include "kit/upload/http_error.h"
-#include "kit/upload/json_fields.h"
-#include "kit/upload/parse_iso_date.h"
-#include "kit/upload/transport_error.h"
-#include "tests/kit/upload/fake_http_transport.h"
-#include "tests/kit/upload/thrown.h"
+#include "kit/net/http_error.h"
+#include "kit/net/json_fields.h"
+#include "kit/net/transport_error.h"
+#include "tests/kit/net/fake_http_transport.h"
+#include "tests/kit/net/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -84,7 +83,7 @@ TEST_F(DesktopSignInTest, StartSendsTheHashOfTheVerifierAndReadsTheAnswer) {
   EXPECT_EQ(nlohmann::json::parse(*sent.body), body);
   EXPECT_EQ(started.requestId, "req-1");
   EXPECT_EQ(started.connectURL, "https://tolvane.test/connect/req-1");
-  EXPECT_EQ(started.expiresAt, parseISODate("2026-06-01T10:00:00Z"));
+  EXPECT_EQ(started.expiresAt, parseISO8601WithFraction("2026-06-01T10:00:00Z"));
   EXPECT_EQ(started.pollIntervalSec, 1.5);
   EXPECT_EQ(started.codeVerifier.size(), 64u);
 

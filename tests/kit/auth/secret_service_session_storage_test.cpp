@@ -47,7 +47,7 @@ TEST(KeyringScenario, StoresTheSessionAsJSONUnderServiceAndAccountAndIsTheFactor
   EXPECT_EQ(storage.readSecret(), kSession.toStoredJSON());
 
   // An independent reader finds the item by its two attributes; another account is another item.
-  const std::vector<std::string> lookup = {"secret-tool", "lookup", "service", "com.tolvanelabs.mac", "account",
+  const std::vector<std::string> lookup = {"secret-tool", "lookup", "service", "com.tolvanelabs.Tolvane", "account",
                                            "session"};
   EXPECT_EQ(AuthSession::fromStoredJSON(testing::runCommand(lookup).out), kSession);
   EXPECT_FALSE(SecretServiceSessionStorage("other").load());

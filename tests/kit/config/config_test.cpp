@@ -38,6 +38,22 @@ TEST(ConfigTest, SiteUrlVariableIsTrimmedOfSpacesAndTabsOnlyAndOtherwiseFallsBac
   EXPECT_TRUE(sink->entries().empty());
 }
 
+// A client pointed at a self-hosted server must refresh its tokens there too.
+TEST(ConfigTest, AuthUrlFollowsItsVariableThenTheSiteThenTheBuiltInAddress) {
+  const std::string builtIn = Config::resolveAuthURL(nullptr, nullptr).text();
+  EXPECT_TRUE(builtIn.ends_with("/auth/v1")) << builtIn;
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {" https://auth.example/auth/v1 ", "http://127.0.0.1:8080", "https://auth.example/auth/v1"},
+      {nullptr, "http://127.0.0.1:8080", "http://127.0.0.1:8080/auth/v1"},
+      {"not a url", "http://127.0.0.1:8080/", "http://127.0.0.1:8080/auth/v1"},
+      {nullptr, "not a url", Config::builtInSiteURL().appendingPathComponent("auth/v1").text()},
+      {nullptr, nullptr, builtIn},
+  };
+  for (const auto& [auth, site, expected] : cases) {
+    EXPECT_EQ(Config::resolveAuthURL(auth, site).text(), expected) << (auth ? auth : "-") << " " << (site ? site : "-");
+  }
+}
+
 // Run in a fresh copy of this program, so that siteURL() is used there for the first time.
 TEST(ConfigTest, SiteUrlComesFromTheEnvironmentOnceAtFirstUseAndPathsJoinWithoutDoubleSlash) {
   if (std::getenv("TOLVANE_TEST_INSIDE") != nullptr) {

@@ -6,13 +6,11 @@
 #include "kit/auth/auth_error.h"
 #include "kit/auth/auth_store.h"
 #include "kit/auth/memory_session_storage.h"
-#include "kit/upload/http_error.h"
-#include "kit/upload/json_fields.h"
-#include "kit/upload/parse_iso_date.h"
-#include "kit/upload/transport_error.h"
-#include "kit/upload/update_checker.h"
-#include "tests/kit/upload/fake_http_transport.h"
-#include "tests/kit/upload/thrown.h"
+#include "kit/net/http_error.h"
+#include "kit/net/json_fields.h"
+#include "kit/net/transport_error.h"
+#include "tests/kit/net/fake_http_transport.h"
+#include "tests/kit/net/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -20,7 +18,7 @@ namespace {
 using testing::FakeHTTPTransport;
 
 constexpr const char* kSite = "https://tolvane.test";
-constexpr const char* kBackend = "https://auth.tolvane.test";
+constexpr const char* kBackend = "https://auth.tolvane.test/auth/v1";
 constexpr const char* kTokenURL = "https://auth.tolvane.test/auth/v1/token?grant_type=refresh_token";
 
 const char* kRecording = R"({"id":"r1","title":"Demo","durationSec":75,"createdAt":"2026-03-05T14:07:09.250Z",
@@ -93,7 +91,7 @@ TEST_F(TolvaneAPITest, CallsOnTheWire) {
   EXPECT_EQ(recordings[0].id, "r1");
   EXPECT_EQ(recordings[0].durationSec, 75);
   EXPECT_TRUE(recordings[0].mine);
-  EXPECT_EQ(recordings[0].created(), parseISODate("2026-03-05T14:07:09.250Z"));
+  EXPECT_EQ(recordings[0].created(), parseISO8601WithFraction("2026-03-05T14:07:09.250Z"));
   EXPECT_EQ(shareURL, std::nullopt);
 
   http_->enqueue(200, R"({"shareUrl":"https://s/v1"})");
@@ -147,40 +145,6 @@ TEST_F(TolvaneAPITest, AuthErrorsPropagateUnchanged) {
   EXPECT_THROW(api_.me(), AuthError);
   EXPECT_FALSE(storage_->load());
   EXPECT_EQ(testing::thrownWhat<AuthError>([&] { api_.me(); }), "You're signed out of Tolvane.");
-}
-
-TEST(UpdateChecker, FetchesTheLatestReleaseWithoutAuthorisation) {
-  auto http = std::make_shared<FakeHTTPTransport>();
-  http->enqueue(200, R"({"version":"1.4.0","available":true,"downloadUrl":"https://d","pageUrl":"https://p"})");
-  UpdateChecker checker(http, *Url::parse("https://tolvane.test/"));
-  EXPECT_EQ(checker.latest(), (MacRelease{"1.4.0", true, "https://d", "https://p"}));
-  const auto request = http->lastRequest();
-  EXPECT_EQ(request.url, "https://tolvane.test/api/mac/latest");
-  EXPECT_EQ(request.method, "GET");
-  EXPECT_TRUE(request.reloadIgnoringCache);
-  EXPECT_TRUE(request.headers.empty());
-
-  http->enqueue(404, R"({"error":"nope"})");
-  EXPECT_EQ(testing::httpFailure([&] { checker.latest(); }), "0 Couldn't check for updates.");
-  http->enqueue(200, R"({"version":"1.4.0"})");
-  EXPECT_THROW(checker.latest(), DecodingError);
-}
-
-TEST(MacRelease, IsNewerComparesNumbersPositionByPosition) {
-  const auto release = [](std::string version) { return MacRelease{std::move(version), true, "", ""}; };
-  const std::tuple<const char*, const char*, bool> cases[] = {
-      {"2.0", "1.9.9", true},     {"1.10", "1.9", true},  {"1.2.0", "1.2", false}, {"1.2", "1.2.1", false},
-      {"1.2.beta", "1.2.0", false}, {"1..3", "1.2", true}, {"1.+3", "1.2", true},  {"1.-3", "1.0", false}};
-  for (const auto& [latest, running, newer] : cases) EXPECT_EQ(release(latest).isNewer(running), newer) << latest;
-}
-
-TEST(ParseISODate, InternetDateTimesWithAndWithoutFractions) {
-  const Date whole = Date(std::chrono::seconds(1772719629));
-  EXPECT_EQ(parseISODate("2026-03-05T14:07:09Z"), whole);
-  EXPECT_EQ(parseISODate("2026-03-05T14:07:09.123Z"), whole + std::chrono::milliseconds(123));
-  EXPECT_EQ(parseISODate("2026-03-05T16:07:09+02:00"), whole);
-  EXPECT_FALSE(parseISODate("2026-03-05"));
-  EXPECT_FALSE(parseISODate("yesterday"));
 }
 
 }  // namespace

@@ -59,8 +59,8 @@ TEST_F(RecordingVaultTest, CreatesRecordingsInFoldersThatDifferWithinTheSameSeco
   EXPECT_EQ(item.manifest.state, RecordingState::recording);
   EXPECT_EQ(item.manifest.fileName, "recording.mp4");
   EXPECT_TRUE(item.manifest.hasCamera && !item.manifest.hasMicrophone && item.manifest.hasSystemAudio);
-  EXPECT_EQ(decodeManifest(readFile(item.manifestURL())), item.manifest);
-  EXPECT_FALSE(fs::exists(item.backupManifestURL()));
+  EXPECT_EQ(decodeManifest(readFile(item.manifestPath())), item.manifest);
+  EXPECT_FALSE(fs::exists(item.backupManifestPath()));
   EXPECT_EQ(vault.item(item.id()), item);
 
   // Folder names use the local time zone (Europe/Berlin here) and the POSIX locale.
@@ -133,7 +133,7 @@ TEST_F(RecordingVaultTest, UpdateStampsTimeAndSizeAndKeepsTheBackupOneWriteBehin
 
 TEST_F(RecordingVaultTest, DeleteMovesTheDirectoryToTheTrashOrThrowsAndKeepsIt) {
   const auto item = vault.createRecording("doomed", false, false, false);
-  writeFile(item.videoURL(), "movie");
+  writeFile(item.videoPath(), "movie");
   vault.deleteItem(item.id());
   EXPECT_FALSE(fs::exists(item.directory));
   EXPECT_TRUE(vault.all().empty());
@@ -165,8 +165,8 @@ TEST_F(RecordingVaultTest, DiskFigures) {
   const auto a = vault.createRecording("a", false, false, false);
   const auto b = vault.createRecording("b", false, false, false);
   vault.createRecording("no movie", false, false, false);
-  writeFile(a.videoURL(), std::string(1000, 'a'));
-  writeFile(b.videoURL(), std::string(234, 'b'));
+  writeFile(a.videoPath(), std::string(1000, 'a'));
+  writeFile(b.videoPath(), std::string(234, 'b'));
   EXPECT_EQ(vault.totalSizeOnDisk(), 1234);
 }
 

@@ -41,7 +41,7 @@ class TrimmerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     item_ = vault_.createRecording("Clip", false, false, false);
-    testing::writeTestMovie(item_.videoURL(), 4.5, 96, 64, true);
+    testing::writeTestMovie(item_.videoPath(), 4.5, 96, 64, true);
   }
 
   TempDir dir_;
@@ -63,10 +63,10 @@ TEST_F(TrimmerTest, KeepsTheRangeWithoutReencodingAndMeasuresTheResult) {
   // The index comes before the media data.
   const auto bytes = testing::readFile(output);
   EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
-  EXPECT_TRUE(fs::exists(item_.videoURL()));
+  EXPECT_TRUE(fs::exists(item_.videoPath()));
   // Playback starts at the requested time, not at the key frame before it.
-  EXPECT_EQ(firstFrameHash(output), firstFrameHash(item_.videoURL(), "1.0"));
-  EXPECT_NE(firstFrameHash(output), firstFrameHash(item_.videoURL()));
+  EXPECT_EQ(firstFrameHash(output), firstFrameHash(item_.videoPath(), "1.0"));
+  EXPECT_NE(firstFrameHash(output), firstFrameHash(item_.videoPath()));
   EXPECT_TRUE(sink->contains("trim", LogLevel::info, fmt::format("trimmed {} to {:.2f}s", item_.id(), result.duration)));
 }
 
@@ -88,22 +88,22 @@ TEST_F(TrimmerTest, TrimmingATrimmedRecordingKeepsItsSourceUntilTheNewCutIsGood)
 
   const auto again = Trimmer::trim(trimmed, 1.0, 2.5);
   EXPECT_NEAR(again.duration, 1.5, 0.05);
-  EXPECT_NEAR(probeDuration(trimmed.videoURL()), 1.5, 0.05);
+  EXPECT_NEAR(probeDuration(trimmed.videoPath()), 1.5, 0.05);
 
   // A cut past the end fails; the file it was taken from is still whole.
   expectTrimError([&] { Trimmer::trim(trimmed, 10.0, 12.0); }, Trimmer::TrimError::Kind::exportFailed,
                   "Trimming failed: the trimmed file wouldn't open");
-  EXPECT_NEAR(probeDuration(trimmed.videoURL()), 1.5, 0.05);
+  EXPECT_NEAR(probeDuration(trimmed.videoPath()), 1.5, 0.05);
   for (const auto& entry : fs::directory_iterator(item_.directory)) {
     EXPECT_NE(entry.path().filename().string().front(), '.') << "stray file " << entry.path();
   }
 }
 
 TEST_F(TrimmerTest, AnUnreadableMovieIsRefused) {
-  testing::writeFile(item_.videoURL(), std::string(100'000, 'z'));
+  testing::writeFile(item_.videoPath(), std::string(100'000, 'z'));
   expectTrimError([&] { Trimmer::trim(item_, 0.0, 2.0); }, Trimmer::TrimError::Kind::unreadable,
                   "Tolvane couldn't read that recording to trim it.");
-  fs::remove(item_.videoURL());
+  fs::remove(item_.videoPath());
   EXPECT_THROW(Trimmer::trim(item_, 0.0, 2.0), Trimmer::TrimError);
 }
 

@@ -22,7 +22,7 @@ using testing::readFile;
 
 // attemptCount as the current manifest (or, while that is unreadable, its backup) says.
 int currentAttempts(const VaultItem& item) {
-  for (const auto& path : {item.manifestURL(), item.backupManifestURL()}) {
+  for (const auto& path : {item.manifestPath(), item.backupManifestPath()}) {
     if (auto manifest = decodeManifest(readFile(path))) return manifest->attemptCount;
   }
   return -1;
@@ -56,10 +56,10 @@ TEST(VaultCrashTest, KilledWritersNeverLeaveAnUnreadableRecording) {
     writer.kill(SIGKILL);
     ASSERT_TRUE(writer.wait(std::chrono::seconds(10))) << "the writer did not die";
 
-    const std::string current = readFile(item.manifestURL());
+    const std::string current = readFile(item.manifestPath());
     ASSERT_FALSE(current.empty()) << "empty manifest.json after round " << round;
     const bool currentReadable = decodeManifest(current).has_value();
-    const bool backupReadable = decodeManifest(readFile(item.backupManifestURL())).has_value();
+    const bool backupReadable = decodeManifest(readFile(item.backupManifestPath())).has_value();
     ASSERT_TRUE(currentReadable || backupReadable) << "both manifests unreadable after round " << round;
     attempts = currentAttempts(item);
   }

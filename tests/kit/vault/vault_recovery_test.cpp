@@ -31,13 +31,13 @@ TEST(VaultRecoveryTest, SettlesEveryInterruptedRecordingByWhatItsFileHolds) {
 
   const auto missing = interrupted(vault);
   const auto zeroBytes = interrupted(vault, RecordingState::finalizing);
-  testing::writeFile(zeroBytes.videoURL(), "");
+  testing::writeFile(zeroBytes.videoPath(), "");
   const auto garbage = interrupted(vault);
-  testing::writeFile(garbage.videoURL(), std::string(3'000'000, 'g'));
+  testing::writeFile(garbage.videoPath(), std::string(3'000'000, 'g'));
   const auto playable = interrupted(vault, RecordingState::finalizing);
-  testing::writeTestMovie(playable.videoURL(), 1.0);
+  testing::writeTestMovie(playable.videoPath(), 1.0);
   const auto tooShort = interrupted(vault);
-  testing::writeTestMovie(tooShort.videoURL(), 0.15);
+  testing::writeTestMovie(tooShort.videoPath(), 0.15);
   // Recordings that were not interrupted are left alone.
   std::vector<VaultItem> settled;
   for (auto state : {RecordingState::ready, RecordingState::uploading, RecordingState::uploaded,
@@ -62,7 +62,7 @@ TEST(VaultRecoveryTest, SettlesEveryInterruptedRecordingByWhatItsFileHolds) {
   const auto recovered = vault.item(playable.id())->manifest;
   EXPECT_EQ(recovered.state, RecordingState::ready);
   EXPECT_NEAR(recovered.durationSec, 1.0, 0.03);
-  EXPECT_EQ(recovered.fileSizeBytes, static_cast<std::int64_t>(fs::file_size(playable.videoURL())));
+  EXPECT_EQ(recovered.fileSizeBytes, static_cast<std::int64_t>(fs::file_size(playable.videoPath())));
   EXPECT_TRUE(recovered.recoveredFromInterruption);
   EXPECT_FALSE(recovered.lastError.has_value());
 
@@ -79,8 +79,8 @@ TEST(VaultRecoveryTest, SettlesEveryInterruptedRecordingByWhatItsFileHolds) {
   EXPECT_EQ(unreadable.lastError, kUnreadableText);
   EXPECT_EQ(vault.item(tooShort.id())->manifest.state, RecordingState::needsAttention);
   // The files themselves are untouched.
-  EXPECT_EQ(fs::file_size(garbage.videoURL()), 3'000'000u);
-  EXPECT_FALSE(fs::exists(missing.videoURL()));
+  EXPECT_EQ(fs::file_size(garbage.videoPath()), 3'000'000u);
+  EXPECT_FALSE(fs::exists(missing.videoPath()));
   for (const auto& item : settled) EXPECT_EQ(vault.item(item.id()), item);
 
   EXPECT_EQ(sink->messages("recovery").size(), 3u);  // empty items log nothing

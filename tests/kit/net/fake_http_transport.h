@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 
 namespace tolvane::testing {
 

@@ -1,8 +1,8 @@
-#include "kit/upload/http_error.h"
+#include "kit/net/http_error.h"
 
 #include <gtest/gtest.h>
 
-#include "kit/upload/json_fields.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 namespace {

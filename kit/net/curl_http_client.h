@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "kit/base/log.h"
-#include "kit/upload/http_performing.h"
-#include "kit/upload/http_session_settings.h"
+#include "kit/net/http_performing.h"
+#include "kit/net/http_session_settings.h"
 
 typedef void CURL;
 

@@ -1,11 +1,11 @@
-#include "kit/upload/mac_release.h"
+#include "kit/update/desktop_release.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <vector>
 
-#include "kit/upload/json_fields.h"
+#include "kit/net/json_fields.h"
 
 namespace tolvane {
 namespace {
@@ -32,7 +32,7 @@ std::vector<std::int64_t> versionNumbers(std::string_view version) {
 
 }  // namespace
 
-bool MacRelease::isNewer(std::string_view than) const {
+bool DesktopRelease::isNewer(std::string_view than) const {
   const auto mine = versionNumbers(version);
   const auto theirs = versionNumbers(than);
   for (std::size_t i = 0; i < std::max(mine.size(), theirs.size()); ++i) {
@@ -43,7 +43,7 @@ bool MacRelease::isNewer(std::string_view than) const {
   return false;
 }
 
-MacRelease MacRelease::fromJSON(const nlohmann::json& object) {
+DesktopRelease DesktopRelease::fromJSON(const nlohmann::json& object) {
   return {.version = json::requireString(object, "version"),
           .available = json::requireBool(object, "available"),
           .downloadUrl = json::requireString(object, "downloadUrl"),

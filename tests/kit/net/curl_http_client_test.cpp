@@ -1,4 +1,4 @@
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,9 +14,9 @@
 
 #include "kit/base/errors.h"
 #include "kit/base/memory_log_sink.h"
-#include "kit/upload/transport_error.h"
-#include "tests/kit/upload/fake_http_transport.h"
-#include "tests/kit/upload/thrown.h"
+#include "kit/net/transport_error.h"
+#include "tests/kit/net/fake_http_transport.h"
+#include "tests/kit/net/thrown.h"
 #include "tests/support/child_process.h"
 
 namespace tolvane {

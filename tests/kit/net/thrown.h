@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "kit/upload/http_error.h"
+#include "kit/net/http_error.h"
 
 namespace tolvane::testing {
 

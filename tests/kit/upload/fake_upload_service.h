@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/base/errors.h"
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 
 namespace tolvane::testing {
 

@@ -7,7 +7,7 @@
 #include "kit/base/memory_log_sink.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/vault/recording_vault.h"
-#include "tests/kit/uploads/fake_upload_service.h"
+#include "tests/kit/upload/fake_upload_service.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -78,7 +78,7 @@ class UploadQueueTest : public ::testing::Test {
     const VaultItem created = vault_->createRecording("Demo", false, true, false);
     std::string contents(bytes, '\0');
     for (std::size_t i = 0; i < bytes; ++i) contents[i] = char(i * 7 % 251);
-    testing::writeFile(created.videoURL(), contents);
+    testing::writeFile(created.videoPath(), contents);
     return *vault_->update(created.id(), [&](RecordingManifest& m) {
       m.state = RecordingState::ready;
       m.durationSec = 12;
@@ -134,7 +134,7 @@ TEST_F(UploadQueueTest, UploadsSavesAndVerifiesAFinishedRecording) {
   EXPECT_EQ(m.durationSec, 12.5);
   EXPECT_EQ(m.attemptCount, 1);
   EXPECT_FALSE(m.lastError.has_value());
-  EXPECT_EQ(service_->storedBytes("video-1"), testing::readFile(item.videoURL()));
+  EXPECT_EQ(service_->storedBytes("video-1"), testing::readFile(item.videoPath()));
   EXPECT_EQ(service_->calls(),
             (std::vector<std::string>{"POST /api/stream/upload-url", "POST /tus", "PATCH /tus/*", "PATCH /tus/*",
                                       "PATCH /tus/*", "POST /api/recordings", "GET /api/stream/video/video-1"}));
@@ -151,7 +151,7 @@ TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndUnfinishedOrMovielessItemsAre
   const VaultItem newer = addRecording(100, 10);
   const VaultItem older = addRecording(100, 20);
   const VaultItem missing = addRecording(100, 400);
-  std::filesystem::remove(missing.videoURL());
+  std::filesystem::remove(missing.videoPath());
   const VaultItem recording = addRecording(100, 500);
   vault_->update(recording.id(), [](RecordingManifest& m) { m.state = RecordingState::recording; });
 
@@ -352,7 +352,7 @@ TEST_F(UploadQueueTest, StopCancelsTheTransferAndTheNextStartResumes) {
   m = manifest(item);
   EXPECT_EQ(m.state, RecordingState::verified);
   EXPECT_EQ(service_->count("POST /tus"), 1u);
-  EXPECT_EQ(service_->storedBytes("video-1"), testing::readFile(item.videoURL()));
+  EXPECT_EQ(service_->storedBytes("video-1"), testing::readFile(item.videoPath()));
 }
 
 class OfflineUploadQueueTest : public UploadQueueTest {

@@ -8,7 +8,7 @@
 namespace tolvane {
 
 // The latest desktop release the service offers.
-struct MacRelease {
+struct DesktopRelease {
   std::string version;  // dotted, e.g. "1.4.2"
   bool available = false;
   std::string downloadUrl;
@@ -19,8 +19,8 @@ struct MacRelease {
   // equals "1.2.0" and "1.2.beta" reads as "1.2.0").
   bool isNewer(std::string_view than) const;
 
-  static MacRelease fromJSON(const nlohmann::json& object);
-  bool operator==(const MacRelease&) const = default;
+  static DesktopRelease fromJSON(const nlohmann::json& object);
+  bool operator==(const DesktopRelease&) const = default;
 };
 
 }  // namespace tolvane

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "kit/config/url.h"
-#include "kit/upload/http_performing.h"
-#include "kit/upload/mac_release.h"
+#include "kit/net/http_performing.h"
+#include "kit/update/desktop_release.h"
 
 namespace tolvane {
 
@@ -17,7 +17,7 @@ class UpdateChecker {
 
   // Transport errors and decoding errors propagate unchanged; any answer other than a
   // 200 is HTTPError(0, "Couldn't check for updates.").
-  MacRelease latest(std::stop_token stop = {}) const;
+  DesktopRelease latest(std::stop_token stop = {}) const;
 
  private:
   std::shared_ptr<HTTPPerforming> http_;

@@ -7,7 +7,7 @@
 
 #include "kit/base/file_descriptor.h"
 #include "kit/base/log.h"
-#include "kit/upload/network_monitor.h"
+#include "kit/net/network_monitor.h"
 
 namespace tolvane {
 
@@ -16,7 +16,7 @@ namespace tolvane {
 // table holds a default route of either family; after every notification the table is
 // read again and the handler told the result.
 //
-// Runs its own thread "com.tolvanelabs.mac.network"; cancel() (or destruction) ends it.
+// Runs its own thread "com.tolvanelabs.Tolvane.network"; cancel() (or destruction) ends it.
 // When the socket cannot be opened (a sandbox without netlink), the network is reported
 // usable once and never again, so uploads are not blocked by a missing monitor.
 class RtnetlinkNetworkMonitor final : public NetworkMonitor {

@@ -1,4 +1,4 @@
-#include "kit/upload/curl_http_client.h"
+#include "kit/net/curl_http_client.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,7 +11,7 @@
 #include <curl/curl.h>
 
 #include "kit/base/errors.h"
-#include "kit/upload/transport_error.h"
+#include "kit/net/transport_error.h"
 
 namespace tolvane {
 namespace {

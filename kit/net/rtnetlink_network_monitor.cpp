@@ -1,4 +1,4 @@
-#include "kit/upload/rtnetlink_network_monitor.h"
+#include "kit/net/rtnetlink_network_monitor.h"
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>

@@ -1,4 +1,4 @@
-#include "kit/upload/http_error.h"
+#include "kit/net/http_error.h"
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>

@@ -4,9 +4,9 @@
 
 #include "kit/base/errors.h"
 #include "kit/base/memory_log_sink.h"
-#include "kit/upload/http_error.h"
-#include "tests/kit/upload/fake_http_transport.h"
-#include "tests/kit/upload/thrown.h"
+#include "kit/net/http_error.h"
+#include "tests/kit/net/fake_http_transport.h"
+#include "tests/kit/net/thrown.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {

@@ -1,11 +1,11 @@
-#include "kit/upload/http_performing.h"
+#include "kit/net/http_performing.h"
 
 #include <strings.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "kit/upload/transport_error.h"
+#include "kit/net/transport_error.h"
 
 namespace tolvane {
 

@@ -1,4 +1,4 @@
-#include "kit/upload/json_fields.h"
+#include "kit/net/json_fields.h"
 
 #include <cmath>
 
