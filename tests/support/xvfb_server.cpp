@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include <fmt/format.h>
+
 namespace tolvane::testing {
 
 namespace {
@@ -28,7 +30,7 @@ XvfbServer::XvfbServer(int width, int height) {
   int number = firstCandidate();
   for (int attempt = 0; attempt < 20; ++attempt, ++number) {
     if (isTaken(number)) continue;
-    std::string name = ":" + std::to_string(number);
+    std::string name = fmt::format(":{}", number);
     auto process = std::make_unique<ChildProcess>(std::vector<std::string>{
         "Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten",
         "tcp", "-noreset"});
@@ -56,7 +58,7 @@ void XvfbServer::stop() {
 std::string XvfbServer::unusedDisplayName() {
   int number = firstCandidate();
   while (isTaken(number)) ++number;
-  return ":" + std::to_string(number);
+  return fmt::format(":{}", number);
 }
 
 }  // namespace tolvane::testing
