@@ -11,7 +11,7 @@
 namespace tolvane {
 namespace {
 
-auto says(const std::string& sentence) { return ::testing::says(sentence); }
+auto says(const std::string& sentence) { return ::testing::ThrowsMessage<std::exception>(sentence); }
 
 class LibraryTest : public ::testing::Test {
  protected:
