@@ -12,7 +12,6 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli_command.h"
-#include "app/cli/service_clients.h"
 #include "kit/auth/auth_error.h"
 #include "kit/auth/desktop_sign_in.h"
 #include "kit/base/format.h"
@@ -67,8 +66,8 @@ AuthSession waitWithSpinner(const DesktopSignIn& signIn, const SignInRequest& re
 
 int login(Args& args, Console& console) {
   args.finish();
-  auto clients = ServiceClients::make();
-  const DesktopSignIn signIn(clients.http, clients.siteURL);
+  CliServices cli;
+  const DesktopSignIn& signIn = cli.services.signIn();
   const SignInRequest request = signIn.start(deviceName());
 
   console.err << "Open this link to sign in to Tolvane:\n";
@@ -77,7 +76,7 @@ int login(Args& args, Console& console) {
   if (hasDisplay()) opener = openInBrowser(request.connectURL);
 
   const AuthSession session = waitWithSpinner(signIn, request, console);
-  clients.auth->adopt(session);
+  cli.services.auth()->adopt(session);
   if (opener > 0) waitpid(opener, nullptr, WNOHANG);
   console.out << "Signed in" << (session.email ? " as " + *session.email : std::string()) << "." << std::endl;
   return 0;
@@ -85,9 +84,9 @@ int login(Args& args, Console& console) {
 
 int logout(Args& args, Console& console) {
   args.finish();
-  auto clients = ServiceClients::make();
-  const bool wasSignedIn = clients.auth->isSignedIn();
-  clients.auth->signOut();
+  CliServices cli;
+  const bool wasSignedIn = cli.services.auth()->isSignedIn();
+  cli.services.auth()->signOut();
   console.out << (wasSignedIn ? "Signed out." : "You're signed out of Tolvane.") << std::endl;
   return 0;
 }
@@ -101,13 +100,13 @@ std::string planName(const AccountInfo& account) {
 int whoami(Args& args, Console& console) {
   const bool asJSON = args.flag("--json");
   args.finish();
-  auto clients = ServiceClients::make();
-  const AccountInfo account = clients.api->me();
+  CliServices cli;
+  const AccountInfo account = cli.services.api()->me();
   if (asJSON) {
     console.out << account.toJSON().dump(2) << std::endl;
     return 0;
   }
-  const auto email = account.email ? account.email : clients.auth->email();
+  const auto email = account.email ? account.email : cli.services.auth()->email();
   console.out << "E-mail: " << email.value_or("(unknown)") << "\n"
               << "Plan:   " << planName(account) << std::endl;
   return 0;
@@ -124,8 +123,8 @@ int library(Args& args, Console& console) {
   const auto limit = args.intOption("--limit", 1, 1000).value_or(100);
   const bool asJSON = args.flag("--json");
   args.finish();
-  auto clients = ServiceClients::make();
-  const auto recordings = clients.api->library(limit);
+  CliServices cli;
+  const auto recordings = cli.services.api()->library(limit);
 
   if (asJSON) {
     auto list = nlohmann::json::array();

@@ -16,10 +16,10 @@
 #include "app/capture/sources/pulse_audio_devices.h"
 #include "app/capture/sources/synthetic_sources.h"
 #include "app/capture/sources/system_source_catalog.h"
-#include "app/cli/cli_recording.h"
-#include "app/cli/cli_vault.h"
 #include "app/cli/record_selection.h"
 #include "app/cli/signal_watcher.h"
+#include "app/services/capture_target_lookup.h"
+#include "app/services/recording_session.h"
 #include "kit/base/clock.h"
 #include "kit/base/format.h"
 #include "kit/base/log.h"
@@ -108,7 +108,7 @@ int listSources(Args& args, Console& console) {
   return 0;
 }
 
-void drawProgress(Console& console, const CliRecording& recording) {
+void drawProgress(Console& console, const RecordingSession& recording) {
   console.err << "\r\033[KRecording " << formatDuration(recording.elapsed())
               << (recording.isPaused() ? "  (paused)" : "") << std::flush;
 }
@@ -164,11 +164,11 @@ RecordingOptions chooseOptions(const RecordRequest& request) {
 
 // Records until the time is up, the engine fails, or SIGINT, SIGTERM or SIGHUP arrives;
 // SIGUSR1 pauses and SIGUSR2 resumes.
-void recordUntilStopped(CliRecording& recording, SignalWatcher& signals, std::optional<double> seconds,
+void recordUntilStopped(RecordingSession& recording, SignalWatcher& signals, std::optional<double> seconds,
                         Console& console) {
   const double startedAt = monotonicSeconds();
   for (;;) {
-    if (recording.recordingError()) break;
+    if (recording.failure()) break;
     if (seconds && monotonicSeconds() - startedAt >= *seconds) break;
     if (console.isTerminal) drawProgress(console, recording);
     auto signal = signals.wait(std::chrono::milliseconds(100));
@@ -186,8 +186,8 @@ void recordUntilStopped(CliRecording& recording, SignalWatcher& signals, std::op
   console.err << "\n";
 }
 
-void printResult(Console& console, const CliRecording& recording, double duration, bool asJSON) {
-  const VaultItem& item = recording.item();
+void printResult(Console& console, const RecordingSession& recording, double duration, bool asJSON) {
+  const VaultItem item = *recording.item();
   const CaptureEngine::Statistics statistics = recording.statistics();
   Logger("app").info("recorded {:.2f}s: {} frames written, {} dropped, {} skipped, {} repeated", duration,
                      statistics.framesWritten, statistics.framesDropped, statistics.framesSkipped,
@@ -211,28 +211,28 @@ int record(Args& args, Console& console) {
   // they all arrive at the watcher.
   SignalWatcher signals{SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
   const RecordRequest request = readRequest(args);
-  const std::optional<CaptureTarget> target = resolveTarget(request.targetID);
+  const std::optional<CaptureTarget> target = findCaptureTarget(request.targetID);
   RecordingOptions options = chooseOptions(request);
 
-  auto vault = openVault();
-  if (auto refusal = RecordingSessionRules::preflight({target.has_value(), vault->availableCapacityBytes()})) {
-    throw std::runtime_error(*refusal);
-  }
+  CliServices cli;
+  cli.services.library().requireAccessible();
+  RecordingSession recording(cli.services.vault(), cli.services.sources(), cli.executor);
+  recording.checkCanStart(target.has_value());
   options.target = *target;
 
-  auto recording = std::make_shared<CliRecording>(*vault, std::make_shared<SystemSourceFactory>(),
-                                                  [&signals] { signals.wake(); });
-  recording->begin(options);
-  if (!request.blurRects.empty()) recording->updateAnnotations(VideoFrame(), request.blurRects);
-  console.err << "Recording " << options.target.label() << " into " << recording->item().id()
+  // Posted on the executor; the loop below reads the sentence through failure().
+  recording.setOnFailure([&signals](const std::string&) { signals.wake(); });
+  recording.begin(options);
+  if (!request.blurRects.empty()) recording.updateAnnotations(VideoFrame(), request.blurRects);
+  console.err << "Recording " << options.target.label() << " into " << recording.item()->id()
               << (request.seconds ? fmt::format(" for {} s", *request.seconds) : std::string())
               << ". Press Ctrl-C to stop.\n"
               << std::flush;
 
-  recordUntilStopped(*recording, signals, request.seconds, console);
-  const double duration = recording->stop();
-  printResult(console, *recording, duration, request.asJSON);
-  if (auto error = recording->recordingError()) throw std::runtime_error(*error);
+  recordUntilStopped(recording, signals, request.seconds, console);
+  const double duration = recording.stop();
+  printResult(console, recording, duration, request.asJSON);
+  if (auto error = recording.failure()) throw std::runtime_error(*error);
   if (RecordingSessionRules::isEmptyRecording(duration)) {
     throw std::runtime_error(RecordingSessionRules::emptyRecordingMessage);
   }

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "app/cli/cli_args.h"
+#include "app/services/app_services.h"
+#include "app/services/serial_queue_executor.h"
+#include "kit/config/config.h"
 
 namespace tolvane::cli {
 
@@ -14,6 +17,15 @@ struct Console {
   std::ostream& out;
   std::ostream& err;
   bool isTerminal;  // stderr is a terminal: progress bars are drawn in place
+};
+
+// The services a command works with. Their callbacks run on the command line's own
+// serial queue, so what they touch (a progress bar, a report) is touched from that one
+// thread; the command's thread reaches it there through executor->sync().
+struct CliServices {
+  std::shared_ptr<SerialQueueExecutor> executor =
+      std::make_shared<SerialQueueExecutor>(std::string(Config::applicationID) + ".cli");
+  AppServices services{executor};
 };
 
 // One command, e.g. "vault list". `run` returns the exit status (0 on success); it

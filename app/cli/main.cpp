@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/cli_command.h"
+#include "app/cli/help_text.h"
 #include "kit/base/log.h"
 
 namespace tolvane::cli {
@@ -22,20 +23,6 @@ std::vector<Command> allCommands() {
     all.insert(all.end(), std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
   }
   return all;
-}
-
-void printHelp(std::ostream& out, const std::vector<Command>& commands) {
-  out << "Usage: tolvane-cli COMMAND [ARGS]\n\n"
-         "Tolvane records the screen, keeps every recording in a local vault and uploads\n"
-         "it to your library.\n\nCommands:\n";
-  std::size_t width = 0;
-  for (const auto& c : commands) width = std::max(width, c.name.size() + 1 + c.usage.size());
-  for (const auto& c : commands) {
-    std::string head = c.name + (c.usage.empty() ? "" : " " + c.usage);
-    out << "  " << head << std::string(width - head.size() + 2, ' ') << c.summary << "\n";
-  }
-  out << "\nOptions:\n  --help     show this help\n  --version  show the version\n  --verbose  log progress to stderr\n"
-         "\nExit status: 0 on success, 1 on failure, 2 on a usage error.\n";
 }
 
 // The command whose name matches the most leading words.
@@ -63,7 +50,7 @@ int run(int argc, char** argv) {
   Console console{std::cout, std::cerr, isatty(STDERR_FILENO) == 1};
   const auto commands = allCommands();
   if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-    printHelp(words.empty() ? std::cerr : std::cout, commands);
+    (words.empty() ? std::cerr : std::cout) << commandListHelp(commands);
     return words.empty() ? 2 : 0;
   }
   if (words[0] == "--version") {
@@ -79,15 +66,13 @@ int run(int argc, char** argv) {
   }
   Args args(std::vector<std::string>(words.begin() + static_cast<std::ptrdiff_t>(consumed), words.end()));
   if (args.flag("--help")) {
-    std::cout << "Usage: tolvane-cli " << command->name << (command->usage.empty() ? "" : " " + command->usage)
-              << "\n" << command->summary << "\n";
+    std::cout << commandHelp(*command);
     return 0;
   }
   try {
     return command->run(args, console);
   } catch (const UsageError& error) {
-    std::cerr << "tolvane-cli " << command->name << ": " << error.what() << "\nUsage: tolvane-cli " << command->name
-              << (command->usage.empty() ? "" : " " + command->usage) << "\n";
+    std::cerr << "tolvane-cli " << command->name << ": " << error.what() << "\n" << commandUsage(*command);
     return 2;
   } catch (const std::exception& error) {
     std::cerr << "tolvane-cli: " << error.what() << "\n";

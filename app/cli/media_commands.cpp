@@ -9,11 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli_command.h"
-#include "kit/config/config.h"
 #include "kit/media/media_probe.h"
-#include "kit/vault/recording_vault.h"
 #include "kit/vault/trimmer.h"
-#include "kit/vault/vault_recovery.h"
 
 namespace tolvane::cli {
 namespace {
@@ -47,8 +44,8 @@ int probe(Args& args, Console& console) {
 int recover(Args& args, Console& console) {
   const bool json = args.flag("--json");
   args.finish();
-  RecordingVault vault(Config::vaultDirectory());
-  const RecoveryReport report = VaultRecovery(vault).recoverInterrupted();
+  CliServices cli;
+  const RecoveryReport report = cli.services.library().recoverInterrupted();
   if (json) {
     console.out << nlohmann::json{{"recovered", report.recovered},
                                   {"unreadable", report.unreadable},
@@ -72,29 +69,15 @@ int recover(Args& args, Console& console) {
 }
 
 int trim(Args& args, Console& console) {
-  const std::string id = args.positional("ID");
+  const std::string text = args.positional("ID");
   const double start = secondsArgument(args, "START");
   const double end = secondsArgument(args, "END");
   const bool json = args.flag("--json");
   args.finish();
 
-  RecordingVault vault(Config::vaultDirectory());
-  const auto item = vault.item(id);
-  if (!item) throw std::runtime_error("There's no recording with id " + id + " in the vault.");
-  // As in the review pane: once bytes are on the server or a link exists, the recording
-  // the service knows must stay the one on disk.
-  if (item->manifest.uploadedBytes > 0 || item->manifest.shareURL) {
-    throw std::runtime_error("That recording has started uploading, so it can't be trimmed.");
-  }
-  const Trimmer::Result result = Trimmer::trim(*item, start, end);
-  // The same manifest change the review pane makes after a successful trim; the next
-  // update fills in the new file's size.
-  vault.update(id, [&result](RecordingManifest& m) {
-    m.fileName = result.fileName;
-    m.durationSec = result.duration;
-    m.fileSizeBytes = 0;
-    m.holdUploadUntil = std::nullopt;
-  });
+  CliServices cli;
+  const std::string id = cli.services.library().find(text).id();
+  const Trimmer::Result result = cli.services.library().trim(id, start, end);
   if (json) {
     console.out << nlohmann::json{{"id", id}, {"fileName", result.fileName}, {"durationSec", result.duration}}.dump(2)
                 << "\n";

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -12,11 +11,7 @@
 #include "app/cli/cli_command.h"
 #include "app/cli/upload_progress_view.h"
 #include "kit/auth/auth_store.h"
-#include "kit/auth/session_storage_factory.h"
 #include "kit/base/format.h"
-#include "kit/config/config.h"
-#include "kit/net/curl_http_client.h"
-#include "kit/upload/tolvane_api.h"
 #include "kit/upload/upload_queue.h"
 #include "kit/vault/recording_vault.h"
 
@@ -24,17 +19,6 @@ namespace tolvane::cli {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The collaborators of the upload queue, built the way the application builds them.
-struct UploadServices {
-  std::shared_ptr<RecordingVault> vault = std::make_shared<RecordingVault>(Config::vaultDirectory());
-  std::shared_ptr<CurlHTTPClient> http = std::make_shared<CurlHTTPClient>();
-  std::shared_ptr<AuthStore> auth = std::make_shared<AuthStore>(std::shared_ptr<SessionStorage>(makeSessionStorage()), http,
-                                                                Config::authURL(), Config::authAnonKey());
-  std::shared_ptr<TolvaneAPI> api = std::make_shared<TolvaneAPI>(auth, http, Config::siteURL());
-  std::shared_ptr<TusUploader> uploader = std::make_shared<TusUploader>(makeUploadSession(), TusUploader::defaultChunkSize);
-  UploadQueue queue{vault, api, auth, uploader};
-};
 
 bool isQueueState(RecordingState state) {
   return state == RecordingState::ready || state == RecordingState::uploading || state == RecordingState::uploaded ||
@@ -56,7 +40,8 @@ std::optional<Date> nextWake(const std::vector<VaultItem>& items, Date now) {
 }
 
 // Reports what the queue did to each recording since the last look: share links on
-// stdout, problems on stderr.
+// stdout, problems on stderr. Lives on the executor's thread, like the progress view it
+// shares the terminal with.
 class OutcomeReporter {
  public:
   OutcomeReporter(RecordingVault& vault, Console& console, UploadProgressView& progress)
@@ -65,7 +50,6 @@ class OutcomeReporter {
   }
 
   void report() {
-    std::lock_guard lock(mutex_);
     for (const VaultItem& item : vault_.all()) {
       const RecordingManifest& now = item.manifest;
       const auto before = seen_.find(item.id());
@@ -89,7 +73,6 @@ class OutcomeReporter {
   int failed() const { return failed_; }
 
  private:
-  std::mutex mutex_;
   RecordingVault& vault_;
   Console& console_;
   UploadProgressView& progress_;
@@ -99,61 +82,69 @@ class OutcomeReporter {
 };
 
 // Runs the queue in the foreground until nothing eligible is left (with `wait`, until
-// no recording waits for a hold or a retry time either).
-int runQueue(UploadServices& services, Console& console, bool wait, const std::optional<std::string>& retryID) {
+// no recording waits for a hold or a retry time either). The progress view and the
+// reporter are touched only on the executor's thread: the queue's callbacks arrive there,
+// and this thread goes there through sync().
+int runQueue(CliServices& cli, Console& console, bool wait, const std::optional<std::string>& retryID) {
+  AppServices& services = cli.services;
+  SerialQueueExecutor& executor = *cli.executor;
   UploadProgressView progress(console.err, console.isTerminal);
-  OutcomeReporter reporter(*services.vault, console, progress);
+  OutcomeReporter reporter(*services.vault(), console, progress);
   std::map<std::string, std::string> titles;
-  services.queue.setOnProgress([&](const std::string& id, const TusUploader::Progress& report) {
+  services.setOnUploadProgress([&](const std::string& id, const TusUploader::Progress& report) {
     auto title = titles.find(id);
     if (title == titles.end()) {
-      const auto item = services.vault->item(id);
+      const auto item = services.vault()->item(id);
       title = titles.emplace(id, item ? item->manifest.title : id).first;
     }
     progress.update(id, title->second, report.uploadedBytes, report.totalBytes);
   });
-  services.queue.setOnChange([&] { reporter.report(); });
+  services.setOnUploadChange([&] { reporter.report(); });
+  // Before the view and the reporter go, however this returns: no callback reaches them
+  // after the queue stopped and the handlers are gone.
+  struct Detach {
+    AppServices& services;
+    ~Detach() {
+      services.stopUploads();
+      services.setOnUploadProgress(nullptr);
+      services.setOnUploadChange(nullptr);
+    }
+  } detach{services};
 
-  if (retryID) services.queue.retryNow(*retryID);
-  services.queue.start();
-  services.queue.waitUntilIdle();
-  reporter.report();
+  const auto& queue = services.uploadQueue();
+  if (retryID) queue->retryNow(*retryID);
+  services.startUploads();
+  queue->waitUntilIdle();
+  executor.sync([&] { reporter.report(); });
 
-  while (wait && services.auth->isSignedIn()) {
+  while (wait && services.auth()->isSignedIn()) {
     const Date now = std::chrono::system_clock::now();
-    const auto wake = nextWake(services.vault->all(), now);
+    const auto wake = nextWake(services.vault()->all(), now);
     if (!wake) break;
-    console.err << fmt::format("Waiting {} for the next upload…",
-                               formatDuration(std::chrono::duration<double>(*wake - now).count()))
-                << std::endl;
+    executor.sync([&] {
+      progress.finish();
+      console.err << fmt::format("Waiting {} for the next upload…",
+                                 formatDuration(std::chrono::duration<double>(*wake - now).count()))
+                  << std::endl;
+    });
     std::this_thread::sleep_until(*wake + 1s);
-    services.queue.kick(UploadQueue::Trigger::timer);
-    services.queue.waitUntilIdle();
-    reporter.report();
+    queue->kick(UploadQueue::Trigger::timer);
+    queue->waitUntilIdle();
+    executor.sync([&] { reporter.report(); });
   }
-  services.queue.stop();
-  progress.finish();
+  services.stopUploads();
+  // The queue's last callbacks were posted before it stopped; they run first.
+  executor.sync([&] {
+    reporter.report();
+    progress.finish();
+  });
 
-  if (!services.auth->isSignedIn()) {
+  if (!services.auth()->isSignedIn()) {
     throw std::runtime_error("You're signed out of Tolvane. Sign in, and your recordings upload automatically.");
   }
-  if (reporter.uploaded() == 0 && reporter.failed() == 0) console.err << "Nothing to upload." << std::endl;
-  return reporter.failed() > 0 ? 1 : 0;
-}
-
-// The full id of the recording `text` names: its id or a unique beginning of it.
-std::string resolveID(RecordingVault& vault, const std::string& text) {
-  std::vector<std::string> matches;
-  for (const VaultItem& item : vault.all()) {
-    std::string id = item.id();
-    std::string upper = text;
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-    if (id == upper) return id;
-    if (!upper.empty() && id.starts_with(upper)) matches.push_back(id);
-  }
-  if (matches.size() == 1) return matches.front();
-  if (matches.empty()) throw std::runtime_error(fmt::format("No recording has the id {}.", text));
-  throw std::runtime_error(fmt::format("{} matches {} recordings; give more of the id.", text, matches.size()));
+  const auto [uploaded, failed] = executor.sync([&] { return std::pair(reporter.uploaded(), reporter.failed()); });
+  if (uploaded == 0 && failed == 0) console.err << "Nothing to upload." << std::endl;
+  return failed > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -165,17 +156,17 @@ std::vector<Command> uploadCommands() {
               [](Args& args, Console& console) {
                 const bool wait = args.flag("--wait");
                 args.finish();
-                UploadServices services;
-                return runQueue(services, console, wait, std::nullopt);
+                CliServices cli;
+                return runQueue(cli, console, wait, std::nullopt);
               }},
       Command{"retry", "ID [--wait]", "clear a recording's retry state and upload it now",
               [](Args& args, Console& console) {
                 const bool wait = args.flag("--wait");
                 const std::string text = args.positional("ID");
                 args.finish();
-                UploadServices services;
-                const std::string id = resolveID(*services.vault, text);
-                return runQueue(services, console, wait, id);
+                CliServices cli;
+                const std::string id = cli.services.library().find(text).id();
+                return runQueue(cli, console, wait, id);
               }},
   };
 }

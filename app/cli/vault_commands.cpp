@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/cli_command.h"
-#include "app/cli/cli_vault.h"
 #include "kit/base/format.h"
 #include "kit/config/config.h"
 #include "kit/vault/local_date_format.h"
@@ -46,7 +45,9 @@ int vaultPath(Args& args, Console& console) {
 int vaultList(Args& args, Console& console) {
   const bool json = args.flag("--json");
   args.finish();
-  auto vault = openVault();
+  CliServices cli;
+  cli.services.library().requireAccessible();
+  const auto& vault = cli.services.vault();
   const auto items = vault->all();
 
   if (json) {
@@ -83,17 +84,19 @@ int vaultList(Args& args, Console& console) {
 int vaultShow(Args& args, Console& console) {
   const std::string id = args.positional("recording id");
   args.finish();
-  auto vault = openVault();
-  console.out << encodeManifest(findRecording(*vault, id).manifest) << "\n";
+  CliServices cli;
+  cli.services.library().requireAccessible();
+  console.out << encodeManifest(cli.services.library().find(id).manifest) << "\n";
   return 0;
 }
 
 int vaultDelete(Args& args, Console& console) {
   const std::string id = args.positional("recording id");
   args.finish();
-  auto vault = openVault();
-  const VaultItem item = findRecording(*vault, id);
-  vault->deleteItem(item.id());
+  CliServices cli;
+  cli.services.library().requireAccessible();
+  const VaultItem item = cli.services.library().find(id);
+  cli.services.vault()->deleteItem(item.id());
   console.out << "Moved “" << item.manifest.title << "” to the Trash.\n";
   return 0;
 }
