@@ -56,7 +56,6 @@ TEST(SerialQueueTest, TimersFireUntilCancelledOrDestroyedAndMayOutliveTheirQueue
     { auto dropped = queue.scheduleRepeating(1ms, [&] { ++ticks; }); }
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(ticks.load(), after);
-    EXPECT_FALSE(timer.isActive());
     outliving = queue.scheduleRepeating(1h, [] {});
   }
   outliving.cancel();
