@@ -51,7 +51,7 @@ TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlaysOnceTheWriterIsRele
   TempDir dir;
   const auto movie = dir / "silent.mp4";
   {
-    MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
+    MovieWriter writer(movie, 1280, 720, 30, true, MediaTime{60, 600});  // fragments of 0.1 s
     EXPECT_TRUE(writer.hasAudioInput());
     writer.startSession(MediaTime::zero());
     for (int i = 0; i < 30; ++i) {
