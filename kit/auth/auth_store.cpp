@@ -6,6 +6,7 @@
 #include "kit/auth/auth_error.h"
 #include "kit/base/errors.h"
 #include "kit/net/json_fields.h"
+#include "kit/net/transport_error.h"
 
 namespace tolvane {
 namespace {
@@ -129,19 +130,20 @@ std::string AuthStore::forceRefresh(std::stop_token stop) { return refresh(std::
 
 std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop) {
   std::shared_ptr<Refresh> refresh;
-  std::promise<std::string> promise;
+  std::promise<void> promise;
   AuthSession sent;
   std::uint64_t generation = 0;
   {
     std::unique_lock lock(mutex_);
     if (inFlightRefresh_) {
       // Join the refresh that is already running and do nothing else.
-      const auto result = inFlightRefresh_->result;
+      const auto joined = inFlightRefresh_;
       lock.unlock();
-      while (result.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      while (joined->done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
         if (stop.stop_requested()) throw CancellationError();
       }
-      return result.get();
+      if (joined->rethrow) joined->rethrow();
+      return joined->token;
     }
     const auto& current = currentLocked();
     if (!current) throw AuthError::notSignedIn();
@@ -154,27 +156,44 @@ std::string AuthStore::refresh(const std::optional<std::string>& staleAccessToke
     sent = *current;
     generation = generation_;
     refresh = std::make_shared<Refresh>();
-    refresh->result = promise.get_future().share();
+    refresh->done = promise.get_future().share();
     inFlightRefresh_ = refresh;
   }
 
   // The refresh runs on this thread on behalf of every caller; only sign-in and
   // sign-out stop it, because giving up on it would fail the other waiters too.
   std::exception_ptr failure;
-  std::string token;
   try {
-    token = exchange(sent, generation, refresh->stop.get_token(), true);
-    promise.set_value(token);
+    refresh->token = exchange(sent, generation, refresh->stop.get_token(), true);
   } catch (...) {
     failure = std::current_exception();
-    promise.set_exception(failure);
+    refresh->rethrow = rethrowerFor(failure);
   }
+  promise.set_value();
   {
     std::lock_guard lock(mutex_);
     if (inFlightRefresh_ == refresh) inFlightRefresh_.reset();
   }
   if (failure) std::rethrow_exception(failure);
-  return token;
+  return refresh->token;
+}
+
+std::function<void()> AuthStore::rethrowerFor(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const AuthError& error) {
+    return [kind = error.kind(), detail = std::string(error.detail())] {
+      throw kind == AuthError::Kind::notSignedIn ? AuthError::notSignedIn() : AuthError::refreshFailed(detail);
+    };
+  } catch (const TransportError& error) {
+    return [kind = error.kind(), message = std::string(error.what()), code = error.curlCode()] {
+      throw TransportError(kind, message, code);
+    };
+  } catch (const CancellationError&) {
+    return [] { throw CancellationError(); };
+  } catch (...) {
+    return [failure] { std::rethrow_exception(failure); };
+  }
 }
 
 std::string AuthStore::exchange(const AuthSession& sent, std::uint64_t generation, std::stop_token stop,

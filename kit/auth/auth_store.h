@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <future>
 #include <memory>
@@ -73,10 +74,18 @@ class AuthStore {
   std::string forceRefresh(std::stop_token stop = {});
 
  private:
+  // One refresh and its outcome, shared by every caller that waits for it. `token` and
+  // `rethrow` are set before `done` is.
   struct Refresh {
-    std::shared_future<std::string> result;
+    std::shared_future<void> done;
+    std::string token;
+    // Throws a new copy of the failure: each waiter gets an exception object of its own,
+    // since copies of one std::runtime_error share a message whose reference count
+    // ThreadSanitizer cannot see (libstdc++ is not instrumented).
+    std::function<void()> rethrow;
     std::stop_source stop;
   };
+  static std::function<void()> rethrowerFor(const std::exception_ptr& failure);
 
   const std::optional<AuthSession>& currentLocked() const;
   std::string refresh(const std::optional<std::string>& staleAccessToken, std::stop_token stop);
