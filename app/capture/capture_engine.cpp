@@ -95,8 +95,13 @@ void CaptureEngine::start() {
                                  true};
   screen_ = translatingSourceErrors([&] { return sourceFactory_->openScreen(options_.target, settings); });
 
-  writer_ = std::make_unique<MovieWriter>(outputPath_, size.width, size.height, options_.frameRate, hasAudio(),
-                                          MovieWriter::fragmentInterval);
+  auto writer = std::make_unique<MovieWriter>(outputPath_, size.width, size.height, options_.frameRate, hasAudio(),
+                                              MovieWriter::fragmentInterval);
+  {
+    // statistics() and isWriterReady() may be asked from another thread meanwhile.
+    std::lock_guard lock(stateLock_);
+    writer_ = std::move(writer);
+  }
 
   openMicrophoneAndCamera();
   startMicrophoneAndCamera();
@@ -351,11 +356,16 @@ double CaptureEngine::duration() const {
   return duration_;
 }
 
+const MovieWriter* CaptureEngine::currentWriter() const {
+  std::lock_guard lock(stateLock_);
+  return writer_.get();
+}
+
 CaptureEngine::Statistics CaptureEngine::statistics() const {
   Statistics statistics;
-  if (writer_) {
-    statistics.framesWritten = writer_->framesWritten();
-    statistics.framesDropped = writer_->framesDropped();
+  if (const MovieWriter* writer = currentWriter()) {
+    statistics.framesWritten = writer->framesWritten();
+    statistics.framesDropped = writer->framesDropped();
   }
   statistics.framesDropped += compositeDrops_.load();
   statistics.framesSkipped = framesSkipped_.load();
@@ -363,7 +373,10 @@ CaptureEngine::Statistics CaptureEngine::statistics() const {
   return statistics;
 }
 
-bool CaptureEngine::isWriterReady() const { return writer_ && writer_->isReadyForMoreVideo(); }
+bool CaptureEngine::isWriterReady() const {
+  const MovieWriter* writer = currentWriter();
+  return writer != nullptr && writer->isReadyForMoreVideo();
+}
 
 void CaptureEngine::stopSources() {
   // The screen stream carries the computer's sound; the device session the microphone

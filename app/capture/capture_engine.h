@@ -136,8 +136,12 @@ class CaptureEngine {
   const std::shared_ptr<SourceFactory> sourceFactory_;
   bool timersEnabled_ = true;
 
+  // The writer from start() on, for callers on other threads; never replaced after.
+  const MovieWriter* currentWriter() const;
+
   // Owned by the caller of start()/stop(); the handlers below only read them while the
-  // sources run, and they are cleared only after the sources have stopped.
+  // sources run, and they are cleared only after the sources have stopped. `writer_` is
+  // set under stateLock_: statistics() may read it from another thread during start().
   std::unique_ptr<MovieWriter> writer_;
   std::unique_ptr<ScreenSource> screen_;
   std::unique_ptr<AudioSource> systemAudio_;

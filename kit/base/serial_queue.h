@@ -52,7 +52,9 @@ class SerialQueue {
   };
 
   explicit SerialQueue(std::string label);
-  // Stops the queue: tasks already posted still run, pending timers are dropped.
+  // Stops the queue: tasks already posted still run, pending timers are dropped. May run
+  // on the queue's own thread (a task releasing the last owner of the queue): the thread
+  // then finishes those tasks after the queue object is gone.
   ~SerialQueue();
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
@@ -83,7 +85,10 @@ class SerialQueue {
   // True when called from a task or timer of this queue.
   bool isCurrent() const { return std::this_thread::get_id() == threadID_; }
 
-  // Runs what is already posted, then stops the thread. Idempotent.
+  // Refuses new tasks, runs what is already posted, then stops the thread. Returns once
+  // the thread has stopped; called from one of the queue's own tasks it cannot wait for
+  // itself and returns at once (the thread stops after that task). Safe to call from
+  // several threads at once, and again.
   void shutdown();
 
  private:
@@ -92,18 +97,25 @@ class SerialQueue {
     Duration interval{};  // zero for one-shot entries
     std::shared_ptr<std::atomic<bool>> cancelled;
   };
+  // Everything the thread touches. The thread holds its own reference, so it can run
+  // the last tasks safely after the queue object was destroyed from one of them.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Task> tasks;
+    std::multimap<std::chrono::steady_clock::time_point, Scheduled> scheduled;
+    bool stopping = false;
+  };
 
   bool post(Task task);
   void schedule(std::chrono::steady_clock::time_point when, Scheduled entry);
-  void run();
+  void requestStop();
+  static void run(Shared& shared);
 
   std::string label_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Task> tasks_;
-  std::multimap<std::chrono::steady_clock::time_point, Scheduled> scheduled_;
-  bool stopping_ = false;
-  std::thread thread_;
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  std::mutex joinMutex_;  // one caller joins the thread; the others wait for it
+  std::thread thread_;    // guarded by joinMutex_ after construction
   std::thread::id threadID_;
 };
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
-#include <thread>
+#include <mutex>
 #include <utility>
 
 #include "kit/base/log.h"
@@ -28,26 +28,36 @@ struct MovieWriter::State {
   std::filesystem::path outputPath;
   int width = 0;
   int height = 0;
-  std::unique_ptr<Mp4AssetWriter> writer;
   bool hasAudioInput = false;
-  std::unique_ptr<FramePool> pool;
   Logger log{"writer"};
-  // Declared after everything its tasks touch, so it stops first on destruction.
-  SerialQueue queue{"com.tolvanelabs.Tolvane.writer"};
+  std::unique_ptr<Mp4AssetWriter> writer;
+  std::unique_ptr<FramePool> pool;
 
   // Touched only on `queue`.
   bool sessionStarted = false;
   bool finished = false;
+
+  // Written on `queue`, read from any thread without waiting for the queue (which may
+  // be busy finishing the file).
+  mutable std::mutex progressMutex;
   MediaTime lastVideoTime = MediaTime::zero();
   std::int64_t framesWritten = 0;
   std::int64_t framesDropped = 0;
   std::optional<WriterError> failure;
+
+  std::mutex finishMutex;
+  std::shared_future<void> finishing;  // guarded by finishMutex; valid once finishing was asked for
+
+  // Last, so that it is destroyed first: its thread, and a finish still running on it,
+  // stop before anything they touch goes away.
+  SerialQueue queue{"com.tolvanelabs.Tolvane.writer"};
 
   Status status() const { return static_cast<Status>(writer->status()); }
 
   // Only the first failure counts. The file underneath does not stop by itself on
   // later appends; the capture engine notices `failure` and reports it.
   void recordFailure() {
+    std::lock_guard lock(progressMutex);
     if (failure) return;
     const std::string detail = writer->error().value_or("the writer stopped accepting data");
     failure = WriterError::failed(detail);
@@ -63,21 +73,27 @@ struct MovieWriter::State {
     return current == Status::writing;
   }
 
-  void finish() {
-    struct Plan {
-      bool proceed = false;
-      bool sessionStarted = false;
-    };
-    const Plan plan = queue.sync([this] {
-      if (finished) return Plan{};
-      finished = true;
-      return Plan{true, sessionStarted};
-    });
-    if (!plan.proceed) return;
+  // The first call posts the finish to the queue, behind every append already made;
+  // later calls wait for that same finish.
+  std::shared_future<void> requestFinish() {
+    std::lock_guard lock(finishMutex);
+    if (!finishing.valid()) {
+      auto task = std::make_shared<std::packaged_task<void()>>([this] { finishOnQueue(); });
+      finishing = task->get_future().share();
+      queue.async([task] { (*task)(); });
+    }
+    return finishing;
+  }
+
+  void finishOnQueue() {
+    finished = true;
     const Status current = status();
-    log.info("finishing: {} frames written, {} dropped, status {}", queue.sync([this] { return framesWritten; }),
-             queue.sync([this] { return framesDropped; }), static_cast<long>(current));
-    if (current == Status::writing && plan.sessionStarted) {
+    {
+      std::lock_guard lock(progressMutex);
+      log.info("finishing: {} frames written, {} dropped, status {}", framesWritten, framesDropped,
+               static_cast<long>(current));
+    }
+    if (current == Status::writing && sessionStarted) {
       writer->finishWriting();
       if (status() == Status::failed) log.error("finishWriting failed: {}", writer->error().value_or("unknown"));
       return;
@@ -101,7 +117,7 @@ std::int64_t MovieWriter::bitRateFor(int width, int height, int frameRate) {
 
 MovieWriter::MovieWriter(std::filesystem::path outputPath, double videoWidth, double videoHeight, int frameRate,
                          bool includeAudio, std::optional<MediaTime> fragmentEvery)
-    : state_(std::make_shared<State>()) {
+    : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.outputPath = std::move(outputPath);
   try {
@@ -146,7 +162,7 @@ bool MovieWriter::hasAudioInput() const { return state_->hasAudioInput; }
 void MovieWriter::startSession(MediaTime time) {
   State& s = *state_;
   s.queue.sync([&s, time] {
-    if (s.sessionStarted) return;
+    if (s.sessionStarted || s.finished) return;
     s.writer->startSession(time);
     s.sessionStarted = true;
   });
@@ -157,15 +173,20 @@ void MovieWriter::append(const VideoFrame& pixelBuffer, MediaTime time) {
   s.queue.sync([&s, &pixelBuffer, time] {
     if (!s.acceptsMedia()) return;
     if (!s.writer->isReadyForMoreVideo()) {
+      std::lock_guard lock(s.progressMutex);
       ++s.framesDropped;
       return;
     }
-    // Presentation times are strictly increasing in the file.
-    if (s.framesWritten > 0 && time <= s.lastVideoTime) return;
+    {
+      // Presentation times are strictly increasing in the file.
+      std::lock_guard lock(s.progressMutex);
+      if (s.framesWritten > 0 && time <= s.lastVideoTime) return;
+    }
     if (!s.writer->appendVideo(pixelBuffer, time)) {
       s.recordFailure();
       return;
     }
+    std::lock_guard lock(s.progressMutex);
     s.lastVideoTime = time;
     ++s.framesWritten;
   });
@@ -181,32 +202,28 @@ void MovieWriter::append(const AudioBuffer& audioSampleBuffer) {
   });
 }
 
-void MovieWriter::finish() { state_->finish(); }
+void MovieWriter::finish() { state_->requestFinish().wait(); }
 
 bool MovieWriter::finishSynchronously(double timeoutSeconds) {
-  auto done = std::make_shared<std::promise<void>>();
-  auto future = done->get_future();
-  // The thread keeps the state alive, so finishing goes on safely after a time-out even
-  // if this writer is released in the meantime.
-  std::thread([state = state_, done] {
-    state->finish();
-    done->set_value();
-  }).detach();
   const auto timeout = std::chrono::duration<double>(std::max(0.0, timeoutSeconds));
-  return future.wait_for(timeout) == std::future_status::ready;
+  return state_->requestFinish().wait_for(timeout) == std::future_status::ready;
 }
 
 MediaTime MovieWriter::lastVideoTime() const {
-  return state_->queue.sync([this] { return state_->lastVideoTime; });
+  std::lock_guard lock(state_->progressMutex);
+  return state_->lastVideoTime;
 }
 std::int64_t MovieWriter::framesWritten() const {
-  return state_->queue.sync([this] { return state_->framesWritten; });
+  std::lock_guard lock(state_->progressMutex);
+  return state_->framesWritten;
 }
 std::int64_t MovieWriter::framesDropped() const {
-  return state_->queue.sync([this] { return state_->framesDropped; });
+  std::lock_guard lock(state_->progressMutex);
+  return state_->framesDropped;
 }
 std::optional<MovieWriter::WriterError> MovieWriter::failure() const {
-  return state_->queue.sync([this] { return state_->failure; });
+  std::lock_guard lock(state_->progressMutex);
+  return state_->failure;
 }
 bool MovieWriter::isHealthy() const { return !failure() && status() != Status::failed; }
 MovieWriter::Status MovieWriter::status() const { return state_->status(); }

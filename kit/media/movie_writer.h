@@ -18,10 +18,11 @@ namespace tolvane {
 // bit rate derived from the frame size and rate, optional AAC stereo audio, written in
 // fragments so that a file cut off by a crash stays readable up to its last fragment.
 //
-// Every append, the session start and the finish checks run on the serial queue
+// Every append, the session start and the finish run on the serial queue
 // "com.tolvanelabs.Tolvane.writer": callers on several threads are applied one at a time,
-// in the order they reach the queue, and each caller waits for its own call. Failures
-// while writing are remembered once and logged; finishing never throws.
+// in the order they reach the queue, and each caller waits for its own call. The
+// counters and the failure are read without waiting for the queue. Failures while
+// writing are remembered once and logged; finishing never throws.
 class MovieWriter {
  public:
   class WriterError : public std::runtime_error {
@@ -56,6 +57,7 @@ class MovieWriter {
   MovieWriter(std::filesystem::path outputPath, double videoWidth, double videoHeight, int frameRate,
               bool includeAudio, std::optional<MediaTime> fragmentEvery);
   // Without finish(), the file is left as it stands (its complete fragments are kept).
+  // A finish under way (after finishSynchronously timed out) completes first.
   ~MovieWriter();
   MovieWriter(const MovieWriter&) = delete;
   MovieWriter& operator=(const MovieWriter&) = delete;
@@ -71,7 +73,8 @@ class MovieWriter {
   void startSession(MediaTime time);
   void append(const VideoFrame& pixelBuffer, MediaTime time);
   void append(const AudioBuffer& audioSampleBuffer);
-  // Ends the file; a second call returns at once. Blocks until the file is closed.
+  // Ends the file. Blocks until the file is closed; a second call waits for the first
+  // one's end.
   void finish();
   // Waits for finish() at most `timeoutSeconds`; finishing goes on after a time-out.
   // True when it completed in time.
@@ -90,7 +93,7 @@ class MovieWriter {
 
  private:
   struct State;
-  std::shared_ptr<State> state_;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tolvane

