@@ -37,10 +37,16 @@ function(tolvane_test name)
   target_link_options(${name} PRIVATE -Wl,--undefined=main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   tolvane_warnings(${name})
-  gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "TOLVANE_BUILD_DIR=${PROJECT_BINARY_DIR};TOLVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-    DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)
+  # gtest_discover_tests splits list-valued properties (two labels, two variables), so the
+  # properties are set by a script of ours that CTest reads after the discovered list.
+  set(properties_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${properties_script}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\" TIMEOUT ${ARG_TIMEOUT}\n"
+    "    ENVIRONMENT \"TOLVANE_BUILD_DIR=${PROJECT_BINARY_DIR};TOLVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties_script})
 endfunction()
 
 # tolvane_benchmark(NAME SOURCES ... [DEPS ...])
