@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -71,6 +72,7 @@ class OutcomeReporter {
       const auto before = seen_.find(item.id());
       const bool isNew = before == seen_.end();
       if (isNew || before->second != now) {
+        touched_.insert(item.id());
         progress_.finish();
         if (now.shareURL && (isNew || before->second.shareURL != now.shareURL)) {
           console_.out << *now.shareURL << std::endl;
@@ -87,6 +89,11 @@ class OutcomeReporter {
 
   int uploaded() const { return uploaded_; }
   int failed() const { return failed_; }
+  // Success is where each recording ended, not whether an attempt failed on the way.
+  bool allTouchedVerified() const {
+    return std::all_of(touched_.begin(), touched_.end(),
+                       [&](const std::string& id) { return seen_.at(id).state == RecordingState::verified; });
+  }
 
  private:
   std::mutex mutex_;
@@ -94,6 +101,7 @@ class OutcomeReporter {
   Console& console_;
   UploadProgressView& progress_;
   std::map<std::string, RecordingManifest> seen_;
+  std::set<std::string> touched_;  // ids whose manifest changed while the queue ran
   int uploaded_ = 0;
   int failed_ = 0;
 };
@@ -138,7 +146,7 @@ int runQueue(UploadServices& services, Console& console, bool wait, const std::o
     throw std::runtime_error("You're signed out of Tolvane. Sign in, and your recordings upload automatically.");
   }
   if (reporter.uploaded() == 0 && reporter.failed() == 0) console.err << "Nothing to upload." << std::endl;
-  return reporter.failed() > 0 ? 1 : 0;
+  return reporter.allTouchedVerified() ? 0 : 1;
 }
 
 // The full id of the recording `text` names: its id or a unique beginning of it.

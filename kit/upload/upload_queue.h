@@ -39,8 +39,9 @@ class TolvaneAPI;
 // none is left, and never takes the same item twice, so an item that fails without a
 // retry time (signed out, over the recording limit) waits for the next pass instead of
 // spinning. Passes are requested by kick(), by the network coming back and by a 30 s
-// heartbeat; a request made while a pass runs is dropped (the running pass already
-// looks at every item).
+// heartbeat; requests made while a pass runs make exactly one more pass after it. A
+// recording that failed for a reason on this computer (LocalUploadError) is left out
+// of passes until retryNow() or the next start().
 //
 // Thread-safe: every public member may be called from any thread, except that stop()
 // must not be called from the change or progress callbacks (it waits for the worker).
@@ -136,6 +137,7 @@ class UploadQueue {
   bool passRequested_ = false;                // guarded by mutex_
   bool passRunning_ = false;                  // guarded by mutex_
   std::optional<std::string> currentItemID_;  // guarded by mutex_
+  std::set<std::string> parked_;              // guarded by mutex_; ids a local failure stopped
   std::stop_source passStop_;                 // guarded by mutex_; cancels the pass in flight
   ChangeHandler onChange_;                    // guarded by mutex_
   ProgressHandler onProgress_;                // guarded by mutex_
