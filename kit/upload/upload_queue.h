@@ -32,8 +32,9 @@ class TolvaneAPI;
 // the background: bytes to the tus server, then the recording saved to the library, then
 // a check that the service knows the video. All progress lives in the manifests (upload
 // URL, bytes sent, video id, share link), so uploads survive restarts and resume.
-// Transient failures are retried on a fixed back-off; items that need the user are
-// parked in `needsAttention`; nothing happens while offline or signed out.
+// Transient failures (no answer, refused, 408, 429, 5xx) are retried on a fixed
+// back-off; items that need the user are parked in `needsAttention`; nothing happens
+// while offline or signed out.
 //
 // One worker thread runs passes. A pass keeps taking the oldest eligible item until
 // none is left, and never takes the same item twice, so an item that fails without a
@@ -65,7 +66,8 @@ class UploadQueue {
     // The clock of retry times, holds and verification delays. Tests move it forward
     // instead of waiting out the back-off.
     Now now = [] { return std::chrono::system_clock::now(); };
-    // The monitor start() runs; the rtnetlink monitor when unset.
+    // The monitor start() runs; when unset, the rtnetlink monitor watching for a route
+    // to the site's host.
     std::function<std::unique_ptr<NetworkMonitor>()> makeNetworkMonitor;
     // Interval of the heartbeat that requests a pass.
     std::chrono::milliseconds heartbeat{30000};
