@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -55,6 +56,7 @@ class OutcomeReporter {
       const auto before = seen_.find(item.id());
       const bool isNew = before == seen_.end();
       if (isNew || before->second != now) {
+        touched_.insert(item.id());
         progress_.finish();
         if (now.shareURL && (isNew || before->second.shareURL != now.shareURL)) {
           console_.out << *now.shareURL << std::endl;
@@ -71,12 +73,18 @@ class OutcomeReporter {
 
   int uploaded() const { return uploaded_; }
   int failed() const { return failed_; }
+  // Success is where each recording ended, not whether an attempt failed on the way.
+  bool allTouchedVerified() const {
+    return std::all_of(touched_.begin(), touched_.end(),
+                       [&](const std::string& id) { return seen_.at(id).state == RecordingState::verified; });
+  }
 
  private:
   RecordingVault& vault_;
   Console& console_;
   UploadProgressView& progress_;
   std::map<std::string, RecordingManifest> seen_;
+  std::set<std::string> touched_;  // ids whose manifest changed while the queue ran
   int uploaded_ = 0;
   int failed_ = 0;
 };
@@ -142,9 +150,10 @@ int runQueue(CliServices& cli, Console& console, bool wait, const std::optional<
   if (!services.auth()->isSignedIn()) {
     throw std::runtime_error("You're signed out of Tolvane. Sign in, and your recordings upload automatically.");
   }
-  const auto [uploaded, failed] = executor.sync([&] { return std::pair(reporter.uploaded(), reporter.failed()); });
+  const auto [uploaded, failed, allVerified] = executor.sync(
+      [&] { return std::tuple(reporter.uploaded(), reporter.failed(), reporter.allTouchedVerified()); });
   if (uploaded == 0 && failed == 0) console.err << "Nothing to upload." << std::endl;
-  return failed > 0 ? 1 : 0;
+  return allVerified ? 0 : 1;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -126,7 +127,7 @@ TransportError transportError(CURLcode code) {
       return {Kind::cannotConnect, "Could not connect to the server.", code};
     case CURLE_URL_MALFORMAT:
     case CURLE_UNSUPPORTED_PROTOCOL:
-      return {Kind::badURL, "unsupported URL", code};
+      return {Kind::badURL, "The address of the server is not a valid web address.", code};
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
@@ -143,12 +144,17 @@ TransportError transportError(CURLcode code) {
       return {Kind::secureConnectionFailed,
               "An SSL error has occurred and a secure connection to the server cannot be made.", code};
     default:
-      return {Kind::other, std::string("A network error occurred: ") + curl_easy_strerror(code) + ".", code};
+      // libcurl's own wording is for the log (the code travels with the error).
+      return {Kind::other, "A network error occurred.", code};
   }
 }
 
-bool isConnectivityFailure(CURLcode code) {
-  return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY;
+// No route, no name server: the machine is offline, and waiting for the network makes
+// sense. A refused connection is an answer (the server is down) and fails at once, so
+// that the caller's back-off, not this wait, decides when to try again.
+bool isConnectivityFailure(CURLcode code, long osErrno) {
+  if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY) return true;
+  return code == CURLE_COULDNT_CONNECT && osErrno != ECONNREFUSED;
 }
 
 long wholeSeconds(double seconds) { return std::max(1L, static_cast<long>(std::ceil(seconds))); }
@@ -372,7 +378,12 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBo
     if (transfer.readerError) std::rethrow_exception(transfer.readerError);
     if (transfer.bodyEndedEarly) throw bodyEndedEarly();
     if (result == CURLE_ABORTED_BY_CALLBACK || stop.stop_requested()) throw CancellationError();
-    if (!settings_.waitsForConnectivity || !isConnectivityFailure(result)) throw transportError(result);
+    long osErrno = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osErrno);
+    if (!settings_.waitsForConnectivity || !isConnectivityFailure(result, osErrno)) {
+      log_.error("{} {} failed: {} (errno {})", request.method, request.url, curl_easy_strerror(result), osErrno);
+      throw transportError(result);
+    }
 
     if (!loggedWaiting) {
       log_.info("waiting for connectivity to reach {}", request.url);

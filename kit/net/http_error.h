@@ -12,7 +12,8 @@ namespace tolvane {
 // by the upload queue for retry. what() is `message()`, a complete user-facing sentence.
 class HTTPError : public std::runtime_error {
  public:
-  // `status` is 0 when there was no HTTP answer at all (transport failure, bad URL).
+  // `status` is 0 when no answer came from the network (offline, refused, timed out,
+  // cut), and for nothing else: conditions on this computer have errors of their own.
   HTTPError(std::int64_t status, std::string message, std::optional<std::string> code = std::nullopt);
 
   std::int64_t status() const { return status_; }
@@ -20,7 +21,7 @@ class HTTPError : public std::runtime_error {
   // The service's machine-readable error code, when it sent one.
   const std::optional<std::string>& code() const { return code_; }
 
-  // Worth retrying later: no answer, 408, 429 or any 5xx.
+  // Worth retrying later: no answer, 408, 429 or any 5xx. The one place this rule lives.
   bool isTransient() const;
 
   // The error of a service response whose status is not 200: the body's "error" text

@@ -28,9 +28,6 @@ struct HTTPRequest {
   // Longest stretch without any bytes moving before the request fails as timed out;
   // none uses the session's `requestTimeoutSec`.
   std::optional<double> timeoutSec;
-  // Bypass any cached answer. The transport keeps no cache, so this only documents
-  // what the caller asked for.
-  bool reloadIgnoringCache = false;
   // Bytes of the request body sent so far and in total; called on the transfer thread.
   std::function<void(std::int64_t sentBytes, std::int64_t totalBytes)> onUploadProgress;
 

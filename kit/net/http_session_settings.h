@@ -4,9 +4,9 @@ namespace tolvane {
 
 // How a CurlHTTPClient treats every request it sends.
 struct HTTPSessionSettings {
-  // When the host cannot be reached (no route, no DNS, connection refused) the request
-  // waits for connectivity and tries again, until `resourceTimeoutSec` has passed,
-  // instead of failing at once.
+  // When the machine is offline (no route to the host, no DNS) the request waits for
+  // connectivity and tries again, until `resourceTimeoutSec` has passed, instead of
+  // failing at once. A refused connection (the server is down) still fails at once.
   bool waitsForConnectivity = false;
   // Longest stretch without any bytes moving, for requests that set no time-out of
   // their own.

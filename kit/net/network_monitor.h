@@ -4,7 +4,7 @@
 
 namespace tolvane {
 
-// Watches whether the machine can reach the network. The upload queue uses it to skip
+// Watches whether the machine can reach the service. The upload queue uses it to skip
 // passes while offline and to start one as soon as the network is back.
 class NetworkMonitor {
  public:

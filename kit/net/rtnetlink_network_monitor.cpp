@@ -2,6 +2,7 @@
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 // The netlink walking macros are C casts.
 #pragma GCC diagnostic ignored "-Wold-style-cast"
@@ -80,11 +82,8 @@ std::optional<bool> familyHasDefaultRoute(int fd, unsigned char family, std::uin
   }
 }
 
-}  // namespace
-
-RtnetlinkNetworkMonitor::~RtnetlinkNetworkMonitor() { cancel(); }
-
-std::optional<bool> RtnetlinkNetworkMonitor::hasDefaultRoute() {
+// The main table holds a default route of either family; none when it cannot be read.
+std::optional<bool> hasDefaultRoute() {
   const FileDescriptor fd = openRouteSocket(0);
   if (!fd.isOpen()) return std::nullopt;
   const auto v4 = familyHasDefaultRoute(fd.get(), AF_INET, 1);
@@ -94,18 +93,49 @@ std::optional<bool> RtnetlinkNetworkMonitor::hasDefaultRoute() {
   return v6.value_or(false);
 }
 
+// Connecting a UDP socket sends nothing: the kernel only looks up the route and fails
+// with ENETUNREACH (or EHOSTUNREACH) when it has none.
+bool kernelRoutes(const addrinfo& address) {
+  const FileDescriptor fd(::socket(address.ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  return fd.isOpen() && ::connect(fd.get(), address.ai_addr, address.ai_addrlen) == 0;
+}
+
+}  // namespace
+
+RtnetlinkNetworkMonitor::RtnetlinkNetworkMonitor(std::string host) : host_(std::move(host)) {}
+
+RtnetlinkNetworkMonitor::~RtnetlinkNetworkMonitor() { cancel(); }
+
+std::optional<bool> RtnetlinkNetworkMonitor::hasRouteTo(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  // Any port will do: nothing is sent.
+  if (::getaddrinfo(host.c_str(), "443", &hints, &found) != 0 || found == nullptr) return hasDefaultRoute();
+  bool routed = false;
+  for (const addrinfo* address = found; address != nullptr && !routed; address = address->ai_next) {
+    routed = kernelRoutes(*address);
+  }
+  ::freeaddrinfo(found);
+  return routed;
+}
+
 void RtnetlinkNetworkMonitor::start(Handler handler) {
   std::lock_guard lock(mutex_);
   if (thread_.joinable()) return;
-  FileDescriptor socket = openRouteSocket(RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK);
+  FileDescriptor socket = openRouteSocket(RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK |
+                                          RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR);
   if (!socket.isOpen()) {
     log_.error("can't watch the network ({}); assuming it is available", std::strerror(errno));
     handler(true);
     return;
   }
   wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  thread_ = std::jthread(
-      [this, handler = std::move(handler), socket = std::move(socket)]() mutable { run(handler, std::move(socket)); });
+  // The thread takes its stop token as an argument: reading thread_ from inside it would
+  // race with this assignment.
+  thread_ = std::jthread([this, handler = std::move(handler), socket = std::move(socket)](std::stop_token stop) {
+    run(stop, handler, socket);
+  });
 }
 
 void RtnetlinkNetworkMonitor::cancel() {
@@ -120,12 +150,11 @@ void RtnetlinkNetworkMonitor::cancel() {
   wakeFd_.reset();
 }
 
-void RtnetlinkNetworkMonitor::run(Handler handler, FileDescriptor events) {
+void RtnetlinkNetworkMonitor::run(const std::stop_token& stop, const Handler& handler, const FileDescriptor& events) {
   pthread_setname_np(pthread_self(), "tolvane-network");
-  const std::stop_token stop = thread_.get_stop_token();
   const auto report = [&] {
     // A table that cannot be read says nothing about the network: keep the uploads going.
-    handler(hasDefaultRoute().value_or(true));
+    handler(hasRouteTo(host_).value_or(true));
   };
   report();
   alignas(nlmsghdr) std::array<char, 16384> buffer{};

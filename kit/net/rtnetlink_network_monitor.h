@@ -1,8 +1,9 @@
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <optional>
+#include <stop_token>
+#include <string>
 #include <thread>
 
 #include "kit/base/file_descriptor.h"
@@ -11,17 +12,19 @@
 
 namespace tolvane {
 
-// The network monitor of Linux: a NETLINK_ROUTE socket subscribed to IPv4 and IPv6
-// route changes and link changes. The network counts as usable while the main routing
-// table holds a default route of either family; after every notification the table is
-// read again and the handler told the result.
+// The network monitor of Linux. The network counts as usable while the kernel has a
+// route to the service's host: a server on loopback or on the LAN is reachable without
+// any default route. A NETLINK_ROUTE socket subscribed to route, address and link
+// changes says when to look again; every look resolves the host anew and asks the
+// kernel for a route to each of its addresses. A host that does not resolve is judged
+// by the default route instead, so that the upload itself reports what is wrong.
 //
-// Runs its own thread "com.tolvanelabs.Tolvane.network"; cancel() (or destruction) ends it.
-// When the socket cannot be opened (a sandbox without netlink), the network is reported
-// usable once and never again, so uploads are not blocked by a missing monitor.
+// Runs its own thread "tolvane-network"; cancel() (or destruction) ends it. When the
+// socket cannot be opened (a sandbox without netlink), the network is reported usable
+// once and never again, so uploads are not blocked by a missing monitor.
 class RtnetlinkNetworkMonitor final : public NetworkMonitor {
  public:
-  RtnetlinkNetworkMonitor() = default;
+  explicit RtnetlinkNetworkMonitor(std::string host);
   ~RtnetlinkNetworkMonitor() override;
   RtnetlinkNetworkMonitor(const RtnetlinkNetworkMonitor&) = delete;
   RtnetlinkNetworkMonitor& operator=(const RtnetlinkNetworkMonitor&) = delete;
@@ -29,13 +32,14 @@ class RtnetlinkNetworkMonitor final : public NetworkMonitor {
   void start(Handler handler) override;
   void cancel() override;
 
-  // Whether the main routing table holds a default route now; none when the table
-  // cannot be read.
-  static std::optional<bool> hasDefaultRoute();
+  // Whether the kernel has a route to `host` (a name or an address) now; none when
+  // that cannot be told (the name does not resolve and the routing table is unreadable).
+  static std::optional<bool> hasRouteTo(const std::string& host);
 
  private:
-  void run(Handler handler, FileDescriptor events);
+  void run(const std::stop_token& stop, const Handler& handler, const FileDescriptor& events);
 
+  std::string host_;
   std::mutex mutex_;
   std::jthread thread_;
   FileDescriptor wakeFd_;  // eventfd that interrupts the thread's poll on cancel()

@@ -7,7 +7,7 @@ namespace tolvane {
 
 // A request that got no HTTP answer: offline, unreachable, timed out, TLS refused.
 // what() is the sentence the user reads; callers that need an HTTPError wrap it with
-// status 0 and this message.
+// status 0 and this message, except `badURL`, which is a fault on this computer.
 class TransportError : public std::runtime_error {
  public:
   enum class Kind { timedOut, cannotFindHost, cannotConnect, connectionLost, secureConnectionFailed, badURL, other };

@@ -13,9 +13,8 @@ DesktopRelease UpdateChecker::latest(std::stop_token stop) const {
   request.method = "GET";
   request.url = siteURL_.appendingPathComponent("api/linux/latest").text();
   request.timeoutSec = 60;
-  request.reloadIgnoringCache = true;
   const HTTPResponse response = http_->data(request, std::move(stop));
-  if (response.status != 200) throw HTTPError(0, "Couldn't check for updates.");
+  if (response.status != 200) throw HTTPError(response.status, "Couldn't check for updates.");
   return DesktopRelease::fromJSON(json::parseObject(response.body));
 }
 

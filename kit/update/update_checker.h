@@ -16,7 +16,7 @@ class UpdateChecker {
   UpdateChecker(std::shared_ptr<HTTPPerforming> http, Url siteURL);
 
   // Transport errors and decoding errors propagate unchanged; any answer other than a
-  // 200 is HTTPError(0, "Couldn't check for updates.").
+  // 200 is HTTPError(<its status>, "Couldn't check for updates.").
   DesktopRelease latest(std::stop_token stop = {}) const;
 
  private:

@@ -7,6 +7,7 @@
 #include "kit/net/http_error.h"
 #include "kit/net/json_fields.h"
 #include "kit/net/transport_error.h"
+#include "kit/upload/local_upload_error.h"
 
 namespace tolvane {
 namespace {
@@ -25,7 +26,7 @@ auto decodeOrUnexpected(Decode&& decode) -> decltype(decode()) {
 std::int64_t wholeSeconds(double durationSec) {
   const double rounded = std::round(durationSec);  // halves away from zero
   if (!std::isfinite(rounded) || rounded < -9223372036854775808.0 || rounded >= 9223372036854775808.0) {
-    throw std::invalid_argument("A recording's duration must be a finite number of seconds.");
+    throw LocalUploadError("A recording's duration must be a finite number of seconds.");
   }
   return static_cast<std::int64_t>(rounded);
 }
@@ -40,7 +41,7 @@ TolvaneAPI::RawResponse TolvaneAPI::raw(const std::string& path, const std::stri
                                         const std::stop_token& stop) {
   const std::string token = auth_->validAccessToken(stop);
   const auto url = Url::parse(siteURL_.text() + path);
-  if (!url) throw HTTPError(0, "Bad URL: " + path);
+  if (!url) throw LocalUploadError("Tolvane couldn't make a valid address for that request.");
 
   HTTPRequest request;
   request.url = url->text();
@@ -56,6 +57,8 @@ TolvaneAPI::RawResponse TolvaneAPI::raw(const std::string& path, const std::stri
   try {
     response = http_->data(request, stop);
   } catch (const TransportError& error) {
+    // An address the transport refused is a fault here, not a missing answer.
+    if (error.kind() == TransportError::Kind::badURL) throw LocalUploadError(error.what());
     throw HTTPError(0, error.what());
   }
   if (response.status == 401 && retryOn401) {

@@ -23,9 +23,9 @@ class AuthStore;
 // forced token refresh when the service answers 401.
 //
 // Errors: the auth store's AuthError unchanged (signed out, refresh failed);
-// HTTPError(0, "Bad URL: <path>") when the URL does not parse; HTTPError(0, <transport
-// message>) for a transport failure; the error body's HTTPError for any status other
-// than 200; HTTPError(200, "Tolvane sent back something unexpected.") for a 200 whose
+// LocalUploadError when the request's URL does not parse or a duration is not finite;
+// HTTPError(0, <transport sentence>) when no answer came; the error body's HTTPError for
+// any status other than 200; HTTPError(200, "Tolvane sent back something unexpected.") for a 200 whose
 // body is not the expected record; CancellationError when `stop` is triggered.
 class TolvaneAPI {
  public:

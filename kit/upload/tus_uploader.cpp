@@ -7,7 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <system_error>
+#include <condition_variable>
+#include <mutex>
 
 #include <fmt/format.h>
 
@@ -15,6 +16,8 @@
 #include "kit/base/file_descriptor.h"
 #include "kit/config/url.h"
 #include "kit/net/http_error.h"
+#include "kit/net/transport_error.h"
+#include "kit/upload/local_upload_error.h"
 
 namespace tolvane {
 namespace {
@@ -90,21 +93,38 @@ std::int64_t unixSeconds(Date date) {
   return std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count();
 }
 
-std::filesystem::filesystem_error fileError(const char* what, const std::filesystem::path& path, int error) {
-  return std::filesystem::filesystem_error(what, path, std::error_code(error, std::generic_category()));
+// The user reads about the recording, not about a path and an errno.
+LocalUploadError fileError(int error) {
+  if (error == ENOENT) return LocalUploadError("The recording's video file is missing.");
+  if (error == EACCES || error == EPERM) return LocalUploadError("Tolvane isn't allowed to read the recording's video file.");
+  return LocalUploadError("Couldn't read the recording's video file.");
+}
+
+// A connection that broke while a chunk was on its way, or could not be made again
+// right after: worth asking the server where it got to.
+bool isInterruption(const TransportError& error) {
+  using Kind = TransportError::Kind;
+  return error.kind() == Kind::connectionLost || error.kind() == Kind::cannotConnect || error.kind() == Kind::timedOut;
+}
+
+void waitOrCancel(std::chrono::seconds delay, const std::stop_token& stop) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock lock(mutex);
+  if (wake.wait_for(lock, stop, delay, [] { return false; }) || stop.stop_requested()) throw CancellationError();
 }
 
 // The recording, open for reading by offset; closed whatever happens to the upload.
 class ChunkReader {
  public:
-  explicit ChunkReader(const std::filesystem::path& path) : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (!fd_.isOpen()) throw fileError("Couldn't open the recording", path, errno);
+  explicit ChunkReader(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (!fd_.isOpen()) throw fileError(errno);
   }
 
   // The file's size now, which may differ from the one the upload started with.
   std::int64_t size() const {
     struct stat status {};
-    if (::fstat(fd_.get(), &status) != 0) throw fileError("Couldn't read the recording", path_, errno);
+    if (::fstat(fd_.get(), &status) != 0) throw fileError(errno);
     return std::int64_t(status.st_size);
   }
 
@@ -115,7 +135,7 @@ class ChunkReader {
       const ssize_t n =
           ::pread(fd_.get(), buffer.data() + filled, buffer.size() - filled, off_t(offset) + off_t(filled));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw fileError("Couldn't read the recording", path_, errno);
+      if (n < 0) throw fileError(errno);
       if (n == 0) break;
       filled += std::size_t(n);
     }
@@ -123,7 +143,6 @@ class ChunkReader {
   }
 
  private:
-  std::filesystem::path path_;
   FileDescriptor fd_;
 };
 
@@ -134,16 +153,21 @@ double TusUploader::Progress::fraction() const {
   return double(uploadedBytes) / double(totalBytes);
 }
 
-TusUploader::TusUploader(std::shared_ptr<HTTPPerforming> session, std::int64_t chunkSize, Now now)
-    : session_(std::move(session)), chunkSize_(chunkSize > 0 ? chunkSize : defaultChunkSize), now_(std::move(now)) {}
+TusUploader::TusUploader(std::shared_ptr<HTTPPerforming> session, std::int64_t chunkSize, Now now, Wait wait)
+    : session_(std::move(session)),
+      chunkSize_(chunkSize > 0 ? chunkSize : defaultChunkSize),
+      now_(std::move(now)),
+      wait_(wait ? std::move(wait) : Wait(waitOrCancel)) {}
 
 TusUploader::Outcome TusUploader::upload(const std::filesystem::path& fileURL, const std::string& title,
                                          const TicketProvider& ticketProvider,
                                          const std::optional<std::string>& resumeFrom,
                                          const UploadURLHandler& onUploadURL, const ProgressHandler& onProgress,
                                          std::stop_token stop) {
-  const std::int64_t total = std::int64_t(std::filesystem::file_size(fileURL));
-  if (total < 1) throw HTTPError(0, "That recording file is empty.");
+  // Opened first: a missing or unreadable file fails before any request.
+  ChunkReader file(fileURL);
+  const std::int64_t total = file.size();
+  if (total < 1) throw LocalUploadError("That recording file is empty.");
 
   UploadTicket ticket = ticketProvider();
 
@@ -167,8 +191,8 @@ TusUploader::Outcome TusUploader::upload(const std::filesystem::path& fileURL, c
   }
   if (onProgress) onProgress({offset, total});
 
-  ChunkReader file(fileURL);
   const std::int64_t chunkLimit = std::min(chunkSize_, total);
+  std::size_t interruptions = 0;  // waits used since the last accepted chunk
   while (offset < total) {
     if (stop.stop_requested()) throw CancellationError();
     if (unixSeconds(now_()) > ticket.expire - kTicketRenewalMarginSec) ticket = ticketProvider();
@@ -180,15 +204,40 @@ TusUploader::Outcome TusUploader::upload(const std::filesystem::path& fileURL, c
     const HTTPPerforming::BodyReader read = [&](std::int64_t at, std::span<std::byte> into) {
       const std::size_t count = file.read(chunkStart + at, into);
       // Bytes counted a moment ago are gone: the file was cut while it was being sent.
-      if (count == 0) throw fileError("The recording got shorter while it was being sent", fileURL, ENODATA);
+      if (count == 0) throw LocalUploadError("The recording got shorter while it was being sent.");
       return count;
     };
-    const std::int64_t reached = patch(*uploadURL, ticket, offset, length, read, stop);
-    if (reached <= offset) throw HTTPError(0, "The upload stopped making progress.");
+    std::int64_t reached = 0;
+    try {
+      reached = patch(*uploadURL, ticket, offset, length, read, stop);
+      interruptions = 0;
+    } catch (const TransportError& error) {
+      // A connection cut mid-chunk: wait a little, ask the server what arrived and go
+      // on from there, within this attempt; after the last wait the attempt fails.
+      if (!isInterruption(error) || interruptions == resumeWaits.size()) throw;
+      offset = resumeAfterInterruption(*uploadURL, ticket, interruptions, stop);
+      if (onProgress) onProgress({offset, total});
+      continue;
+    }
+    if (reached <= offset) throw LocalUploadError("The upload stopped making progress.");
     offset = reached;
     if (onProgress) onProgress({offset, total});
   }
   return Outcome{*uploadURL, offset};
+}
+
+std::int64_t TusUploader::resumeAfterInterruption(const std::string& uploadURL, const UploadTicket& ticket,
+                                                  std::size_t& interruptions, const std::stop_token& stop) {
+  for (;;) {
+    const auto delay = resumeWaits[interruptions++];
+    log_.info("connection lost mid-chunk; asking the server for its offset in {}s", delay.count());
+    wait_(delay, stop);
+    try {
+      return serverOffset(uploadURL, ticket, stop);
+    } catch (const TransportError& error) {
+      if (!isInterruption(error) || interruptions == resumeWaits.size()) throw;
+    }
+  }
 }
 
 HTTPHeaders TusUploader::authHeaders(const UploadTicket& ticket) const {
@@ -212,7 +261,7 @@ HTTPRequest TusUploader::makeRequest(const std::string& method, const std::strin
 std::string TusUploader::createUpload(const UploadTicket& ticket, std::int64_t totalBytes, const std::string& title,
                                       const std::stop_token& stop) {
   const auto endpoint = Url::parse(ticket.endpoint);
-  if (!endpoint) throw HTTPError(0, "The upload endpoint is malformed.");
+  if (!endpoint) throw LocalUploadError("The upload endpoint is malformed.");
 
   HTTPRequest request = makeRequest("POST", endpoint->text(), ticket);
   request.setHeader("Upload-Length", std::to_string(totalBytes));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -27,14 +29,22 @@ namespace tolvane {
 // announced through onUploadURL, the offsets reported through onProgress) and passes
 // the URL back as `resumeFrom` on its next attempt.
 //
-// Errors: HTTPError (status 0 for the uploader's own conditions, otherwise the server's
-// status) for protocol failures; TransportError from the session unchanged (offline,
-// timed out); std::filesystem::filesystem_error for an unreadable file; CancellationError
-// when `stop` fires, before a chunk or during a request; whatever the ticket provider
-// throws.
+// A connection cut while a chunk is on its way does not end the attempt at once: after
+// waits of 1 s, 3 s and 5 s (each followed by a HEAD for the server's offset) the upload
+// goes on from what arrived; only when the last wait did not help does the transport's
+// error come out.
+//
+// Errors: HTTPError with the server's status for answers it refused; TransportError
+// from the session unchanged (offline, timed out, refused); LocalUploadError for the
+// uploader's own conditions (empty or unreadable file, malformed endpoint, no progress);
+// CancellationError when `stop` fires, before a chunk, during a request or a wait;
+// whatever the ticket provider throws.
 class TusUploader {
  public:
   static constexpr std::int64_t defaultChunkSize = 8388608;  // 8 MiB
+  // The waits before asking the server's offset after a connection cut mid-chunk.
+  static constexpr std::array<std::chrono::seconds, 3> resumeWaits = {std::chrono::seconds(1), std::chrono::seconds(3),
+                                                                      std::chrono::seconds(5)};
 
   struct Progress {
     std::int64_t uploadedBytes = 0;
@@ -55,10 +65,13 @@ class TusUploader {
   using UploadURLHandler = std::function<void(const std::string& uploadURL)>;
   using ProgressHandler = std::function<void(const Progress&)>;
   using Now = std::function<Date()>;
+  // Waits `delay` unless `stop` fires first, which throws CancellationError.
+  using Wait = std::function<void(std::chrono::seconds delay, const std::stop_token& stop)>;
 
-  // `session` should be the dedicated upload transport (makeUploadSession()).
+  // `session` should be the dedicated upload transport (makeUploadSession()). `wait`
+  // sleeps on a condition variable when none is given.
   explicit TusUploader(std::shared_ptr<HTTPPerforming> session, std::int64_t chunkSize = defaultChunkSize,
-                       Now now = [] { return std::chrono::system_clock::now(); });
+                       Now now = [] { return std::chrono::system_clock::now(); }, Wait wait = {});
 
   std::int64_t chunkSize() const { return chunkSize_; }
 
@@ -85,11 +98,14 @@ class TusUploader {
   std::int64_t serverOffset(const std::string& uploadURL, const UploadTicket& ticket, const std::stop_token& stop);
   std::int64_t patch(const std::string& uploadURL, const UploadTicket& ticket, std::int64_t offset,
                      std::int64_t length, const HTTPPerforming::BodyReader& read, const std::stop_token& stop);
+  std::int64_t resumeAfterInterruption(const std::string& uploadURL, const UploadTicket& ticket,
+                                       std::size_t& interruptions, const std::stop_token& stop);
   HTTPRequest makeRequest(const std::string& method, const std::string& url, const UploadTicket& ticket) const;
 
   std::shared_ptr<HTTPPerforming> session_;
   std::int64_t chunkSize_;
   Now now_;
+  Wait wait_;
   Logger log_{"tus"};
 };
 

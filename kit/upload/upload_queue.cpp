@@ -9,6 +9,8 @@
 #include "kit/config/config.h"
 #include "kit/net/http_error.h"
 #include "kit/net/rtnetlink_network_monitor.h"
+#include "kit/net/transport_error.h"
+#include "kit/upload/local_upload_error.h"
 #include "kit/upload/tolvane_api.h"
 #include "kit/vault/recording_vault.h"
 
@@ -33,10 +35,6 @@ bool isEligibleState(RecordingState state) {
          state == RecordingState::needsAttention;
 }
 
-bool isRetryable(std::int64_t status) {
-  return status == 0 || status == 408 || status == 429 || (status >= 500 && status <= 599);
-}
-
 }  // namespace
 
 UploadQueue::UploadQueue(std::shared_ptr<RecordingVault> vault, std::shared_ptr<TolvaneAPI> api,
@@ -48,7 +46,9 @@ UploadQueue::UploadQueue(std::shared_ptr<RecordingVault> vault, std::shared_ptr<
       settings_(std::move(settings)) {
   if (!settings_.siteURL) settings_.siteURL = Config::siteURL();
   if (!settings_.makeNetworkMonitor) {
-    settings_.makeNetworkMonitor = [] { return std::make_unique<RtnetlinkNetworkMonitor>(); };
+    settings_.makeNetworkMonitor = [host = settings_.siteURL->host()] {
+      return std::make_unique<RtnetlinkNetworkMonitor>(host);
+    };
   }
 }
 
@@ -75,6 +75,7 @@ void UploadQueue::start() {
     if (isRunning_) return;
     isRunning_ = true;
     passStop_ = std::stop_source();
+    parked_.clear();  // a launch gives every recording one more try
   }
   worker_ = std::jthread([this](std::stop_token workerStop) { workerLoop(std::move(workerStop)); });
   monitor_ = settings_.makeNetworkMonitor();
@@ -101,12 +102,18 @@ void UploadQueue::stop() {
 
 void UploadQueue::kick(Trigger) {
   std::lock_guard lock(mutex_);
-  if (!isRunning_ || passRequested_ || passRunning_) return;
+  // A kick during a pass asks for one more after it: the running pass may already have
+  // looked at the item the kick is about. Any number of kicks make one pass.
+  if (!isRunning_ || passRequested_) return;
   passRequested_ = true;
   changed_.notify_all();
 }
 
 void UploadQueue::retryNow(const std::string& id) {
+  {
+    std::lock_guard lock(mutex_);
+    parked_.erase(id);
+  }
   vault_->update(id, [](RecordingManifest& manifest) {
     manifest.nextAttemptAt.reset();
     manifest.holdUploadUntil.reset();
@@ -189,6 +196,11 @@ void UploadQueue::runPass(const std::stop_token& stop) {
 
 std::optional<VaultItem> UploadQueue::nextItem(const std::set<std::string>& alreadyProcessed) {
   const Date now = settings_.now();
+  std::set<std::string> parked;
+  {
+    std::lock_guard lock(mutex_);
+    parked = parked_;
+  }
   return vault_->withLockedScan([&](const std::vector<VaultItem>& items) -> std::optional<VaultItem> {
     std::vector<const VaultItem*> eligible;
     for (const VaultItem& item : items) {
@@ -196,7 +208,7 @@ std::optional<VaultItem> UploadQueue::nextItem(const std::set<std::string>& alre
       if (!isEligibleState(manifest.state)) continue;
       if (manifest.nextAttemptAt && *manifest.nextAttemptAt > now) continue;
       if (manifest.holdUploadUntil && *manifest.holdUploadUntil > now) continue;
-      if (alreadyProcessed.contains(manifest.id)) continue;
+      if (alreadyProcessed.contains(manifest.id) || parked.contains(manifest.id)) continue;
       if (!item.videoExists()) continue;
       eligible.push_back(&item);
     }
@@ -279,14 +291,14 @@ VaultItem UploadQueue::uploadBytes(const VaultItem& item, const std::stop_token&
     m.tusUploadURL = outcome.uploadURL;
     m.state = RecordingState::uploaded;
   });
-  if (!uploaded) throw HTTPError(0, "That recording disappeared from the vault.");
+  if (!uploaded) throw LocalUploadError("That recording disappeared from the vault.");
   log_.info("uploaded {} bytes for {}", outcome.bytesSent, id);
   return *uploaded;
 }
 
 VaultItem UploadQueue::saveToLibrary(const VaultItem& item, const std::stop_token& stop) {
   const RecordingManifest& manifest = item.manifest;
-  if (!manifest.uploadUID) throw HTTPError(0, "This upload lost track of its video id.");
+  if (!manifest.uploadUID) throw LocalUploadError("This upload lost track of its video id.");
   const std::string uid = *manifest.uploadUID;
   const auto link = api_->saveRecording(uid, manifest.title, manifest.durationSec, stop);
   const std::string shareURL = link ? *link : settings_.siteURL->appendingPathComponent("v/" + uid).text();
@@ -324,36 +336,41 @@ void UploadQueue::verify(const VaultItem& item, const std::stop_token& stop) {
 void UploadQueue::handle(std::exception_ptr error, const std::string& id) {
   const auto current = vault_->item(id);
   const int attempts = current ? current->manifest.attemptCount : 1;
-  try {
-    std::rethrow_exception(std::move(error));
-  } catch (const AuthError& authError) {
-    const std::string text = std::string(authError.what()) + " Your recording is safe — sign in and it'll upload.";
+  const auto park = [&](const std::string& text, std::optional<Date> next) {
     vault_->update(id, [&](RecordingManifest& m) {
       m.state = RecordingState::needsAttention;
       m.lastError = text;
-      m.nextAttemptAt.reset();
+      m.nextAttemptAt = next;
     });
+  };
+  try {
+    std::rethrow_exception(std::move(error));
+  } catch (const AuthError& authError) {
+    park(std::string(authError.what()) + " Your recording is safe — sign in and it'll upload.", std::nullopt);
   } catch (const HTTPError& httpError) {
     if (httpError.code() == "limit_reached") {
-      const std::string text = httpError.message() + " This recording is saved on your Mac until then.";
-      vault_->update(id, [&](RecordingManifest& m) {
-        m.state = RecordingState::needsAttention;
-        m.lastError = text;
-        m.nextAttemptAt.reset();
-      });
-    } else if (isRetryable(httpError.status())) {
+      park(httpError.message() + " This recording is saved on your computer until then.", std::nullopt);
+    } else if (httpError.isTransient()) {
       scheduleRetry(id, attempts, httpError.message());
     } else {
-      const std::string text = httpError.message() + " Your recording is still on this Mac.";
-      const Date next = settings_.now() + kRefusedRetryDelay;
-      vault_->update(id, [&](RecordingManifest& m) {
-        m.state = RecordingState::needsAttention;
-        m.lastError = text;
-        m.nextAttemptAt = next;
-      });
+      park(httpError.message() + " Your recording is still on this computer.", settings_.now() + kRefusedRetryDelay);
     }
+  } catch (const LocalUploadError& local) {
+    // Waiting changes nothing here: the recording waits for the user (Retry) or the
+    // next launch instead of being tried again on every pass.
+    {
+      std::lock_guard lock(mutex_);
+      parked_.insert(id);
+    }
+    park(std::string(local.what()) + " Your recording is still on this computer.", std::nullopt);
+    log_.error("{} needs the user: {}", id, local.what());
+  } catch (const TransportError& transport) {
+    // Offline, refused, timed out: the transport's sentence, tried again on the back-off.
+    scheduleRetry(id, attempts, transport.what());
   } catch (const std::exception& other) {
-    scheduleRetry(id, attempts, other.what());
+    // A library's wording is for the log, not for the user.
+    log_.error("upload of {} failed: {}", id, other.what());
+    scheduleRetry(id, attempts, "Something unexpected went wrong.");
   } catch (...) {
     scheduleRetry(id, attempts, "Something unexpected went wrong.");
   }

@@ -32,15 +32,17 @@ class TolvaneAPI;
 // the background: bytes to the tus server, then the recording saved to the library, then
 // a check that the service knows the video. All progress lives in the manifests (upload
 // URL, bytes sent, video id, share link), so uploads survive restarts and resume.
-// Transient failures are retried on a fixed back-off; items that need the user are
-// parked in `needsAttention`; nothing happens while offline or signed out.
+// Transient failures (no answer, refused, 408, 429, 5xx) are retried on a fixed
+// back-off; items that need the user are parked in `needsAttention`; nothing happens
+// while offline or signed out.
 //
 // One worker thread runs passes. A pass keeps taking the oldest eligible item until
 // none is left, and never takes the same item twice, so an item that fails without a
 // retry time (signed out, over the recording limit) waits for the next pass instead of
 // spinning. Passes are requested by kick(), by the network coming back and by a 30 s
-// heartbeat; a request made while a pass runs is dropped (the running pass already
-// looks at every item).
+// heartbeat; requests made while a pass runs make exactly one more pass after it. A
+// recording that failed for a reason on this computer (LocalUploadError) is left out
+// of passes until retryNow() or the next start().
 //
 // Thread-safe: every public member may be called from any thread, except that stop()
 // must not be called from the change or progress callbacks (it waits for the worker).
@@ -64,7 +66,8 @@ class UploadQueue {
     // The clock of retry times, holds and verification delays. Tests move it forward
     // instead of waiting out the back-off.
     Now now = [] { return std::chrono::system_clock::now(); };
-    // The monitor start() runs; the rtnetlink monitor when unset.
+    // The monitor start() runs; when unset, the rtnetlink monitor watching for a route
+    // to the site's host.
     std::function<std::unique_ptr<NetworkMonitor>()> makeNetworkMonitor;
     // Interval of the heartbeat that requests a pass.
     std::chrono::milliseconds heartbeat{30000};
@@ -136,6 +139,7 @@ class UploadQueue {
   bool passRequested_ = false;                // guarded by mutex_
   bool passRunning_ = false;                  // guarded by mutex_
   std::optional<std::string> currentItemID_;  // guarded by mutex_
+  std::set<std::string> parked_;              // guarded by mutex_; ids a local failure stopped
   std::stop_source passStop_;                 // guarded by mutex_; cancels the pass in flight
   ChangeHandler onChange_;                    // guarded by mutex_
   ProgressHandler onProgress_;                // guarded by mutex_
