@@ -335,7 +335,7 @@ void UploadQueue::handle(std::exception_ptr error, const std::string& id) {
     });
   } catch (const HTTPError& httpError) {
     if (httpError.code() == "limit_reached") {
-      const std::string text = httpError.message() + " This recording is saved on your Mac until then.";
+      const std::string text = httpError.message() + " This recording is saved on your computer until then.";
       vault_->update(id, [&](RecordingManifest& m) {
         m.state = RecordingState::needsAttention;
         m.lastError = text;
@@ -344,7 +344,7 @@ void UploadQueue::handle(std::exception_ptr error, const std::string& id) {
     } else if (isRetryable(httpError.status())) {
       scheduleRetry(id, attempts, httpError.message());
     } else {
-      const std::string text = httpError.message() + " Your recording is still on this Mac.";
+      const std::string text = httpError.message() + " Your recording is still on this computer.";
       const Date next = settings_.now() + kRefusedRetryDelay;
       vault_->update(id, [&](RecordingManifest& m) {
         m.state = RecordingState::needsAttention;

@@ -235,7 +235,7 @@ TEST_F(UploadIntegrationTest, SignedOutItemsWaitForSigningInAndTheRecordingLimit
   EXPECT_EQ(m.state, RecordingState::needsAttention);
   EXPECT_EQ(m.lastError,
             "You've reached the number of recordings your Tolvane account can hold. Delete some to upload more. "
-            "This recording is saved on your Mac until then.");
+            "This recording is saved on your computer until then.");
   EXPECT_FALSE(m.nextAttemptAt.has_value());
   EXPECT_EQ(m.attemptCount, 1);
 }

@@ -224,7 +224,7 @@ TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryNowResumes) {
   pass();
   RecordingManifest m = manifest(item);
   EXPECT_EQ(m.state, RecordingState::needsAttention);
-  EXPECT_EQ(m.lastError, "That video is unknown. Your recording is still on this Mac.");
+  EXPECT_EQ(m.lastError, "That video is unknown. Your recording is still on this computer.");
   EXPECT_NEAR(secondsFrom(before, m.nextAttemptAt), 600, 2);
   EXPECT_EQ(m.uploadedBytes, 5000);
 
@@ -250,7 +250,7 @@ TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
          answer("POST", "/api/stream/upload-url", 403,
                 R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
        },
-       "You've used all 25 recordings. This recording is saved on your Mac until then."},
+       "You've used all 25 recordings. This recording is saved on your computer until then."},
       {[this] {
          service_->setOverride(nullptr);
          storage_->save(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
