@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "kit/media/audio_sample_buffer_factory.h"
 #include "kit/media/audio_sample_reader.h"
 
 namespace tolvane {
@@ -122,17 +121,6 @@ TEST(AudioSampleReaderTest, ReadsEveryLayoutAsStereoAndRefusesWhatItCannotRead) 
     const AudioBuffer buffer(c.format, c.frames, MediaTime::zero(), c.planes);
     EXPECT_EQ(AudioSampleReader::interleavedFloats(buffer, 2), c.expected) << c.format.channels << " channels";
   }
-}
-
-TEST(AudioSampleBufferFactoryTest, StampsTheStartFrameAtTheSampleRate) {
-  auto buffer = AudioSampleBufferFactory::make(std::vector<float>(960, 0.25f), 2, 48000, 96000);
-  ASSERT_TRUE(buffer.has_value());
-  EXPECT_EQ(buffer->frameCount(), 480);
-  EXPECT_EQ(buffer->presentationTime(), (MediaTime{96000, 48000}));
-  EXPECT_EQ(buffer->format(), (AudioFormat{48000, 2, SampleType::float32, true}));
-  EXPECT_EQ(*AudioSampleReader::interleavedFloats(*buffer, 2), std::vector<float>(960, 0.25f));
-  EXPECT_FALSE(AudioSampleBufferFactory::make({0.1f}, 2, 48000, 0).has_value());
-  EXPECT_FALSE(AudioSampleBufferFactory::make({}, 2, 48000, 0).has_value());
 }
 
 }  // namespace
