@@ -43,15 +43,6 @@ std::optional<RecordingManifest> decodeEdited(const std::function<void(json&)>& 
   return decodeManifest(object.dump());
 }
 
-TEST(RecordingManifestTest, UploadProgressIsARatioCappedAtOne) {
-  auto m = sample();
-  for (auto [size, uploaded, progress] : {std::tuple{0, 10, 0.0}, {200, 50, 0.25}, {200, 500, 1.0}}) {
-    m.fileSizeBytes = size;
-    m.uploadedBytes = uploaded;
-    EXPECT_DOUBLE_EQ(m.uploadProgress(), progress) << size << "/" << uploaded;
-  }
-}
-
 TEST(ManifestJsonTest, WritesSortedKeysWholeSecondDatesNoNullsAndRoundTrips) {
   auto m = sampleWithEverySet();
   m.createdAt += std::chrono::milliseconds(789);
