@@ -51,21 +51,6 @@ std::optional<VideoFrame> FrameCompositor::makePixelBuffer(FramePool* pool, Size
   }
 }
 
-void FrameCompositor::applyBlur(const VideoFrame& source, std::span<const Rect> rects, const VideoFrame& target) {
-  const Size frameSize = sizeOf(source);
-  const double sigma = blurRadius(frameSize);
-  for (const Rect& rect : rects) {
-    if (const auto area = blurPixelRect(rect, frameSize)) regionBlur_.blur(source, *area, sigma, target);
-  }
-}
-
-VideoFrame FrameCompositor::circularCameraImage(const VideoFrame& camera, int diameter, bool isMirrored) {
-  VideoFrame image = VideoFrame::allocate(std::max(diameter, 1), std::max(diameter, 1));
-  CircularCameraPainter painter;
-  painter.paint(camera, {0, 0, static_cast<double>(diameter), static_cast<double>(diameter)}, isMirrored, image);
-  return image;
-}
-
 std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, const CompositeLayers& layers,
                                                    FramePool* pool, ScreenUse use) {
   if (layers.isEmpty() || !screen) return screen;

@@ -62,14 +62,6 @@ class FrameCompositor {
   // when it has that size, else a new one; nothing when none can be had.
   static std::optional<VideoFrame> makePixelBuffer(FramePool* pool, Size size);
 
-  // Writes the blur of `source` inside each rectangle into `target`, which already holds
-  // the picture to blur over and must not share pixels with `source`. Overlapping
-  // rectangles are each cut from the same blurred image.
-  void applyBlur(const VideoFrame& source, std::span<const Rect> rects, const VideoFrame& target);
-
-  // The camera picture cut to a circle of `diameter` pixels, on a transparent square.
-  static VideoFrame circularCameraImage(const VideoFrame& camera, int diameter, bool isMirrored);
-
   // Standard deviation of the blur, in pixels, for a frame of `frameSize`.
   static double blurRadius(Size frameSize);
   // The whole pixels a unit rectangle covers in a frame of `frameSize` (expanded outward),

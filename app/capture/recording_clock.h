@@ -42,8 +42,6 @@ class RecordingClock {
   bool pause();
   bool resume();
   bool isPaused() const { return isPaused_; }
-  double pausedTotal() const { return pausedTotal_; }
-  bool hasStarted() const { return startHostTime_.has_value(); }
   double hostSeconds() const { return hostSeconds_(); }
 
  private:

@@ -17,7 +17,7 @@ std::optional<std::string> preflight(const PreflightInput& input) {
 bool isEmptyRecording(double durationSeconds) { return !(durationSeconds > emptyRecordingSeconds); }
 
 std::string failureMessage(const std::string& errorDescription) {
-  return errorDescription + " Everything captured up to this point is saved on your Mac.";
+  return errorDescription + " Everything captured up to this point is saved on your computer.";
 }
 
 }  // namespace tolvane::RecordingSessionRules

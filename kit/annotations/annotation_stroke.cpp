@@ -53,22 +53,4 @@ void from_json(const nlohmann::json& json, AnnotationStroke& stroke) {
   stroke = AnnotationStroke(std::move(canonical), tool, color, width, std::move(points));
 }
 
-std::string AnnotationStroke::encodeList(const std::vector<AnnotationStroke>& strokes) {
-  return nlohmann::json(strokes).dump();
-}
-
-std::vector<AnnotationStroke> AnnotationStroke::decodeList(std::string_view text) {
-  const auto json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (json.is_discarded()) throw AnnotationDecodingError("the text is not valid JSON");
-  if (!json.is_array()) throw AnnotationDecodingError("the strokes are not a JSON array");
-  std::vector<AnnotationStroke> strokes;
-  strokes.reserve(json.size());
-  for (const auto& element : json) {
-    AnnotationStroke stroke;
-    from_json(element, stroke);
-    strokes.push_back(std::move(stroke));
-  }
-  return strokes;
-}
-
 }  // namespace tolvane

@@ -2,7 +2,6 @@
 
 #include <nlohmann/json_fwd.hpp>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "kit/annotations/annotation_color.h"
@@ -30,12 +29,6 @@ struct AnnotationStroke {
   double alpha() const { return tool == AnnotationTool::highlighter ? 0.38 : 1.0; }
 
   friend bool operator==(const AnnotationStroke&, const AnnotationStroke&) = default;
-
-  // A list of strokes as a JSON array, and back. Decoding throws AnnotationDecodingError
-  // for text that is not JSON, a missing key, a value of the wrong type, an unknown tool
-  // or an identifier that is not a UUID.
-  static std::string encodeList(const std::vector<AnnotationStroke>& strokes);
-  static std::vector<AnnotationStroke> decodeList(std::string_view text);
 };
 
 // JSON: {"id": UUID, "tool": raw value, "color": {...}, "width": number,

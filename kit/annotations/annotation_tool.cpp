@@ -8,40 +8,20 @@
 namespace tolvane {
 namespace {
 
-struct ToolInfo {
-  std::string_view raw;
-  std::string_view label;
-  std::string_view symbol;
-};
-
-const ToolInfo& info(AnnotationTool tool) {
-  static constexpr std::array<ToolInfo, 7> kInfo = {{
-      {"pen", "Pen", "draw-freehand"},
-      {"highlighter", "Highlighter", "draw-highlight"},
-      {"arrow", "Arrow", "draw-arrow"},
-      {"line", "Line", "draw-line"},
-      {"rectangle", "Rectangle", "draw-rectangle"},
-      {"ellipse", "Ellipse", "draw-ellipse"},
-      // Blur hides what is below it; the "hide" icon says so better than any blur glyph.
-      {"blur", "Blur", "view-hidden"},
-  }};
-  return kInfo[static_cast<std::size_t>(tool)];
-}
+// In enumeration order.
+constexpr std::array<std::string_view, 7> kRawValues = {"pen",       "highlighter", "arrow", "line",
+                                                        "rectangle", "ellipse",     "blur"};
 
 }  // namespace
 
-std::string_view rawValue(AnnotationTool tool) { return info(tool).raw; }
+std::string_view rawValue(AnnotationTool tool) { return kRawValues[static_cast<std::size_t>(tool)]; }
 
 std::optional<AnnotationTool> annotationToolFromRawValue(std::string_view raw) {
   for (AnnotationTool tool : kAllAnnotationTools) {
-    if (info(tool).raw == raw) return tool;
+    if (rawValue(tool) == raw) return tool;
   }
   return std::nullopt;
 }
-
-std::string_view label(AnnotationTool tool) { return info(tool).label; }
-
-std::string_view symbolName(AnnotationTool tool) { return info(tool).symbol; }
 
 bool isShape(AnnotationTool tool) { return tool != AnnotationTool::pen && tool != AnnotationTool::highlighter; }
 

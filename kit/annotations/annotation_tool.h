@@ -18,10 +18,6 @@ inline constexpr std::array<AnnotationTool, 7> kAllAnnotationTools = {
 std::string_view rawValue(AnnotationTool tool);
 std::optional<AnnotationTool> annotationToolFromRawValue(std::string_view raw);
 
-// Toolbar label ("Pen") and the freedesktop icon name shown beside it.
-std::string_view label(AnnotationTool tool);
-std::string_view symbolName(AnnotationTool tool);
-
 // A shape is defined by its first and last point only; pen and highlighter use every point.
 bool isShape(AnnotationTool tool);
 

@@ -1,14 +1,11 @@
 #include "kit/base/iso8601.h"
 
 #include <cctype>
-#include <cmath>
 
 #include <fmt/format.h>
 
 namespace tolvane {
 namespace {
-
-constexpr std::int64_t kReferenceDateUnix = 978307200;  // 2001-01-01T00:00:00Z
 
 bool readDigits(std::string_view text, std::size_t pos, std::size_t count, int& out) {
   if (pos + count > text.size()) return false;
@@ -85,15 +82,5 @@ std::string formatISO8601(Date date) {
 std::optional<Date> parseISO8601(std::string_view text) { return parse(text, false); }
 
 std::optional<Date> parseISO8601WithFraction(std::string_view text) { return parse(text, true); }
-
-double secondsSinceReferenceDate(Date date) {
-  const auto sinceEpoch = std::chrono::duration<double>(date.time_since_epoch()).count();
-  return sinceEpoch - static_cast<double>(kReferenceDateUnix);
-}
-
-Date dateFromReferenceSeconds(double seconds) {
-  const double unix = seconds + static_cast<double>(kReferenceDateUnix);
-  return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(unix)));
-}
 
 }  // namespace tolvane

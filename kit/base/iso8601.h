@@ -20,8 +20,4 @@ std::optional<Date> parseISO8601(std::string_view text);
 // Like parseISO8601, but also accepts a fraction of a second ("…:09.123Z").
 std::optional<Date> parseISO8601WithFraction(std::string_view text);
 
-// Seconds since 2001-01-01T00:00:00Z, the reference date of stored session expiries.
-double secondsSinceReferenceDate(Date date);
-Date dateFromReferenceSeconds(double seconds);
-
 }  // namespace tolvane

@@ -83,7 +83,6 @@ std::string Url::part(int which) const {
   return getPart(handle.get(), static_cast<CURLUPart>(which));
 }
 
-std::string Url::scheme() const { return part(CURLUPART_SCHEME); }
 std::string Url::host() const { return part(CURLUPART_HOST); }
 std::string Url::path() const { return part(CURLUPART_PATH); }
 std::string Url::query() const { return part(CURLUPART_QUERY); }
@@ -108,8 +107,6 @@ Url Url::appendingPathComponent(std::string_view component) const {
   }
   return Url(head + encoded + tail);
 }
-
-Url Url::appendingToText(std::string_view suffix) const { return Url(text_ + std::string(suffix)); }
 
 std::optional<Url> Url::resolving(std::string_view reference) const {
   auto handle = parseHandle(text_);

@@ -12,7 +12,6 @@ namespace tolvane {
 //
 //   auto site = Url::parse("https://tolvane.example");        // checked once
 //   site->appendingPathComponent("library").text();          // "https://tolvane.example/library"
-//   site->appendingToText("/api/v1/account").text();          // the API's way of adding paths
 class Url {
  public:
   // An absolute URL with a scheme and a host; none for anything else (a bare path, an
@@ -24,7 +23,6 @@ class Url {
 
   // Parts as libcurl reads them; empty when the URL has none. `path()` is "/" for a URL
   // without a path, as libcurl reports it.
-  std::string scheme() const;
   std::string host() const;
   std::string path() const;
   std::string query() const;
@@ -35,11 +33,6 @@ class Url {
   // (never two), before any query or fragment. Characters that may not stand in a path
   // are percent-encoded; "/" inside `component` is kept, so "a/b" adds two levels.
   Url appendingPathComponent(std::string_view component) const;
-
-  // Appends `suffix` to the absolute text as it stands ("https://h/" + "/x" gives
-  // "https://h//x"): how paths are added to a base the user configured, whose trailing
-  // slash is theirs to keep.
-  Url appendingToText(std::string_view suffix) const;
 
   // Resolves a reference (absolute, or relative such as "/files/abc" or "abc") against
   // this URL, as a browser would; none when the result is not a valid URL.

@@ -45,7 +45,6 @@ class AudioBuffer {
   const AudioFormat& format() const { return format_; }
   std::int64_t frameCount() const { return frameCount_; }
   MediaTime presentationTime() const { return presentationTime_; }
-  void setPresentationTime(MediaTime time) { presentationTime_ = time; }
 
   std::size_t planeCount() const { return planes_.size(); }
   const std::vector<std::byte>& plane(std::size_t index) const { return planes_[index]; }

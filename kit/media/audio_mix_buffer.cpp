@@ -93,9 +93,4 @@ std::int64_t AudioMixBuffer::lateFrames() const {
   return lateFrames_;
 }
 
-std::int64_t AudioMixBuffer::highestFrameWritten() const {
-  std::lock_guard guard(lock_);
-  return highestFrameWritten_;
-}
-
 }  // namespace tolvane

@@ -27,7 +27,6 @@ class AudioMixBuffer {
   double sampleRate() const { return sampleRate_; }
   int channels() const { return channels_; }
   double latency() const { return latency_; }  // seconds
-  std::int64_t capacityFrames() const { return capacityFrames_; }
 
   // The frame of a recording time: seconds × rate, rounded half away from zero.
   std::int64_t frameIndex(double seconds) const;
@@ -48,7 +47,6 @@ class AudioMixBuffer {
   std::optional<Drained> drainAll();
 
   std::int64_t lateFrames() const;
-  std::int64_t highestFrameWritten() const;
 
  private:
   std::size_t slot(std::int64_t frame) const;

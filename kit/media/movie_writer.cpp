@@ -137,7 +137,7 @@ MovieWriter::MovieWriter(std::filesystem::path outputPath, double videoWidth, do
   video.bitRate = bitRateFor(s.width, s.height, frameRate);
   video.maxKeyFrameInterval = frameRate * 2;
   if (s.width < 2 || s.height < 2 || frameRate < 1 || !s.writer->addVideoInput(video)) {
-    throw WriterError::cannotCreate("this Mac refused the video settings");
+    throw WriterError::cannotCreate("the video encoder refused these settings");
   }
   if (includeAudio) {
     if (s.writer->addAudioInput(AudioSettings{48000, 2, 128000})) {

@@ -32,8 +32,7 @@ class VideoFrame {
   // Pointer to pixel (x, y): four bytes B, G, R, A.
   std::uint8_t* pixel(int x, int y) const { return row(y) + static_cast<std::ptrdiff_t>(x) * 4; }
 
-  // Number of handles sharing these pixels (for tests and pool accounting).
-  long useCount() const { return storage_.use_count(); }
+  // Whether both handles point at the same pixels.
   bool sharesPixelsWith(const VideoFrame& other) const { return pixels_ == other.pixels_ && pixels_ != nullptr; }
 
   // Fills every pixel with one BGRA value.

@@ -1,6 +1,6 @@
 // decodeManifest: the reading half of manifest_json.h, on the scan's hot path. It reads
 // the text with a streaming (SAX) parser straight into the record, without building a
-// JSON tree first; the rules are those of manifestFromJSON.
+// JSON tree first.
 #include <algorithm>
 #include <array>
 #include <cstdint>

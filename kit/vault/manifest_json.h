@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json_fwd.hpp>
-
 #include "kit/vault/recording_manifest.h"
 
 namespace tolvane {
@@ -26,11 +24,9 @@ namespace tolvane {
 // written with U+FFFD in place of the bad bytes, so encoding never fails.
 std::string encodeManifest(const RecordingManifest& manifest);
 
-// None when `text` is not a readable manifest (see above); never throws.
+// None when `text` is not a readable manifest (see above); never throws. Read with a
+// streaming parser straight into the record (manifest_decoder.cpp): the vault scan
+// decodes every manifest at launch.
 std::optional<RecordingManifest> decodeManifest(std::string_view text);
-
-// The same mapping on a JSON value, for callers that embed manifests in larger documents.
-nlohmann::json manifestToJSON(const RecordingManifest& manifest);
-std::optional<RecordingManifest> manifestFromJSON(const nlohmann::json& json);
 
 }  // namespace tolvane

@@ -1,6 +1,5 @@
 #include "kit/vault/recording_manifest.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace tolvane {
@@ -21,11 +20,6 @@ RecordingManifest RecordingManifest::make(std::string id, std::string title, Dat
   manifest.hasMicrophone = hasMicrophone;
   manifest.hasSystemAudio = hasSystemAudio;
   return manifest;
-}
-
-double RecordingManifest::uploadProgress() const {
-  if (fileSizeBytes < 1) return 0;
-  return std::min(1.0, static_cast<double>(uploadedBytes) / static_cast<double>(fileSizeBytes));
 }
 
 }  // namespace tolvane

@@ -43,9 +43,6 @@ struct RecordingManifest {
                                 std::string fileName, double durationSec, std::int64_t fileSizeBytes, bool hasCamera,
                                 bool hasMicrophone, bool hasSystemAudio);
 
-  // uploadedBytes / fileSizeBytes, capped at 1.0; 0 while fileSizeBytes is below 1.
-  double uploadProgress() const;
-
   bool operator==(const RecordingManifest&) const = default;
 };
 

@@ -27,8 +27,6 @@ bool isUploadPending(RecordingState state) {
          state == RecordingState::needsAttention;
 }
 
-bool isTerminalSuccess(RecordingState state) { return state == RecordingState::verified; }
-
 bool wasInterrupted(RecordingState state) {
   return state == RecordingState::recording || state == RecordingState::finalizing;
 }

@@ -30,8 +30,6 @@ std::optional<RecordingState> recordingStateFromRawValue(std::string_view raw);
 
 // `ready`, `uploading` and `needsAttention`: the upload queue still has work to do.
 bool isUploadPending(RecordingState state);
-// Only `verified`.
-bool isTerminalSuccess(RecordingState state);
 // `recording` and `finalizing`: the states a recording is left in when the process ends
 // before its file is finished.
 bool wasInterrupted(RecordingState state);

@@ -17,8 +17,6 @@ struct VaultItem {
 
   const std::string& id() const { return manifest.id; }
   std::filesystem::path videoPath() const { return directory / manifest.fileName; }
-  std::filesystem::path manifestPath() const { return directory / "manifest.json"; }
-  std::filesystem::path backupManifestPath() const { return directory / "manifest.backup.json"; }
 
   // Whether anything exists at videoPath() (a dangling symlink counts as missing).
   bool videoExists() const;

@@ -21,7 +21,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   bool isRunning();
   void kill(int signal);
   // Waits for the exit; returns the exit status, or 128 + signal when killed, or none

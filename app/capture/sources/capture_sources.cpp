@@ -1,16 +1,11 @@
 #include "app/capture/sources/capture_sources.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "app/capture/sources/system_source_catalog.h"
-
-extern char** environ;
 
 namespace tolvane::CaptureSources {
 
@@ -69,21 +64,6 @@ std::vector<CameraOption> cameras(SourceCatalog& catalog) { return catalog.camer
 std::vector<CameraOption> cameras() {
   SystemSourceCatalog catalog;
   return catalog.cameras();
-}
-
-std::string settingsURL(MediaType mediaType) {
-  return std::string("x-apple.systempreferences:com.apple.preference.security?") +
-         (mediaType == MediaType::video ? "Privacy_Camera" : "Privacy_Microphone");
-}
-
-void openSettings(MediaType mediaType) {
-  std::string url = settingsURL(mediaType);
-  char program[] = "xdg-open";
-  char* argv[] = {program, url.data(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return;
-  // xdg-open hands the URL on and exits; reaped in the background so it leaves no zombie.
-  std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
 }
 
 std::string displayName(const std::vector<DisplayInfo>& screens, std::uint32_t displayID, std::size_t index) {

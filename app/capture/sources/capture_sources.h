@@ -31,12 +31,6 @@ std::vector<AudioDeviceOption> microphones();
 std::vector<CameraOption> cameras(SourceCatalog& catalog);
 std::vector<CameraOption> cameras();
 
-enum class MediaType { video, audio };
-// The privacy page for a device type, as the desktop's URL opener takes it.
-std::string settingsURL(MediaType mediaType);
-// Hands settingsURL() to xdg-open without waiting for it.
-void openSettings(MediaType mediaType);
-
 // The monitor's own name when it has one; else "Main display" for the first display
 // and "Display N" (N = index + 1) for the others.
 std::string displayName(const std::vector<DisplayInfo>& screens, std::uint32_t displayID, std::size_t index);

@@ -34,7 +34,6 @@ class CaptureTarget {
                               int height);
 
   bool isDisplay() const { return std::holds_alternative<Display>(value_); }
-  bool isWindow() const { return std::holds_alternative<Window>(value_); }
   // Only valid for the matching kind.
   const Display& asDisplay() const { return std::get<Display>(value_); }
   const Window& asWindow() const { return std::get<Window>(value_); }

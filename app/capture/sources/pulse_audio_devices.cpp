@@ -61,7 +61,6 @@ PulseAudioDevices PulseAudioDevices::query() {
   PulseAudioDevices devices;
   PulseConversation conversation;
   if (!conversation.isReady()) return devices;
-  devices.isReachable_ = true;
 
   ServerNames names;
   conversation.wait(pa_context_get_server_info(

@@ -22,8 +22,6 @@ class PulseAudioDevices {
   // Asks the server. An unreachable server yields no sources and no defaults.
   static PulseAudioDevices query();
 
-  bool isReachable() const { return isReachable_; }
-  const std::vector<Source>& sources() const { return sources_; }
 
   // Sources that are not monitors, in the server's order.
   std::vector<AudioDeviceOption> microphones() const;
@@ -35,7 +33,6 @@ class PulseAudioDevices {
   bool hasSource(const std::string& name) const;
 
  private:
-  bool isReachable_ = false;
   std::vector<Source> sources_;
   std::string defaultSourceName_;
   std::string defaultSinkMonitor_;

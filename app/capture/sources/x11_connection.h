@@ -58,7 +58,6 @@ class X11ErrorTrap {
   // Waits for the server to answer everything sent so far, then reports whether any of
   // it failed (or the connection broke).
   bool failed();
-  int errorCode() const { return errorCode_; }
 
  private:
   friend int handleX11Error(::Display*, XErrorEvent*);

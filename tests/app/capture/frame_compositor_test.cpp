@@ -12,24 +12,13 @@
 namespace tolvane {
 namespace {
 
-// Pixels as 0xAARRGGBB, which is BGRA in memory.
 constexpr std::uint32_t kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kGrey = 0xFF323232;
 
-void set(const VideoFrame& frame, int x, int y, std::uint32_t colour) { std::memcpy(frame.pixel(x, y), &colour, 4); }
-
-std::uint32_t get(const VideoFrame& frame, int x, int y) {
-  std::uint32_t colour;
-  std::memcpy(&colour, frame.pixel(x, y), 4);
-  return colour;
-}
+using testing::filledFrame;
+using testing::pixelAt;
+using testing::setPixel;
 
 int channel(const VideoFrame& frame, int x, int y, int c) { return frame.pixel(x, y)[c]; }  // 0 B, 1 G, 2 R, 3 A
-
-VideoFrame filled(int width, int height, std::uint32_t colour) {
-  auto frame = VideoFrame::allocate(width, height);
-  frame.fill(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, colour >> 24);
-  return frame;
-}
 
 // A camera picture whose centred square has a red left half and a blue right half; what
 // the square crop cuts away (left and right, or top and bottom) is green.
@@ -41,7 +30,7 @@ VideoFrame cameraPicture(int width, int height) {
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const bool inCrop = x >= left && x < left + side && y >= top && y < top + side;
-      set(frame, x, y, !inCrop ? kGreen : (x < left + side / 2 ? kRed : kBlue));
+      setPixel(frame, x, y, !inCrop ? kGreen : (x < left + side / 2 ? kRed : kBlue));
     }
   }
   return frame;
@@ -61,8 +50,8 @@ TEST(FrameCompositorTest, BlurTouchesOnlyItsRectanglesRoundedOutwardAndSkipsTiny
   const PixelRect first{48, 54, 144, 68};    // 0.45 x 270 = 121.5 -> 122
   const PixelRect second{432, 243, 48, 27};  // clipped to the frame
   EXPECT_TRUE(testing::samePixels(*out, screen, {first, second}));
-  EXPECT_NE(get(*out, 100, 80), get(screen, 100, 80));
-  EXPECT_NE(get(*out, 450, 260), get(screen, 450, 260));
+  EXPECT_NE(pixelAt(*out, 100, 80), pixelAt(screen, 100, 80));
+  EXPECT_NE(pixelAt(*out, 450, 260), pixelAt(screen, 450, 260));
 }
 
 TEST(FrameCompositorTest, OverlappingBlurRectanglesAreCutFromOneBlurredImage) {
@@ -78,22 +67,22 @@ TEST(FrameCompositorTest, OverlappingBlurRectanglesAreCutFromOneBlurredImage) {
     for (int x = 100; x < 500; x += 3) {
       const bool inFirst = x >= 96 && x < 480 && y >= 54 && y < 270;
       const bool inSecond = x >= 288 && x < 672 && y >= 162 && y < 378;
-      ASSERT_TRUE(!inSecond || get(*combined, x, y) == get(*second, x, y)) << x << "," << y;
-      ASSERT_TRUE(!inFirst || get(*combined, x, y) == get(*first, x, y)) << x << "," << y;
+      ASSERT_TRUE(!inSecond || pixelAt(*combined, x, y) == pixelAt(*second, x, y)) << x << "," << y;
+      ASSERT_TRUE(!inFirst || pixelAt(*combined, x, y) == pixelAt(*first, x, y)) << x << "," << y;
     }
   }
 }
 
 TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirroredUnlessTurnedOff) {
   FrameCompositor compositor;
-  const auto screen = filled(640, 360, kGrey);
+  const auto screen = filledFrame(640, 360, kGrey);
   CompositeLayers layers;
-  layers.camera = filled(1280, 720, kBlue);
+  layers.camera = filledFrame(1280, 720, kBlue);
   layers.bubble = BubbleLayout{{0.5, 0.5}, 0.4};  // 144 px at (248, 108)
   const auto out = compositor.compose(screen, layers, nullptr);
   ASSERT_TRUE(out);
-  EXPECT_EQ(get(*out, 320, 180), kBlue);  // inside
-  EXPECT_EQ(get(*out, 249, 109), kGrey);  // in the square, outside the circle
+  EXPECT_EQ(pixelAt(*out, 320, 180), kBlue);  // inside
+  EXPECT_EQ(pixelAt(*out, 249, 109), kGrey);  // in the square, outside the circle
   // The edge fades over 1.5 pixels: the centre of pixel (391, 179) lies 71.5 px out of a
   // radius of 72, a third of the way in.
   EXPECT_EQ(channel(*out, 391, 179, 3), 255);
@@ -107,8 +96,8 @@ TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirrore
       layers.isCameraMirrored = mirrored;
       const auto shown = compositor.compose(screen, layers, nullptr);
       ASSERT_TRUE(shown);
-      EXPECT_EQ(get(*shown, 280, 180), mirrored ? kBlue : kRed) << camera.width();
-      EXPECT_EQ(get(*shown, 360, 180), mirrored ? kRed : kBlue) << camera.width();
+      EXPECT_EQ(pixelAt(*shown, 280, 180), mirrored ? kBlue : kRed) << camera.width();
+      EXPECT_EQ(pixelAt(*shown, 360, 180), mirrored ? kRed : kBlue) << camera.width();
       // Nothing of the green margins shows anywhere inside the circle.
       for (int y = 110; y < 250; ++y) {
         for (int x = 250; x < 390; ++x) {
@@ -124,10 +113,10 @@ TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
   // Wide enough that the overlay's tiles are wider than 64 pixels, and not a multiple of them.
   for (int width : {200, 4200}) {
     FrameCompositor compositor;
-    const auto screen = filled(width, 4, kGrey);
+    const auto screen = filledFrame(width, 4, kGrey);
     auto annotation = VideoFrame::allocate(width, 4);
     const std::vector<int> inked = {0, 63, 64, 65, 127, 128, width / 2, width - 2, width - 1};
-    for (int x : inked) set(annotation, x, x % 4, kRed);
+    for (int x : inked) setPixel(annotation, x, x % 4, kRed);
     CompositeLayers layers;
     layers.annotation = annotation;
     const auto out = compositor.compose(screen, layers, nullptr);
@@ -135,12 +124,12 @@ TEST(FrameCompositorTest, InkAnywhereInTheAnnotationIsLaidOver) {
     for (int y = 0; y < 4; ++y) {
       for (int x = 0; x < width; ++x) {
         const bool isInked = std::find(inked.begin(), inked.end(), x) != inked.end() && x % 4 == y;
-        ASSERT_EQ(get(*out, x, y), isInked ? kRed : kGrey) << width << ": " << x << "," << y;
+        ASSERT_EQ(pixelAt(*out, x, y), isInked ? kRed : kGrey) << width << ": " << x << "," << y;
       }
     }
     // A new image replaces the old one at once.
     layers.annotation = VideoFrame::allocate(width, 4);
-    EXPECT_EQ(get(*compositor.compose(screen, layers, nullptr), 0, 0), kGrey);
+    EXPECT_EQ(pixelAt(*compositor.compose(screen, layers, nullptr), 0, 0), kGrey);
   }
 }
 
@@ -148,22 +137,22 @@ TEST(FrameCompositorTest, BlurThenAnnotationsScaledToTheFrameThenTheBubble) {
   const auto screen = testing::noiseFrame(640, 360);
   auto annotation = VideoFrame::allocate(320, 180);  // half the frame's size
   for (int y = 0; y < 180; ++y) {
-    for (int x = 50; x < 55; ++x) set(annotation, x, y, kRed);
-    for (int x = 150; x < 320; ++x) set(annotation, x, y, 0x40400000);  // a quarter-opaque red
+    for (int x = 50; x < 55; ++x) setPixel(annotation, x, y, kRed);
+    for (int x = 150; x < 320; ++x) setPixel(annotation, x, y, 0x40400000);  // a quarter-opaque red
   }
   const std::vector<Rect> rects = {{0.1, 0.1, 0.6, 0.6}};  // 64..448 x 36..252
   const auto blurred = blurredWith(screen, rects);
   CompositeLayers all;
   all.blurRects = rects;
   all.annotation = annotation;
-  all.camera = filled(640, 480, kBlue);
+  all.camera = filledFrame(640, 480, kBlue);
   all.bubble = BubbleLayout{{0.2, 0.5}, 0.2};  // 72 px around (128, 180): over the red band
   const auto out = FrameCompositor().compose(screen, all, nullptr);
   ASSERT_TRUE(blurred && out);
 
-  EXPECT_EQ(get(*out, 105, 60), kRed);    // annotations over the blur
-  EXPECT_EQ(get(*out, 128, 180), kBlue);  // the bubble over the annotations
-  EXPECT_EQ(get(*out, 20, 300), get(screen, 20, 300));  // no layer here
+  EXPECT_EQ(pixelAt(*out, 105, 60), kRed);    // annotations over the blur
+  EXPECT_EQ(pixelAt(*out, 128, 180), kBlue);  // the bubble over the annotations
+  EXPECT_EQ(pixelAt(*out, 20, 300), pixelAt(screen, 20, 300));  // no layer here
   // Translucent annotation over the blurred picture, inside the rectangle and outside it.
   for (auto [base, x, y] : {std::tuple{&*blurred, 350, 100}, std::tuple{&screen, 500, 300}}) {
     EXPECT_NEAR(channel(*out, x, y, 2), 64 + channel(*base, x, y, 2) * 191 / 255.0, 1.5) << x;
@@ -184,7 +173,7 @@ TEST(FrameCompositorTest, OutputFramesComeFromAPoolOfTheirSizeAndPlainFramesPass
   const std::vector<Rect> rects = {{0.1, 0.1, 0.3, 0.3}, {0.5, 0.5, 0.3, 0.3}};
   CompositeLayers layers;
   layers.blurRects = rects;
-  layers.camera = filled(64, 48, kBlue);
+  layers.camera = filledFrame(64, 48, kBlue);
   layers.annotation = VideoFrame::allocate(160, 90);
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(compositor.compose(screen, layers, &pool));
   EXPECT_EQ(pool.allocationCount(), 1u);
@@ -198,12 +187,12 @@ TEST(FrameCompositorTest, OutputFramesComeFromAPoolOfTheirSizeAndPlainFramesPass
 
 TEST(FrameCompositorTest, OddInputsDoNotCrash) {
   FrameCompositor compositor;
-  const auto screen = filled(33, 17, kGrey);
+  const auto screen = filledFrame(33, 17, kGrey);
   const std::vector<Rect> rects = {{-1e12, -1e12, 2e12, 2e12}, {0.5, 0.5, -0.2, 0.3}, {NAN, 0, 1, 1}, {0, 0, 1, 1}};
   CompositeLayers layers;
   layers.blurRects = rects;
   layers.annotation = VideoFrame::allocate(1, 1);
-  for (const auto& camera : {filled(1, 1, kBlue), filled(3000, 2, kBlue)}) {
+  for (const auto& camera : {filledFrame(1, 1, kBlue), filledFrame(3000, 2, kBlue)}) {
     layers.camera = camera;
     for (const BubbleLayout& bubble : {BubbleLayout{{NAN, NAN}, 0.3}, BubbleLayout{{1e300, -1e300}, 1e300}}) {
       layers.bubble = bubble;
@@ -212,9 +201,81 @@ TEST(FrameCompositorTest, OddInputsDoNotCrash) {
   }
   // A frame smaller than the bubble's minimum.
   layers.bubble = BubbleLayout{};
-  ASSERT_TRUE(compositor.compose(filled(2, 2, kGrey), layers, nullptr));
+  ASSERT_TRUE(compositor.compose(filledFrame(2, 2, kGrey), layers, nullptr));
   EXPECT_FALSE(FrameCompositor::makePixelBuffer(nullptr, {NAN, 10}));
   EXPECT_EQ(FrameCompositor::blurPixelRect({0.1, 0.1, 0.5, NAN}, {1920, 1080}), std::nullopt);
+}
+
+// Composing a freshly captured frame in place must give exactly what composing into a
+// copy gives, and a repeat of that frame must start again from the captured picture.
+VideoFrame copyOf(const VideoFrame& frame) {
+  auto copy = VideoFrame::allocate(frame.width(), frame.height());
+  std::memcpy(copy.data(), frame.data(), frame.byteSize());
+  return copy;
+}
+
+// A stroke of ink across the top left and a camera picture of noise.
+CompositeLayers layersFor(const std::vector<Rect>& blurRects, const VideoFrame& annotation) {
+  CompositeLayers layers;
+  layers.annotation = annotation;
+  layers.camera = testing::noiseFrame(320, 240, 7);
+  layers.blurRects = blurRects;
+  layers.bubble = BubbleLayout{{0.8, 0.7}, 0.25};
+  return layers;
+}
+
+VideoFrame inkedAnnotation(int width, int height) {
+  auto annotation = VideoFrame::allocate(width, height);
+  for (int y = 20; y < 30; ++y) {
+    for (int x = 10; x < 200; ++x) std::memset(annotation.pixel(x, y), 0x80, 4);
+  }
+  return annotation;
+}
+
+TEST(FrameCompositorInPlaceTest, MatchesACompositeIntoACopyAndRepeatsFromTheCapturedPicture) {
+  const auto captured = testing::noiseFrame(640, 360);
+  const auto annotation = inkedAnnotation(640, 360);
+  const std::vector<Rect> oneBlur{{0.3, 0.4, 0.2, 0.2}};
+  const std::vector<Rect> twoApart{{0.05, 0.55, 0.1, 0.1}, {0.6, 0.05, 0.1, 0.1}};
+  for (const auto& blurRects : {std::vector<Rect>{}, oneBlur, twoApart}) {
+    const CompositeLayers layers = layersFor(blurRects, annotation);
+    FrameCompositor reference;
+    const auto expected = reference.compose(captured, layers, nullptr);
+    ASSERT_TRUE(expected && !expected->sharesPixelsWith(captured));
+
+    FrameCompositor compositor;
+    const auto screen = copyOf(captured);
+    const auto composed = compositor.compose(screen, layers, nullptr, FrameCompositor::ScreenUse::exclusive);
+    ASSERT_TRUE(composed);
+    EXPECT_TRUE(composed->sharesPixelsWith(screen)) << "composed in place";
+    EXPECT_TRUE(testing::samePixels(*composed, *expected));
+
+    // A repeat of the same frame, with a blur added since: starts from the picture as
+    // captured, not from the composite.
+    const std::vector<Rect> later{{0.35, 0.45, 0.1, 0.1}};
+    const CompositeLayers repeatLayers = layersFor(later, annotation);
+    const auto repeated = compositor.compose(screen, repeatLayers, nullptr, FrameCompositor::ScreenUse::shared);
+    ASSERT_TRUE(repeated && !repeated->sharesPixelsWith(screen));
+    EXPECT_TRUE(testing::samePixels(*repeated, *reference.compose(captured, repeatLayers, nullptr)));
+  }
+}
+
+TEST(FrameCompositorInPlaceTest, FallsBackToACopyWhenBlursInteractOrLayersCoverMostOfTheFrame) {
+  const auto captured = testing::noiseFrame(640, 360);
+  auto fullInk = VideoFrame::allocate(640, 360);
+  fullInk.fill(0, 0, 40, 40);
+  const std::vector<Rect> close{{0.3, 0.3, 0.1, 0.1}, {0.42, 0.3, 0.1, 0.1}};  // within each other's reach
+  for (const CompositeLayers& layers : {layersFor(close, VideoFrame()), layersFor({}, fullInk)}) {
+    FrameCompositor reference;
+    const auto expected = reference.compose(captured, layers, nullptr);
+    FrameCompositor compositor;
+    const auto screen = copyOf(captured);
+    const auto composed = compositor.compose(screen, layers, nullptr, FrameCompositor::ScreenUse::exclusive);
+    ASSERT_TRUE(composed && expected);
+    EXPECT_FALSE(composed->sharesPixelsWith(screen));
+    EXPECT_TRUE(testing::samePixels(screen, captured)) << "the screen frame is left as captured";
+    EXPECT_TRUE(testing::samePixels(*composed, *expected));
+  }
 }
 
 }  // namespace

@@ -33,6 +33,21 @@ inline VideoFrame noiseFrame(int width, int height, std::uint32_t seed = 12345) 
   return frame;
 }
 
+// Pixels as 0xAARRGGBB, which is B, G, R, A in memory.
+inline void setPixel(const VideoFrame& frame, int x, int y, std::uint32_t colour) {
+  std::memcpy(frame.pixel(x, y), &colour, 4);
+}
+inline std::uint32_t pixelAt(const VideoFrame& frame, int x, int y) {
+  std::uint32_t colour;
+  std::memcpy(&colour, frame.pixel(x, y), 4);
+  return colour;
+}
+inline VideoFrame filledFrame(int width, int height, std::uint32_t colour) {
+  auto frame = VideoFrame::allocate(width, height);
+  frame.fill(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, colour >> 24);
+  return frame;
+}
+
 // True when the frames agree on every pixel outside `holes`.
 inline bool samePixels(const VideoFrame& a, const VideoFrame& b, const std::vector<PixelRect>& holes = {}) {
   for (int y = 0; y < a.height(); ++y) {

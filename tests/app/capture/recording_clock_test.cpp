@@ -14,7 +14,6 @@ class RecordingClockTest : public ::testing::Test {
 };
 
 TEST_F(RecordingClockTest, StartsAtTheFirstQuestionAndCountsHostTime) {
-  EXPECT_FALSE(clock.hasStarted());
   EXPECT_EQ(clock.elapsedNowUnpaused(), 0);
   now = 105;
   EXPECT_EQ(clock.elapsedNow(), 0.0);
@@ -49,7 +48,6 @@ TEST_F(RecordingClockTest, PausedTimeIsLeftOutAndSamplesWhilePausedAreDropped) {
   EXPECT_FALSE(clock.elapsedNow());
   EXPECT_TRUE(clock.resume());
   EXPECT_FALSE(clock.resume());
-  EXPECT_DOUBLE_EQ(clock.pausedTotal(), 10.0);
   // The first frame after a 10 s pause follows the last one before it by one interval.
   EXPECT_NEAR(*clock.elapsed(11.0 + 1.0 / 30, ClockSource::screen), 1.0 + 1.0 / 30, 1e-9);
   EXPECT_NEAR(*clock.elapsedNow(), 1.0, 1e-9);

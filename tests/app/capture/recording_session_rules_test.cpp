@@ -22,7 +22,7 @@ TEST(RecordingSessionRules, RecordingsOfAFifthOfASecondOrLessAreEmpty) {
   EXPECT_TRUE(isEmptyRecording(0.2));
   EXPECT_FALSE(isEmptyRecording(0.21));
   EXPECT_EQ(failureMessage("That window has closed."),
-            "That window has closed. Everything captured up to this point is saved on your Mac.");
+            "That window has closed. Everything captured up to this point is saved on your computer.");
 }
 
 }  // namespace

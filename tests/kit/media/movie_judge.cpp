@@ -44,7 +44,8 @@ std::string decodeErrors(const std::filesystem::path& movie) {
   return result.err;
 }
 
-void writeTestMovie(const std::filesystem::path& movie, double seconds, int width, int height, bool withAudio) {
+void writeTestMovie(const std::filesystem::path& movie, double seconds, int width, int height, bool withAudio,
+                    bool finished) {
   MovieWriter writer(movie, width, height, 30, withAudio, MovieWriter::fragmentInterval);
   writer.startSession(MediaTime::zero());
   const int frames = static_cast<int>(std::lround(seconds * 30));
@@ -71,6 +72,12 @@ void writeTestMovie(const std::filesystem::path& movie, double seconds, int widt
       }
       writer.append(AudioBuffer::interleavedFloats(samples, 2, 48000, MediaTime{i * 1600, 48000}));
     }
+  }
+  if (!finished) {
+    // Let the encoder thread reach the end of what was queued.
+    while (writer.framesWritten() < frames) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    return;
   }
   writer.finish();
   if (writer.failure()) throw std::runtime_error(writer.failure()->what());

@@ -18,8 +18,10 @@ std::vector<double> keyFrameTimes(const std::filesystem::path& movie);
 std::string decodeErrors(const std::filesystem::path& movie);
 
 // A short test movie made by MovieWriter: `seconds` of 30 fps frames with a moving block
-// (and a 440 Hz tone when `withAudio`).
+// (and a 440 Hz tone when `withAudio`). Unless `finished`, the writer is released without
+// finish() once its encoder has taken every frame, leaving the fragments it completed as a
+// crash does.
 void writeTestMovie(const std::filesystem::path& movie, double seconds, int width = 96, int height = 64,
-                    bool withAudio = false);
+                    bool withAudio = false, bool finished = true);
 
 }  // namespace tolvane::testing

@@ -163,7 +163,7 @@ TEST(MovieWriterTest, CreationFailuresSayWhy) {
   TempDir dir;
   const std::tuple<std::filesystem::path, double, std::string> cases[] = {
       {"/nonexistent-folder/m.mp4", 64, "couldn't create the movie file (No such file or directory)"},
-      {dir / "m.mp4", 1.5, "this Mac refused the video settings"},
+      {dir / "m.mp4", 1.5, "the video encoder refused these settings"},
   };
   for (const auto& [path, width, reason] : cases) {
     try {

@@ -22,8 +22,8 @@ using testing::readFile;
 
 // attemptCount as the current manifest (or, while that is unreadable, its backup) says.
 int currentAttempts(const VaultItem& item) {
-  for (const auto& path : {item.manifestPath(), item.backupManifestPath()}) {
-    if (auto manifest = decodeManifest(readFile(path))) return manifest->attemptCount;
+  for (const char* name : {"manifest.json", "manifest.backup.json"}) {
+    if (auto manifest = decodeManifest(readFile(item.directory / name))) return manifest->attemptCount;
   }
   return -1;
 }
@@ -56,10 +56,10 @@ TEST(VaultCrashTest, KilledWritersNeverLeaveAnUnreadableRecording) {
     writer.kill(SIGKILL);
     ASSERT_TRUE(writer.wait(std::chrono::seconds(10))) << "the writer did not die";
 
-    const std::string current = readFile(item.manifestPath());
+    const std::string current = readFile(item.directory / "manifest.json");
     ASSERT_FALSE(current.empty()) << "empty manifest.json after round " << round;
     const bool currentReadable = decodeManifest(current).has_value();
-    const bool backupReadable = decodeManifest(readFile(item.backupManifestPath())).has_value();
+    const bool backupReadable = decodeManifest(readFile(item.directory / "manifest.backup.json")).has_value();
     ASSERT_TRUE(currentReadable || backupReadable) << "both manifests unreadable after round " << round;
     attempts = currentAttempts(item);
   }

@@ -16,7 +16,7 @@ using testing::TempDir;
 
 constexpr const char* kEmptyText = "Tolvane stopped before this recording captured anything.";
 constexpr const char* kUnreadableText =
-    "Tolvane was interrupted while writing this. The file is kept in place — open it in QuickTime to check what "
+    "Tolvane was interrupted while writing this. The file is kept in place — open it in a video player to check what "
     "survived.";
 
 VaultItem interrupted(RecordingVault& vault, RecordingState state = RecordingState::recording) {

@@ -26,7 +26,6 @@ class PulseSourcesTest : public ::testing::Test {
 
 TEST_F(PulseSourcesTest, MicrophonesAreTheSourcesThatAreNotMonitors) {
   PulseAudioDevices devices = PulseAudioDevices::query();
-  ASSERT_TRUE(devices.isReachable());
   auto microphones = devices.microphones();
   ASSERT_EQ(microphones.size(), 1u);
   EXPECT_EQ(microphones[0].id, PulseDaemon::microphoneName);
@@ -57,7 +56,7 @@ TEST_F(PulseSourcesTest, AMissingMicrophoneFallsBackToTheDefaultInputUntilThereI
 
 TEST(PulseUnreachableTest, NoServerMeansNoDevices) {
   testing::ScopedEnv server("PULSE_SERVER", "unix:/nonexistent/tolvane/native");
-  EXPECT_FALSE(PulseAudioDevices::query().isReachable());
+  EXPECT_FALSE(PulseAudioDevices::query().systemAudioSource());
   EXPECT_TRUE(SystemSourceCatalog().microphones().empty());
   SystemSourceFactory factory;
   EXPECT_THROW(factory.openMicrophone(std::nullopt), CaptureSourceError);

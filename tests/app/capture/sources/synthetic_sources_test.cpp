@@ -13,7 +13,6 @@
 namespace tolvane {
 namespace {
 
-using Kind = CaptureSourceError::Kind;
 const auto ignoreFailures = [](const std::string&) {};
 
 TEST(SyntheticSourcesTest, TheToneIsA440HzQuarterScaleSineContinuedAcrossLiveBuffers) {
@@ -37,8 +36,8 @@ TEST(SyntheticSourcesTest, TheToneIsA440HzQuarterScaleSineContinuedAcrossLiveBuf
   }
 }
 
-TEST(SyntheticSourcesTest, TheCameraShowsEightBarsTheScreenAMovingSquareAndMissingDevicesSaySo) {
-  SystemSourceFactory factory(":definitely-not-a-display");
+TEST(SyntheticSourcesTest, TheCameraShowsEightBarsAndTheScreenAMovingSquare) {
+  SystemSourceFactory factory;
   auto camera = factory.openCamera(std::string(SyntheticSources::barsID));
   testing::SourceCollector<VideoFrame> pictures;
   camera->start(pictures.handler(), ignoreFailures);
@@ -68,12 +67,6 @@ TEST(SyntheticSourcesTest, TheCameraShowsEightBarsTheScreenAMovingSquareAndMissi
     const std::uint8_t* inside = delivered[i].image.pixel(left + SyntheticScreenSource::squareSize(320, 180) / 2, 90);
     EXPECT_EQ(inside[0] + inside[1] + inside[2], 3 * 255);
   }
-
-  EXPECT_EQ(testing::sourceError([&] { factory.openCamera("usb-No_Such_Camera-video-index0"); }),
-            std::pair(Kind::deviceUnavailable, std::string("Tolvane couldn't find that camera.")));
-  EXPECT_EQ(testing::sourceError([&] { factory.openScreen(CaptureTarget::display(1, "Main", 10, 10), {10, 10, 30, true}); }),
-            std::pair(Kind::serverUnavailable,
-                      std::string("Tolvane couldn't open the X display \":definitely-not-a-display\"; is an X session running?")));
 }
 
 }  // namespace
