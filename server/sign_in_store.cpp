@@ -50,4 +50,8 @@ bool SignInStore::redeem(const std::string& id) {
              {unixNow(), id, unixNow()}) == 1;
 }
 
+int64_t SignInStore::purgeExpired() {
+  return database_.execute("DELETE FROM sign_in_requests WHERE expires_at <= ?", {unixNow()});
+}
+
 }  // namespace tolvane::server

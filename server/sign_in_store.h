@@ -30,6 +30,8 @@ class SignInStore {
   bool approve(const std::string& id, const std::string& accountId);
   // Marks an approved request redeemed; true only for the one caller that did so.
   bool redeem(const std::string& id);
+  // Deletes requests past their expiry; returns how many.
+  int64_t purgeExpired();
 
  private:
   Database& database_;

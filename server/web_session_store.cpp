@@ -25,4 +25,8 @@ void WebSessionStore::remove(const std::string& token) {
   database_.execute("DELETE FROM web_sessions WHERE token_hash = ?", {crypto::sha256Hex(token)});
 }
 
+int64_t WebSessionStore::purgeExpired() {
+  return database_.execute("DELETE FROM web_sessions WHERE expires_at <= ?", {unixNow()});
+}
+
 }  // namespace tolvane::server

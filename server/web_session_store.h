@@ -18,6 +18,8 @@ class WebSessionStore {
   std::string create(const std::string& accountId);
   std::optional<std::string> accountId(const std::string& token);
   void remove(const std::string& token);
+  // Deletes sessions past their expiry; returns how many.
+  int64_t purgeExpired();
 
  private:
   Database& database_;
