@@ -10,7 +10,7 @@ bool isPlainPath(const std::string& path) {
   if (path.size() > 1 && (path[1] == '/' || path[1] == '\\')) return false;
   for (char c : path) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= ' ' || byte == 0x7f || c == '\\') return false;
+    if (byte < ' ' || byte == 0x7f || c == '\\') return false;
   }
   return true;
 }

@@ -44,12 +44,13 @@ std::variant<Upload, TusStore::Refusal> TusStore::create(const std::string& vide
   upload.createdAt = unixNow();
   upload.expiresAt = upload.createdAt + ttl_;
   return database_.transaction([&]() -> std::variant<Upload, Refusal> {
-    // What the account holds, leaving out the unfinished uploads this one replaces.
+    // What the account holds, leaving out the uploads of this video, which this one
+    // replaces.
     const auto held = database_.queryOne(
         "SELECT COALESCE(SUM(u.length), 0), COALESCE(SUM(u.completed_at IS NULL), 0) FROM uploads u "
         "JOIN videos v ON v.uid = u.video_uid WHERE v.account_id = ? AND u.removed_at IS NULL "
-        "AND (u.completed_at IS NOT NULL OR (u.expires_at > ? AND u.video_uid != ?))",
-        {limits.accountId, upload.createdAt, videoUid});
+        "AND u.video_uid != ? AND (u.completed_at IS NOT NULL OR u.expires_at > ?)",
+        {limits.accountId, videoUid, upload.createdAt});
     if (held->integer(1) >= limits.maxUnfinished) return Refusal::tooManyUnfinished;
     if (limits.quotaBytes > 0 && held->integer(0) + length > limits.quotaBytes) return Refusal::overQuota;
 
