@@ -112,7 +112,8 @@ TEST(Security, SignInRedirectsNeverLeaveTheSite) {
       {"%5C%5Cevil.example", "/library"},     {"%2F%5Cevil.example", "/library"},
       {"https%3A%2F%2Fevil.example", "/library"}, {"%2F%252F%252Fevil.example", "/library"},
       {"%2F%25252F%25252Fevil", "/library"},  {"%2F%0D%0ASet-Cookie%3A+x", "/library"},
-      {"evil.example", "/library"},           {"%2Fv%2Fabc%3Ft%3D1", "/v/abc?t=1"},
+      {"evil.example", "/library"},           {"%2F%5C%5Cevil", "/library"},
+      {"%2Fv%2Fabc%3Ft%3D1", "/v/abc?t=1"},
   };
   for (const auto& [next, location] : cases) {
     const auto response = server.postForm(
