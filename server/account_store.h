@@ -21,7 +21,8 @@ struct Account {
 // password; one without a password (made for --auto-approve) cannot sign in there.
 class AccountStore {
  public:
-  explicit AccountStore(Database& database, PasswordHasher hasher = PasswordHasher()) : database_(database), hasher_(hasher) {}
+  explicit AccountStore(Database& database, PasswordHasher hasher = PasswordHasher())
+      : database_(database), hasher_(hasher) {}
 
   // The account for `email`, created without a password on first use. Throws
   // std::invalid_argument with a user-facing sentence when the text is not an e-mail

@@ -20,8 +20,6 @@
 namespace tolvane::server {
 namespace {
 
-constexpr int kWrongPasswordWindow = 60;
-
 httplib::Params formFields(const std::string& body) {
   httplib::Params fields;
   httplib::detail::parse_query_text(body, fields);
@@ -97,7 +95,8 @@ bool Pages::checkFormToken(const httplib::Request& request, httplib::Response& r
   return false;
 }
 
-bool Pages::refuseWhileThrottled(const httplib::Request& request, httplib::Response& response, int64_t wait, const std::string& message) {
+bool Pages::refuseWhileThrottled(const httplib::Request& request, httplib::Response& response, int64_t wait,
+                                 const std::string& message) {
   if (wait <= 0) return false;
   response.set_header("Retry-After", std::to_string(wait));
   sendPage(request, response, 429, "Slow down", "<h1>" + html::escape(message) + "</h1>", std::nullopt);

@@ -37,7 +37,8 @@ class Pages {
   bool checkFormToken(const httplib::Request& request, httplib::Response& response, const httplib::Params& fields);
   std::string cookie(const std::string& name, const std::string& value, int64_t maxAge) const;
   // Sends 429 with Retry-After; true when `wait` is not zero.
-  bool refuseWhileThrottled(const httplib::Request& request, httplib::Response& response, int64_t wait, const std::string& message);
+  bool refuseWhileThrottled(const httplib::Request& request, httplib::Response& response, int64_t wait,
+                            const std::string& message);
 
   void home(const httplib::Request& request, httplib::Response& response);
   void signIn(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);

@@ -36,14 +36,15 @@ int64_t rows(TestServer& server, const std::string& table) {
 TEST(Security, ForgedHostNamesGet421AndNothingHappens) {
   TestServer server;
   const std::string port = std::to_string(server.port());
-  for (const std::string& host : std::vector<std::string>{"evil.example", "evil.example:" + port, "127.0.0.1.evil.example:" + port,
-                                 "localhost.evil.example", "[::2]:" + port, "evil.example@127.0.0.1", ""}) {
+  const std::vector<std::string> forged{"evil.example", "evil.example:" + port, "127.0.0.1.evil.example:" + port,
+                                       "localhost.evil.example", "[::2]:" + port, "evil.example@127.0.0.1", ""};
+  for (const auto& host : forged) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 421) << host;
     expectError(startSignIn(server, {{"Host", host}}),
                 {421, "misdirected_request", "This server doesn't answer to that host name."});
   }
   EXPECT_EQ(rows(server, "sign_in_requests"), 0);
-  for (const std::string& host : std::vector<std::string>{"127.0.0.1:" + port, "localhost:" + port, "LOCALHOST", "[::1]:" + port}) {
+  for (const auto& host : std::vector<std::string>{"127.0.0.1:" + port, "localhost:" + port, "LOCALHOST", "[::1]:" + port}) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 200) << host;
   }
 }
@@ -133,7 +134,9 @@ TEST(Security, GuessingPasswordsIsSlowedPerAccountAndPerAddress) {
     return server.postForm("/signin", visitor.cookie,
                            "email=" + email + "&password=" + password + "&csrf=" + visitor.csrf);
   };
-  for (int guess = 0; guess < 5; ++guess) EXPECT_EQ(attempt("pat%40example.com", "guess" + std::to_string(guess))->status, 401);
+  for (int guess = 0; guess < 5; ++guess) {
+    EXPECT_EQ(attempt("pat%40example.com", "guess" + std::to_string(guess))->status, 401);
+  }
   for (const char* email : {"pat%40example.com", "sam%40example.com"}) {
     // Even the right password waits now: the guesser cannot tell it was right.
     const auto slowed = attempt(email, "correct+horse+battery");
