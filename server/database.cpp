@@ -62,7 +62,8 @@ CREATE TABLE IF NOT EXISTS uploads (
   completed_at INTEGER);
 )sql";
 
-// Version 2: passwords, refresh-token families with expiry, and upload files that were
+// Version 2: passwords, refresh-token families with expiry (a desktop sign-in approved
+// in a browser joins the family of that browser's session), and upload files that were
 // removed (replaced, abandoned or expired) so that quotas count only what is on disk.
 // The signing keys moved out of the database into the key file.
 constexpr const char* kVersion2 = R"sql(
@@ -72,6 +73,8 @@ ALTER TABLE refresh_tokens ADD COLUMN expires_at INTEGER;
 UPDATE refresh_tokens SET family_id = token_hash, expires_at = created_at + 2592000;
 CREATE INDEX IF NOT EXISTS refresh_tokens_by_family ON refresh_tokens(family_id);
 ALTER TABLE uploads ADD COLUMN removed_at INTEGER;
+ALTER TABLE web_sessions ADD COLUMN family_id TEXT;
+ALTER TABLE sign_in_requests ADD COLUMN family_id TEXT;
 CREATE INDEX IF NOT EXISTS uploads_by_video ON uploads(video_uid);
 DELETE FROM settings WHERE key IN ('jwt_secret', 'upload_secret');
 PRAGMA user_version = 2;

@@ -103,7 +103,7 @@ void DesktopRoutes::token(const httplib::Request&, httplib::Response& response, 
     http::sendError(response, 410, "That sign-in link was already used.", "sign_in_redeemed");
     return;
   }
-  const auto grant = context_.tokens.issue(*account);
+  const auto grant = context_.tokens.issue(*account, request->familyId);
   context_.log.info("sign-in request {} redeemed by {}", request->id, account->email);
   http::sendJson(response, 200,
                  {{"status", "ready"},

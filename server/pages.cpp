@@ -192,7 +192,10 @@ void Pages::signOut(const httplib::Request& request, httplib::Response& response
                     const httplib::ContentReader& reader) {
   const auto fields = formFields(http::readBody(reader).value_or(""));
   if (!checkFormToken(request, response, fields)) return;
-  if (const auto token = http::cookie(request, sessionCookie)) context_.webSessions.remove(*token);
+  // Desktop sign-ins approved in this browser session end with it.
+  if (const auto token = http::cookie(request, sessionCookie)) {
+    if (const auto familyId = context_.webSessions.remove(*token)) context_.tokens.revokeFamily(*familyId);
+  }
   response.set_header("Set-Cookie", cookie(sessionCookie, "", 0));
   redirect(response, "/");
 }
@@ -248,7 +251,8 @@ void Pages::approve(const httplib::Request& request, httplib::Response& response
     return sendPage(request, response, 401, "Sign in", signInForm(request, response, "/connect?request=" + requestId), account);
   }
   if (!checkFormToken(request, response, fields)) return;
-  if (!context_.signIns.approve(requestId, account->id)) {
+  const auto familyId = context_.webSessions.familyId(http::cookie(request, sessionCookie).value_or(""));
+  if (!context_.signIns.approve(requestId, account->id, familyId)) {
     return sendPage(request, response, 410, "Connect",
                     "<h1>That sign-in link expired. Try again.</h1><p>Start signing in from the app once more.</p>",
                     account);

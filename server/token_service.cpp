@@ -34,7 +34,9 @@ TokenGrant TokenService::grant(const Account& account, const std::string& family
   return grant;
 }
 
-TokenGrant TokenService::issue(const Account& account) { return grant(account, crypto::randomHex(16), clock_()); }
+TokenGrant TokenService::issue(const Account& account, const std::optional<std::string>& familyId) {
+  return grant(account, familyId.value_or(crypto::randomHex(16)), clock_());
+}
 
 std::optional<TokenGrant> TokenService::refresh(std::string_view refreshToken) {
   if (refreshToken.empty()) return std::nullopt;

@@ -43,8 +43,9 @@ class TokenService {
   TokenService(Database& database, AccountStore& accounts, Jwt jwt, int64_t accessTokenTTL, int64_t refreshTokenTTL,
                UnixClock clock = unixNow);
 
-  // The first grant of a new family.
-  TokenGrant issue(const Account& account);
+  // The first grant of a sign-in: of a new family, or of `familyId` (the browser session
+  // that approved it).
+  TokenGrant issue(const Account& account, const std::optional<std::string>& familyId = std::nullopt);
   // A new grant for a refresh token that is known, unexpired, unused and not revoked;
   // none otherwise.
   std::optional<TokenGrant> refresh(std::string_view refreshToken);

@@ -163,7 +163,7 @@ TEST(Security, UnauthenticatedSignInStartsAreRateLimitedPerAddress) {
   EXPECT_EQ(startSignIn(direct, {{"X-Forwarded-For", "10.0.0.2"}})->status, 429) << "forged X-Forwarded-For believed";
 }
 
-TEST(Security, ARotatedRefreshTokenUsedAgainRevokesItsWholeFamily) {
+TEST(Security, ARotatedRefreshTokenUsedAgainAndSigningOutRevokeTheWholeFamily) {
   TestServer server;
   const auto stolen = server.signIn("pat@example.com");
   const auto other = server.signIn("pat@example.com");
@@ -182,6 +182,15 @@ TEST(Security, ARotatedRefreshTokenUsedAgainRevokesItsWholeFamily) {
   EXPECT_EQ(call(*server.client(), "POST", "/auth/v1/logout", bearer(other.accessToken))->status, 204);
   EXPECT_EQ(refresh(server, other.refreshToken)->status, 400);
   EXPECT_EQ(server.client()->Get("/api/me", bearer(other.accessToken))->status, 401);
+
+  // Signing out of the browser session that approved a desktop sign-in ends that too.
+  const auto browser = server.webSession("pat@example.com");
+  const auto desktop = server.signIn(browser);
+  const auto elsewhere = server.signIn("pat@example.com");
+  EXPECT_EQ(server.postForm("/signout", browser, "csrf=" + server.visit("/", browser).csrf)->status, 303);
+  EXPECT_EQ(refresh(server, desktop.refreshToken)->status, 400);
+  EXPECT_EQ(server.client()->Get("/api/me", bearer(desktop.accessToken))->status, 401);
+  EXPECT_EQ(refresh(server, elsewhere.refreshToken)->status, 200);
 }
 
 TEST(Security, AutoApproveIsRefusedUnlessListeningOnLoopback) {

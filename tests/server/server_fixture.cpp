@@ -89,14 +89,18 @@ httplib::Headers TestServer::webSession(const std::string& email) {
 }
 
 SignedIn TestServer::signIn(const std::string& email) {
+  const bool autoApprove = std::find(flags_.begin(), flags_.end(), "--auto-approve") != flags_.end();
+  return signIn(autoApprove ? httplib::Headers{} : webSession(email));
+}
+
+SignedIn TestServer::signIn(const httplib::Headers& session) {
   auto http = client();
   const std::string verifier = server::crypto::randomHex(32);
   const nlohmann::json start{{"deviceName", "test box"}, {"codeChallenge", server::crypto::sha256Hex(verifier)}};
   const std::string requestId =
       parseJson(require(call(*http, "POST", "/api/desktop/start", {}, start.dump()), 200, "sign-in").body)["requestId"];
-  if (std::find(flags_.begin(), flags_.end(), "--auto-approve") == flags_.end()) {
+  if (!session.empty()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
-    const auto session = webSession(email);
     const Visitor page = visit("/connect?request=" + requestId, session);
     require(postForm("/connect", session, "request=" + requestId + "&csrf=" + page.csrf), 200, "approving the sign-in");
   }

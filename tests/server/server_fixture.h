@@ -56,6 +56,8 @@ class TestServer {
   // The app's desktop sign-in: start, approve (through the web sign-in form and the
   // connect page, unless the server runs with --auto-approve), poll once.
   SignedIn signIn(const std::string& email = "tester@example.com");
+  // The same, approved in the browser session `session` (a webSession cookie).
+  SignedIn signIn(const httplib::Headers& session);
   // Makes an account with `password` through `tolvane-server user add` (if missing).
   void addUser(const std::string& email);
   // Opens `page` with the cookie (a fresh visitor when empty); the cookie afterwards and
