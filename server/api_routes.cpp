@@ -42,12 +42,12 @@ std::optional<Account> ApiRoutes::authenticate(const httplib::Request& request, 
     http::sendError(response, 401, "Sign in to Tolvane to continue.", "unauthorized");
     return std::nullopt;
   }
-  auto account = context_.tokens.authenticate(*token);
-  if (!account) {
+  auto caller = context_.tokens.authenticate(*token);
+  if (!caller) {
     http::sendError(response, 401, "Your Tolvane session has expired. Sign in again.", "invalid_token");
     return std::nullopt;
   }
-  return account;
+  return std::move(caller->account);
 }
 
 std::optional<ApiRoutes::SignedInJson> ApiRoutes::readSignedInJson(const httplib::Request& request,

@@ -49,12 +49,17 @@ void AuthRoutes::token(const httplib::Request& request, httplib::Response& respo
 void AuthRoutes::logout(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
   http::discardBody(reader);
   const auto token = http::bearerToken(request);
-  const auto account = token ? context_.tokens.authenticate(*token) : std::nullopt;
-  if (!account) {
+  const auto caller = token ? context_.tokens.authenticate(*token) : std::nullopt;
+  if (!caller) {
     http::sendError(response, 401, "You're signed out of Tolvane.", "unauthorized");
     return;
   }
-  context_.tokens.revokeAll(account->id);
+  // "scope=global" signs out every device; by default only this sign-in's family ends.
+  if (request.get_param_value("scope") == "global") {
+    context_.tokens.revokeAll(caller->account.id);
+  } else {
+    context_.tokens.revokeFamily(caller->familyId);
+  }
   response.status = 204;
 }
 

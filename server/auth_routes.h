@@ -7,9 +7,10 @@
 namespace tolvane::server {
 
 // The authentication backend's token endpoint: refresh-token grants with rotation, and
-// signing out everywhere.
+// signing out.
 //   POST /auth/v1/token?grant_type=refresh_token   {"refresh_token": "..."}
-//   POST /auth/v1/logout                           (bearer)
+//   POST /auth/v1/logout[?scope=global]            (bearer) ends the token's sign-in, or all
+
 class AuthRoutes {
  public:
   explicit AuthRoutes(ServerContext& context) : context_(context) {}

@@ -1,5 +1,9 @@
 #include "server/database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include <fmt/format.h>
@@ -58,6 +62,24 @@ CREATE TABLE IF NOT EXISTS uploads (
   completed_at INTEGER);
 )sql";
 
+// Version 2: passwords, refresh-token families with expiry (a desktop sign-in approved
+// in a browser joins the family of that browser's session), and upload files that were
+// removed (replaced, abandoned or expired) so that quotas count only what is on disk.
+// The signing keys moved out of the database into the key file.
+constexpr const char* kVersion2 = R"sql(
+ALTER TABLE accounts ADD COLUMN password_hash TEXT;
+ALTER TABLE refresh_tokens ADD COLUMN family_id TEXT;
+ALTER TABLE refresh_tokens ADD COLUMN expires_at INTEGER;
+UPDATE refresh_tokens SET family_id = token_hash, expires_at = created_at + 2592000;
+CREATE INDEX IF NOT EXISTS refresh_tokens_by_family ON refresh_tokens(family_id);
+ALTER TABLE uploads ADD COLUMN removed_at INTEGER;
+ALTER TABLE web_sessions ADD COLUMN family_id TEXT;
+ALTER TABLE sign_in_requests ADD COLUMN family_id TEXT;
+CREATE INDEX IF NOT EXISTS uploads_by_video ON uploads(video_uid);
+DELETE FROM settings WHERE key IN ('jwt_secret', 'upload_secret');
+PRAGMA user_version = 2;
+)sql";
+
 }  // namespace
 
 int64_t Database::Row::integer(std::size_t column) const {
@@ -92,6 +114,12 @@ std::optional<double> Database::Row::optionalReal(std::size_t column) const {
 }
 
 Database::Database(const std::filesystem::path& path) {
+  // The file is made private before SQLite opens it; its journal and WAL files take the
+  // same mode from it.
+  if (const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600); fd >= 0) {
+    ::fchmod(fd, 0600);
+    ::close(fd);
+  }
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
       SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
@@ -114,6 +142,15 @@ void Database::migrate() {
     const std::string message = error != nullptr ? error : "unknown error";
     sqlite3_free(error);
     throw DatabaseError(fmt::format("Couldn't prepare the database: {}.", message));
+  }
+  if (queryOne("PRAGMA user_version")->integer(0) < 2) {
+    transaction([&] {
+      if (sqlite3_exec(db_, kVersion2, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error != nullptr ? error : "unknown error";
+        sqlite3_free(error);
+        throw DatabaseError(fmt::format("Couldn't update the database: {}.", message));
+      }
+    });
   }
 }
 

@@ -31,9 +31,18 @@ void DesktopRoutes::install(httplib::Server& server) {
   server.Post("/api/desktop/token", http::route(this, &DesktopRoutes::token));
 }
 
-void DesktopRoutes::start(const httplib::Request&, httplib::Response& response, const httplib::ContentReader& reader) {
+void DesktopRoutes::start(const httplib::Request& request, httplib::Response& response,
+                          const httplib::ContentReader& reader) {
   const auto body = http::readJsonObject(reader, response);
   if (!body) return;
+  // Anyone may start a sign-in, and each start is a row; one address gets a few a minute.
+  const int64_t wait = context_.throttles.creations.take("start " + context_.guard.clientAddress(request));
+  if (wait > 0) {
+    response.set_header("Retry-After", std::to_string(wait));
+    http::sendError(response, 429, "Too many sign-in requests from your address. Wait a minute and try again.",
+                    "rate_limited");
+    return;
+  }
   const auto deviceName = stringMember(*body, "deviceName");
   const auto challenge = stringMember(*body, "codeChallenge");
   if (!deviceName || deviceName->empty() || deviceName->size() > 200) {
@@ -45,16 +54,16 @@ void DesktopRoutes::start(const httplib::Request&, httplib::Response& response, 
     return;
   }
 
-  const auto request = context_.signIns.start(*deviceName, *challenge);
+  const auto signIn = context_.signIns.start(*deviceName, *challenge);
   if (context_.options.autoApproveEmail) {
     const auto account = context_.accounts.findOrCreate(*context_.options.autoApproveEmail);
-    context_.signIns.approve(request.id, account.id);
-    context_.log.info("sign-in request {} from \"{}\" approved at once for {}", request.id, *deviceName, account.email);
+    context_.signIns.approve(signIn.id, account.id);
+    context_.log.info("sign-in request {} from \"{}\" approved at once for {}", signIn.id, *deviceName, account.email);
   }
   http::sendJson(response, 200,
-                 {{"requestId", request.id},
-                  {"expiresAt", formatISO8601(Date(std::chrono::seconds(request.expiresAt)))},
-                  {"connectUrl", context_.options.url("/connect?request=" + request.id)},
+                 {{"requestId", signIn.id},
+                  {"expiresAt", formatISO8601(Date(std::chrono::seconds(signIn.expiresAt)))},
+                  {"connectUrl", context_.options.url("/connect?request=" + signIn.id)},
                   {"pollIntervalMs", pollIntervalMs}});
 }
 
@@ -94,7 +103,7 @@ void DesktopRoutes::token(const httplib::Request&, httplib::Response& response, 
     http::sendError(response, 410, "That sign-in link was already used.", "sign_in_redeemed");
     return;
   }
-  const auto grant = context_.tokens.issue(*account);
+  const auto grant = context_.tokens.issue(*account, request->familyId);
   context_.log.info("sign-in request {} redeemed by {}", request->id, account->email);
   http::sendJson(response, 200,
                  {{"status", "ready"},

@@ -18,11 +18,13 @@ std::string escape(std::string_view text) {
   return out;
 }
 
-std::string page(std::string_view title, std::string_view body, std::string_view signedInEmail) {
+std::string page(std::string_view title, std::string_view body, std::string_view signedInEmail,
+                 std::string_view csrfToken) {
   std::string account;
   if (!signedInEmail.empty()) {
     account = "<span class=\"who\">" + escape(signedInEmail) +
-              "</span><form method=\"post\" action=\"/signout\"><button>Sign out</button></form>";
+              "</span><form method=\"post\" action=\"/signout\"><input type=\"hidden\" name=\"csrf\" value=\"" +
+              escape(csrfToken) + "\"><button>Sign out</button></form>";
   }
   return std::string(R"(<!doctype html>
 <html lang="en"><head><meta charset="utf-8">

@@ -9,8 +9,10 @@ namespace tolvane::server {
 namespace html {
 
 std::string escape(std::string_view text);
-// A complete document with the site's header; `body` is already HTML.
-std::string page(std::string_view title, std::string_view body, std::string_view signedInEmail = {});
+// A complete document with the site's header; `body` is already HTML. A signed-in
+// header carries the sign-out form with the session's CSRF token.
+std::string page(std::string_view title, std::string_view body, std::string_view signedInEmail = {},
+                 std::string_view csrfToken = {});
 
 }  // namespace html
 }  // namespace tolvane::server

@@ -4,12 +4,15 @@
 #include <exception>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "server/server_options.h"
 #include "server/tolvane_server.h"
+#include "server/user_command.h"
 
 namespace {
 
@@ -27,6 +30,9 @@ std::thread watchSignals(tolvane::server::TolvaneServer& server, sigset_t signal
 
 int main(int argc, char** argv) {
   using tolvane::server::ServerOptions;
+  if (argc >= 2 && std::string(argv[1]) == "user") {
+    return tolvane::server::UserCommand::run(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+  }
   ServerOptions options;
   try {
     options = ServerOptions::parse(std::vector<std::string>(argv + 1, argv + argc));
@@ -43,6 +49,12 @@ int main(int argc, char** argv) {
     std::printf("TOLVANE_SITE_URL=%s\nTOLVANE_AUTH_URL=%s\nTOLVANE_ANON_KEY=%s\n", options.siteURL.c_str(),
                 options.siteURL.c_str(), options.anonKey.c_str());
     return 0;
+  }
+
+  // Whatever the server writes (database, keys, uploads) is for its own user only.
+  ::umask(077);
+  if (const std::string warning = options.exposureWarning(); !warning.empty()) {
+    std::fprintf(stderr, "tolvane-server: %s\n", warning.c_str());
   }
 
   sigset_t signals;

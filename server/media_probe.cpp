@@ -1,7 +1,6 @@
 #include "server/media_probe.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 extern "C" {
@@ -23,13 +22,26 @@ ProbeResult MediaProbe::probe(const std::filesystem::path& file) {
   ProbeResult result;
   // Uploaded files are anyone's bytes; libav's own complaints about them are noise here.
   av_log_set_level(AV_LOG_FATAL);
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) != 0) return result;
+  // An upload may be anything: an HLS playlist or a concat script naming other files, a
+  // file that claims some other format. It is opened only as MP4/QuickTime (the mov
+  // demuxer, forced rather than guessed) and only through the file protocol, with the
+  // demuxer's external data references off, so probing never reads any other file.
+  const AVInputFormat* mov = av_find_input_format("mov");
+  if (mov == nullptr) return result;
+  AVFormatContext* raw = avformat_alloc_context();
+  if (raw == nullptr) return result;
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  av_dict_set(&options, "format_whitelist", "mov,mp4,m4a,3gp,3g2,mj2", 0);
+  av_dict_set(&options, "enable_drefs", "0", 0);
+  const std::string url = "file:" + std::filesystem::absolute(file).string();
+  const int opened = avformat_open_input(&raw, url.c_str(), mov, &options);
+  av_dict_free(&options);
+  if (opened != 0) return result;
   std::unique_ptr<AVFormatContext, InputCloser> input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return result;
 
-  // The mov demuxer serves MP4, QuickTime and 3GP alike; its name list starts with "mov,mp4".
-  const bool isMP4Family = input->iformat != nullptr && std::strstr(input->iformat->name, "mp4") != nullptr;
+  const bool isMP4Family = input->iformat == mov;
   bool hasVideo = false;
   double streamDuration = 0;
   for (unsigned i = 0; i < input->nb_streams; ++i) {

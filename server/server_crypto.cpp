@@ -97,6 +97,10 @@ std::string hmacSha256(std::string_view key, std::string_view data) {
   return std::string(reinterpret_cast<const char*>(digest.data()), length);
 }
 
+std::string toHex(std::string_view bytes) {
+  return hex(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 std::string randomHex(std::size_t count) {
   std::string bytes(count, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), int(count)) != 1) {

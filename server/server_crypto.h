@@ -14,6 +14,8 @@ namespace crypto {
 std::string sha256Hex(std::string_view data);
 // HMAC-SHA-256 of `data` under `key`, as raw bytes (32).
 std::string hmacSha256(std::string_view key, std::string_view data);
+// The bytes as lower-case hexadecimal characters.
+std::string toHex(std::string_view bytes);
 // `count` bytes from the secure random source, as 2 × count lower-case hex characters.
 std::string randomHex(std::size_t count);
 // Compares without leaking where the first difference lies.

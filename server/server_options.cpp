@@ -1,5 +1,6 @@
 #include "server/server_options.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 
@@ -70,6 +71,13 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
     else if (flag == "--anon-key") options.anonKey = value();
     else if (flag == "--auto-approve") options.autoApproveEmail = value();
     else if (flag == "--recording-limit") options.recordingLimit = parseInteger(flag, value(), 0);
+    else if (flag == "--open-registration") options.openRegistration = true;
+    else if (flag == "--tls-cert") options.tlsCertificate = value();
+    else if (flag == "--tls-key") options.tlsKey = value();
+    else if (flag == "--behind-proxy") options.behindProxy = true;
+    else if (flag == "--quota") options.quotaBytes = parseInteger(flag, value(), 0);
+    else if (flag == "--sign-in-rate") options.signInRate = int(parseInteger(flag, value(), 1));
+    else if (flag == "--refresh-token-ttl") options.refreshTokenTTL = parseInteger(flag, value(), 60);
     else if (flag == "--access-token-ttl") options.accessTokenTTL = parseInteger(flag, value(), 1);
     else if (flag == "--ticket-ttl") options.ticketTTL = parseInteger(flag, value(), 1);
     else if (flag == "--sign-in-ttl") options.signInTTL = parseInteger(flag, value(), 1);
@@ -87,19 +95,58 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
   if (options.autoApproveEmail && !AccountStore::normalizedEmail(*options.autoApproveEmail)) {
     throw ServerOptionsError(fmt::format("--auto-approve needs an e-mail address, not \"{}\".", *options.autoApproveEmail));
   }
+  // Handing tokens to any caller is only harmless when every caller is this machine.
+  if (options.autoApproveEmail && !options.isLoopbackListen()) {
+    throw ServerOptionsError(fmt::format("--auto-approve is only allowed when listening on loopback, not on {}.",
+                                         options.host));
+  }
+  if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+    throw ServerOptionsError("--tls-cert and --tls-key go together; give both or neither.");
+  }
   options.dataDirectory = data ? *data : defaultDataDirectory();
   const bool bracket = options.host.find(':') != std::string::npos;
   options.siteURL = siteURL ? *siteURL
-                            : fmt::format("http://{}{}{}:{}", bracket ? "[" : "", options.host, bracket ? "]" : "",
-                                          options.port);
+                            : fmt::format("{}://{}{}{}:{}", options.servesTLS() ? "https" : "http", bracket ? "[" : "",
+                                          options.host, bracket ? "]" : "", options.port);
+  if (options.siteURL.rfind("http://", 0) != 0 && options.siteURL.rfind("https://", 0) != 0) {
+    throw ServerOptionsError(fmt::format("--site-url needs an http:// or https:// address, not \"{}\".", options.siteURL));
+  }
   while (!options.siteURL.empty() && options.siteURL.back() == '/') options.siteURL.pop_back();
   if (options.latestDownloadURL.empty()) options.latestDownloadURL = options.url("/");
   if (options.latestPageURL.empty()) options.latestPageURL = options.url("/");
   return options;
 }
 
+bool ServerOptions::isLoopbackHost(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::string ServerOptions::siteHost() const {
+  std::string rest = siteURL.substr(siteURL.find("://") + 3);
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (const auto at = rest.rfind('@'); at != std::string::npos) rest = rest.substr(at + 1);
+  std::string name;
+  if (!rest.empty() && rest.front() == '[') {
+    name = rest.substr(1, rest.find(']') - 1);
+  } else {
+    name = rest.substr(0, rest.find(':'));
+  }
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+
+std::string ServerOptions::exposureWarning() const {
+  if (isLoopbackListen() || servesTLS() || behindProxy) return {};
+  return fmt::format(
+      "warning: listening on {} in plain HTTP; passwords and tokens cross the network unencrypted. Serve HTTPS "
+      "with --tls-cert and --tls-key, or put a reverse proxy with HTTPS in front and pass --behind-proxy.",
+      host);
+}
+
 std::string ServerOptions::usage() {
   return R"(Usage: tolvane-server [options]
+       tolvane-server user add|passwd EMAIL [--data DIR]   (password from a prompt or stdin)
+       tolvane-server user list|remove [EMAIL] [--data DIR]
 
 The self-hosted Tolvane service: library API, tus uploads, sign-in and web pages.
 
@@ -110,6 +157,15 @@ The self-hosted Tolvane service: library API, tus uploads, sign-in and web pages
   --anon-key KEY            anonymous key clients send to /auth/v1/token
                             (default: the key built into the client)
   --auto-approve EMAIL      approve every desktop sign-in at once as EMAIL
+                            (only when listening on loopback)
+  --open-registration       let visitors create their own account on the sign-in page
+  --tls-cert FILE           serve HTTPS with this PEM certificate chain
+  --tls-key FILE            ... and this PEM private key
+  --behind-proxy            a reverse proxy on this machine forwards the requests:
+                            trust its X-Forwarded-Proto and X-Forwarded-For
+  --quota BYTES             upload bytes one account may hold (default 5 GiB; 0: none)
+  --sign-in-rate N          sign-in starts and attempts per address per minute (default 30)
+  --refresh-token-ttl SEC   lifetime of refresh tokens (default 2592000, 30 days)
   --recording-limit N       recordings one account may hold (default: no limit)
   --access-token-ttl SEC    lifetime of access tokens (default 3600)
   --ticket-ttl SEC          lifetime of upload ticket signatures (default 86400)

@@ -26,6 +26,17 @@ struct ServerOptions {
   std::string anonKey;
   std::optional<std::string> autoApproveEmail;
   std::optional<int64_t> recordingLimit;
+  bool openRegistration = false;
+  // HTTPS served directly, with this certificate chain and key (PEM files).
+  std::filesystem::path tlsCertificate;
+  std::filesystem::path tlsKey;
+  // A reverse proxy on this machine forwards the requests: X-Forwarded-Proto and
+  // X-Forwarded-For are believed when the connection comes from loopback.
+  bool behindProxy = false;
+  int64_t quotaBytes = int64_t(5) << 30;  // per account; 0: none
+  int64_t maxUnfinishedUploads = 10;     // per account
+  int signInRate = 30;                   // sign-in starts and attempts per address per minute
+  int64_t refreshTokenTTL = 30 * 24 * 3600;
   int64_t accessTokenTTL = 3600;
   int64_t ticketTTL = 24 * 3600;       // upload ticket signatures
   int64_t signInTTL = 600;             // desktop sign-in requests
@@ -44,6 +55,19 @@ struct ServerOptions {
   static std::string usage();
 
   std::filesystem::path databasePath() const { return dataDirectory / "tolvane-server.sqlite3"; }
+  std::filesystem::path keyFile() const { return dataDirectory / "tolvane-server.keys"; }
+  bool servesTLS() const { return !tlsCertificate.empty(); }
+  bool isLoopbackListen() const { return isLoopbackHost(host); }
+  // Whether the site is reached over HTTPS (directly or through a proxy): cookies are
+  // then marked Secure.
+  bool isSecureSite() const { return siteURL.rfind("https://", 0) == 0; }
+  // The site URL's host name, lower-case, without port or brackets.
+  std::string siteHost() const;
+  // A warning to print at start, or empty: listening beyond loopback in plain HTTP sends
+  // passwords and tokens in the clear.
+  std::string exposureWarning() const;
+
+  static bool isLoopbackHost(const std::string& host);
   std::filesystem::path uploadDirectory() const { return dataDirectory / "uploads"; }
   std::string url(const std::string& path) const { return siteURL + path; }
 };

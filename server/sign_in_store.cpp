@@ -21,7 +21,7 @@ SignInRequest SignInStore::start(const std::string& deviceName, const std::strin
 
 std::optional<SignInRequest> SignInStore::find(const std::string& id) {
   const auto row = database_.queryOne(
-      "SELECT id, device_name, code_challenge, created_at, expires_at, account_id, redeemed_at "
+      "SELECT id, device_name, code_challenge, created_at, expires_at, account_id, redeemed_at, family_id "
       "FROM sign_in_requests WHERE id = ?",
       {id});
   if (!row) return std::nullopt;
@@ -33,14 +33,18 @@ std::optional<SignInRequest> SignInStore::find(const std::string& id) {
   request.expiresAt = row->integer(4);
   if (!row->isNull(5)) request.approvedAccountId = row->text(5);
   request.isRedeemed = !row->isNull(6);
+  if (!row->isNull(7)) request.familyId = row->text(7);
   return request;
 }
 
-bool SignInStore::approve(const std::string& id, const std::string& accountId) {
+bool SignInStore::approve(const std::string& id, const std::string& accountId,
+                          const std::optional<std::string>& familyId) {
+  Database::Value family = nullptr;
+  if (familyId) family = *familyId;
   return database_.execute(
-             "UPDATE sign_in_requests SET account_id = ? "
+             "UPDATE sign_in_requests SET account_id = ?, family_id = ? "
              "WHERE id = ? AND account_id IS NULL AND redeemed_at IS NULL AND expires_at > ?",
-             {accountId, id, unixNow()}) == 1;
+             {accountId, family, id, unixNow()}) == 1;
 }
 
 bool SignInStore::redeem(const std::string& id) {
@@ -48,6 +52,10 @@ bool SignInStore::redeem(const std::string& id) {
              "UPDATE sign_in_requests SET redeemed_at = ? "
              "WHERE id = ? AND account_id IS NOT NULL AND redeemed_at IS NULL AND expires_at > ?",
              {unixNow(), id, unixNow()}) == 1;
+}
+
+int64_t SignInStore::purgeExpired() {
+  return database_.execute("DELETE FROM sign_in_requests WHERE expires_at <= ?", {unixNow()});
 }
 
 }  // namespace tolvane::server

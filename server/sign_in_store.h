@@ -17,6 +17,7 @@ struct SignInRequest {
   int64_t createdAt = 0;
   int64_t expiresAt = 0;
   std::optional<std::string> approvedAccountId;
+  std::optional<std::string> familyId;  // the token family of the browser session that approved it
   bool isRedeemed = false;
 };
 
@@ -27,9 +28,12 @@ class SignInStore {
   SignInRequest start(const std::string& deviceName, const std::string& codeChallenge);
   std::optional<SignInRequest> find(const std::string& id);
   // False when the request is unknown, expired, redeemed or already approved.
-  bool approve(const std::string& id, const std::string& accountId);
+  bool approve(const std::string& id, const std::string& accountId,
+               const std::optional<std::string>& familyId = std::nullopt);
   // Marks an approved request redeemed; true only for the one caller that did so.
   bool redeem(const std::string& id);
+  // Deletes requests past their expiry; returns how many.
+  int64_t purgeExpired();
 
  private:
   Database& database_;

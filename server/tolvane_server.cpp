@@ -12,12 +12,18 @@
 #include "server/desktop_routes.h"
 #include "server/http_helpers.h"
 #include "server/pages.h"
+#include "server/request_guard.h"
+#include "server/server_secrets.h"
 #include "server/server_context.h"
 #include "server/server_crypto.h"
 #include "server/tus_routes.h"
 
 namespace tolvane::server {
 namespace {
+
+// Five wrong passwords for one account or from one address within a minute make the
+// next try wait: guessing at that pace is hopeless.
+constexpr int kWrongPasswordsPerMinute = 5;
 
 bool wantsJson(const std::string& path) { return path.rfind("/api/", 0) == 0 || path.rfind("/auth/", 0) == 0; }
 
@@ -26,31 +32,52 @@ bool wantsJson(const std::string& path) { return path.rfind("/api/", 0) == 0 || 
 TolvaneServer::TolvaneServer(ServerOptions options) : options_(std::move(options)) {
   std::error_code error;
   std::filesystem::create_directories(options_.dataDirectory, error);
+  if (!error) {
+    std::filesystem::permissions(options_.dataDirectory, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, error);
+  }
   if (error) {
     throw ServerStartError(
         fmt::format("Couldn't create the data directory {}: {}.", options_.dataDirectory.string(), error.message()));
   }
+  ServerSecrets secrets;
+  try {
+    secrets = ServerSecrets::loadOrCreate(options_.keyFile());
+  } catch (const std::runtime_error& failure) {
+    throw ServerStartError(failure.what());
+  }
   database_ = std::make_unique<Database>(options_.databasePath());
-  // Secrets are made once per data directory, so tokens and tickets outlive restarts.
-  const std::string jwtSecret = database_->setting("jwt_secret", [] { return crypto::randomHex(32); });
-  const std::string uploadSecret = database_->setting("upload_secret", [] { return crypto::randomHex(32); });
   const std::string libraryId = database_->setting("library_id", [] { return "lib-" + crypto::randomHex(6); });
 
   accounts_ = std::make_unique<AccountStore>(*database_);
-  tokens_ = std::make_unique<TokenService>(*database_, *accounts_, Jwt(jwtSecret), options_.accessTokenTTL);
+  tokens_ = std::make_unique<TokenService>(*database_, *accounts_, Jwt(secrets.jwt), options_.accessTokenTTL,
+                                           options_.refreshTokenTTL);
   signIns_ = std::make_unique<SignInStore>(*database_, options_.signInTTL);
   recordings_ = std::make_unique<RecordingStore>(*database_);
   uploads_ = std::make_unique<TusStore>(*database_, options_.uploadDirectory(), options_.uploadTTL);
-  signer_ = std::make_unique<UploadSigner>(libraryId, uploadSecret);
+  signer_ = std::make_unique<UploadSigner>(libraryId, secrets.upload);
   webSessions_ = std::make_unique<WebSessionStore>(*database_);
+  guard_ = std::make_unique<RequestGuard>(options_);
+  csrf_ = std::make_unique<CsrfTokens>(secrets.csrf);
+  throttles_ = std::make_unique<Throttles>(options_.signInRate, kWrongPasswordsPerMinute);
   context_ = std::make_unique<ServerContext>(ServerContext{options_, *accounts_, *tokens_, *signIns_, *recordings_,
-                                                           *uploads_, *signer_, *webSessions_, Logger{"server"}});
+                                                           *uploads_, *signer_, *webSessions_, *guard_, *csrf_,
+                                                           *throttles_, Logger{"server"}});
   authRoutes_ = std::make_unique<AuthRoutes>(*context_);
   desktopRoutes_ = std::make_unique<DesktopRoutes>(*context_);
   apiRoutes_ = std::make_unique<ApiRoutes>(*context_);
   tusRoutes_ = std::make_unique<TusRoutes>(*context_);
   pages_ = std::make_unique<Pages>(*context_);
-  http_ = std::make_unique<httplib::Server>();
+  if (options_.servesTLS()) {
+    auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertificate.c_str(), options_.tlsKey.c_str());
+    if (!tls->is_valid()) {
+      throw ServerStartError(fmt::format("Couldn't load the TLS certificate {} and key {}; both must be PEM files.",
+                                         options_.tlsCertificate.string(), options_.tlsKey.string()));
+    }
+    http_ = std::move(tls);
+  } else {
+    http_ = std::make_unique<httplib::Server>();
+  }
   configureHTTP();
 }
 
@@ -80,9 +107,27 @@ void TolvaneServer::configureHTTP() {
   // A worker thread handles one request at a time from routing to logging, so the start
   // time can wait in a thread-local slot between the two.
   static thread_local double requestStart = 0;
-  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+  const RequestGuard& guard = *guard_;
+  server.set_pre_routing_handler([&guard](const httplib::Request& request, httplib::Response& response) {
     requestStart = monotonicSeconds();
-    return httplib::Server::HandlerResponse::Unhandled;
+    const auto refusal = guard.check(request);
+    if (!refusal) return httplib::Server::HandlerResponse::Unhandled;
+    // The body was not read; the connection cannot carry another request.
+    response.set_header("Connection", "close");
+    if (wantsJson(request.path)) {
+      http::sendError(response, refusal->status, refusal->message,
+                      refusal->status == 421 ? "misdirected_request"
+                      : refusal->status == 415 ? "unsupported_media_type"
+                                               : "forbidden");
+    } else {
+      response.status = refusal->status;
+      response.set_content(refusal->message + "\n", "text/plain; charset=utf-8");
+    }
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  // No answer of this server is ever to be read as another type than the one it names.
+  server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+    response.set_header("X-Content-Type-Options", "nosniff");
   });
   server.set_logger([log](const httplib::Request& request, const httplib::Response& response) {
     log.info("{} {} {} {} {:.1f} ms", request.remote_addr, request.method, request.path, response.status,
@@ -118,6 +163,30 @@ void TolvaneServer::configureHTTP() {
   pages_->install(server);
 }
 
+void TolvaneServer::purgeExpired() {
+  const int uploads = uploads_->purgeExpired();
+  const int64_t signIns = signIns_->purgeExpired();
+  const int64_t sessions = webSessions_->purgeExpired();
+  const int64_t tokens = tokens_->purgeExpired();
+  if (uploads + signIns + sessions + tokens > 0) {
+    context_->log.info("purged {} expired unfinished uploads, {} sign-in requests, {} web sessions, {} refresh tokens",
+                       uploads, signIns, sessions, tokens);
+  }
+}
+
+void TolvaneServer::purgeEveryMinute() {
+  std::unique_lock lock(purgeMutex_);
+  while (!purgeWake_.wait_for(lock, std::chrono::minutes(1), [this] { return stopping_; })) {
+    lock.unlock();
+    try {
+      purgeExpired();
+    } catch (const std::exception& failure) {
+      context_->log.error("purging expired data failed: {}", failure.what());
+    }
+    lock.lock();
+  }
+}
+
 void TolvaneServer::run() {
   if (!http_->bind_to_port(options_.host, options_.port)) {
     throw ServerStartError(fmt::format("Couldn't listen on {}:{}; is another server using it?", options_.host,
@@ -125,12 +194,21 @@ void TolvaneServer::run() {
   }
   // Calling listen() again on a listening socket only changes its backlog.
   if (listeningSocket_ >= 0) ::listen(listeningSocket_, SOMAXCONN);
-  if (const int purged = uploads_->purgeExpired(); purged > 0) {
-    context_->log.info("removed the files of {} expired unfinished uploads", purged);
+  purgeExpired();
+  {
+    std::lock_guard lock(purgeMutex_);
+    stopping_ = false;
   }
+  std::thread purger([this] { purgeEveryMinute(); });
   context_->log.info("tolvane-server listening on {} with data in {}", options_.siteURL,
                      options_.dataDirectory.string());
   http_->listen_after_bind();
+  {
+    std::lock_guard lock(purgeMutex_);
+    stopping_ = true;
+  }
+  purgeWake_.notify_all();
+  purger.join();
 }
 
 void TolvaneServer::stop() { http_->stop(); }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "server/server_options.h"
 
@@ -13,6 +16,9 @@ namespace tolvane::server {
 
 class AccountStore;
 class ApiRoutes;
+class CsrfTokens;
+class RequestGuard;
+struct Throttles;
 class AuthRoutes;
 class Database;
 class DesktopRoutes;
@@ -31,8 +37,9 @@ class ServerStartError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The whole service: opens the data directory, builds the stores and routes, and serves
-// HTTP on the configured address until stop() (from any thread) or a signal.
+// The whole service: opens the data directory (made private to its owner), builds the
+// stores and routes, and serves HTTP or HTTPS on the configured address until stop()
+// (from any thread) or a signal. Expired rows and files are purged every minute.
 class TolvaneServer {
  public:
   explicit TolvaneServer(ServerOptions options);
@@ -46,6 +53,8 @@ class TolvaneServer {
 
  private:
   void configureHTTP();
+  void purgeExpired();
+  void purgeEveryMinute();
 
   ServerOptions options_;
   std::unique_ptr<Database> database_;
@@ -56,6 +65,9 @@ class TolvaneServer {
   std::unique_ptr<TusStore> uploads_;
   std::unique_ptr<UploadSigner> signer_;
   std::unique_ptr<WebSessionStore> webSessions_;
+  std::unique_ptr<RequestGuard> guard_;
+  std::unique_ptr<CsrfTokens> csrf_;
+  std::unique_ptr<Throttles> throttles_;
   std::unique_ptr<ServerContext> context_;
   std::unique_ptr<AuthRoutes> authRoutes_;
   std::unique_ptr<DesktopRoutes> desktopRoutes_;
@@ -64,6 +76,9 @@ class TolvaneServer {
   std::unique_ptr<Pages> pages_;
   std::unique_ptr<httplib::Server> http_;
   int listeningSocket_ = -1;  // set while binding; owned by http_
+  std::mutex purgeMutex_;
+  std::condition_variable purgeWake_;
+  bool stopping_ = false;
 };
 
 }  // namespace tolvane::server

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "kit/base/file_descriptor.h"
+#include "kit/base/format.h"
 #include "server/http_helpers.h"
 #include "server/media_probe.h"
 #include "server/server_crypto.h"
@@ -143,7 +146,25 @@ void TusRoutes::create(const httplib::Request& request, httplib::Response& respo
     return;
   }
 
-  const auto upload = context_.uploads.create(*videoUid, *length, metadata);
+  const auto video = context_.recordings.find(*videoUid);
+  if (!video) return sendTusError(response, 404, "The video of this upload no longer exists.");
+  const auto created = context_.uploads.create(
+      *videoUid, *length, metadata,
+      {video->accountId, context_.options.quotaBytes, context_.options.maxUnfinishedUploads});
+  if (const auto* refusal = std::get_if<TusStore::Refusal>(&created)) {
+    if (*refusal == TusStore::Refusal::overQuota) {
+      return sendTusError(response, 413,
+                          fmt::format("This recording doesn't fit in the {} your Tolvane account may hold. Delete some "
+                                      "recordings to make room.",
+                                      formatByteCount(context_.options.quotaBytes)));
+    }
+    response.set_header("Retry-After", "60");
+    return sendTusError(response, 429,
+                        fmt::format("Your account already has {} unfinished uploads. Let them finish before starting "
+                                    "another.",
+                                    context_.options.maxUnfinishedUploads));
+  }
+  const auto& upload = std::get<Upload>(created);
   context_.log.info("upload {} created for video {} ({} bytes)", upload.id, *videoUid, *length);
   if (*length == 0) finish(upload);
   response.status = 201;
@@ -258,7 +279,10 @@ bool TusRoutes::append(const Upload& upload, int64_t offset, const httplib::Cont
 void TusRoutes::finish(const Upload& upload) {
   context_.uploads.markCompleted(upload.id);
   const auto probe = MediaProbe::probe(context_.uploads.path(upload.id));
+  const auto video = context_.recordings.find(upload.videoUid);
   context_.recordings.attachUpload(upload.videoUid, upload.id, probe.durationSec, probe.isPlayableMP4);
+  // The file this upload replaces is no longer served; it leaves the disk and the quota.
+  if (video && video->uploadId && *video->uploadId != upload.id) context_.uploads.remove(*video->uploadId);
   context_.log.info("upload {} complete ({} bytes); {}", upload.id, upload.length,
                     probe.isPlayableMP4 ? "ready to stream" : "not a playable MP4");
 }

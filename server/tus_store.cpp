@@ -23,6 +23,7 @@ TusStore::WriteLease::~WriteLease() {
 TusStore::TusStore(Database& database, std::filesystem::path directory, int64_t ttl)
     : database_(database), directory_(std::move(directory)), ttl_(ttl) {
   std::filesystem::create_directories(directory_);
+  std::filesystem::permissions(directory_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
 }
 
 bool TusStore::isValidId(std::string_view text) {
@@ -33,7 +34,8 @@ bool TusStore::isValidId(std::string_view text) {
   return true;
 }
 
-Upload TusStore::create(const std::string& videoUid, int64_t length, const std::string& metadata) {
+std::variant<Upload, TusStore::Refusal> TusStore::create(const std::string& videoUid, int64_t length,
+                                                         const std::string& metadata, const Limits& limits) {
   Upload upload;
   upload.id = crypto::randomHex(16);
   upload.videoUid = videoUid;
@@ -41,16 +43,32 @@ Upload TusStore::create(const std::string& videoUid, int64_t length, const std::
   upload.metadata = metadata;
   upload.createdAt = unixNow();
   upload.expiresAt = upload.createdAt + ttl_;
-  const auto file = path(upload.id);
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw std::system_error(errno, std::generic_category(), "Couldn't create the upload file " + file.string());
-  }
-  ::close(fd);
-  database_.execute(
-      "INSERT INTO uploads (id, video_uid, length, metadata, created_at, expires_at) VALUES (?, ?, ?, ?, ?, ?)",
-      {upload.id, upload.videoUid, upload.length, upload.metadata, upload.createdAt, upload.expiresAt});
-  return upload;
+  return database_.transaction([&]() -> std::variant<Upload, Refusal> {
+    // What the account holds, leaving out the uploads of this video, which this one
+    // replaces.
+    const auto held = database_.queryOne(
+        "SELECT COALESCE(SUM(u.length), 0), COALESCE(SUM(u.completed_at IS NULL), 0) FROM uploads u "
+        "JOIN videos v ON v.uid = u.video_uid WHERE v.account_id = ? AND u.removed_at IS NULL "
+        "AND u.video_uid != ? AND (u.completed_at IS NOT NULL OR u.expires_at > ?)",
+        {limits.accountId, videoUid, upload.createdAt});
+    if (held->integer(1) >= limits.maxUnfinished) return Refusal::tooManyUnfinished;
+    if (limits.quotaBytes > 0 && held->integer(0) + length > limits.quotaBytes) return Refusal::overQuota;
+
+    for (const auto& row : database_.query(
+             "SELECT id FROM uploads WHERE video_uid = ? AND completed_at IS NULL AND removed_at IS NULL", {videoUid})) {
+      remove(row.text(0));
+    }
+    const auto file = path(upload.id);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      throw std::system_error(errno, std::generic_category(), "Couldn't create the upload file " + file.string());
+    }
+    ::close(fd);
+    database_.execute(
+        "INSERT INTO uploads (id, video_uid, length, metadata, created_at, expires_at) VALUES (?, ?, ?, ?, ?, ?)",
+        {upload.id, upload.videoUid, upload.length, upload.metadata, upload.createdAt, upload.expiresAt});
+    return upload;
+  });
 }
 
 std::optional<Upload> TusStore::find(std::string_view id) {
@@ -81,14 +99,20 @@ void TusStore::markCompleted(const std::string& id) {
   database_.execute("UPDATE uploads SET completed_at = ? WHERE id = ? AND completed_at IS NULL", {unixNow(), id});
 }
 
+void TusStore::remove(const std::string& id) {
+  std::error_code error;
+  std::filesystem::remove(path(id), error);
+  // An unfinished upload removed early expires now, so resuming it answers 410.
+  database_.execute(
+      "UPDATE uploads SET removed_at = ?, expires_at = MIN(expires_at, ?) WHERE id = ? AND removed_at IS NULL",
+      {unixNow(), unixNow(), id});
+}
+
 int TusStore::purgeExpired() {
-  const auto rows = database_.query("SELECT id FROM uploads WHERE completed_at IS NULL AND expires_at <= ?", {unixNow()});
-  int removed = 0;
-  for (const auto& row : rows) {
-    std::error_code error;
-    if (std::filesystem::remove(path(row.text(0)), error)) ++removed;
-  }
-  return removed;
+  const auto rows = database_.query(
+      "SELECT id FROM uploads WHERE completed_at IS NULL AND removed_at IS NULL AND expires_at <= ?", {unixNow()});
+  for (const auto& row : rows) remove(row.text(0));
+  return int(rows.size());
 }
 
 std::optional<TusStore::WriteLease> TusStore::lease(const std::string& id) {

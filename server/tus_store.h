@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace tolvane::server {
 
@@ -44,13 +45,28 @@ class TusStore {
     std::string id_;
   };
 
+  // What one account may hold: bytes of finished and unfinished uploads together (0: no
+  // limit) and unfinished uploads.
+  struct Limits {
+    std::string accountId;
+    int64_t quotaBytes = 0;
+    int64_t maxUnfinished = 10;
+  };
+  enum class Refusal { overQuota, tooManyUnfinished };
+
   TusStore(Database& database, std::filesystem::path directory, int64_t ttl);
 
-  Upload create(const std::string& videoUid, int64_t length, const std::string& metadata);
+  // A new upload of the video, within the account's limits. Unfinished uploads of the
+  // same video are abandoned: their files are deleted and they answer 410 from then on.
+  std::variant<Upload, Refusal> create(const std::string& videoUid, int64_t length, const std::string& metadata,
+                                       const Limits& limits);
   std::optional<Upload> find(std::string_view id);
   int64_t offset(const Upload& upload) const;
   std::filesystem::path path(const std::string& id) const { return directory_ / (id + ".bin"); }
   void markCompleted(const std::string& id);
+  // Deletes the file of an upload nobody needs any more (replaced by a newer upload of
+  // its video); its record stays, marked removed.
+  void remove(const std::string& id);
   // Deletes the files of unfinished uploads past their expiry; their records stay, so
   // that a client resuming one learns it expired (410). Returns how many were removed.
   int purgeExpired();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 
 namespace tolvane::server {
 
@@ -10,5 +11,8 @@ namespace tolvane::server {
 inline int64_t unixNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
+
+// Where a class that decides by the time reads it; tests pass a clock they move by hand.
+using UnixClock = std::function<int64_t()>;
 
 }  // namespace tolvane::server

@@ -5,7 +5,7 @@
 namespace tolvane::server {
 
 std::string UploadSigner::signature(int64_t expire, const std::string& videoUid) const {
-  return crypto::sha256Hex(libraryId_ + secret_ + std::to_string(expire) + videoUid);
+  return crypto::toHex(crypto::hmacSha256(secret_, libraryId_ + "\n" + std::to_string(expire) + "\n" + videoUid + "\n"));
 }
 
 UploadSigner::Check UploadSigner::check(const std::string& givenSignature, const std::string& libraryId, int64_t expire,

@@ -6,9 +6,9 @@
 namespace tolvane::server {
 
 // Signs and checks the authorisation of tus requests. A ticket's signature is the
-// SHA-256 hex of library id + secret + expiry + video id, as the streaming service the
-// desktop app was built for computes it; the app passes it back in the
-// "AuthorizationSignature" header with the other three values.
+// HMAC-SHA-256 (hex) under the server's upload secret of library id, expiry and video
+// id, each field ended by a newline so that no two tickets sign the same text; the app
+// passes it back in the "AuthorizationSignature" header with the other three values.
 class UploadSigner {
  public:
   enum class Check { valid, mismatch, expired };

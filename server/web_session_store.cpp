@@ -8,8 +8,8 @@ namespace tolvane::server {
 
 std::string WebSessionStore::create(const std::string& accountId) {
   std::string token = crypto::randomHex(32);
-  database_.execute("INSERT INTO web_sessions (token_hash, account_id, expires_at) VALUES (?, ?, ?)",
-                    {crypto::sha256Hex(token), accountId, unixNow() + lifetime});
+  database_.execute("INSERT INTO web_sessions (token_hash, account_id, expires_at, family_id) VALUES (?, ?, ?, ?)",
+                    {crypto::sha256Hex(token), accountId, unixNow() + lifetime, crypto::randomHex(16)});
   return token;
 }
 
@@ -21,8 +21,25 @@ std::optional<std::string> WebSessionStore::accountId(const std::string& token) 
   return row->text(0);
 }
 
-void WebSessionStore::remove(const std::string& token) {
-  database_.execute("DELETE FROM web_sessions WHERE token_hash = ?", {crypto::sha256Hex(token)});
+std::optional<std::string> WebSessionStore::familyId(const std::string& token) {
+  const auto row = database_.queryOne("SELECT family_id FROM web_sessions WHERE token_hash = ? AND expires_at > ?",
+                                      {crypto::sha256Hex(token), unixNow()});
+  if (!row || row->isNull(0)) return std::nullopt;
+  return row->text(0);
+}
+
+std::optional<std::string> WebSessionStore::remove(const std::string& token) {
+  return database_.transaction([&]() -> std::optional<std::string> {
+    const auto row =
+        database_.queryOne("SELECT family_id FROM web_sessions WHERE token_hash = ?", {crypto::sha256Hex(token)});
+    database_.execute("DELETE FROM web_sessions WHERE token_hash = ?", {crypto::sha256Hex(token)});
+    if (!row || row->isNull(0)) return std::nullopt;
+    return row->text(0);
+  });
+}
+
+int64_t WebSessionStore::purgeExpired() {
+  return database_.execute("DELETE FROM web_sessions WHERE expires_at <= ?", {unixNow()});
 }
 
 }  // namespace tolvane::server

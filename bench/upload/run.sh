@@ -24,7 +24,7 @@ trap cleanup EXIT
 
 port=$(( 20000 + RANDOM % 20000 ))
 site="http://127.0.0.1:$port"
-"$server" --listen "127.0.0.1:$port" --data "$work/server" --auto-approve bench@example.com \
+"$server" --listen "127.0.0.1:$port" --data "$work/server" --auto-approve bench@example.com --quota 0 \
   >"$work/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do

@@ -21,7 +21,7 @@ TEST_F(PagesTest, HomeAndConnectPagesOfferSignInWhenSignedOut) {
   expectPage(http->Get("/", cookie), 200, "Signed in as pat@example.com.");
   expectPage(http->Get("/connect?request=abc"), 200, "value=\"/connect?request=abc\"");
   expectPage(http->Get("/connect?request=abc", cookie), 404, "Unknown sign-in link");
-  expectPage(http->Post("/connect", "request=abc", "application/x-www-form-urlencoded"), 401, "action=\"/signin\"");
+  expectPage(server.postForm("/connect", {}, "request=abc"), 401, "action=\"/signin\"");
 }
 
 TEST_F(PagesTest, LibraryListsOnlyTheUsersRecordingsAndShareUrlsPlayWithRanges) {
@@ -62,23 +62,40 @@ TEST_F(PagesTest, LibraryListsOnlyTheUsersRecordingsAndShareUrlsPlayWithRanges) 
   }
 }
 
-TEST_F(PagesTest, SignInFormRefusesBadAddressesAndForeignRedirects) {
-  const auto form = [&](const std::string& body) {
-    return http->Post("/signin", body, "application/x-www-form-urlencoded");
+TEST_F(PagesTest, SignInTakesThePasswordAndSignOutEndsTheSession) {
+  const Visitor visitor = server.visit();
+  const auto form = [&](const std::string& fields) {
+    return server.postForm("/signin", visitor.cookie, fields + "&csrf=" + visitor.csrf);
   };
-  expectPage(form("email=not-an-address&next=/library"), 400, "That isn&#39;t an e-mail address.");
-  for (const char* next : {"%2F%2Fevil.example%2F", "https%3A%2F%2Fevil.example%2F", "%2F%5Cevil"}) {
-    const auto response = form(std::string("email=a%40example.com&next=") + next);
-    EXPECT_EQ(response->status, 303);
-    EXPECT_EQ(response->get_header_value("Location"), "/library") << next;
-  }
-  const auto signedIn = form("email=a%40example.com&next=%2Fv%2Fx");
+  expectPage(form("email=pat%40example.com&password=wrong-password"), 401,
+             "That e-mail address and password don&#39;t match an account.");
+  expectPage(form("email=nobody%40example.com&password=wrong-password"), 401,
+             "That e-mail address and password don&#39;t match an account.");
+  expectPage(form("email=pat%40example.com&password=x&action=create"), 403,
+             "This server doesn&#39;t let visitors create accounts.");
+  const auto signedIn = form("email=PAT%40example.com&password=correct+horse+battery&next=%2Fv%2Fx");
+  ASSERT_EQ(signedIn->status, 303);
   EXPECT_EQ(signedIn->get_header_value("Location"), "/v/x");
   EXPECT_TRUE(signedIn->get_header_value("Set-Cookie").ends_with("; Path=/; Max-Age=2592000; HttpOnly; SameSite=Lax"));
-  const auto signedOut = http->Post("/signout", cookie, "", "application/x-www-form-urlencoded");
+
+  const Visitor home = server.visit("/", cookie);
+  const auto signedOut = server.postForm("/signout", cookie, "csrf=" + home.csrf);
   EXPECT_EQ(signedOut->status, 303);
   EXPECT_EQ(signedOut->get_header_value("Set-Cookie"), "tolvane_session=; Path=/; Max-Age=0; HttpOnly; SameSite=Lax");
   expectPage(http->Get("/", cookie), 200, "action=\"/signin\"");
+}
+
+TEST(OpenRegistration, VisitorsCreateAccountsWithAPasswordOfEightCharacters) {
+  TestServer server({"--open-registration"});
+  const Visitor visitor = server.visit();
+  const auto create = [&](const std::string& fields) {
+    return server.postForm("/signin", visitor.cookie, fields + "&action=create&csrf=" + visitor.csrf);
+  };
+  expectPage(create("email=new%40example.com&password=short"), 400, "A password needs at least 8 characters.");
+  expectPage(create("email=not-an-address&password=long+enough"), 400, "That isn&#39;t an e-mail address.");
+  EXPECT_EQ(create("email=new%40example.com&password=long+enough")->status, 303);
+  expectPage(create("email=NEW%40example.com&password=long+enough"), 400,
+             "An account with that e-mail address already exists.");
 }
 
 }  // namespace

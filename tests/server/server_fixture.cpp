@@ -48,22 +48,61 @@ std::unique_ptr<httplib::Client> TestServer::client() const {
   return client;
 }
 
+void TestServer::addUser(const std::string& email) {
+  if (!users_.insert(email).second) return;
+  const auto added = runCommand({"sh", "-c", "printf '%s\\n' \"$1\" | \"$0\" user add \"$2\" --data \"$3\"",
+                                 builtProgram("server/tolvane-server").string(), password, email,
+                                 dataDirectory().string()});
+  if (added.status != 0 && added.err.find("already exists") == std::string::npos) {
+    throw std::runtime_error("user add failed: " + added.err);
+  }
+}
+
+Visitor TestServer::visit(const std::string& page, const httplib::Headers& cookie) {
+  const auto response = client()->Get(page, cookie);
+  if (!response) throw std::runtime_error("GET " + page + " failed");
+  Visitor visitor{cookie, {}};
+  if (const std::string set = response->get_header_value("Set-Cookie"); !set.empty()) {
+    visitor.cookie = {{"Cookie", set.substr(0, set.find(';'))}};
+  }
+  const std::string marker = "name=\"csrf\" value=\"";
+  if (const auto at = response->body.find(marker); at != std::string::npos) {
+    visitor.csrf = response->body.substr(at + marker.size(), 64);
+  }
+  return visitor;
+}
+
+httplib::Result TestServer::postForm(const std::string& path, httplib::Headers headers, const std::string& body) {
+  if (headers.find("Origin") == headers.end()) headers.emplace("Origin", url());
+  return client()->Post(path, headers, body, "application/x-www-form-urlencoded");
+}
+
 httplib::Headers TestServer::webSession(const std::string& email) {
-  const auto response = client()->Post("/signin", "email=" + email, "application/x-www-form-urlencoded");
+  addUser(email);
+  const Visitor visitor = visit();
+  const auto response = postForm("/signin", visitor.cookie,
+                                 "email=" + httplib::detail::encode_query_param(email) +
+                                     "&password=" + httplib::detail::encode_query_param(password) +
+                                     "&csrf=" + visitor.csrf);
   const std::string setCookie = require(response, 303, "web sign-in").get_header_value("Set-Cookie");
   return {{"Cookie", setCookie.substr(0, setCookie.find(';'))}};
 }
 
 SignedIn TestServer::signIn(const std::string& email) {
+  const bool autoApprove = std::find(flags_.begin(), flags_.end(), "--auto-approve") != flags_.end();
+  return signIn(autoApprove ? httplib::Headers{} : webSession(email));
+}
+
+SignedIn TestServer::signIn(const httplib::Headers& session) {
   auto http = client();
   const std::string verifier = server::crypto::randomHex(32);
   const nlohmann::json start{{"deviceName", "test box"}, {"codeChallenge", server::crypto::sha256Hex(verifier)}};
   const std::string requestId =
       parseJson(require(call(*http, "POST", "/api/desktop/start", {}, start.dump()), 200, "sign-in").body)["requestId"];
-  if (std::find(flags_.begin(), flags_.end(), "--auto-approve") == flags_.end()) {
+  if (!session.empty()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
-    require(http->Post("/connect", webSession(email), "request=" + requestId, "application/x-www-form-urlencoded"), 200,
-            "approving the sign-in");
+    const Visitor page = visit("/connect?request=" + requestId, session);
+    require(postForm("/connect", session, "request=" + requestId + "&csrf=" + page.csrf), 200, "approving the sign-in");
   }
   const nlohmann::json poll{{"requestId", requestId}, {"codeVerifier", verifier}};
   const auto body = parseJson(require(call(*http, "POST", "/api/desktop/token", {}, poll.dump()), 200, "poll").body);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,19 @@ struct SignedIn {
   std::string email;
 };
 
+// A browser on a page of the site: its cookie header and the page's CSRF token.
+struct Visitor {
+  httplib::Headers cookie;
+  std::string csrf;
+};
+
 // A tolvane-server process on a free loopback port with its own data directory, started
 // with the given extra flags.
 class TestServer {
  public:
+  // The password of every account the fixture makes.
+  static constexpr const char* password = "correct horse battery";
+
   explicit TestServer(std::vector<std::string> extraFlags = {});
   ~TestServer() { stop(); }
 
@@ -46,7 +56,18 @@ class TestServer {
   // The app's desktop sign-in: start, approve (through the web sign-in form and the
   // connect page, unless the server runs with --auto-approve), poll once.
   SignedIn signIn(const std::string& email = "tester@example.com");
-  // A web session cookie header ("Cookie: tolvane_session=...") for `email`.
+  // The same, approved in the browser session `session` (a webSession cookie).
+  SignedIn signIn(const httplib::Headers& session);
+  // Makes an account with `password` through `tolvane-server user add` (if missing).
+  void addUser(const std::string& email);
+  // Opens `page` with the cookie (a fresh visitor when empty); the cookie afterwards and
+  // the page's form token.
+  Visitor visit(const std::string& page = "/", const httplib::Headers& cookie = {});
+  // A form POST as the site's own page sends it (with its Origin) unless `headers`
+  // names another Origin.
+  httplib::Result postForm(const std::string& path, httplib::Headers headers, const std::string& body);
+  // A web session cookie header ("Cookie: tolvane_session=...") for `email`, signed in
+  // through the sign-in form with the account's password.
   httplib::Headers webSession(const std::string& email);
 
   // POST /api/stream/upload-url with {"name": name}; the parsed ticket.
@@ -74,6 +95,7 @@ class TestServer {
   int port_;
   std::vector<std::string> flags_;
   std::unique_ptr<ChildProcess> process_;
+  std::set<std::string> users_;
 };
 
 // A request of any method; a body goes as JSON.

@@ -77,7 +77,9 @@ TEST_F(TusTest, RefusedCreationsAndPatchesChangeNothing) {
     expectTusError(response, status, message);
     EXPECT_EQ(response->get_header_value("Tus-Max-Size"), status == 413 ? "1000000000" : "");
   }
-  EXPECT_EQ(server.tusCreate(headers, "10", "filetype")->status, 201) << "a key alone is allowed";
+  // (Another video's upload: a second upload of the same video would abandon the first.)
+  EXPECT_EQ(server.tusCreate(tusHeaders(server.ticket(user)), "10", "filetype")->status, 201)
+      << "a key alone is allowed";
   auto deferred = headers;
   deferred.emplace("Upload-Defer-Length", "1");
   expectTusError(server.tusCreate(deferred, "10"), 400, "Deferred upload lengths are not supported.");
