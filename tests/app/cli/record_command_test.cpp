@@ -79,7 +79,9 @@ TEST_F(RecordCommandTest, APausedRecordingOfAMovingScreenEndsReadyWithoutTheGap)
   EXPECT_NEAR(probed.duration, 4.0, 0.5);
   EXPECT_NEAR(stored[0].manifest.durationSec, probed.duration, 0.3);
   EXPECT_EQ(std::pair(probed.width, probed.height), std::pair(1920, 1080));
-  EXPECT_LT(probed.largestVideoGap(), 0.25);
+  // A pause that leaked into the timeline would leave a two-second hole; frame pacing on a
+  // busy machine leaves a few hundred milliseconds at most.
+  EXPECT_LT(probed.largestVideoGap(), 1.0);
 }
 
 TEST_F(RecordCommandTest, NothingToRecordOrAClosedWindowIsRefusedInOneLine) {
