@@ -38,9 +38,14 @@ function(tolvane_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   tolvane_warnings(${name})
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT}
     ENVIRONMENT "TOLVANE_BUILD_DIR=${PROJECT_BINARY_DIR};TOLVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
+  # The labels (a list) are set by a script that runs after the discovered tests are
+  # defined: gtest_discover_tests' PROPERTIES would split the list into separate values.
+  file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake"
+    "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
 endfunction()
 
 # tolvane_benchmark(NAME SOURCES ... [DEPS ...])
