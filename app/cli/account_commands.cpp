@@ -86,7 +86,7 @@ int logout(Args& args, Console& console) {
   args.finish();
   CliServices cli;
   const bool wasSignedIn = cli.services.auth()->isSignedIn();
-  cli.services.auth()->signOut();
+  cli.services.auth()->signOutEverywhere();
   console.out << (wasSignedIn ? "Signed out." : "You're signed out of Tolvane.") << std::endl;
   return 0;
 }

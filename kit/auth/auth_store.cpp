@@ -5,6 +5,7 @@
 
 #include "kit/auth/auth_error.h"
 #include "kit/base/errors.h"
+#include "kit/base/log.h"
 #include "kit/net/json_fields.h"
 #include "kit/net/transport_error.h"
 
@@ -107,6 +108,29 @@ std::optional<std::uint64_t> AuthStore::replace(std::optional<std::uint64_t> gen
 void AuthStore::adopt(const AuthSession& session) { replace(std::nullopt, session); }
 
 void AuthStore::signOut() { replace(std::nullopt, std::nullopt); }
+
+void AuthStore::signOutEverywhere(std::stop_token stop) {
+  static const Logger log{"auth"};
+  if (const auto current = session()) {
+    HTTPRequest request;
+    request.method = "POST";
+    request.url = backendURL_.appendingPathComponent("logout").text();
+    request.timeoutSec = 10;
+    request.headers = {{"Content-Type", "application/json"},
+                       {"apikey", anonKey_},
+                       {"Authorization", "Bearer " + current->accessToken}};
+    request.body = "{}";
+    try {
+      const HTTPResponse response = http_->data(request, std::move(stop));
+      if (response.status != 204 && response.status != 200) {
+        log.warning("the backend answered {} to signing out", response.status);
+      }
+    } catch (const std::exception& error) {
+      log.warning("couldn't tell the backend about signing out: {}", error.what());
+    }
+  }
+  signOut();
+}
 
 std::string AuthStore::supersededResult() const {
   std::lock_guard lock(mutex_);

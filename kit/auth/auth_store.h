@@ -55,6 +55,10 @@ class AuthStore {
   // Cancels a running refresh, removes the stored session and reports none, even when
   // nobody was signed in.
   void signOut();
+  // Asks the backend to end this sign-in (its refresh token and every one rotated from
+  // it), then signs out here like signOut(). Best effort: when the backend cannot be
+  // reached the sign-out here still happens, and the tokens expire on their own.
+  void signOutEverywhere(std::stop_token stop = {});
 
   // The stored access token when it is valid for more than 300 more seconds, otherwise
   // a refreshed one (taken from another caller's refresh when one ran meanwhile: the

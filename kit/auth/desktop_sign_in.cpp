@@ -123,7 +123,8 @@ SignInRequest DesktopSignIn::start(const std::string& deviceName, std::stop_toke
   const std::string connectURL = json::requireString(object, "connectUrl");
   const auto pollIntervalMs = json::optionalInt64(object, "pollIntervalMs");
 
-  if (!Url::parse(connectURL)) throw HTTPError(0, "Tolvane sent back a sign-in link we couldn't read.");
+  // The answer came (a 200) but is unusable: not a network failure, so not status 0.
+  if (!Url::parse(connectURL)) throw HTTPError(200, "Tolvane sent back a sign-in link we couldn't read.");
   const Date expiresAt = parseISO8601WithFraction(expiresAtText)
                              .value_or(now_() + std::chrono::duration_cast<Date::duration>(
                                                     std::chrono::duration<double>(kDefaultRequestLifetimeSec)));

@@ -36,7 +36,7 @@ class DesktopSignIn {
                 Now now = [] { return std::chrono::system_clock::now(); });
 
   // Registers a request. Throws HTTPError(status or 0, "Couldn't reach Tolvane to start
-  // sign-in.") for any answer but 200, HTTPError(0, "Tolvane sent back a sign-in link
+  // sign-in.") for any answer but 200, HTTPError(200, "Tolvane sent back a sign-in link
   // we couldn't read.") for a bad link, DecodingError for an unreadable body and
   // TransportError when the service cannot be reached.
   SignInRequest start(const std::string& deviceName, std::stop_token stop = {}) const;

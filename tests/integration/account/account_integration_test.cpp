@@ -5,6 +5,7 @@
 
 #include "kit/auth/auth_error.h"
 #include "kit/auth/auth_store.h"
+#include "kit/auth/file_session_storage.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/config/config.h"
 #include "kit/net/curl_http_client.h"
@@ -87,8 +88,14 @@ TEST_F(AccountIntegrationTest, TheCLISignsInShowsTheAccountAndSignsOut) {
   EXPECT_EQ(library.status, 0) << library.err;
   EXPECT_EQ(nlohmann::json::parse(library.out), nlohmann::json::array());
 
+  // Signing out ends the sign-in at the server too: a copy of its refresh token is worthless.
+  const auto signedIn = FileSessionStorage(sessionFile).load();
+  ASSERT_TRUE(signedIn);
   EXPECT_EQ(cli({"logout"}).status, 0);
   EXPECT_FALSE(std::filesystem::exists(sessionFile));
+  AuthStore copy(std::make_shared<MemorySessionStorage>(*signedIn), std::make_shared<CurlHTTPClient>(),
+                 Url::parse(server_.url())->appendingPathComponent("auth/v1"), Config::authAnonKey());
+  EXPECT_THROW(copy.forceRefresh(), AuthError);
   const auto after = cli({"whoami"});
   EXPECT_EQ(after.status, 1);
   EXPECT_EQ(after.err, "tolvane-cli: You're signed out of Tolvane.\n");

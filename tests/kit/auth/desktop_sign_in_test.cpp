@@ -65,7 +65,7 @@ TEST_F(DesktopSignInTest, StartAndPollAnswers) {
   EXPECT_EQ(testing::httpFailure([&] { signIn_.start("pc"); }), "500 Couldn't reach Tolvane to start sign-in.");
   http_->enqueue(200, R"({"requestId":"r","expiresAt":"x","connectUrl":"not a link"})");
   EXPECT_EQ(testing::httpFailure([&] { signIn_.start("pc"); }),
-            "0 Tolvane sent back a sign-in link we couldn't read.");
+            "200 Tolvane sent back a sign-in link we couldn't read.");
   http_->enqueue(200, R"({"requestId":"r","connectUrl":"https://x.test/c"})");
   EXPECT_THROW(signIn_.start("pc"), DecodingError);
 
