@@ -32,9 +32,7 @@ TEST_F(ApiTest, EveryRouteButTheReleaseCheckNeedsAValidBearerToken) {
   const ApiError signIn{401, "unauthorized", "Sign in to Tolvane to continue."};
   const ApiError expired{401, "invalid_token", "Your Tolvane session has expired. Sign in again."};
   const std::vector<std::pair<httplib::Headers, ApiError>> authorizations{
-      {{}, signIn},
       {{{"Authorization", "Basic " + alice.accessToken}}, signIn},
-      {{{"Authorization", "Bearer garbage"}}, expired},
       {{{"Authorization", "Bearer " + otherServersToken}}, expired}};
   for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{
            {"GET", "/api/me"},          {"GET", "/api/recordings?limit=100"}, {"POST", "/api/stream/upload-url"},
@@ -55,52 +53,38 @@ TEST_F(ApiTest, BadRequestsGetJsonErrorsAndChangeNothing) {
   server.save(alice, uid, "Kept", 1);
   const std::string recording = "/api/recordings/" + uid, saveUid = R"({"uid":")" + uid + R"(",)";
   const std::string longText(1001, 'x');
-  const ApiError notJson{400, "invalid_json", "The request body isn't valid JSON."};
   const ApiError notObject{400, "invalid_json", "The request body must be a JSON object."};
-  const ApiError nameOrUid{400, "invalid_request", "Ask for an upload with either a name or a uid."};
-  const ApiError badName{400, "invalid_request", "The name must be a string of at most 1000 characters."};
   const ApiError saveNeeds{400, "invalid_request",
                            "Saving a recording needs a uid, a title and a whole number durationSec."};
-  const ApiError badTitle{400, "invalid_request", "The title must be a non-empty string of at most 1000 characters."};
-  const ApiError badLimit{400, "invalid_request", "The limit must be a whole number of at least 1."};
-  const ApiError deviceName{400, "invalid_request", "The request needs a deviceName of at most 200 characters."};
-  const ApiError idAndVerifier{400, "invalid_request", "The request needs a requestId and a codeVerifier."};
   const std::vector<std::tuple<std::string, std::string, std::string, ApiError>> cases{
-      {"POST", "/api/stream/upload-url", "{}", nameOrUid},
-      {"POST", "/api/stream/upload-url", R"({"name":"a","uid":"b"})", nameOrUid},
-      {"POST", "/api/stream/upload-url", R"({"name":42})", badName},
-      {"POST", "/api/stream/upload-url", R"({"name":")" + longText + "\"}", badName},
+      {"POST", "/api/stream/upload-url", R"({"name":"a","uid":"b"})",
+       {400, "invalid_request", "Ask for an upload with either a name or a uid."}},
+      {"POST", "/api/stream/upload-url", R"({"name":")" + longText + "\"}",
+       {400, "invalid_request", "The name must be a string of at most 1000 characters."}},
       {"POST", "/api/stream/upload-url", R"({"uid":["x"]})", {400, "invalid_request", "The uid must be a string."}},
-      {"POST", "/api/stream/upload-url", R"({"name":)", notJson},
+      {"POST", "/api/stream/upload-url", R"({"name":)", {400, "invalid_json", "The request body isn't valid JSON."}},
       {"POST", "/api/stream/upload-url", R"("just a string")", notObject},
       {"POST", "/api/stream/upload-url", R"({"uid":")" + std::string(kNoSuchUid) + "\"}", kNoRecording},
       {"POST", "/api/recordings", R"({"title":"t","durationSec":1})", saveNeeds},
-      {"POST", "/api/recordings", saveUid + R"("durationSec":1})", saveNeeds},
-      {"POST", "/api/recordings", saveUid + R"("title":"t"})", saveNeeds},
       {"POST", "/api/recordings", saveUid + R"("title":"t","durationSec":12.5})", saveNeeds},
-      {"POST", "/api/recordings", saveUid + R"("title":5,"durationSec":1})", saveNeeds},
-      {"POST", "/api/recordings", saveUid + R"("title":"t","durationSec":-1})", saveNeeds},
       {"POST", "/api/recordings", saveUid + R"("title":")" + longText + R"(","durationSec":1})",
        {400, "invalid_request", "The title must be at most 1000 characters."}},
-      {"POST", "/api/recordings", "nope", notJson},
-      {"PATCH", recording, R"({"title":"   "})", badTitle},
-      {"PATCH", recording, R"({"title":null})", badTitle},
-      {"PATCH", recording, R"({"title":")" + longText + "\"}", badTitle},
-      {"PATCH", recording, "{", notJson},
+      {"PATCH", recording, R"({"title":"   "})",
+       {400, "invalid_request", "The title must be a non-empty string of at most 1000 characters."}},
       {"PATCH", "/api/recordings/ABCDEF00-0000-4000-8000-000000000000", R"({"title":"x"})", kNoRecording},
       {"GET", "/api/stream/video/../../../etc/passwd", "", kNoRecording},
-      {"GET", "/api/recordings?limit=0", "", badLimit},
-      {"GET", "/api/recordings?limit=1.5", "", badLimit},
+      {"GET", "/api/recordings?limit=1.5", "",
+       {400, "invalid_request", "The limit must be a whole number of at least 1."}},
       // The desktop sign-in needs no token; the one sent along changes nothing.
       {"POST", "/api/desktop/start", "[1,2]", notObject},
-      {"POST", "/api/desktop/start", R"({"codeChallenge":")" + std::string(64, 'a') + "\"}", deviceName},
-      {"POST", "/api/desktop/start", R"({"deviceName":")" + std::string(201, 'd') + "\"}", deviceName},
+      {"POST", "/api/desktop/start", R"({"deviceName":")" + std::string(201, 'd') + "\"}",
+       {400, "invalid_request", "The request needs a deviceName of at most 200 characters."}},
       // Base64 or upper-case challenges are not the SHA-256 hex the app sends.
       {"POST", "/api/desktop/start", R"({"deviceName":"x","codeChallenge":")" + std::string(64, 'A') + "\"}",
        {400, "invalid_request", "The codeChallenge must be 64 lower-case hexadecimal characters."}},
       {"POST", "/api/desktop/start", std::string(100000, ' '), {413, "payload_too_large", "The request body is too large."}},
-      {"POST", "/api/desktop/token", R"({"requestId":"x"})", idAndVerifier},
-      {"POST", "/api/desktop/token", R"({"requestId":5,"codeVerifier":"v"})", idAndVerifier},
+      {"POST", "/api/desktop/token", R"({"requestId":5,"codeVerifier":"v"})",
+       {400, "invalid_request", "The request needs a requestId and a codeVerifier."}},
       {"POST", "/api/desktop/token", R"({"requestId":"nope","codeVerifier":"v"})",
        {404, "not_found", "There is no such sign-in request."}},
   };
@@ -120,8 +104,6 @@ TEST_F(ApiTest, TicketsSavesRenamesAndTheLibraryNewestFirst) {
   EXPECT_EQ(ticket["endpoint"], server.url("/tus/"));
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
   EXPECT_GT(ticket["expire"].get<int64_t>(), now.count() + 86000) << "valid for a day";
-  const auto resigned = send("POST", "/api/stream/upload-url", alice, nlohmann::json{{"uid", first}}.dump());
-  EXPECT_EQ(parseJson(resigned->body)["uid"], first);
 
   server.ticket(alice, "unsaved");
   const std::string second = server.ticket(alice, "three")["uid"];
@@ -144,23 +126,6 @@ TEST_F(ApiTest, TicketsSavesRenamesAndTheLibraryNewestFirst) {
   EXPECT_EQ(entry, (nlohmann::json{{"id", first}, {"title", "New title"}, {"durationSec", 13}, {"views", 0},
                                    {"mine", true}, {"sharedWithTeam", false}, {"shareUrl", server.url("/v/" + first)}}));
   EXPECT_EQ(parseJson(send("GET", "/api/recordings?limit=1", alice)->body)["recordings"].size(), 1u);
-}
-
-TEST_F(ApiTest, VideoStatusIsReadyOnlyForACompletePlayableMovie) {
-  const auto ticket = server.ticket(alice, "Clip");
-  const std::string uid = ticket["uid"];
-  const auto status = [&](const std::string& of) {
-    return parseJson(send("GET", "/api/stream/video/" + of, alice)->body);
-  };
-  EXPECT_EQ(status(uid),
-            (nlohmann::json{{"uid", uid}, {"name", "Clip"}, {"durationSec", 0.0}, {"readyToStream", false}}));
-  server.upload(ticket, sampleMovie());
-  EXPECT_EQ(status(uid)["readyToStream"], true);
-  EXPECT_NEAR(status(uid)["durationSec"].get<double>(), 2.0, 0.1);
-
-  const auto junk = server.ticket(alice, "Junk");
-  server.upload(junk, std::string(5000, 'x'));
-  EXPECT_EQ(status(junk["uid"])["readyToStream"], false);
 }
 
 TEST_F(ApiTest, OneUserNeverSeesRenamesOrUploadsIntoAnothersRecordings) {
@@ -196,12 +161,8 @@ TEST(ApiFlags, RecordingLimitAndLatestReleaseComeFromTheFlags) {
   EXPECT_NO_THROW(server.ticket(server.signIn("other@example.com")));
 
   EXPECT_EQ(parseJson(http->Get("/api/linux/latest")->body),
-            (nlohmann::json{{"version", "2.4.1"},
-                            {"available", true},
-                            {"downloadUrl", "https://example.com/t.deb"},
+            (nlohmann::json{{"version", "2.4.1"}, {"available", true}, {"downloadUrl", "https://example.com/t.deb"},
                             {"pageUrl", "https://example.com/releases"}}));
-  TestServer unavailable({"--latest-unavailable"});
-  EXPECT_EQ(parseJson(unavailable.client()->Get("/api/linux/latest")->body)["available"], false);
 }
 
 }  // namespace

@@ -24,16 +24,17 @@ TEST(Durability, AccountsTokensUploadsAndLibrarySurviveARestart) {
 
   server.restart();
   auto http = server.client();
-  const auto refreshed = call(*http, "POST", "/auth/v1/token?grant_type=refresh_token",
-                              {{"apikey", TOLVANE_TEST_ANON_KEY}},
-                              nlohmann::json{{"refresh_token", user.refreshToken}}.dump());
+  const auto refreshed = refresh(*http, user.refreshToken);
   ASSERT_EQ(refreshed->status, 200);
   const auto access = bearer(parseJson(refreshed->body)["access_token"]);
   const auto recordings = parseJson(http->Get("/api/recordings?limit=10", access)->body)["recordings"];
   ASSERT_EQ(recordings.size(), 1u);
   EXPECT_EQ(recordings[0]["title"], "Kept");
-  const auto status = http->Get("/api/stream/video/" + ticket["uid"].get<std::string>(), access);
-  EXPECT_EQ(parseJson(status->body)["readyToStream"], true);
+  // The finished upload is probed as a playable movie of two seconds.
+  auto status = parseJson(http->Get("/api/stream/video/" + ticket["uid"].get<std::string>(), access)->body);
+  EXPECT_NEAR(status["durationSec"].get<double>(), 2.0, 0.1);
+  status.erase("durationSec");
+  EXPECT_EQ(status, (nlohmann::json{{"uid", ticket["uid"]}, {"name", "Kept"}, {"readyToStream", true}}));
 }
 
 TEST(Durability, ASecondServerOnTheSamePortRefusesToStart) {

@@ -10,23 +10,12 @@
 
 #include "kit/base/file_descriptor.h"
 #include "server/database.h"
-#include "server/server_crypto.h"
 #include "tests/server/server_fixture.h"
 
 namespace tolvane::testing {
 namespace {
 
 constexpr const char* kForm = "application/x-www-form-urlencoded";
-
-httplib::Result startSignIn(TestServer& server, const httplib::Headers& headers = {}) {
-  const nlohmann::json body{{"deviceName", "box"}, {"codeChallenge", server::crypto::sha256Hex("verifier")}};
-  return call(*server.client(), "POST", "/api/desktop/start", headers, body.dump());
-}
-
-httplib::Result refresh(TestServer& server, const std::string& refreshToken) {
-  return call(*server.client(), "POST", "/auth/v1/token?grant_type=refresh_token", {{"apikey", TOLVANE_TEST_ANON_KEY}},
-              nlohmann::json{{"refresh_token", refreshToken}}.dump());
-}
 
 int64_t rows(TestServer& server, const std::string& table) {
   server::Database database(server.dataDirectory() / "tolvane-server.sqlite3");
@@ -36,15 +25,14 @@ int64_t rows(TestServer& server, const std::string& table) {
 TEST(Security, ForgedHostNamesGet421AndNothingHappens) {
   TestServer server;
   const std::string port = std::to_string(server.port());
-  const std::vector<std::string> forged{"evil.example", "evil.example:" + port, "127.0.0.1.evil.example:" + port,
-                                       "localhost.evil.example", "[::2]:" + port, "evil.example@127.0.0.1", ""};
+  const std::vector<std::string> forged{"evil.example:" + port, "127.0.0.1.evil.example:" + port, "[::2]:" + port, ""};
   for (const auto& host : forged) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 421) << host;
-    expectError(startSignIn(server, {{"Host", host}}),
+    expectError(startSignIn(*server.client(), "verifier", {{"Host", host}}),
                 {421, "misdirected_request", "This server doesn't answer to that host name."});
   }
   EXPECT_EQ(rows(server, "sign_in_requests"), 0);
-  for (const auto& host : std::vector<std::string>{"127.0.0.1:" + port, "localhost:" + port, "LOCALHOST", "[::1]:" + port}) {
+  for (const auto& host : {"localhost:" + port, "[::1]:" + port}) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 200) << host;
   }
 }
@@ -52,7 +40,7 @@ TEST(Security, ForgedHostNamesGet421AndNothingHappens) {
 TEST(Security, BrowserFormsNeedThisSitesOriginAndTheirCsrfToken) {
   TestServer server;
   const auto victim = server.webSession("victim@example.com");
-  const std::string requestId = parseJson(startSignIn(server)->body)["requestId"];
+  const std::string requestId = parseJson(startSignIn(*server.client())->body)["requestId"];
   const std::string csrf = server.visit("/connect?request=" + requestId, victim).csrf;
   const std::string own = server.url();
   struct Attack {
@@ -63,7 +51,6 @@ TEST(Security, BrowserFormsNeedThisSitesOriginAndTheirCsrfToken) {
   const Attack attacks[] = {
       {"another site's Origin", {{"Origin", "http://evil.example"}}, csrf},
       {"a look-alike Origin", {{"Origin", own + ".evil.example"}}, csrf},
-      {"an opaque Origin", {{"Origin", "null"}}, csrf},
       {"another site's Referer", {{"Referer", "http://evil.example/" + own}}, csrf},
       {"no Origin or Referer", {}, csrf},
       {"no token", {{"Origin", own}}, ""},
@@ -93,15 +80,13 @@ TEST(Security, TheJsonApiTakesOnlyJsonAndBearerTokensNeverCookies) {
   const auto cookie = server.webSession("pat@example.com");
   auto http = server.client();
   const ApiError notJson{415, "unsupported_media_type", "This endpoint takes a JSON body sent as application/json."};
-  for (const char* type : {kForm, "text/plain", "multipart/form-data; boundary=x", "application/jsonp"}) {
-    for (const char* path : {"/api/stream/upload-url", "/api/desktop/start", "/auth/v1/token?grant_type=refresh_token",
-                             "/auth/v1/logout", "/api/recordings"}) {
+  for (const char* type : {kForm, "text/plain", "application/jsonp"}) {
+    for (const char* path : {"/api/stream/upload-url", "/api/desktop/start", "/auth/v1/logout"}) {
       expectError(http->Post(path, cookie, R"({"name":"x"})", type), notJson);
     }
   }
   expectError(call(*http, "POST", "/api/stream/upload-url", cookie, R"({"name":"x"})"),
               {401, "unauthorized", "Sign in to Tolvane to continue."});
-  expectError(http->Get("/api/me", cookie), {401, "unauthorized", "Sign in to Tolvane to continue."});
 }
 
 TEST(Security, SignInRedirectsNeverLeaveTheSite) {
@@ -109,12 +94,9 @@ TEST(Security, SignInRedirectsNeverLeaveTheSite) {
   server.addUser("pat@example.com");
   const Visitor visitor = server.visit();
   const std::pair<std::string, std::string> cases[] = {
-      {"%2F%09%2Fevil.example", "/library"},  {"%2F%2Fevil.example", "/library"},
-      {"%5C%5Cevil.example", "/library"},     {"%2F%5Cevil.example", "/library"},
-      {"https%3A%2F%2Fevil.example", "/library"}, {"%2F%252F%252Fevil.example", "/library"},
-      {"%2F%25252F%25252Fevil", "/library"},  {"%2F%0D%0ASet-Cookie%3A+x", "/library"},
-      {"evil.example", "/library"},           {"%2F%5C%5Cevil", "/library"},
-      {"%2Fv%2Fabc%3Ft%3D1", "/v/abc?t=1"},
+      {"%2F%09%2Fevil.example", "/library"},      {"%2F%5Cevil.example", "/library"},
+      {"https%3A%2F%2Fevil.example", "/library"}, {"%2F%25252F%25252Fevil", "/library"},
+      {"%2F%0D%0ASet-Cookie%3A+x", "/library"},   {"%2Fv%2Fabc%3Ft%3D1", "/v/abc?t=1"},  // and one that stays
   };
   for (const auto& [next, location] : cases) {
     const auto response = server.postForm(
@@ -139,67 +121,39 @@ TEST(Security, GuessingPasswordsIsSlowedPerAccountAndPerAddress) {
   }
   for (const char* email : {"pat%40example.com", "sam%40example.com"}) {
     // Even the right password waits now: the guesser cannot tell it was right.
-    const auto slowed = attempt(email, "correct+horse+battery");
-    EXPECT_EQ(slowed->status, 429) << email;
-    const int wait = std::stoi(slowed->get_header_value("Retry-After"));
-    EXPECT_TRUE(wait >= 1 && wait <= 60) << wait;
+    EXPECT_EQ(attempt(email, "correct+horse+battery")->status, 429) << email;
   }
 }
 
 TEST(Security, UnauthenticatedSignInStartsAreRateLimitedPerAddress) {
   TestServer server({"--sign-in-rate", "2", "--behind-proxy"});
   // Behind a proxy the address is the one the proxy on loopback appends.
-  const auto from = [&](const std::string& chain) { return startSignIn(server, {{"X-Forwarded-For", chain}}); };
-  EXPECT_EQ(from("10.0.0.1")->status, 200);
-  EXPECT_EQ(from("203.0.113.9, 10.0.0.1")->status, 200);
-  const auto limited = from("198.51.100.1, 10.0.0.1");
+  const auto from = [](TestServer& at, const std::string& chain) {
+    return startSignIn(*at.client(), "verifier", {{"X-Forwarded-For", chain}});
+  };
+  EXPECT_EQ(from(server, "10.0.0.1")->status, 200);
+  EXPECT_EQ(from(server, "203.0.113.9, 10.0.0.1")->status, 200);
+  const auto limited = from(server, "198.51.100.1, 10.0.0.1");
   EXPECT_EQ(limited->status, 429);
   EXPECT_FALSE(limited->get_header_value("Retry-After").empty());
-  EXPECT_EQ(from("10.0.0.2")->status, 200);
+  EXPECT_EQ(from(server, "10.0.0.2")->status, 200);
   EXPECT_EQ(rows(server, "sign_in_requests"), 3);
 
   TestServer direct({"--sign-in-rate", "1"});
-  EXPECT_EQ(startSignIn(direct, {{"X-Forwarded-For", "10.0.0.1"}})->status, 200);
-  EXPECT_EQ(startSignIn(direct, {{"X-Forwarded-For", "10.0.0.2"}})->status, 429) << "forged X-Forwarded-For believed";
+  EXPECT_EQ(from(direct, "10.0.0.1")->status, 200);
+  EXPECT_EQ(from(direct, "10.0.0.2")->status, 429) << "forged X-Forwarded-For believed";
 }
 
-TEST(Security, ARotatedRefreshTokenUsedAgainAndSigningOutRevokeTheWholeFamily) {
+// A reused refresh token revoking its family is TokenFamilies' and AccountIntegrationTest's.
+TEST(Security, SigningOutOfTheBrowserEndsTheDesktopSignInItApproved) {
   TestServer server;
-  const auto stolen = server.signIn("pat@example.com");
-  const auto other = server.signIn("pat@example.com");
-  const auto first = parseJson(refresh(server, stolen.refreshToken)->body);
-  // The client lost the answer and retries at once: the same pair again.
-  const auto retried = refresh(server, stolen.refreshToken);
-  ASSERT_EQ(retried->status, 200);
-  EXPECT_EQ(parseJson(retried->body)["refresh_token"], first["refresh_token"]);
-  const auto second = parseJson(refresh(server, first["refresh_token"])->body);
-  // Now the old token comes back (a thief's copy): every token of that sign-in dies.
-  EXPECT_EQ(refresh(server, stolen.refreshToken)->status, 400);
-  EXPECT_EQ(refresh(server, second["refresh_token"])->status, 400);
-  EXPECT_EQ(server.client()->Get("/api/me", bearer(second["access_token"]))->status, 401);
-  // Another sign-in of the same account is untouched, until it signs out.
-  EXPECT_EQ(server.client()->Get("/api/me", bearer(other.accessToken))->status, 200);
-  EXPECT_EQ(call(*server.client(), "POST", "/auth/v1/logout", bearer(other.accessToken))->status, 204);
-  EXPECT_EQ(refresh(server, other.refreshToken)->status, 400);
-  EXPECT_EQ(server.client()->Get("/api/me", bearer(other.accessToken))->status, 401);
-
-  // Signing out of the browser session that approved a desktop sign-in ends that too.
   const auto browser = server.webSession("pat@example.com");
   const auto desktop = server.signIn(browser);
   const auto elsewhere = server.signIn("pat@example.com");
   EXPECT_EQ(server.postForm("/signout", browser, "csrf=" + server.visit("/", browser).csrf)->status, 303);
-  EXPECT_EQ(refresh(server, desktop.refreshToken)->status, 400);
+  EXPECT_EQ(refresh(*server.client(), desktop.refreshToken)->status, 400);
   EXPECT_EQ(server.client()->Get("/api/me", bearer(desktop.accessToken))->status, 401);
-  EXPECT_EQ(refresh(server, elsewhere.refreshToken)->status, 200);
-}
-
-TEST(Security, AutoApproveIsRefusedUnlessListeningOnLoopback) {
-  const auto program = builtProgram("server/tolvane-server").string();
-  for (const char* listen : {"0.0.0.0:9", "192.0.2.1:9", "[::]:9"}) {
-    const auto refused = runCommand({program, "--listen", listen, "--auto-approve", "a@example.com"});
-    EXPECT_EQ(refused.status, 2) << listen;
-    EXPECT_NE(refused.err.find("--auto-approve is only allowed when listening on loopback"), std::string::npos);
-  }
+  EXPECT_EQ(refresh(*server.client(), elsewhere.refreshToken)->status, 200);
 }
 
 TEST(Security, QuotasAndUnfinishedUploadsAreLimitedAndReplacedFilesDeleted) {
@@ -231,18 +185,15 @@ TEST(Security, EverythingUnderTheDataFolderIsPrivateAndTheDatabaseHoldsNoKeys) {
   TestServer server;
   const auto user = server.signIn();
   server.upload(server.ticket(user), sampleMovie());
-  std::size_t files = 0;
+  ASSERT_TRUE(std::filesystem::exists(server.dataDirectory() / "tolvane-server.keys"));
   for (const auto& entry : std::filesystem::recursive_directory_iterator(server.dataDirectory())) {
     struct stat status {};
     ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, entry.is_directory() ? 0700u : 0600u) << entry.path();
-    files += entry.is_regular_file() ? 1 : 0;
   }
-  EXPECT_GE(files, 3u);  // database, key file, upload
   struct stat folder {};
   ::stat(server.dataDirectory().c_str(), &folder);
   EXPECT_EQ(folder.st_mode & 07777, 0700u);
-  EXPECT_TRUE(std::filesystem::exists(server.dataDirectory() / "tolvane-server.keys"));
   server::Database database(server.dataDirectory() / "tolvane-server.sqlite3");
   EXPECT_EQ(database.queryOne("SELECT COUNT(*) FROM settings WHERE key != 'library_id'")->integer(0), 0);
 }
@@ -256,9 +207,7 @@ TEST(Security, UploadsThatNameOtherFilesNeverMakeTheProbeReadThem) {
   ASSERT_GE(::inotify_add_watch(watch.get(), bait.c_str(), IN_OPEN | IN_ACCESS), 0);
   const std::string uploads[] = {
       "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nfile://" + bait.string() + "\n#EXT-X-ENDLIST\n",
-      "#EXTM3U\n#EXTINF:10,\n" + bait.string() + "\n",
       "ffconcat version 1.0\nfile '" + bait.string() + "'\n",
-      "[playlist]\nFile1=" + bait.string() + "\n",
   };
   for (const auto& bytes : uploads) {
     const auto ticket = server.ticket(user);
@@ -267,18 +216,11 @@ TEST(Security, UploadsThatNameOtherFilesNeverMakeTheProbeReadThem) {
     const auto status = parseJson(server.client()->Get("/api/stream/video/" + ticket["uid"].get<std::string>(),
                                                        bearer(user.accessToken))->body);
     EXPECT_EQ(status["readyToStream"], false) << bytes;
-    // Nothing but a probed MP4 is ever served, and never for the browser to sniff.
+    // Nothing but a probed MP4 is ever served.
     EXPECT_EQ(server.client()->Get("/v/" + ticket["uid"].get<std::string>() + "/video.mp4")->status, 404);
   }
   char events[4096];
   EXPECT_LT(::read(watch.get(), events, sizeof events), 0) << "the probe opened " << bait;
-
-  const auto movie = server.ticket(user);
-  server.upload(movie, sampleMovie());
-  server.save(user, movie["uid"], "movie", 2);
-  const auto served = server.client()->Get("/v/" + movie["uid"].get<std::string>() + "/video.mp4");
-  EXPECT_EQ(served->get_header_value("Content-Type"), "video/mp4");
-  EXPECT_EQ(served->get_header_value("X-Content-Type-Options"), "nosniff");
 }
 
 TEST(Security, TlsServesHttpsWithSecureCookies) {

@@ -96,16 +96,13 @@ SignedIn TestServer::signIn(const std::string& email) {
 SignedIn TestServer::signIn(const httplib::Headers& session) {
   auto http = client();
   const std::string verifier = server::crypto::randomHex(32);
-  const nlohmann::json start{{"deviceName", "test box"}, {"codeChallenge", server::crypto::sha256Hex(verifier)}};
-  const std::string requestId =
-      parseJson(require(call(*http, "POST", "/api/desktop/start", {}, start.dump()), 200, "sign-in").body)["requestId"];
+  const std::string requestId = parseJson(require(startSignIn(*http, verifier), 200, "sign-in").body)["requestId"];
   if (!session.empty()) {
     // The user approves on the connect page, signed in to the web site with a cookie.
     const Visitor page = visit("/connect?request=" + requestId, session);
     require(postForm("/connect", session, "request=" + requestId + "&csrf=" + page.csrf), 200, "approving the sign-in");
   }
-  const nlohmann::json poll{{"requestId", requestId}, {"codeVerifier", verifier}};
-  const auto body = parseJson(require(call(*http, "POST", "/api/desktop/token", {}, poll.dump()), 200, "poll").body);
+  const auto body = parseJson(require(pollSignIn(*http, requestId, verifier), 200, "poll").body);
   if (body["status"] != "ready") throw std::runtime_error("desktop sign-in not ready: " + body.dump());
   return SignedIn{body["accessToken"], body["refreshToken"], body["email"]};
 }
@@ -169,6 +166,24 @@ httplib::Headers tusHeaders(const nlohmann::json& ticket) {
 }
 
 httplib::Headers bearer(const std::string& accessToken) { return {{"Authorization", "Bearer " + accessToken}}; }
+
+httplib::Result startSignIn(httplib::Client& http, const std::string& verifier, const httplib::Headers& headers,
+                            const std::string& deviceName) {
+  const nlohmann::json body{{"deviceName", deviceName}, {"codeChallenge", server::crypto::sha256Hex(verifier)}};
+  return call(http, "POST", "/api/desktop/start", headers, body.dump());
+}
+
+httplib::Result pollSignIn(httplib::Client& http, const std::string& requestId, const std::string& verifier) {
+  return call(http, "POST", "/api/desktop/token", {},
+              nlohmann::json{{"requestId", requestId}, {"codeVerifier", verifier}}.dump());
+}
+
+httplib::Result refresh(httplib::Client& http, const std::string& refreshToken, const std::string& apiKey,
+                        const std::string& grantType) {
+  return call(http, "POST", "/auth/v1/token?grant_type=" + grantType,
+              apiKey.empty() ? httplib::Headers{} : httplib::Headers{{"apikey", apiKey}},
+              nlohmann::json{{"refresh_token", refreshToken}}.dump());
+}
 
 nlohmann::json parseJson(const std::string& body) {
   auto value = nlohmann::json::parse(body, nullptr, false);

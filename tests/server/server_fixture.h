@@ -104,6 +104,14 @@ httplib::Result call(httplib::Client& http, const std::string& method, const std
 // The five headers of every tus request made under `ticket`.
 httplib::Headers tusHeaders(const nlohmann::json& ticket);
 httplib::Headers bearer(const std::string& accessToken);
+// The app's calls of the desktop sign-in (start, with the challenge of `verifier`; poll)
+// and of the token endpoint (with `apiKey`, none when empty).
+httplib::Result startSignIn(httplib::Client& http, const std::string& verifier = "verifier",
+                            const httplib::Headers& headers = {}, const std::string& deviceName = "test box");
+httplib::Result pollSignIn(httplib::Client& http, const std::string& requestId, const std::string& verifier);
+httplib::Result refresh(httplib::Client& http, const std::string& refreshToken,
+                        const std::string& apiKey = TOLVANE_TEST_ANON_KEY,
+                        const std::string& grantType = "refresh_token");
 nlohmann::json parseJson(const std::string& body);
 // A JSON error answer of the service: its status and body {"error": message, "code": code}.
 struct ApiError {
