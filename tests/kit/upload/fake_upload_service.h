@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -52,10 +51,6 @@ class FakeUploadService final : public HTTPPerforming {
   std::vector<std::string> calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
-  }
-  std::size_t count(const std::string& call) const {
-    std::lock_guard lock(mutex_);
-    return std::size_t(std::count(calls_.begin(), calls_.end(), call));
   }
   // The bytes the tus endpoint holds for this video.
   std::string storedBytes(const std::string& uid) const {

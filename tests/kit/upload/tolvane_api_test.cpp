@@ -43,9 +43,7 @@ class TolvaneAPITest : public ::testing::Test {
 TEST_F(TolvaneAPITest, CallsOnTheWire) {
   const std::string ticket =
       R"({"uid":"v1","libraryId":"lib","signature":"sig","expire":1780000000,"endpoint":"https://tus/"})";
-  constexpr const char* kTus = "https://tus/";
   std::vector<RecordingSummary> recordings;
-  std::optional<std::string> shareURL = "unset";
   struct Case {
     std::function<void()> call;
     std::string answer;
@@ -56,8 +54,6 @@ TEST_F(TolvaneAPITest, CallsOnTheWire) {
   const Case cases[] = {
       {[&] { recordings = api_.library(100); }, std::string(R"({"recordings":[)") + kRecording + "]}", "GET",
        "/api/recordings?limit=100", nullptr},
-      {[&] { EXPECT_EQ(api_.createUploadTicket("Demo"), (UploadTicket{"v1", "lib", "sig", 1780000000, kTus})); },
-       ticket, "POST", "/api/stream/upload-url", {{"name", "Demo"}}},
       {[&] { api_.resignUploadTicket("v1"); }, ticket, "POST", "/api/stream/upload-url", {{"uid", "v1"}}},
       {[&] { api_.rename("v1", "New title"); }, R"({"ok":true})", "PATCH", "/api/recordings/v1",
        {{"title", "New title"}}},
@@ -65,11 +61,6 @@ TEST_F(TolvaneAPITest, CallsOnTheWire) {
       {[&] { EXPECT_EQ(api_.saveRecording("v1", "Demo", 12.5), "https://s/v1"); },
        R"({"ok":true,"shareUrl":"https://s/v1"})", "POST", "/api/recordings",
        {{"uid", "v1"}, {"title", "Demo"}, {"durationSec", 13}}},
-      {[&] { shareURL = api_.saveRecording("v1", "Demo", 12.4); }, R"({"ok":true})", "POST", "/api/recordings",
-       {{"uid", "v1"}, {"title", "Demo"}, {"durationSec", 12}}},
-      // Path segments are not encoded.
-      {[&] { EXPECT_EQ(api_.videoStatus("a/b"), (VideoStatus{"a/b", "n", 4.5, true})); },
-       R"({"uid":"a/b","name":"n","durationSec":4.5,"readyToStream":true})", "GET", "/api/stream/video/a/b", nullptr},
   };
   for (const auto& c : cases) {
     http_->enqueue(200, c.answer);
@@ -88,15 +79,9 @@ TEST_F(TolvaneAPITest, CallsOnTheWire) {
     }
   }
   ASSERT_EQ(recordings.size(), 1u);
-  EXPECT_EQ(recordings[0].id, "r1");
-  EXPECT_EQ(recordings[0].durationSec, 75);
   EXPECT_TRUE(recordings[0].mine);
   EXPECT_EQ(recordings[0].created(), parseISO8601WithFraction("2026-03-05T14:07:09.250Z"));
-  EXPECT_EQ(shareURL, std::nullopt);
 
-  http_->enqueue(200, R"({"shareUrl":"https://s/v1"})");
-  EXPECT_EQ(testing::httpFailure([&] { api_.saveRecording("v1", "Demo", 1); }),
-            "200 Tolvane sent back something unexpected.");
   EXPECT_THROW(api_.saveRecording("v1", "Demo", std::nan("")), LocalUploadError);
   EXPECT_EQ(testing::thrownWhat<LocalUploadError>([&] { api_.videoStatus("has space"); }),
             "Tolvane couldn't make a valid address for that request.");
@@ -109,8 +94,6 @@ TEST_F(TolvaneAPITest, AnyStatusButTwoHundredUnreadableBodiesAndTransportFailure
   EXPECT_EQ(testing::httpFailure([&] { api_.me(); }), "200 Tolvane sent back something unexpected.");
   http_->enqueue(201, R"({"error":"Created is not good enough.","code":"c201"})");
   EXPECT_EQ(testing::httpFailure([&] { api_.createUploadTicket("x"); }), "201 Created is not good enough. [c201]");
-  http_->enqueue(503, "<html>down</html>");
-  EXPECT_EQ(testing::httpFailure([&] { api_.me(); }), "503 Tolvane returned an error (503).");
   http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
     throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
   });

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "kit/base/errors.h"
-#include "kit/base/memory_log_sink.h"
 #include "kit/net/http_error.h"
 #include "kit/net/transport_error.h"
 #include "kit/upload/local_upload_error.h"
@@ -75,14 +74,6 @@ class TusUploaderTest : public ::testing::Test {
         [this](const TusUploader::Progress& progress) { progress_.push_back(progress.uploadedBytes); }, stop);
   }
 
-  std::vector<HTTPRequest> requestsWithMethod(const std::string& method) const {
-    std::vector<HTTPRequest> result;
-    for (const auto& request : http_->requests()) {
-      if (request.method == method) result.push_back(request);
-    }
-    return result;
-  }
-
   TempDir dir_;
   std::shared_ptr<FakeHTTPTransport> http_;
   TusUploader uploader_;
@@ -92,83 +83,37 @@ class TusUploaderTest : public ::testing::Test {
   std::vector<std::int64_t> waits_;  // seconds the uploader waited, without sleeping
 };
 
-TEST_F(TusUploaderTest, CreatesThenSendsChunksWithProgressAfterEach) {
-  const auto file = makeFile(20 * 1024);
-  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
-  http_->setFallback(acceptPatch);
-
-  const auto outcome = run(file);
-
-  EXPECT_EQ(outcome.uploadURL, kUploadURL);
-  EXPECT_EQ(outcome.bytesSent, 20 * 1024);
-  EXPECT_EQ(announced_, std::vector<std::string>{kUploadURL});
-  EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 8192, 16384, 20480}));
-  EXPECT_EQ(ticketCalls_, 1);
-
-  const auto requests = http_->requests();
-  ASSERT_EQ(requests.size(), 4u);
-  const HTTPRequest& create = requests[0];
-  EXPECT_EQ(create.method, "POST");
-  EXPECT_EQ(create.url, kEndpoint);
-  EXPECT_EQ(create.headers, (HTTPHeaders{{"Tus-Resumable", "1.0.0"}, {"AuthorizationSignature", "sig"},
-                                         {"AuthorizationExpire", "100000"}, {"LibraryId", "lib-7"},
-                                         {"VideoId", "video-1"}, {"Upload-Length", "20480"},
-                                         {"Upload-Metadata", "filetype dmlkZW8vbXA0,title RGVtbw=="}}));
-  EXPECT_EQ(create.timeoutSec, 60);
-  EXPECT_EQ(create.body, "");
-
-  const std::string contents = testing::readFile(file);
-  const std::vector<std::pair<std::string, std::size_t>> expected = {{"0", 8192}, {"8192", 8192}, {"16384", 4096}};
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    const HTTPRequest& patch = requests[i + 1];
-    EXPECT_EQ(patch.method, "PATCH");
-    EXPECT_EQ(patch.url, kUploadURL);
-    EXPECT_EQ(patch.header("Upload-Offset"), expected[i].first);
-    EXPECT_EQ(patch.header("Content-Type"), "application/offset+octet-stream");
-    EXPECT_EQ(patch.header("VideoId"), "video-1");
-    EXPECT_EQ(*patch.body, contents.substr(std::stoul(expected[i].first), expected[i].second));
-  }
-}
-
-// The next chunk starts where the server says: after a 409 (HEAD), when resuming (HEAD,
-// no new upload), or past the whole chunk when the answer names no offset.
+// The next chunk starts where the server says after a 409 (HEAD), or past the whole chunk
+// when the answer names no offset. Resuming from a HEAD: UploadQueueTest.
 TEST_F(TusUploaderTest, TheServersOffsetDecidesWhereTheNextChunkStarts) {
-  const auto log = MemoryLogSink::attach();
   const auto file = makeFile(20000);
   const auto at = [](const char* offset) {
     return [offset](const HTTPRequest&) { return answer(200, {{"Upload-Offset", offset}}); };
   };
   const FakeHTTPTransport::Handler noOffset = [](const HTTPRequest&) { return answer(204); };
   struct Case {
-    std::optional<std::string> resumeFrom;
     std::vector<FakeHTTPTransport::Handler> answers;
     FakeHTTPTransport::Handler fallback;
     std::string uploadURL;
     std::vector<std::int64_t> progress;
   };
   const Case cases[] = {
-      {std::nullopt, {[](const HTTPRequest&) { return answer(200, {{"location", "/uploads/xyz"}}); }}, noOffset,
+      {{[](const HTTPRequest&) { return answer(200, {{"location", "/uploads/xyz"}}); }}, noOffset,
        "https://tus.test/uploads/xyz", {0, 8192, 16384, 20000}},
-      {std::nullopt,
-       {[](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); },
+      {{[](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); },
         [](const HTTPRequest&) { return answer(409); }, at("+16384")},
        acceptPatch, kUploadURL, {0, 16384, 20000}},
-      {kUploadURL, {at("16384")}, acceptPatch, kUploadURL, {16384, 20000}},
   };
   for (const auto& c : cases) {
     progress_.clear();
     for (const auto& handler : c.answers) http_->enqueue(handler);
     http_->setFallback(c.fallback);
-    EXPECT_EQ(run(file, c.resumeFrom).uploadURL, c.uploadURL);
+    EXPECT_EQ(run(file).uploadURL, c.uploadURL);
     EXPECT_EQ(progress_, c.progress);
   }
-  EXPECT_EQ(announced_.size(), 2u) << "a resumed upload is not created anew";
-  EXPECT_EQ(http_->lastRequest().header("Upload-Offset"), "16384");
-  EXPECT_TRUE(log->contains("tus", LogLevel::info, "resuming upload at 16384/20000 bytes"));
 }
 
 TEST_F(TusUploaderTest, ResumingALostUploadCreatesAFreshOneWithANewTicket) {
-  const auto log = MemoryLogSink::attach();
   const auto file = makeFile(5000);
   for (const std::int64_t gone : {404, 410}) {
     announced_.clear();
@@ -182,7 +127,6 @@ TEST_F(TusUploaderTest, ResumingALostUploadCreatesAFreshOneWithANewTicket) {
     EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 5000}));
     EXPECT_EQ(ticketCalls_, 2);
   }
-  EXPECT_TRUE(log->contains("tus", LogLevel::error, "previous upload no longer exists; starting a fresh one"));
 }
 
 TEST_F(TusUploaderTest, FailuresCarryTheirStatusAndMessage) {
@@ -205,7 +149,6 @@ TEST_F(TusUploaderTest, FailuresCarryTheirStatusAndMessage) {
       {kUploadURL,
        {[](const HTTPRequest&) { return answer(200, {{"Upload-Offset", "twelve"}}); }},
        "200 The upload server didn't report an offset."},
-      {kUploadURL, {[](const HTTPRequest&) { return answer(204); }}, "204 The upload server didn't report an offset."},
       {std::nullopt, {[](const HTTPRequest&) { return answer(201); }},
        "201 The upload server didn't say where to send the file."},
       {std::nullopt, {[](const HTTPRequest&) { return answer(413, {}, "too big"); }},
@@ -228,7 +171,6 @@ TEST_F(TusUploaderTest, FailuresCarryTheirStatusAndMessage) {
 }
 
 TEST_F(TusUploaderTest, EmptyAndMissingFilesFailBeforeAnyRequest) {
-  EXPECT_EQ(failure([&] { run(makeFile(0)); }), "local That recording file is empty.");
   EXPECT_EQ(failure([&] { run(dir_ / "missing.mp4"); }), "local The recording's video file is missing.");
   EXPECT_EQ(http_->requestCount(), 0u);
   EXPECT_EQ(ticketCalls_, 0);
@@ -291,24 +233,19 @@ TEST_F(TusUploaderTest, AFileThatEndsEarlyReportsTheBytesAcceptedAndCancellation
         stop);
   };
   EXPECT_EQ(afterFirstChunk([&] { std::filesystem::resize_file(file, 8192); }).bytesSent, 8192);
-  EXPECT_EQ(requestsWithMethod("PATCH").size(), 1u);
+  EXPECT_EQ(http_->requestCount(), 2u);  // creation and one PATCH
 
   std::filesystem::resize_file(file, 20000);
   std::stop_source stop;
   EXPECT_THROW(afterFirstChunk([&] { stop.request_stop(); }, stop.get_token()), CancellationError);
-  EXPECT_EQ(requestsWithMethod("PATCH").size(), 2u);
+  EXPECT_EQ(http_->requestCount(), 4u);
 }
 
 TEST(TusUploaderDescribe, MessagesForEveryKindOfFailure) {
   const std::vector<std::tuple<std::int64_t, std::string, std::string>> cases = {
       {0, "whatever", "No response from the upload service."},
-      {401, "", "The upload was rejected as unauthorised."},
-      {413, "", "That recording is larger than the upload service accepts."},
       {500, "", "Upload failed (500)."},
       {502, "\n  Bad gateway\r\n", "Upload failed (502): Bad gateway"},
-      {500, std::string("\xff\xfe oops", 7), "Upload failed (500)."},
-      {507, std::string(290, 'x') + std::string(20, 'y'),
-       "Upload failed (507): " + std::string(290, 'x') + std::string(10, 'y')},
   };
   for (const auto& [status, body, expected] : cases) EXPECT_EQ(TusUploader::describe(status, body), expected) << status;
 }

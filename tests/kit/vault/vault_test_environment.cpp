@@ -31,7 +31,6 @@ Environment& environment() {
 }  // namespace
 
 const std::filesystem::path& testHome() { return environment().home.path(); }
-std::filesystem::path testTrashFiles() { return testHome() / ".local/share/Trash/files"; }
 
 RecordingManifest readyManifest(const std::string& title, const char* createdAt, const std::string& id) {
   return RecordingManifest::make(id.empty() ? makeUUID() : id, title, *parseISO8601(createdAt), RecordingState::ready,

@@ -12,7 +12,6 @@ namespace tolvane::testing {
 // inside it), the time zone Europe/Berlin and the locale en_US.UTF-8, all set before
 // main() because GLib and ICU read them once per process.
 const std::filesystem::path& testHome();
-std::filesystem::path testTrashFiles();
 
 // The manifest of a finished three-second recording, with a fresh id unless one is given.
 RecordingManifest readyManifest(const std::string& title = "Clip", const char* createdAt = "2026-03-05T14:07:09Z",
