@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "tests/app/capture/frame_test_support.h"
@@ -47,7 +46,6 @@ TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
   const PixelRect rect = requested.intersected({0, 0, width, height});
   const auto source = testing::noiseFrame(width, height);
   const auto target = testing::noiseFrame(width, height, 999);
-  const auto untouched = testing::noiseFrame(width, height, 999);
   const double sigma = std::min(width, height) * 0.025;
 
   RegionBlur blur;
@@ -56,8 +54,7 @@ TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
   // Every fifth pixel each way, a stride prime to every reduction factor so that each
   // phase of the reduced image is reached, and the rectangle's last row and column.
   const auto sampled = [](int v, int from, int end) { return (v - from) % 5 == 0 || v == end - 1; };
-  double worst = 0;
-  double sum = 0;
+  double worst = 0, sum = 0;
   int compared = 0;
   for (int y = rect.y; y < rect.maxY(); ++y) {
     for (int x = rect.x; x < rect.maxX(); ++x) {
@@ -71,17 +68,9 @@ TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
       }
     }
   }
-  const double mean = sum / compared;
   EXPECT_LE(worst, 2.0) << "reduction " << RegionBlur::reductionFor(sigma);
-  EXPECT_LE(mean, 0.5);
-
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const bool inside = x >= rect.x && x < rect.maxX() && y >= rect.y && y < rect.maxY();
-      if (inside) continue;
-      ASSERT_EQ(std::memcmp(target.pixel(x, y), untouched.pixel(x, y), 4), 0) << x << "," << y;
-    }
-  }
+  EXPECT_LE(sum / compared, 0.5);
+  EXPECT_TRUE(testing::samePixels(target, testing::noiseFrame(width, height, 999), {rect}));
 }
 
 // One case per reduction factor of the fast path, and the frame's edges and clipping.

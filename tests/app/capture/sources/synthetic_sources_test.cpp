@@ -13,51 +13,42 @@
 namespace tolvane {
 namespace {
 
-const auto ignoreFailures = [](const std::string&) {};
+// What a source delivers once `count` items came, stopping it then.
+template <typename Item, typename Source>
+std::vector<Item> firstItems(Source& source, std::size_t count) {
+  testing::SourceCollector<Item> collected;
+  source.start(collected.handler(), [](const std::string&) {});
+  const auto items = collected.items(count);
+  source.stop();
+  EXPECT_GE(items.size(), count);
+  return items;
+}
 
-TEST(SyntheticSourcesTest, TheToneIsA440HzQuarterScaleSineContinuedAcrossLiveBuffers) {
+TEST(SyntheticSourcesTest, A440HzQuarterScaleToneInLiveBuffersEightBarsAndAMovingSquare) {
   const CapturedAudio second = SyntheticToneSource::render(0, 48000);
   int crossings = 0;
   for (std::size_t i = 2; i < second.samples.size(); i += 2) crossings += (second.samples[i - 2] < 0) != (second.samples[i] < 0);
   EXPECT_NEAR(crossings, 880, 2);
   EXPECT_NEAR(*std::max_element(second.samples.begin(), second.samples.end()), 0.25f, 0.001f);
-
-  auto source = SystemSourceFactory().openMicrophone(std::string(SyntheticSources::toneID));
-  testing::SourceCollector<CapturedAudio> collected;
-  source->start(collected.handler(), ignoreFailures);
-  const auto buffers = collected.items(10);
-  source->stop();
-  ASSERT_GE(buffers.size(), 10u);
+  SystemSourceFactory factory;
+  const auto buffers = firstItems<CapturedAudio>(*factory.openMicrophone(std::string(SyntheticSources::toneID)), 10);
   std::int64_t frames = 0;
   for (const auto& buffer : buffers) {  // back to back on the host clock, the wave going on
     EXPECT_NEAR(buffer.presentationTime, buffers[0].presentationTime + static_cast<double>(frames) / 48000, 1e-9);
     EXPECT_EQ(buffer.samples, SyntheticToneSource::render(frames, buffer.frameCount()).samples);
     frames += buffer.frameCount();
   }
-}
 
-TEST(SyntheticSourcesTest, TheCameraShowsEightBarsAndTheScreenAMovingSquare) {
-  SystemSourceFactory factory;
-  auto camera = factory.openCamera(std::string(SyntheticSources::barsID));
-  testing::SourceCollector<VideoFrame> pictures;
-  camera->start(pictures.handler(), ignoreFailures);
-  const VideoFrame bars = pictures.items(2).back();
-  camera->stop();
+  const VideoFrame bars = firstItems<VideoFrame>(*factory.openCamera(std::string(SyntheticSources::barsID)), 2).back();
   ASSERT_EQ(std::pair(bars.width(), bars.height()), std::pair(640, 480));
-  // Eight bars from white to black.
   for (auto [x, colour] : {std::pair(40, 0xFFFFFFFFu), std::pair(440, 0xFFFF0000u), std::pair(600, 0xFF000000u)}) {
-    std::uint32_t pixel;
+    std::uint32_t pixel;  // eight bars from white to black
     std::memcpy(&pixel, bars.pixel(x, 240), 4);
     EXPECT_EQ(pixel, colour) << x;
   }
 
   auto screen = factory.openScreen(SyntheticSources::screenTarget(), ScreenCaptureSettings{320, 180, 30, true});
-  testing::SourceCollector<ScreenFrame> frames;
-  screen->start(frames.handler(), ignoreFailures);
-  const auto delivered = frames.items(3);
-  screen->stop();
-  ASSERT_GE(delivered.size(), 3u);
-  EXPECT_LT(SyntheticScreenSource::squareLeft(0, 30, 320, 180), SyntheticScreenSource::squareLeft(2, 30, 320, 180));
+  const auto delivered = firstItems<ScreenFrame>(*screen, 3);
   for (std::size_t i = 0; i < delivered.size(); ++i) {
     EXPECT_EQ(delivered[i].status, FrameStatus::complete);
     ASSERT_EQ(std::pair(delivered[i].image.width(), delivered[i].image.height()), std::pair(320, 180));
@@ -67,6 +58,7 @@ TEST(SyntheticSourcesTest, TheCameraShowsEightBarsAndTheScreenAMovingSquare) {
     const std::uint8_t* inside = delivered[i].image.pixel(left + SyntheticScreenSource::squareSize(320, 180) / 2, 90);
     EXPECT_EQ(inside[0] + inside[1] + inside[2], 3 * 255);
   }
+  EXPECT_LT(SyntheticScreenSource::squareLeft(0, 30, 320, 180), SyntheticScreenSource::squareLeft(2, 30, 320, 180));
 }
 
 }  // namespace
