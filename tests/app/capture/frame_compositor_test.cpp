@@ -113,27 +113,6 @@ TEST(FrameCompositorTest, BlurThenAnnotationsScaledToTheFrameThenTheBubble) {
   }
 }
 
-TEST(FrameCompositorTest, OutputFramesComeFromAPoolOfTheirSizeAndPlainFramesPassThrough) {
-  FrameCompositor compositor;
-  FramePool pool(320, 180, 4);
-  const auto screen = testing::noiseFrame(320, 180);
-  const auto plain = compositor.compose(screen, {}, &pool);
-  ASSERT_TRUE(plain);
-  EXPECT_TRUE(plain->sharesPixelsWith(screen));  // nothing to composite: no copy
-  EXPECT_EQ(pool.allocationCount(), 0u);
-
-  const std::vector<Rect> rects = {{0.1, 0.1, 0.3, 0.3}, {0.5, 0.5, 0.3, 0.3}};
-  CompositeLayers layers;
-  layers.blurRects = rects;
-  layers.camera = filledFrame(64, 48, kBlue);
-  layers.annotation = VideoFrame::allocate(160, 90);
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(compositor.compose(screen, layers, &pool));
-  EXPECT_EQ(pool.allocationCount(), 1u);
-  FramePool wrongSize(100, 100);  // not used; the frame still gets composed
-  EXPECT_EQ(compositor.compose(screen, layers, &wrongSize)->width(), 320);
-  EXPECT_EQ(wrongSize.allocationCount(), 0u);
-}
-
 TEST(FrameCompositorTest, OddInputsDoNotCrash) {
   FrameCompositor compositor;
   const auto screen = filledFrame(33, 17, kGrey);

@@ -22,11 +22,7 @@ inline VideoFrame noiseFrame(int width, int height, std::uint32_t seed = 12345) 
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       std::uint8_t* p = frame.pixel(x, y);
-      const int block = (x / 8 + y / 8) % 3;
-      for (int c = 0; c < 3; ++c) {
-        const int base = c == block ? 190 : 40;
-        p[c] = static_cast<std::uint8_t>(base + (next() & 63));
-      }
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((c == (x / 8 + y / 8) % 3 ? 190 : 40) + (next() & 63));
       p[3] = 255;
     }
   }

@@ -33,53 +33,46 @@ std::array<double, 4> referenceGaussian(const VideoFrame& frame, int x, int y, d
   return sum;
 }
 
-struct BlurCase {
-  int width;
-  int height;
-  PixelRect rect;
-};
+TEST(RegionBlurTest, MatchesAGaussianWithinTwoLevelsOnlyInsideTheRectangle) {
+  // One case per reduction factor of the fast path, and the frame's edges and clipping.
+  const struct {
+    int width, height;
+    PixelRect requested;
+  } cases[] = {{400, 300, {100, 80, 120, 90}},      // sigma 7.5, full resolution
+               {960, 540, {0, 0, 150, 100}},        // sigma 13.5, a third; top-left edges
+               {1280, 720, {-50, 600, 300, 200}},   // sigma 18, a quarter; clipped, bottom edge
+               {2560, 1440, {2490, 20, 70, 60}}};   // sigma 36, an eighth; top-right edges
+  for (const auto& [width, height, requested] : cases) {
+    const PixelRect rect = requested.intersected({0, 0, width, height});
+    const auto source = testing::noiseFrame(width, height);
+    const auto target = testing::noiseFrame(width, height, 999);
+    const double sigma = std::min(width, height) * 0.025;
 
-class RegionBlurMatchesGaussian : public ::testing::TestWithParam<BlurCase> {};
+    RegionBlur blur;
+    blur.blur(source, requested, sigma, target);
 
-TEST_P(RegionBlurMatchesGaussian, WithinTwoLevelsOnlyInsideTheRectangle) {
-  const auto [width, height, requested] = GetParam();
-  const PixelRect rect = requested.intersected({0, 0, width, height});
-  const auto source = testing::noiseFrame(width, height);
-  const auto target = testing::noiseFrame(width, height, 999);
-  const double sigma = std::min(width, height) * 0.025;
-
-  RegionBlur blur;
-  blur.blur(source, requested, sigma, target);
-
-  // Every fifth pixel each way, a stride prime to every reduction factor so that each
-  // phase of the reduced image is reached, and the rectangle's last row and column.
-  const auto sampled = [](int v, int from, int end) { return (v - from) % 5 == 0 || v == end - 1; };
-  double worst = 0, sum = 0;
-  int compared = 0;
-  for (int y = rect.y; y < rect.maxY(); ++y) {
-    for (int x = rect.x; x < rect.maxX(); ++x) {
-      if (!sampled(y, rect.y, rect.maxY()) || !sampled(x, rect.x, rect.maxX())) continue;
-      compared += 4;
-      const auto reference = referenceGaussian(source, x, y, sigma);
-      for (std::size_t c = 0; c < 4; ++c) {
-        const double error = std::abs(target.pixel(x, y)[c] - reference[c]);
-        worst = std::max(worst, error);
-        sum += error;
+    // Every fifth pixel each way, a stride prime to every reduction factor so that each
+    // phase of the reduced image is reached, and the rectangle's last row and column.
+    const auto sampled = [](int v, int from, int end) { return (v - from) % 5 == 0 || v == end - 1; };
+    double worst = 0, sum = 0;
+    int compared = 0;
+    for (int y = rect.y; y < rect.maxY(); ++y) {
+      for (int x = rect.x; x < rect.maxX(); ++x) {
+        if (!sampled(y, rect.y, rect.maxY()) || !sampled(x, rect.x, rect.maxX())) continue;
+        compared += 4;
+        const auto reference = referenceGaussian(source, x, y, sigma);
+        for (std::size_t c = 0; c < 4; ++c) {
+          const double error = std::abs(target.pixel(x, y)[c] - reference[c]);
+          worst = std::max(worst, error);
+          sum += error;
+        }
       }
     }
+    EXPECT_LE(worst, 2.0) << "reduction " << RegionBlur::reductionFor(sigma);
+    EXPECT_LE(sum / compared, 0.5) << width;
+    EXPECT_TRUE(testing::samePixels(target, testing::noiseFrame(width, height, 999), {rect})) << width;
   }
-  EXPECT_LE(worst, 2.0) << "reduction " << RegionBlur::reductionFor(sigma);
-  EXPECT_LE(sum / compared, 0.5);
-  EXPECT_TRUE(testing::samePixels(target, testing::noiseFrame(width, height, 999), {rect}));
 }
-
-// One case per reduction factor of the fast path, and the frame's edges and clipping.
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, RegionBlurMatchesGaussian,
-    ::testing::Values(BlurCase{400, 300, {100, 80, 120, 90}},      // sigma 7.5, full resolution
-                      BlurCase{960, 540, {0, 0, 150, 100}},        // sigma 13.5, a third; top-left edges
-                      BlurCase{1280, 720, {-50, 600, 300, 200}},   // sigma 18, a quarter; clipped, bottom edge
-                      BlurCase{2560, 1440, {2490, 20, 70, 60}}));  // sigma 36, an eighth; top-right edges
 
 }  // namespace
 }  // namespace tolvane

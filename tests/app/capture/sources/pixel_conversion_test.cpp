@@ -5,29 +5,12 @@
 
 #include "app/capture/sources/bgra_fit.h"
 #include "app/capture/sources/camera_frame_decoder.h"
-#include "app/capture/sources/edid_monitor_name.h"
 
 namespace tolvane {
 namespace {
 
 std::uint32_t pixelAt(const VideoFrame& frame, int x, int y) {
   return *reinterpret_cast<const std::uint32_t*>(frame.pixel(x, y));
-}
-
-std::vector<std::uint8_t> edidWithDescriptor(int slot, std::uint8_t tag, const std::string& text) {
-  std::vector<std::uint8_t> edid(128, 0);
-  edid[54] = 0x1A;  // slot 0: a detailed timing (non-zero pixel clock)
-  std::uint8_t* d = edid.data() + 54 + slot * 18;
-  d[3] = tag;
-  for (std::size_t i = 0; i < 13; ++i) d[5 + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : (i == text.size() ? 0x0A : 0x20);
-  return edid;
-}
-
-TEST(EdidMonitorNameTest, ReadsTheNameDescriptorOrNothing) {
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFC, "DELL U2720Q")), "DELL U2720Q");
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(3, 0xFC, "LG HDR 4K")), "LG HDR 4K");
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFF, "SERIAL123")), "");  // serial number, not a name
-  EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(100, 0)), "");
 }
 
 TEST(FitBGRATest, CopiesOpaqueAndLetterboxesOtherAspects) {
