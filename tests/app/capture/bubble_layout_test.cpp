@@ -38,8 +38,7 @@ TEST(BubbleLayoutTest, JSONRoundTripsAndRequiresBothKeys) {
 
   for (const char* text :
        {R"({"centre":[0.5,0.5]})", R"({"diameterFraction":0.2})", R"({"centre":[0.5],"diameterFraction":0.2})",
-        R"({"centre":{"x":0.5,"y":0.5},"diameterFraction":0.2})", R"({"centre":[0.5,0.5],"diameterFraction":"big"})",
-        "[]", "", "{\"centre\":"}) {
+        R"({"centre":[0.5,0.5],"diameterFraction":"big"})", "[]", "", "{\"centre\":"}) {
     try {
       BubbleLayout::decode(text);
       ADD_FAILURE() << "accepted: " << text;

@@ -4,19 +4,63 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
-#include "tests/app/capture/frame_test_support.h"
+#include "app/capture/pixel_rect.h"
 
 namespace tolvane {
 namespace {
 
 constexpr std::uint32_t kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00, kGrey = 0xFF323232;
 
-using testing::filledFrame;
-using testing::pixelAt;
-using testing::setPixel;
+// A frame of deterministic noise over 8 x 8 blocks of colour: detail at every scale, so
+// a blur that is wrong anywhere shows.
+inline VideoFrame noiseFrame(int width, int height, std::uint32_t seed = 12345) {
+  auto frame = VideoFrame::allocate(width, height);
+  std::uint32_t state = seed;
+  const auto next = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(state >> 24);
+  };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = frame.pixel(x, y);
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>((c == (x / 8 + y / 8) % 3 ? 190 : 40) + (next() & 63));
+      p[3] = 255;
+    }
+  }
+  return frame;
+}
+
+// Pixels as 0xAARRGGBB, which is B, G, R, A in memory.
+inline void setPixel(const VideoFrame& frame, int x, int y, std::uint32_t colour) {
+  std::memcpy(frame.pixel(x, y), &colour, 4);
+}
+inline std::uint32_t pixelAt(const VideoFrame& frame, int x, int y) {
+  std::uint32_t colour;
+  std::memcpy(&colour, frame.pixel(x, y), 4);
+  return colour;
+}
+inline VideoFrame filledFrame(int width, int height, std::uint32_t colour) {
+  auto frame = VideoFrame::allocate(width, height);
+  frame.fill(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, colour >> 24);
+  return frame;
+}
+
+// True when the frames agree on every pixel outside `holes`.
+inline bool samePixels(const VideoFrame& a, const VideoFrame& b, const std::vector<PixelRect>& holes = {}) {
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const bool inHole = std::any_of(holes.begin(), holes.end(), [&](const PixelRect& r) {
+        return x >= r.x && x < r.maxX() && y >= r.y && y < r.maxY();
+      });
+      if (!inHole && std::memcmp(a.pixel(x, y), b.pixel(x, y), 4) != 0) return false;
+    }
+  }
+  return true;
+}
 
 int channel(const VideoFrame& frame, int x, int y, int c) { return frame.pixel(x, y)[c]; }  // 0 B, 1 G, 2 R, 3 A
 
@@ -38,15 +82,19 @@ std::optional<VideoFrame> blurredWith(const VideoFrame& screen, std::vector<Rect
 }
 
 TEST(FrameCompositorTest, BlurTouchesOnlyItsRectanglesRoundedOutwardAndSkipsTinyOnes) {
-  const auto screen = testing::noiseFrame(480, 270);
+  const auto screen = noiseFrame(480, 270);
   const auto out = blurredWith(screen, {{0.1, 0.2, 0.3, 0.25}, {0.9, 0.9, 0.2, 0.2}, {0.5, 0.1, 0.0004, 0.5}});
   ASSERT_TRUE(out);
   EXPECT_FALSE(out->sharesPixelsWith(screen));
   const PixelRect first{48, 54, 144, 68};    // 0.45 x 270 = 121.5 -> 122
   const PixelRect second{432, 243, 48, 27};  // clipped to the frame
-  EXPECT_TRUE(testing::samePixels(*out, screen, {first, second}));
+  EXPECT_TRUE(samePixels(*out, screen, {first, second}));
   EXPECT_NE(pixelAt(*out, 100, 80), pixelAt(screen, 100, 80));
   EXPECT_NE(pixelAt(*out, 450, 260), pixelAt(screen, 450, 260));
+  // Inside, the noise is smoothed away: neighbours differ by a few levels at most.
+  int steepest = 0;
+  for (int x = 50; x < 190; ++x) steepest = std::max(steepest, std::abs(channel(*out, x + 1, 90, 1) - channel(*out, x, 90, 1)));
+  EXPECT_LE(steepest, 12);
 }
 
 TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirroredUnlessTurnedOff) {
@@ -64,7 +112,7 @@ TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirrore
   EXPECT_EQ(channel(*out, 391, 179, 3), 255);
   EXPECT_NEAR(channel(*out, 391, 179, 0), 50 + (255 - 50) / 3.0, 2);
   EXPECT_NEAR(channel(*out, 391, 179, 2), 50 * 2 / 3.0, 2);
-  EXPECT_TRUE(testing::samePixels(*out, screen, {{248, 108, 144, 144}}));
+  EXPECT_TRUE(samePixels(*out, screen, {{248, 108, 144, 144}}));
 
   for (const auto& camera : {cameraPicture(1280, 720), cameraPicture(720, 1280)}) {
     layers.camera = camera;
@@ -86,7 +134,7 @@ TEST(FrameCompositorTest, TheBubbleIsTheCamerasCentredSquareInASoftCircleMirrore
 }
 
 TEST(FrameCompositorTest, BlurThenAnnotationsScaledToTheFrameThenTheBubble) {
-  const auto screen = testing::noiseFrame(640, 360);
+  const auto screen = noiseFrame(640, 360);
   auto annotation = VideoFrame::allocate(320, 180);  // half the frame's size
   for (int y = 0; y < 180; ++y) {
     for (int x = 50; x < 55; ++x) setPixel(annotation, x, y, kRed);
@@ -139,14 +187,14 @@ TEST(FrameCompositorTest, OddInputsDoNotCrash) {
 CompositeLayers layersFor(const std::vector<Rect>& blurRects, const VideoFrame& annotation) {
   CompositeLayers layers;
   layers.annotation = annotation;
-  layers.camera = testing::noiseFrame(320, 240, 7);
+  layers.camera = noiseFrame(320, 240, 7);
   layers.blurRects = blurRects;
   layers.bubble = BubbleLayout{{0.8, 0.7}, 0.25};
   return layers;
 }
 
 TEST(FrameCompositorInPlaceTest, MatchesACopyUnlessBlursInteractOrLayersCoverMostOfTheFrameAndRepeatsFromTheCapture) {
-  const auto captured = testing::noiseFrame(640, 360);
+  const auto captured = noiseFrame(640, 360);
   auto ink = VideoFrame::allocate(640, 360);  // a stroke across the top left
   for (int y = 20; y < 30; ++y) std::memset(ink.pixel(10, y), 0x80, 190 * 4);
   auto fullInk = VideoFrame::allocate(640, 360);
@@ -170,11 +218,11 @@ TEST(FrameCompositorInPlaceTest, MatchesACopyUnlessBlursInteractOrLayersCoverMos
     const auto composed = compositor.compose(screen, layers, nullptr, FrameCompositor::ScreenUse::exclusive);
     ASSERT_TRUE(composed && expected);
     EXPECT_EQ(composed->sharesPixelsWith(screen), inPlace);
-    EXPECT_TRUE(inPlace || testing::samePixels(screen, captured)) << "the screen frame is left as captured";
-    EXPECT_TRUE(testing::samePixels(*composed, *expected)) << inPlace;
+    EXPECT_TRUE(inPlace || samePixels(screen, captured)) << "the screen frame is left as captured";
+    EXPECT_TRUE(samePixels(*composed, *expected)) << inPlace;
     const auto repeated = compositor.compose(screen, later, nullptr, FrameCompositor::ScreenUse::shared);
     ASSERT_TRUE(repeated && !repeated->sharesPixelsWith(screen));
-    EXPECT_TRUE(testing::samePixels(*repeated, *reference.compose(captured, later, nullptr)));
+    EXPECT_TRUE(samePixels(*repeated, *reference.compose(captured, later, nullptr)));
   }
 }
 
