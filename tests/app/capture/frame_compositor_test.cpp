@@ -199,18 +199,18 @@ TEST(FrameCompositorInPlaceTest, MatchesACopyUnlessBlursInteractOrLayersCoverMos
   for (int y = 20; y < 30; ++y) std::memset(ink.pixel(10, y), 0x80, 190 * 4);
   auto fullInk = VideoFrame::allocate(640, 360);
   fullInk.fill(0, 0, 40, 40);
+  // The layers keep a view of the rectangles.
+  const std::vector<Rect> none, one{{0.3, 0.4, 0.2, 0.2}}, apart{{0.05, 0.55, 0.1, 0.1}, {0.6, 0.05, 0.1, 0.1}},
+      close{{0.3, 0.3, 0.1, 0.1}, {0.42, 0.3, 0.1, 0.1}}, added{{0.35, 0.45, 0.1, 0.1}};
   const struct {
     CompositeLayers layers;
     bool inPlace;
-  } cases[] = {
-      {layersFor({}, ink), true},
-      {layersFor({{0.3, 0.4, 0.2, 0.2}}, ink), true},
-      {layersFor({{0.05, 0.55, 0.1, 0.1}, {0.6, 0.05, 0.1, 0.1}}, ink), true},
-      {layersFor({{0.3, 0.3, 0.1, 0.1}, {0.42, 0.3, 0.1, 0.1}}, VideoFrame()), false},  // within each other's reach
-      {layersFor({}, fullInk), false},
-  };
-  const CompositeLayers later = layersFor({{0.35, 0.45, 0.1, 0.1}}, ink);  // a blur added before a repeat
+  } cases[] = {{layersFor(none, ink), true},       {layersFor(one, ink), true},
+               {layersFor(apart, ink), true},      {layersFor(close, VideoFrame()), false},  // within reach
+               {layersFor(none, fullInk), false}};
+  const CompositeLayers later = layersFor(added, ink);  // a blur added before a repeat
   for (const auto& [layers, inPlace] : cases) {
+    SCOPED_TRACE(layers.blurRects.size() * 10 + inPlace);
     FrameCompositor reference, compositor;
     const auto expected = reference.compose(captured, layers, nullptr);
     const auto screen = VideoFrame::allocate(640, 360);

@@ -14,7 +14,8 @@ class RecordingClockTest : public ::testing::Test {
 };
 
 TEST_F(RecordingClockTest, StartsAtTheFirstQuestionAndAnchorsEachSourceAtItsFirstSampleOnItsOwnCadence) {
-  EXPECT_EQ(clock.elapsedNowUnpaused(), 0);  // starts at host 100
+  EXPECT_EQ(clock.elapsedNowUnpaused(), 0);
+  EXPECT_EQ(clock.elapsedNow(), 0.0);  // starts at host 100
   now = 101;
   // The screen's own clock reads 5000 at its first frame: that frame lands at 1 s.
   EXPECT_DOUBLE_EQ(*clock.elapsed(5000.0, ClockSource::screen), 1.0);
