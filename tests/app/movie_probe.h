@@ -20,7 +20,6 @@ struct MovieProbe {
   int height = 0;
   std::vector<double> videoTimes;  // video packet times, in presentation order
   bool hasAudio = false;
-  double audioDuration = 0;
 
   double largestVideoGap() const {
     double gap = 0;
@@ -40,10 +39,8 @@ inline MovieProbe probeMovie(const std::filesystem::path& movie) {
     if (stream["codec_type"] == "video") {
       probe.width = stream["width"];
       probe.height = stream["height"];
-    } else if (stream["codec_type"] == "audio") {
-      probe.hasAudio = true;
-      probe.audioDuration = std::stod(stream.value("duration", "0"));
     }
+    probe.hasAudio = probe.hasAudio || stream["codec_type"] == "audio";
   }
   std::istringstream lines(runCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
                                        "packet=pts_time", "-of", "csv=p=0", movie.string()}).out);

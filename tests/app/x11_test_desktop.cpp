@@ -66,11 +66,6 @@ void TestDesktop::destroy(WindowID window) {
   publishClientList();
 }
 
-void TestDesktop::warpPointer(int x, int y) {
-  XWarpPointer(display_, 0, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
-  XSync(display_, False);
-}
-
 void TestDesktop::animate(WindowID window) {
   animating_ = true;
   animation_ = std::thread([this, window] {

@@ -38,7 +38,6 @@ class TestDesktop {
   WindowID create(const WindowLook& look);
   void fill(WindowID window, unsigned long color);
   void destroy(WindowID window);
-  void warpPointer(int x, int y);
   // Sweeps a light band across `window` sixty times a second, over a connection of its
   // own, until the desktop goes away: a screen that changes in every frame.
   void animate(WindowID window);

@@ -5,30 +5,12 @@
 
 #include "app/capture/sources/bgra_fit.h"
 #include "app/capture/sources/camera_frame_decoder.h"
-#include "app/capture/sources/edid_monitor_name.h"
 
 namespace tolvane {
 namespace {
 
 std::uint32_t pixelAt(const VideoFrame& frame, int x, int y) {
   return *reinterpret_cast<const std::uint32_t*>(frame.pixel(x, y));
-}
-
-std::vector<std::uint8_t> edidWithDescriptor(int slot, std::uint8_t tag, const std::string& text) {
-  std::vector<std::uint8_t> edid(128, 0);
-  edid[54] = 0x1A;  // slot 0: a detailed timing (non-zero pixel clock)
-  std::uint8_t* d = edid.data() + 54 + slot * 18;
-  d[0] = d[1] = d[2] = 0;
-  d[3] = tag;
-  for (std::size_t i = 0; i < 13; ++i) d[5 + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : (i == text.size() ? 0x0A : 0x20);
-  return edid;
-}
-
-TEST(EdidMonitorNameTest, ReadsTheNameDescriptorOrNothing) {
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFC, "DELL U2720Q")), "DELL U2720Q");
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(3, 0xFC, "LG HDR 4K")), "LG HDR 4K");
-  EXPECT_EQ(edidMonitorName(edidWithDescriptor(2, 0xFF, "SERIAL123")), "");  // serial number, not a name
-  EXPECT_EQ(edidMonitorName(std::vector<std::uint8_t>(100, 0)), "");
 }
 
 TEST(FitBGRATest, CopiesOpaqueAndLetterboxesOtherAspects) {
@@ -45,7 +27,6 @@ TEST(FitBGRATest, CopiesOpaqueAndLetterboxesOtherAspects) {
   EXPECT_EQ(pixelAt(out, 50, 5), 0xFF000000u);   // bar above
   EXPECT_EQ(pixelAt(out, 50, 50), 0xFFFF0000u);  // picture, 100 × 50 in the middle
   EXPECT_EQ(pixelAt(out, 50, 94), 0xFF000000u);  // bar below
-  EXPECT_EQ(pixelAt(out, 0, 30), 0xFFFF0000u);
 
   fitBGRA(nullptr, 0, 0, 0, out);
   EXPECT_EQ(pixelAt(out, 50, 50), 0xFF000000u);  // nothing to show: black
@@ -74,8 +55,7 @@ TEST(CameraFrameDecoderTest, YuyvStudioSwingBecomesFullRangeAndShortOrCorruptDat
   CameraFrameDecoder mjpeg(CameraPixelFormat::mjpeg, 4, 2, 0);
   std::vector<std::uint8_t> garbage(512, 0x42);
   EXPECT_FALSE(mjpeg.decode(garbage.data(), garbage.size(), out));
-  std::vector<std::uint8_t> jpegStart = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
-  EXPECT_FALSE(mjpeg.decode(jpegStart.data(), jpegStart.size(), out));
+  // A picture cut short is refused in mjpeg_decode_test.
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,15 +28,6 @@ class SourceCollector {
   bool waitUntil(const std::function<bool(const std::vector<Item>&)>& done) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return done(items_); });
-  }
-  // The index of the first item from `from` on that satisfies `predicate`, once one came.
-  std::optional<std::size_t> waitFor(std::size_t from, const std::function<bool(const Item&)>& predicate) {
-    std::optional<std::size_t> found;
-    waitUntil([&](const std::vector<Item>& all) {
-      for (std::size_t i = from; i < all.size() && !found; ++i) found = predicate(all[i]) ? std::optional(i) : found;
-      return found.has_value();
-    });
-    return found;
   }
   // Everything collected, once there are `atLeast` items or the wait ran out.
   std::vector<Item> items(std::size_t atLeast = 0) {
