@@ -32,7 +32,8 @@ std::string wrap(const std::string& head, const std::string& text, std::size_t c
   bool first = true;
   for (const std::string& group : groups(text)) {
     if (!first && column + 1 + group.size() > kWidth) {
-      out += "\n" + std::string(continuationIndent, ' ');
+      out += '\n';
+      out.append(continuationIndent, ' ');
       column = continuationIndent;
     } else if (!out.empty() && out.back() != ' ') {
       out += ' ';

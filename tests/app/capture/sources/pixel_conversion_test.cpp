@@ -34,10 +34,8 @@ TEST(FitBGRATest, CopiesOpaqueAndLetterboxesOtherAspects) {
 
 TEST(CameraFrameDecoderTest, YuyvStudioSwingBecomesFullRangeAndShortOrCorruptDataIsRefused) {
   // Two rows of 4 pixels: studio-swing white on the left pair, black on the right pair.
-  std::vector<std::uint8_t> yuyv;
-  for (int row = 0; row < 2; ++row) {
-    for (std::uint8_t y : {235, 16}) yuyv.insert(yuyv.end(), {y, 128, y, 128});
-  }
+  const std::vector<std::uint8_t> yuyv = {235, 128, 235, 128, 16, 128, 16, 128,
+                                          235, 128, 235, 128, 16, 128, 16, 128};
   VideoFrame out = VideoFrame::allocate(4, 2);
   CameraFrameDecoder decoder(CameraPixelFormat::yuyv, 4, 2, 8);
   ASSERT_TRUE(decoder.decode(yuyv.data(), yuyv.size(), out));
