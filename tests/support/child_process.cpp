@@ -25,9 +25,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
   args.push_back(nullptr);
   std::vector<std::string> envStrings;
   for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry(*e);
-    auto name = entry.substr(0, entry.find('='));
-    if (!extraEnv.contains(name)) envStrings.push_back(entry);
+    if (const std::string entry(*e); !extraEnv.contains(entry.substr(0, entry.find('=')))) envStrings.push_back(entry);
   }
   for (const auto& [k, v] : extraEnv) envStrings.push_back(k + "=" + v);
   std::vector<char*> env;
@@ -40,12 +38,27 @@ pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, st
     setpgid(0, 0);
     if (stdoutFd >= 0) dup2(stdoutFd, STDOUT_FILENO);
     if (stderrFd >= 0) dup2(stderrFd, STDERR_FILENO);
-    int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, STDIN_FILENO);
+    if (const int devnull = open("/dev/null", O_RDONLY); devnull >= 0) dup2(devnull, STDIN_FILENO);
     execvpe(args[0], args.data(), env.data());
     _exit(127);
   }
   return pid;
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  return addr;
+}
+
+std::string readAll(int fd) {
+  std::string text;
+  std::array<char, 4096> buffer{};
+  for (ssize_t n = 0; (n = read(fd, buffer.data(), buffer.size())) > 0;) text.append(buffer.data(), static_cast<std::size_t>(n));
+  close(fd);
+  return text;
 }
 
 int decodeStatus(int raw) {
@@ -58,8 +71,7 @@ int decodeStatus(int raw) {
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, std::map<std::string, std::string> extraEnv,
                            std::optional<std::filesystem::path> logFile) {
-  int fd = -1;
-  if (logFile) fd = open(logFile->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = logFile ? open(logFile->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
   pid_ = spawn(argv, extraEnv, fd, fd);
   if (fd >= 0) close(fd);
 }
@@ -70,10 +82,7 @@ bool ChildProcess::isRunning() {
   if (status_) return false;
   int raw = 0;
   const pid_t r = waitpid(pid_, &raw, WNOHANG);
-  if (r == pid_) {
-    status_ = decodeStatus(raw);
-    return false;
-  }
+  if (r == pid_) status_ = decodeStatus(raw);
   return r == 0;
 }
 
@@ -107,10 +116,7 @@ std::filesystem::path builtProgram(const std::string& relativePath) {
 
 int freeLoopbackPort() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  sockaddr_in addr = loopback(0);
   bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -122,10 +128,7 @@ bool waitForPort(int port, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    sockaddr_in addr = loopback(port);
     const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     if (ok) return true;
@@ -145,16 +148,12 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::map<st
   const pid_t pid = spawn(argv, extraEnv, fds[1], errFd);
   close(fds[1]);
   CommandResult result;
-  std::array<char, 4096> buffer{};
-  ssize_t n = 0;
-  while ((n = read(fds[0], buffer.data(), buffer.size())) > 0) result.out.append(buffer.data(), static_cast<std::size_t>(n));
-  close(fds[0]);
+  result.out = readAll(fds[0]);
   int raw = 0;
   waitpid(pid, &raw, 0);
   result.status = decodeStatus(raw);
   lseek(errFd, 0, SEEK_SET);
-  while ((n = read(errFd, buffer.data(), buffer.size())) > 0) result.err.append(buffer.data(), static_cast<std::size_t>(n));
-  close(errFd);
+  result.err = readAll(errFd);
   return result;
 }
 

@@ -10,6 +10,9 @@ PulseDaemon::PulseDaemon() {
   std::filesystem::path socket = directory_ / "native";
   serverAddress_ = "unix:" + socket.string();
   std::filesystem::create_directories(directory_ / "runtime");
+  // The daemon shares its clients' home and runtime directory, but must not look for a server itself.
+  auto daemonEnvironment = clientEnvironment();
+  daemonEnvironment["PULSE_SERVER"] = "";
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{
           "pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no", "--disallow-exit",
@@ -17,9 +20,7 @@ PulseDaemon::PulseDaemon() {
           std::string("--load=module-null-sink sink_name=") + sinkName,
           std::string("--load=module-null-source source_name=") + microphoneName,
           "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket.string()},
-      std::map<std::string, std::string>{{"HOME", directory_.path().string()},
-                                         {"XDG_RUNTIME_DIR", (directory_ / "runtime").string()},
-                                         {"PULSE_SERVER", ""}},
+      daemonEnvironment,
       directory_ / "pulseaudio.log");
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (std::chrono::steady_clock::now() < deadline && process_->isRunning()) {

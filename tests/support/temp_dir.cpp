@@ -30,15 +30,13 @@ TempDir::~TempDir() {
 }
 
 std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream contents;
-  contents << in.rdbuf();
+  contents << std::ifstream(path, std::ios::binary).rdbuf();
   return contents.str();
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
@@ -46,19 +44,11 @@ ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name
     hadValue_ = true;
     oldValue_ = old;
   }
-  if (value != nullptr) {
-    setenv(name_.c_str(), value, 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
+  value != nullptr ? setenv(name_.c_str(), value, 1) : unsetenv(name_.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (hadValue_) {
-    setenv(name_.c_str(), oldValue_.c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
+  hadValue_ ? setenv(name_.c_str(), oldValue_.c_str(), 1) : unsetenv(name_.c_str());
 }
 
 }  // namespace tolvane::testing

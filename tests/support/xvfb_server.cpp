@@ -30,13 +30,12 @@ XvfbServer::XvfbServer(int width, int height) {
   int number = firstCandidate();
   for (int attempt = 0; attempt < 20; ++attempt, ++number) {
     if (isTaken(number)) continue;
-    std::string name = fmt::format(":{}", number);
+    const std::string name = fmt::format(":{}", number);
     auto process = std::make_unique<ChildProcess>(std::vector<std::string>{
         "Xvfb", name, "-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten",
         "tcp", "-noreset"});
     std::filesystem::path socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline && process->isRunning() && !std::filesystem::exists(socket)) {
+    for (int poll = 0; poll < 500 && process->isRunning() && !std::filesystem::exists(socket); ++poll) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (process->isRunning() && std::filesystem::exists(socket)) {

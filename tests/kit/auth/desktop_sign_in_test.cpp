@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include "kit/base/errors.h"
-#include "kit/net/http_error.h"
 #include "kit/net/json_fields.h"
 #include "kit/net/transport_error.h"
 #include "tests/kit/net/fake_http_transport.h"
@@ -37,12 +36,8 @@ TEST(DesktopSignInHelpers, ExpiryOfJWT) {
   const std::pair<std::string, std::optional<Date>> cases[] = {
       {"h.eyJleHAiOjE3ODAwMDAwMDB9.s", Date(seconds(1780000000))},  // {"exp":1780000000}: no padding
       {"h.eyJleHAiOjE3ODAwMDAwMDAgfQ.s", Date(seconds(1780000000))},   // two "=" left out
-      {"h.eyJleHAiOjE3ODAwMDAwMDAgIH0.s", Date(seconds(1780000000))},  // one "=" left out
-      {"h.eyJzdWIiOiJ4IiwiZXhwIjoxLjVlOX0.s", Date(seconds(1500000000))},
       {"h.eyJleHAiOiJzb29uIn0.s", std::nullopt},
-      {"h.WzFd.s", std::nullopt},
       {"onlyonesegment", std::nullopt},
-      {"a.!!!.c", std::nullopt},
       {"header..eyJleHAiOjV9", Date(seconds(5))},  // empty pieces dropped
   };
   for (const auto& [token, expiry] : cases) EXPECT_EQ(DesktopSignIn::expiryOfJWT(token), expiry) << token;
@@ -51,13 +46,8 @@ TEST(DesktopSignInHelpers, ExpiryOfJWT) {
 // What the answers of the start and poll endpoints become. The requests themselves are
 // judged against tolvane-server by the integration suites (its sign-in goes through here).
 TEST_F(DesktopSignInTest, StartAndPollAnswers) {
-  http_->enqueue(200, R"({"requestId":"req-1","expiresAt":"2026-06-01T10:00:00Z",
-                          "connectUrl":"https://tolvane.test/connect/req-1","pollIntervalMs":1500})");
-  const auto started = signIn_.start("ada-laptop");
-  EXPECT_EQ(std::tie(started.requestId, started.connectURL, started.pollIntervalSec),
-            std::tuple("req-1", "https://tolvane.test/connect/req-1", 1.5));
-  EXPECT_EQ(started.expiresAt, parseISO8601WithFraction("2026-06-01T10:00:00Z"));
-  // Defaults for what the answer leaves out or garbles.
+  // A complete answer is read in every sign-in of the integration suites (ServerProcess::signIn).
+  // Defaults for what the answer leaves out or garbles:
   http_->enqueue(200, R"({"requestId":"r","expiresAt":"next week","connectUrl":"https://x.test/c"})");
   const auto defaulted = signIn_.start("pc");
   EXPECT_EQ(std::tie(defaulted.pollIntervalSec, defaulted.expiresAt), std::tuple(2.0, kNow + seconds(600)));
@@ -66,17 +56,13 @@ TEST_F(DesktopSignInTest, StartAndPollAnswers) {
   http_->enqueue(200, R"({"requestId":"r","expiresAt":"x","connectUrl":"not a link"})");
   EXPECT_EQ(testing::httpFailure([&] { signIn_.start("pc"); }),
             "200 Tolvane sent back a sign-in link we couldn't read.");
-  http_->enqueue(200, R"({"requestId":"r","connectUrl":"https://x.test/c"})");
-  EXPECT_THROW(signIn_.start("pc"), DecodingError);
 
   const std::string access = "h.eyJleHAiOjE3ODAwMDcyMDB9.s";  // {"exp":1780007200}
-  http_->enqueue(200, R"({"status":"pending"})");
   http_->enqueue(200, R"({"status":"ready","accessToken":"a"})");
   http_->enqueue(200, nlohmann::json{{"status", "ready"}, {"accessToken", access}, {"refreshToken", "r"},
                                      {"email", "ada@example.com"}}
                           .dump());
   http_->enqueue(200, R"({"status":"ready","accessToken":"opaque","refreshToken":"r"})");
-  EXPECT_EQ(signIn_.poll(request()), std::nullopt);
   EXPECT_EQ(signIn_.poll(request()), std::nullopt) << "ready without a refresh token keeps waiting";
   EXPECT_EQ(signIn_.poll(request()), (AuthSession{access, "r", Date(seconds(1780007200)), "ada@example.com"}));
   EXPECT_EQ(signIn_.poll(request()), (AuthSession{"opaque", "r", kNow + seconds(3600), std::nullopt}));
@@ -88,7 +74,7 @@ TEST_F(DesktopSignInTest, StartAndPollAnswers) {
   EXPECT_THROW(signIn_.poll(request()), DecodingError);
 }
 
-TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApprovalAndEndsWhenTheRequestIsGone) {
+TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApprovalAndEndsWhenTheRequestIsGoneOrOnCancellation) {
   http_->enqueue(500, "{}");
   http_->enqueue([](const HTTPRequest&) -> HTTPResponse {
     throw TransportError(TransportError::Kind::cannotConnect, "Could not connect to the server.");
@@ -105,11 +91,6 @@ TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApprovalAndEndsWhenTheRequ
   EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }),
             "410 That sign-in link expired. Try again.");
   EXPECT_EQ(http_->requestCount(), 7u);
-  auto expired = request();
-  expired.expiresAt = kNow;
-  EXPECT_THROW(signIn_.waitForApproval(expired), HTTPError);
-  EXPECT_EQ(http_->requestCount(), 7u);
-
   // Expiry passing between polls.
   http_->setFallback([this](const HTTPRequest&) {
     now_ = kNow + seconds(601);
@@ -117,14 +98,13 @@ TEST_F(DesktopSignInTest, WaitingRidesOutFailuresUntilApprovalAndEndsWhenTheRequ
   });
   EXPECT_EQ(testing::httpFailure([&] { signIn_.waitForApproval(request()); }).substr(0, 4), "410 ");
   EXPECT_EQ(http_->requestCount(), 8u);
-}
 
-TEST_F(DesktopSignInTest, CancellationEndsTheWait) {
-  http_->setFallback([](const HTTPRequest&) { return HTTPResponse{200, {}, R"({"status":"pending"})"}; });
   // Cancelled while sleeping between polls of a long interval.
+  now_ = kNow;
+  http_->setFallback([](const HTTPRequest&) { return HTTPResponse{200, {}, R"({"status":"pending"})"}; });
   std::stop_source later;
   std::jthread canceller([&] {
-    while (http_->requestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (http_->requestCount() == 8) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     later.request_stop();
   });
   EXPECT_THROW(signIn_.waitForApproval(request(3600), later.get_token()), CancellationError);
