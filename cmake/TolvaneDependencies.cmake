@@ -38,3 +38,9 @@ set_target_properties(httplib::httplib PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${HTTPLIB_INCLUDE_DIR}
   INTERFACE_LINK_LIBRARIES "${HTTPLIB_LIBRARY};Threads::Threads;OpenSSL::SSL;OpenSSL::Crypto"
   INTERFACE_COMPILE_DEFINITIONS "CPPHTTPLIB_OPENSSL_SUPPORT")
+
+# The desktop application: Qt 6 and QCoro for its coroutines.
+if(TOLVANE_BUILD_APP)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Concurrent DBus)
+  find_package(QCoro6 REQUIRED COMPONENTS Core)
+endif()

@@ -1,0 +1,51 @@
+#include "app/core/gui_thread_executor.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+QCoreApplication& application() {
+  static int argc = 1;
+  static char name[] = "core_tests";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+TEST(GuiThreadExecutorTest, RunsTasksInOrderOnTheContextThreadAndDropsThemOnceItIsGone) {
+  application();
+  auto context = std::make_unique<QObject>();
+  GuiThreadExecutor executor(context.get());
+  std::vector<int> order;
+  bool ranOnContextThread = true;
+  std::thread poster([&] {
+    for (int i = 0; i < 3; ++i) {
+      executor.post([&, i] {
+        order.push_back(i);
+        ranOnContextThread = ranOnContextThread && QThread::currentThread() == context->thread();
+      });
+    }
+  });
+  poster.join();
+  executor.post([&] { order.push_back(3); });
+  EXPECT_TRUE(order.empty()) << "a task must never run inline";
+  QCoreApplication::processEvents();
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_TRUE(ranOnContextThread);
+
+  executor.post([&] { order.push_back(4); });
+  context.reset();
+  executor.post([&] { order.push_back(5); });
+  QCoreApplication::processEvents();
+  EXPECT_EQ(order.size(), 4u);
+}
+
+}  // namespace
+}  // namespace tolvane
