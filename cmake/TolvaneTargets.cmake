@@ -44,7 +44,7 @@ function(tolvane_test name)
   file(WRITE ${properties_script}
     "if(${name}_TESTS)\n"
     "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${ARG_LABELS}\" TIMEOUT ${ARG_TIMEOUT}\n"
-    "    ENVIRONMENT \"TOLVANE_BUILD_DIR=${PROJECT_BINARY_DIR};TOLVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}\")\n"
+    "    ENVIRONMENT \"TOLVANE_BUILD_DIR=${PROJECT_BINARY_DIR};TOLVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};TOLVANE_TEST_SOURCES=1\")\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties_script})
 endfunction()
