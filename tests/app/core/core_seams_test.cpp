@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <qcorotask.h>
+
+#include "tests/app/core/fake_model_clock.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <memory>
@@ -45,6 +49,24 @@ TEST(GuiThreadExecutorTest, RunsTasksInOrderOnTheContextThreadAndDropsThemOnceIt
   executor.post([&] { order.push_back(5); });
   QCoreApplication::processEvents();
   EXPECT_EQ(order.size(), 4u);
+}
+
+QCoro::Task<> countDown(ModelClock& clock, std::vector<double>& ticks) {
+  for (int i = 0; i < 3; ++i) {
+    co_await clock.sleep(1.0);
+    ticks.push_back(clock.now());
+  }
+}
+
+TEST(FakeModelClockTest, ResumesSleepingCoroutinesInDueOrder) {
+  FakeModelClock clock;
+  std::vector<double> ticks;
+  auto task = countDown(clock, ticks);
+  clock.advance(2.5);
+  EXPECT_EQ(ticks, (std::vector<double>{1001.0, 1002.0}));
+  clock.advance(10);
+  EXPECT_EQ(ticks.size(), 3u);
+  EXPECT_EQ(clock.pending(), 0u);
 }
 
 }  // namespace
