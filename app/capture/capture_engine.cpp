@@ -105,9 +105,7 @@ void CaptureEngine::start() {
 
   openMicrophoneAndCamera();
   startMicrophoneAndCamera();
-  if (options_.includeSystemAudio) {
-    systemAudio_ = translatingSourceErrors([&] { return sourceFactory_->openSystemAudio(); });
-  }
+  if (options_.includeSystemAudio) openSystemAudio();
   startScreenAndSystemAudio();
 
   if (timersEnabled_) {
@@ -135,7 +133,9 @@ void CaptureEngine::startMicrophoneAndCamera() {
           [this](const CapturedAudio& audio) {
             audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::microphone); });
           },
-          [this](const std::string& message) { log_.error("microphone stopped: {}", message); });
+          [this](const std::string& message) {
+            audioQueue_.async([this, message] { audioSourceStopped(ClockSource::microphone, message); });
+          });
     });
   }
   if (camera_) {
@@ -167,15 +167,50 @@ void CaptureEngine::startScreenAndSystemAudio() {
         });
   });
   if (!systemAudio_) return;
-  translatingSourceErrors([&] {
+  try {
     systemAudio_->start(
         [this](const CapturedAudio& audio) {
           audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::systemAudio); });
         },
         [this](const std::string& message) {
-          audioQueue_.async([this, message] { fail(CaptureError::streamStopped(message)); });
+          audioQueue_.async([this, message] { audioSourceStopped(ClockSource::systemAudio, message); });
         });
-  });
+  } catch (const CaptureSourceError& error) {
+    log_.error("couldn't start the computer's sound: {}", error.what());
+    addNotice(std::string(error.what()) + " This recording has no computer sound.");
+    systemAudio_.reset();
+  }
+}
+
+// The computer's sound is a bonus: without it (no sound server, no output device) the
+// recording still has the screen and the microphone, and the user is told.
+void CaptureEngine::openSystemAudio() {
+  try {
+    systemAudio_ = sourceFactory_->openSystemAudio();
+  } catch (const CaptureSourceError& error) {
+    log_.error("couldn't open the computer's sound: {}", error.what());
+    addNotice(std::string(error.what()) + " This recording has no computer sound.");
+  }
+}
+
+void CaptureEngine::addNotice(std::string sentence) {
+  std::lock_guard lock(stateLock_);
+  notices_.push_back(std::move(sentence));
+}
+
+std::vector<std::string> CaptureEngine::notices() const {
+  std::lock_guard lock(stateLock_);
+  return notices_;
+}
+
+// Audio queue. A sound source that stops on its own does not end the recording: the
+// rest of it goes on without that sound, and the finished item says so.
+void CaptureEngine::audioSourceStopped(ClockSource source, const std::string& message) {
+  if (isStopped()) return;
+  const bool isMicrophone = source == ClockSource::microphone;
+  log_.error("{} stopped: {}", isMicrophone ? "microphone" : "system audio", message);
+  addNotice(message + (isMicrophone ? " The rest of this recording has no microphone sound."
+                                    : " The rest of this recording has no computer sound."));
 }
 
 bool CaptureEngine::isStopped() {
@@ -258,9 +293,13 @@ void CaptureEngine::idleFrameTick() {
 void CaptureEngine::handleAudio(const CapturedAudio& audio, ClockSource source) {
   if (isStopped() || !hasAudio()) return;
   std::optional<double> time;
+  double arrival = 0;
   {
     std::lock_guard lock(stateLock_);
     time = clock_.elapsed(audio.presentationTime, source);
+    const double hostNow = clock_.hostSeconds();
+    const double arrivedAt = audio.arrivalTime > 0 ? audio.arrivalTime : hostNow;
+    arrival = clock_.elapsedNowUnpaused() - (hostNow - arrivedAt);
   }
   if (!time) return;
   const AudioBuffer buffer = AudioBuffer::interleavedFloats(audio.samples, audio.channels, CapturedAudio::sampleRate,
@@ -270,8 +309,15 @@ void CaptureEngine::handleAudio(const CapturedAudio& audio, ClockSource source) 
     ++audioFormatRejections_;
     return;
   }
-  audioFramesMixed_[static_cast<int>(source)] += static_cast<std::int64_t>(samples->size() / 2);
-  mixer_.mix(*samples, mixer_.frameIndex(*time));
+  const auto frames = static_cast<std::int64_t>(samples->size() / 2);
+  audioFramesMixed_[static_cast<int>(source)] += frames;
+  (source == ClockSource::microphone ? microphoneFrames_ : systemAudioFrames_).fetch_add(frames);
+  // The source's own frame count keeps the sound gap-free; the corrector keeps it on
+  // the recording clock when the sound card's clock runs off.
+  AudioDriftCorrector& corrector =
+      driftCorrectors_.try_emplace(static_cast<int>(source), mixer_.sampleRate()).first->second;
+  const std::int64_t frame = corrector.place(*samples, mixer_.channels(), mixer_.frameIndex(*time), arrival);
+  mixer_.mix(*samples, frame);
 }
 
 // Audio queue.
@@ -292,6 +338,10 @@ void CaptureEngine::drainAudio(double upTo) {
   // the mixer's latency.
   std::optional<AudioMixBuffer::Drained> drained = mixer_.drain(mixer_.frameIndex(upTo - mixer_.latency()));
   if (!drained) return;
+  if (audioOutput_) {
+    audioOutput_(*drained);
+    return;
+  }
   auto buffer = AudioSampleBufferFactory::make(drained->samples, mixer_.channels(), mixer_.sampleRate(),
                                                drained->startFrame);
   if (!buffer) return;
@@ -304,6 +354,10 @@ void CaptureEngine::flushRemainingAudio() {
   if (!writer_ || !hasAudio()) return;
   std::optional<AudioMixBuffer::Drained> drained = mixer_.drainAll();
   if (!drained) return;
+  if (audioOutput_) {
+    audioOutput_(*drained);
+    return;
+  }
   auto buffer = AudioSampleBufferFactory::make(drained->samples, mixer_.channels(), mixer_.sampleRate(),
                                                drained->startFrame);
   if (buffer) writer_->append(*buffer);
@@ -370,6 +424,9 @@ CaptureEngine::Statistics CaptureEngine::statistics() const {
   statistics.framesDropped += compositeDrops_.load();
   statistics.framesSkipped = framesSkipped_.load();
   statistics.framesRepeated = framesRepeated_.load();
+  statistics.microphoneFrames = microphoneFrames_.load();
+  statistics.systemAudioFrames = systemAudioFrames_.load();
+  statistics.audioFramesLate = mixer_.lateFrames();
   return statistics;
 }
 

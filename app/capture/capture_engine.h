@@ -8,8 +8,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "app/capture/audio_drift_corrector.h"
 #include "app/capture/capture_engine_delegate.h"
 #include "app/capture/capture_error.h"
 #include "app/capture/frame_compositor.h"
@@ -46,6 +48,9 @@ class CaptureEngine {
                                       // frames without a pool buffer
     std::int64_t framesSkipped = 0;   // screen frames that found the video queue full
     std::int64_t framesRepeated = 0;  // frames the idle timer re-sent for a static screen
+    std::int64_t microphoneFrames = 0;   // audio frames the microphone gave the mix
+    std::int64_t systemAudioFrames = 0;  // audio frames the computer's sound gave the mix
+    std::int64_t audioFramesLate = 0;    // audio frames that came after their time was written
   };
 
   // Stores everything; starts nothing. `sources` opens the screen, sounds and camera;
@@ -90,6 +95,9 @@ class CaptureEngine {
   const RecordingOptions& options() const { return options_; }
   const std::filesystem::path& outputPath() const { return outputPath_; }
   Statistics statistics() const;
+  // Sentences for the user about sound the recording goes on without (the computer's
+  // sound could not be found, a source stopped), in the order they happened.
+  std::vector<std::string> notices() const;
   // Whether the writer would take another video frame now (false while its encoder is
   // behind and would drop it). Lets a test or a benchmark pace what it sends.
   bool isWriterReady() const;
@@ -111,6 +119,9 @@ class CaptureEngine {
 
   // Test hook: no timers are scheduled by start(); the test ticks them itself.
   void setTimersEnabled(bool enabled) { timersEnabled_ = enabled; }
+  // Test hook: drained sound goes here instead of to the writer, so that a test can
+  // judge hours of it without encoding it. Set before start().
+  void setAudioOutput(std::function<void(const AudioMixBuffer::Drained&)> output) { audioOutput_ = std::move(output); }
 
  private:
   void openMicrophoneAndCamera();
@@ -119,7 +130,10 @@ class CaptureEngine {
 
   void handleScreenFrame(const ScreenFrame& frame);
   void appendFrame(const VideoFrame& screen, std::optional<double> elapsed, FrameCompositor::ScreenUse use);
+  void openSystemAudio();
   void handleAudio(const CapturedAudio& audio, ClockSource source);
+  void audioSourceStopped(ClockSource source, const std::string& message);
+  void addNotice(std::string sentence);
   void drainAudio(double upTo);
   void flushRemainingAudio();
   void handleCameraFrame(const VideoFrame& frame);
@@ -135,6 +149,7 @@ class CaptureEngine {
   const std::filesystem::path outputPath_;
   const std::shared_ptr<SourceFactory> sourceFactory_;
   bool timersEnabled_ = true;
+  std::function<void(const AudioMixBuffer::Drained&)> audioOutput_;
 
   // The writer from start() on, for callers on other threads; never replaced after.
   const MovieWriter* currentWriter() const;
@@ -164,10 +179,15 @@ class CaptureEngine {
   std::vector<Rect> annotationBlurRects_;
   double duration_ = 0;
   std::weak_ptr<CaptureEngineDelegate> delegate_;
+  std::vector<std::string> notices_;
 
   // Written on the audio queue only; read under stateLock_ at stop.
   std::map<int, std::int64_t> audioFramesMixed_;
   int audioFormatRejections_ = 0;
+  std::map<int, AudioDriftCorrector> driftCorrectors_;  // audio queue only, by ClockSource
+  // Copies of the two counts for statistics() on other threads.
+  std::atomic<std::int64_t> microphoneFrames_{0};
+  std::atomic<std::int64_t> systemAudioFrames_{0};
 
   std::atomic<int> screenFramesInFlight_{0};
   std::atomic<std::int64_t> framesSkipped_{0};

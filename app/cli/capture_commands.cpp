@@ -232,6 +232,10 @@ int record(Args& args, Console& console) {
   recordUntilStopped(recording, signals, request.seconds, console);
   const double duration = recording.stop();
   printResult(console, recording, duration, request.asJSON);
+  // A finished recording can still lack a sound it was asked for; its line says which.
+  if (const VaultItem item = *recording.item(); item.manifest.state == RecordingState::ready && item.manifest.lastError) {
+    console.err << *item.manifest.lastError << "\n";
+  }
   if (auto error = recording.failure()) throw std::runtime_error(*error);
   if (RecordingSessionRules::isEmptyRecording(duration)) {
     throw std::runtime_error(RecordingSessionRules::emptyRecordingMessage);

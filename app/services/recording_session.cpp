@@ -108,13 +108,21 @@ double RecordingSession::stop() {
   const auto current = item();
   if (!engine_ || !current) return 0;
   const double duration = engine_->stop();
+  const std::vector<std::string> notices = engine_->notices();
   auto updated = vault_->update(current->id(), [&](RecordingManifest& manifest) {
     manifest.durationSec = duration;
+    describeSound(manifest);
     if (RecordingSessionRules::isEmptyRecording(duration)) {
       manifest.state = RecordingState::needsAttention;
       manifest.lastError = RecordingSessionRules::emptyRecordingMessage;
     } else {
       manifest.state = RecordingState::ready;
+      // Sound the recording went on without is worth a line even when all went well.
+      if (!notices.empty()) {
+        std::string line;
+        for (const std::string& notice : notices) line += (line.empty() ? "" : " ") + notice;
+        manifest.lastError = line;
+      }
     }
   });
   std::lock_guard lock(itemMutex_);
@@ -126,10 +134,20 @@ void RecordingSession::emergencyStop() {
   const auto current = item();
   if (!engine_ || !current) return;
   engine_->stopImmediately();
-  auto updated = vault_->update(current->id(),
-                                [](RecordingManifest& manifest) { manifest.state = RecordingState::finalizing; });
+  auto updated = vault_->update(current->id(), [&](RecordingManifest& manifest) {
+    manifest.state = RecordingState::finalizing;
+    describeSound(manifest);
+  });
   std::lock_guard lock(itemMutex_);
   if (updated) item_ = std::move(updated);
+}
+
+// The item's sound flags name what the file really holds: a source that was asked for
+// but never gave a sample (no sound output, a microphone that failed at once) is not in it.
+void RecordingSession::describeSound(RecordingManifest& manifest) const {
+  const CaptureEngine::Statistics statistics = engine_->statistics();
+  manifest.hasMicrophone = manifest.hasMicrophone && statistics.microphoneFrames > 0;
+  manifest.hasSystemAudio = manifest.hasSystemAudio && statistics.systemAudioFrames > 0;
 }
 
 bool RecordingSession::isPaused() const { return engine_ && engine_->isPaused(); }

@@ -52,7 +52,10 @@ class RecordingSession {
   void resume();
   // Hands the engine a new annotation overlay and blur regions.
   void updateAnnotations(VideoFrame image, std::vector<Rect> blurRects);
-  // Finishes the file and the manifest; returns the duration in seconds.
+  // Finishes the file and the manifest; returns the duration in seconds. The item's
+  // sound flags say which sources really reached the file, and sound the recording went
+  // on without (the computer's sound missing, a source that stopped) is told in its
+  // `lastError` line, the item staying ready.
   double stop();
   // Closes the file at once (bounded) and leaves the item `finalizing`, for recovery at
   // the next launch to measure.
@@ -68,6 +71,7 @@ class RecordingSession {
 
  private:
   class EngineWatch;
+  void describeSound(RecordingManifest& manifest) const;
 
   std::shared_ptr<RecordingVault> vault_;
   std::shared_ptr<SourceFactory> sources_;

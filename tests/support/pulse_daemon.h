@@ -28,6 +28,8 @@ class PulseDaemon {
   const std::string& serverAddress() const { return serverAddress_; }
   // The environment a client program (pactl, paplay) needs to reach this daemon.
   std::map<std::string, std::string> clientEnvironment() const;
+  // Sends the daemon a signal: SIGSTOP makes a server that stops answering, SIGCONT ends that.
+  void signal(int number) { process_->kill(number); }
 
  private:
   TempDir directory_;

@@ -30,7 +30,8 @@ std::unique_ptr<AudioSource> SystemSourceFactory::openMicrophone(const std::opti
   if (!name) {
     throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable, "Tolvane couldn't find that microphone.");
   }
-  return std::make_unique<PulseAudioSource>(*name, "Tolvane couldn't read from that microphone.");
+  return std::make_unique<PulseAudioSource>(PulseAudioSource::Options{
+      *name, false, "Tolvane couldn't read from that microphone.", "That microphone is in use by another app."});
 }
 
 std::unique_ptr<AudioSource> SystemSourceFactory::openSystemAudio() {
@@ -39,7 +40,8 @@ std::unique_ptr<AudioSource> SystemSourceFactory::openSystemAudio() {
     throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable,
                              "Tolvane couldn't find the computer's sound output.");
   }
-  return std::make_unique<PulseAudioSource>(*monitor, "Tolvane couldn't record the computer's sound.");
+  return std::make_unique<PulseAudioSource>(
+      PulseAudioSource::Options{*monitor, true, "Tolvane couldn't record the computer's sound.", {}});
 }
 
 std::unique_ptr<CameraSource> SystemSourceFactory::openCamera(const std::string& id) {

@@ -10,80 +10,17 @@
 #include <thread>
 
 #include "kit/base/memory_log_sink.h"
+#include "tests/app/capture/fake_sources.h"
 #include "tests/app/movie_probe.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
 namespace {
 
+using testing::FakeFactory;
+
 constexpr int targetWidth = 64;
 constexpr int targetHeight = 36;
-
-// Keeps the handlers a source was started with, so that the test can feed it by hand.
-template <typename Source, typename Item>
-class FakeSource : public Source {
- public:
-  void start(std::function<void(const Item&)> onItem, typename Source::FailureHandler onFailure) override {
-    std::lock_guard lock(mutex_);
-    onItem_ = std::move(onItem);
-    onFailure_ = std::move(onFailure);
-  }
-  void stop() override { start(nullptr, nullptr); }
-  void send(const Item& item) {
-    std::lock_guard lock(mutex_);
-    if (onItem_) onItem_(item);
-  }
-  void fail(const std::string& message) {
-    std::lock_guard lock(mutex_);
-    if (onFailure_) onFailure_(message);
-  }
-
- private:
-  std::mutex mutex_;
-  std::function<void(const Item&)> onItem_;
-  typename Source::FailureHandler onFailure_;
-};
-
-class FakeScreen : public FakeSource<ScreenSource, ScreenFrame> {
- public:
-  explicit FakeScreen(ScreenCaptureSettings settings) : settings_(settings) {}
-  const ScreenCaptureSettings& settings() const override { return settings_; }
-  void deliver(double hostTime) {
-    VideoFrame frame = VideoFrame::allocate(settings_.width, settings_.height);
-    frame.fill(90, 90, 90, 255);
-    send(ScreenFrame{frame, hostTime, FrameStatus::complete});
-  }
-
- private:
-  ScreenCaptureSettings settings_;
-};
-
-using FakeAudio = FakeSource<AudioSource, CapturedAudio>;
-using FakeCamera = FakeSource<CameraSource, VideoFrame>;
-
-// Hands out fakes and keeps pointers to them so the test can drive them.
-class FakeFactory : public SourceFactory {
- public:
-  std::unique_ptr<ScreenSource> openScreen(const CaptureTarget&, const ScreenCaptureSettings& settings) override {
-    openedSettings = settings;
-    auto made = std::make_unique<FakeScreen>(settings);
-    screen = made.get();
-    return made;
-  }
-  std::unique_ptr<AudioSource> openMicrophone(const std::optional<std::string>&) override {
-    return std::make_unique<FakeAudio>();
-  }
-  std::unique_ptr<AudioSource> openSystemAudio() override { return std::make_unique<FakeAudio>(); }
-  std::unique_ptr<CameraSource> openCamera(const std::string&) override {
-    auto made = std::make_unique<FakeCamera>();
-    camera = made.get();
-    return made;
-  }
-
-  ScreenCaptureSettings openedSettings;
-  FakeScreen* screen = nullptr;
-  FakeCamera* camera = nullptr;
-};
 
 class RecordingDelegate : public CaptureEngineDelegate {
  public:
@@ -98,6 +35,7 @@ class RecordingDelegate : public CaptureEngineDelegate {
 class CaptureEngineTest : public ::testing::Test {
  protected:
   void start(RecordingOptions options = displayOptions()) {
+    framesSent = 0;
     engine = std::make_unique<CaptureEngine>(std::move(options), movie, factory, [this] { return hostNow.load(); });
     engine->setTimersEnabled(false);
     engine->setDelegate(delegate);
@@ -210,6 +148,32 @@ TEST_F(CaptureEngineTest, StartOpensTheScreenAndAFailureIsReportedOnceAndStopTwi
   EXPECT_FALSE(engine->isPaused());
   std::lock_guard lock(delegate->mutex);
   EXPECT_EQ(delegate->messages, std::vector<std::string>{"That window has closed."});
+}
+
+TEST_F(CaptureEngineTest, SoundThatIsMissingOrStopsIsToldAndTheRecordingGoesOnWithoutIt) {
+  for (const bool hasSoundOutput : {false, true}) {
+    factory->hasSoundOutput = hasSoundOutput;
+    RecordingOptions options = displayOptions();
+    options.includeSystemAudio = true;
+    options.microphoneID = "mic";
+    start(options);  // no sound output: recorded without it rather than refused
+    if (hasSoundOutput) {
+      factory->systemAudio->fail("Tolvane couldn't record the computer's sound.");
+      factory->microphone->fail("Tolvane couldn't read from that microphone.");
+    }
+    deliverFrames(1000, 1000.5);
+    engine->stop();
+    const std::vector<std::string> expected =
+        hasSoundOutput ? std::vector<std::string>{"Tolvane couldn't record the computer's sound. The rest of this "
+                                                  "recording has no computer sound.",
+                                                  "Tolvane couldn't read from that microphone. The rest of this "
+                                                  "recording has no microphone sound."}
+                       : std::vector<std::string>{"Tolvane couldn't find the computer's sound output. This recording "
+                                                  "has no computer sound."};
+    EXPECT_EQ(engine->notices(), expected);
+  }
+  std::lock_guard lock(delegate->mutex);
+  EXPECT_TRUE(delegate->messages.empty());  // nothing that would end the recording
 }
 
 TEST_F(CaptureEngineTest, AnnotationsFromTheNextFrameOnAndTheLatestCameraPictureAreComposited) {

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <thread>
 
+#include "app/services/recording_session.h"
 #include "kit/auth/memory_session_storage.h"
+#include "kit/base/clock.h"
 #include "kit/base/errors.h"
+#include "tests/app/capture/fake_sources.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -111,6 +115,39 @@ TEST_F(AppServicesTest, ATrimIsRefusedWhileTheQueueUploadsTheRecording) {
   EXPECT_EQ(uploadChanges, 0);
   executor->runAll();
   EXPECT_EQ(uploadChanges, 1);
+}
+
+// The finished item names only the sound that reached the file, and says what the
+// recording went on without.
+TEST(RecordingSessionTest, TheItemsSoundFlagsAndLineSayWhatTheFileReallyHas) {
+  testing::TempDir dir;
+  auto factory = std::make_shared<testing::FakeFactory>();
+  RecordingSession session(std::make_shared<RecordingVault>(dir / "vault"), factory,
+                           std::make_shared<ManualExecutor>());
+  RecordingOptions options;
+  options.target = CaptureTarget::display(1, "Main display", 64, 36);
+  options.microphoneID = "mic";
+  options.includeSystemAudio = true;
+  session.begin(options);
+  const double now = monotonicSeconds();
+  factory->screen->deliver(now);
+  factory->screen->deliver(now + 0.5);
+  factory->microphone->fail("Tolvane couldn't read from that microphone.");
+  CapturedAudio sound;
+  sound.samples.assign(960, 0.1f);
+  sound.presentationTime = now;
+  factory->systemAudio->send(sound);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;  // both reach the engine's queues
+  while ((session.elapsed() < 0.5 || session.statistics().systemAudioFrames == 0) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(1ms);
+  }
+  session.stop();
+  const RecordingManifest manifest = session.item()->manifest;
+  EXPECT_EQ(manifest.state, RecordingState::ready);
+  EXPECT_EQ(std::pair(manifest.hasMicrophone, manifest.hasSystemAudio), std::pair(false, true));
+  EXPECT_EQ(manifest.lastError,
+            "Tolvane couldn't read from that microphone. The rest of this recording has no microphone sound.");
 }
 
 }  // namespace

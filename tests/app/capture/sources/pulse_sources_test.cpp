@@ -3,6 +3,8 @@
 // recording is judged end to end in tests/app/cli/record_command_test.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 
 #include "app/capture/sources/pulse_audio_devices.h"
@@ -42,10 +44,45 @@ TEST(PulseSourcesTest, MicrophonesAreTheSourcesThatAreNotMonitorsAndAMissingOneF
     EXPECT_TRUE(std::all_of(buffer.samples.begin(), buffer.samples.end(), [](float s) { return s == 0; }));
   }
 
+  // A source the server keeps suspended is held by another application.
+  const auto suspended =
+      testing::runCommand({"pactl", "suspend-source", PulseDaemon::microphoneName, "1"}, daemon.clientEnvironment());
+  ASSERT_EQ(suspended.status, 0) << suspended.err;
+  EXPECT_EQ(testing::sourceError([&] { factory.openMicrophone(std::nullopt)->start(collector.handler(), ignoreFailures); }),
+            std::pair(CaptureSourceError::Kind::deviceUnavailable, std::string("That microphone is in use by another app.")));
+
   auto unloaded = testing::runCommand({"pactl", "unload-module", "module-null-source"}, daemon.clientEnvironment());
   ASSERT_EQ(unloaded.status, 0) << unloaded.err;
   EXPECT_EQ(testing::sourceError([&] { factory.openMicrophone(std::string("alsa_input.unplugged")); }),
             std::pair(CaptureSourceError::Kind::deviceUnavailable, std::string("Tolvane couldn't find that microphone.")));
+}
+
+// Headphones plugged in mid-recording: the computer's sound follows the new default
+// output. A server that stops answering cannot hold up stop().
+TEST(PulseSourcesTest, TheComputersSoundFollowsTheDefaultOutputAndStopsWhileTheServerHangs) {
+  PulseDaemon daemon;
+  testing::ScopedEnv server{"PULSE_SERVER", daemon.serverAddress().c_str()};
+  const auto pactl = [&](std::vector<std::string> words) {
+    words.insert(words.begin(), "pactl");
+    auto result = testing::runCommand(words, daemon.clientEnvironment());
+    EXPECT_EQ(result.status, 0) << result.err;
+  };
+  pactl({"load-module", "module-null-sink", "sink_name=tolvane_headphones"});
+  pactl({"load-module", "module-sine", "sink=tolvane_headphones", "frequency=440"});
+  auto sound = SystemSourceFactory().openSystemAudio();
+  testing::SourceCollector<CapturedAudio> collector;
+  sound->start(collector.handler(), ignoreFailures);
+  const auto isSilent = [](const CapturedAudio& buffer) {
+    return std::all_of(buffer.samples.begin(), buffer.samples.end(), [](float s) { return s == 0; });
+  };
+  const auto before = collector.items(5);
+  EXPECT_TRUE(std::all_of(before.begin(), before.end(), isSilent));  // the tone plays elsewhere
+  pactl({"set-default-sink", "tolvane_headphones"});
+  EXPECT_TRUE(collector.waitUntil([&](const auto& all) { return !isSilent(all.back()); }));
+
+  daemon.signal(SIGSTOP);
+  sound->stop();  // returns though the server answers nothing
+  daemon.signal(SIGCONT);
 }
 
 TEST(PulseUnreachableTest, NoServerMeansNoDevices) {

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/capture/sources/capture_source_error.h"
+#include "app/capture/sources/source_factory.h"
+
+namespace tolvane::testing {
+
+// Keeps the handlers a source was started with, so that the test can feed it by hand.
+template <typename Source, typename Item>
+class FakeSource : public Source {
+ public:
+  void start(std::function<void(const Item&)> onItem, typename Source::FailureHandler onFailure) override {
+    std::lock_guard lock(mutex_);
+    onItem_ = std::move(onItem);
+    onFailure_ = std::move(onFailure);
+  }
+  void stop() override { start(nullptr, nullptr); }
+  void send(const Item& item) {
+    std::lock_guard lock(mutex_);
+    if (onItem_) onItem_(item);
+  }
+  void fail(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    if (onFailure_) onFailure_(message);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::function<void(const Item&)> onItem_;
+  typename Source::FailureHandler onFailure_;
+};
+
+class FakeScreen : public FakeSource<ScreenSource, ScreenFrame> {
+ public:
+  explicit FakeScreen(ScreenCaptureSettings settings) : settings_(settings) {}
+  const ScreenCaptureSettings& settings() const override { return settings_; }
+  void deliver(double hostTime) {
+    VideoFrame frame = VideoFrame::allocate(settings_.width, settings_.height);
+    frame.fill(90, 90, 90, 255);
+    send(ScreenFrame{frame, hostTime, FrameStatus::complete});
+  }
+
+ private:
+  ScreenCaptureSettings settings_;
+};
+
+using FakeAudio = FakeSource<AudioSource, CapturedAudio>;
+using FakeCamera = FakeSource<CameraSource, VideoFrame>;
+
+// Hands out fakes and keeps pointers to them so the test can drive them.
+class FakeFactory : public SourceFactory {
+ public:
+  std::unique_ptr<ScreenSource> openScreen(const CaptureTarget&, const ScreenCaptureSettings& settings) override {
+    openedSettings = settings;
+    auto made = std::make_unique<FakeScreen>(settings);
+    screen = made.get();
+    return made;
+  }
+  std::unique_ptr<AudioSource> openMicrophone(const std::optional<std::string>&) override {
+    auto made = std::make_unique<FakeAudio>();
+    microphone = made.get();
+    return made;
+  }
+  std::unique_ptr<AudioSource> openSystemAudio() override {
+    if (!hasSoundOutput) {
+      throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable,
+                               "Tolvane couldn't find the computer's sound output.");
+    }
+    auto made = std::make_unique<FakeAudio>();
+    systemAudio = made.get();
+    return made;
+  }
+  std::unique_ptr<CameraSource> openCamera(const std::string&) override {
+    auto made = std::make_unique<FakeCamera>();
+    camera = made.get();
+    return made;
+  }
+
+  ScreenCaptureSettings openedSettings;
+  FakeScreen* screen = nullptr;
+  FakeCamera* camera = nullptr;
+  FakeAudio* microphone = nullptr;
+  FakeAudio* systemAudio = nullptr;
+  bool hasSoundOutput = true;
+};
+
+}  // namespace tolvane::testing
