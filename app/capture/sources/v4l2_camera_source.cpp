@@ -22,6 +22,8 @@ constexpr unsigned bufferCount = 4;
 constexpr int pollTimeoutMs = 100;
 const char* const notFound = "Tolvane couldn't find that camera.";
 const char* const inUse = "That camera is in use by another app.";
+const char* const denied =
+    "Tolvane isn't allowed to use that camera. Make sure your account may use the camera (the video group).";
 const char* const unreadable = "Tolvane couldn't read from that camera.";
 
 int xioctl(int fd, unsigned long request, void* argument) {
@@ -30,6 +32,13 @@ int xioctl(int fd, unsigned long request, void* argument) {
     status = ::ioctl(fd, request, argument);
   } while (status < 0 && errno == EINTR);
   return status;
+}
+
+const char* openFailure(int error) {
+  if (error == ENOENT || error == ENODEV || error == ENXIO) return notFound;
+  // Camera nodes belong to the video group; an account outside it is refused here.
+  if (error == EACCES || error == EPERM) return denied;
+  return inUse;
 }
 
 [[noreturn]] void fail(const char* message) {
@@ -49,7 +58,7 @@ bool supportsFormat(int fd, std::uint32_t pixelFormat) {
 
 V4L2CameraSource::V4L2CameraSource(const std::filesystem::path& devicePath, int preferredWidth, int preferredHeight) {
   fd_.reset(::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd_.isOpen()) fail(errno == ENOENT || errno == ENODEV || errno == ENXIO ? notFound : inUse);
+  if (!fd_.isOpen()) fail(openFailure(errno));
   try {
     configure(preferredWidth, preferredHeight);
     mapBuffers();

@@ -20,9 +20,10 @@ namespace tolvane {
 class V4L2CameraSource : public CameraSource {
  public:
   // Opens and configures the device. Throws CaptureSourceError (deviceUnavailable):
-  // "Tolvane couldn't find that camera." when the node is gone, "That camera is in use
-  // by another app." when it is busy or not permitted, "Tolvane couldn't read from that
-  // camera." when it offers no format Tolvane reads or cannot stream.
+  // "Tolvane couldn't find that camera." when the node is gone, "Tolvane isn't allowed
+  // to use that camera. ..." when the account may not open it, "That camera is in use by
+  // another app." when it is busy, "Tolvane couldn't read from that camera." when it
+  // offers no format Tolvane reads or cannot stream.
   explicit V4L2CameraSource(const std::filesystem::path& devicePath, int preferredWidth = 1280,
                             int preferredHeight = 720);
   ~V4L2CameraSource() override;
