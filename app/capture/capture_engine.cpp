@@ -446,6 +446,7 @@ void CaptureEngine::stopImmediately() {
   }
   {
     std::lock_guard lock(stateLock_);
+    if (stopped_) return;  // the file is closed already
     stopped_ = true;
   }
   audioDrainTimer_.cancel();

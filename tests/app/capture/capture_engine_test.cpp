@@ -65,9 +65,10 @@ class FakeScreen : public FakeSource<ScreenSource, ScreenFrame> {
 // `release` is set; the read then returns one last frame, as a stuck read would.
 class HangingScreen : public FakeScreen {
  public:
-  HangingScreen(ScreenCaptureSettings settings, std::shared_future<void> release, std::promise<void>& gone)
-      : FakeScreen(settings), release_(std::move(release)), gone_(gone) {}
-  ~HangingScreen() override { gone_.set_value(); }
+  HangingScreen(ScreenCaptureSettings settings, std::shared_future<void> release,
+                std::shared_ptr<std::promise<void>> gone)
+      : FakeScreen(settings), release_(std::move(release)), gone_(std::move(gone)) {}
+  ~HangingScreen() override { gone_->set_value(); }
   void stop() override {
     release_.wait();
     deliver(2000);
@@ -76,7 +77,7 @@ class HangingScreen : public FakeScreen {
 
  private:
   std::shared_future<void> release_;
-  std::promise<void>& gone_;
+  std::shared_ptr<std::promise<void>> gone_;
 };
 
 using FakeAudio = FakeSource<AudioSource, CapturedAudio>;
@@ -104,7 +105,7 @@ class FakeFactory : public SourceFactory {
 
   ScreenCaptureSettings openedSettings;
   std::optional<std::shared_future<void>> hangingStop;  // set: the screen's stop() hangs
-  std::promise<void> hungScreenGone;
+  std::shared_ptr<std::promise<void>> hungScreenGone = std::make_shared<std::promise<void>>();
   FakeScreen* screen = nullptr;
   FakeCamera* camera = nullptr;
 };
@@ -278,7 +279,7 @@ TEST_F(CaptureEngineTest, StopImmediatelyClosesTheFileInTimeWhileTheScreenHangsA
   // The stuck read returns after the engine is gone and delivers into nothing.
   engine.reset();
   release.set_value();
-  EXPECT_EQ(factory->hungScreenGone.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(factory->hungScreenGone->get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
 TEST_F(CaptureEngineTest, AStillScreenRepeatedAfterTheDrawingIsClearedShowsNoTraceOfIt) {
