@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "app/capture/source_shutdown.h"
 #include "app/capture/sources/capture_source_error.h"
 #include "kit/base/clock.h"
 #include "kit/media/audio_sample_buffer_factory.h"
@@ -63,7 +64,7 @@ CaptureEngine::~CaptureEngine() {
   }
   audioDrainTimer_.cancel();
   idleFrameTimer_.cancel();
-  stopSources();
+  stopSources(std::chrono::steady_clock::now() + seconds(sourceStopLimit));
   videoQueue_.shutdown();
   audioQueue_.shutdown();
   cameraQueue_.shutdown();
@@ -130,18 +131,25 @@ void CaptureEngine::startMicrophoneAndCamera() {
   if (microphone_) {
     translatingSourceErrors([&] {
       microphone_->start(
-          [this](const CapturedAudio& audio) {
-            audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::microphone); });
+          [this, gate = gate_](const CapturedAudio& audio) {
+            gate->pass([&] { audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::microphone); }); });
           },
-          [this](const std::string& message) {
-            audioQueue_.async([this, message] { audioSourceStopped(ClockSource::microphone, message); });
+          [this, gate = gate_](const std::string& message) {
+            gate->pass([&] {
+              audioQueue_.async([this, message] { audioSourceStopped(ClockSource::microphone, message); });
+            });
           });
     });
   }
   if (camera_) {
     translatingSourceErrors([&] {
-      camera_->start([this](const VideoFrame& frame) { cameraQueue_.async([this, frame] { handleCameraFrame(frame); }); },
-                     [this](const std::string& message) { log_.error("camera stopped: {}", message); });
+      camera_->start(
+          [this, gate = gate_](const VideoFrame& frame) {
+            gate->pass([&] { cameraQueue_.async([this, frame] { handleCameraFrame(frame); }); });
+          },
+          [this, gate = gate_](const std::string& message) {
+            gate->pass([&] { log_.error("camera stopped: {}", message); });
+          });
     });
   }
 }
@@ -149,31 +157,35 @@ void CaptureEngine::startMicrophoneAndCamera() {
 void CaptureEngine::startScreenAndSystemAudio() {
   translatingSourceErrors([&] {
     screen_->start(
-        [this](const ScreenFrame& frame) {
-          // The stream keeps a bounded number of frames in flight: a frame that finds
-          // the queue full is skipped, never queued without bound.
-          if (screenFramesInFlight_.fetch_add(1) >= screenQueueDepth) {
-            screenFramesInFlight_.fetch_sub(1);
-            framesSkipped_.fetch_add(1);
-            return;
-          }
-          videoQueue_.async([this, frame] {
-            screenFramesInFlight_.fetch_sub(1);
-            handleScreenFrame(frame);
+        [this, gate = gate_](const ScreenFrame& frame) {
+          gate->pass([&] {
+            // The stream keeps a bounded number of frames in flight: a frame that finds
+            // the queue full is skipped, never queued without bound.
+            if (screenFramesInFlight_.fetch_add(1) >= screenQueueDepth) {
+              screenFramesInFlight_.fetch_sub(1);
+              framesSkipped_.fetch_add(1);
+              return;
+            }
+            videoQueue_.async([this, frame] {
+              screenFramesInFlight_.fetch_sub(1);
+              handleScreenFrame(frame);
+            });
           });
         },
-        [this](const std::string& message) {
-          videoQueue_.async([this, message] { fail(CaptureError::streamStopped(message)); });
+        [this, gate = gate_](const std::string& message) {
+          gate->pass([&] { videoQueue_.async([this, message] { fail(CaptureError::streamStopped(message)); }); });
         });
   });
   if (!systemAudio_) return;
   try {
     systemAudio_->start(
-        [this](const CapturedAudio& audio) {
-          audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::systemAudio); });
+        [this, gate = gate_](const CapturedAudio& audio) {
+          gate->pass([&] { audioQueue_.async([this, audio] { handleAudio(audio, ClockSource::systemAudio); }); });
         },
-        [this](const std::string& message) {
-          audioQueue_.async([this, message] { audioSourceStopped(ClockSource::systemAudio, message); });
+        [this, gate = gate_](const std::string& message) {
+          gate->pass([&] {
+            audioQueue_.async([this, message] { audioSourceStopped(ClockSource::systemAudio, message); });
+          });
         });
   } catch (const CaptureSourceError& error) {
     log_.error("couldn't start the computer's sound: {}", error.what());
@@ -258,16 +270,14 @@ void CaptureEngine::appendFrame(const VideoFrame& screen, std::optional<double> 
   writer_->startSession(MediaTime::zero());
   layers.blurRects = blurRects;
   layers.bubble = options_.bubble;
-  if (layers.isEmpty()) {
-    writer_->append(screen, presentationTime);
-  } else {
-    std::optional<VideoFrame> composed = compositor_.compose(screen, layers, &writer_->pixelBufferPool(), use);
-    if (!composed) {
-      compositeDrops_.fetch_add(1);
-      return;
-    }
-    writer_->append(*composed, presentationTime);
+  // Without layers this is the screen frame itself, unless it was drawn over in place
+  // before (a still screen repeated after the drawing was cleared).
+  std::optional<VideoFrame> composed = compositor_.compose(screen, layers, &writer_->pixelBufferPool(), use);
+  if (!composed) {
+    compositeDrops_.fetch_add(1);
+    return;
   }
+  writer_->append(*composed, presentationTime);
   std::lock_guard lock(stateLock_);
   duration_ = time;
 }
@@ -435,13 +445,16 @@ bool CaptureEngine::isWriterReady() const {
   return writer != nullptr && writer->isReadyForMoreVideo();
 }
 
-void CaptureEngine::stopSources() {
-  // The screen stream carries the computer's sound; the device session the microphone
-  // and camera.
-  if (screen_) screen_->stop();
-  if (systemAudio_) systemAudio_->stop();
-  if (microphone_) microphone_->stop();
-  if (camera_) camera_->stop();
+void CaptureEngine::stopSources(std::chrono::steady_clock::time_point deadline) {
+  SourceShutdown shutdown;
+  shutdown.add(std::move(screen_));
+  shutdown.add(std::move(systemAudio_));
+  shutdown.add(std::move(microphone_));
+  shutdown.add(std::move(camera_));
+  const int abandoned = shutdown.run(deadline);
+  // What a source abandoned now delivers later goes nowhere.
+  gate_->close();
+  if (abandoned > 0) log_.error("{} capture source(s) did not stop in time and were left behind", abandoned);
 }
 
 double CaptureEngine::stop() {
@@ -453,7 +466,7 @@ double CaptureEngine::stop() {
   }
   audioDrainTimer_.cancel();
   idleFrameTimer_.cancel();
-  stopSources();
+  stopSources(std::chrono::steady_clock::now() + seconds(sourceStopLimit));
   audioQueue_.sync([this] { flushRemainingAudio(); });
   // Whatever the video queue is appending finishes before the file closes.
   videoQueue_.sync([] {});
@@ -481,15 +494,27 @@ double CaptureEngine::stop() {
 }
 
 void CaptureEngine::stopImmediately() {
-  std::lock_guard stopping(stopMutex_);
+  const auto now = std::chrono::steady_clock::now();
+  const auto deadline = now + seconds(immediateStopLimit);
+  std::unique_lock stopping(stopMutex_, std::defer_lock);
+  // A stop() under way closes the file itself; waiting for it past the bound would
+  // defeat the purpose.
+  if (!stopping.try_lock_until(deadline)) {
+    log_.error("stop is still finishing the file; not waiting for it");
+    return;
+  }
   {
     std::lock_guard lock(stateLock_);
+    if (stopped_) return;  // the file is closed already
     stopped_ = true;
   }
   audioDrainTimer_.cancel();
   idleFrameTimer_.cancel();
-  stopSources();
-  if (writer_) writer_->finishSynchronously(3.0);
+  // The sources get a part of the bound, the file the rest.
+  stopSources(std::min(deadline, std::chrono::steady_clock::now() + seconds(sourceStopLimit)));
+  if (!writer_) return;
+  const std::chrono::duration<double> left = deadline - std::chrono::steady_clock::now();
+  writer_->finishSynchronously(std::max(0.0, left.count()));
 }
 
 void CaptureEngine::fail(const std::runtime_error& error) {

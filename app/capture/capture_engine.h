@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "app/capture/frame_compositor.h"
 #include "app/capture/recording_clock.h"
 #include "app/capture/recording_options.h"
+#include "app/capture/source_gate.h"
 #include "app/capture/sources/source_factory.h"
 #include "kit/base/geometry.h"
 #include "kit/base/log.h"
@@ -79,8 +81,10 @@ class CaptureEngine {
   // Stops capture, writes out the remaining sound, finishes the file and returns the
   // recording's duration in seconds. A second call returns the duration at once.
   double stop();
-  // Last-resort stop for quitting and termination signals: bounded to about 3 seconds,
-  // the sound still in the mixer is not written.
+  // Last-resort stop for quitting and termination signals: returns within
+  // immediateStopLimit even when a source hangs (that source is left behind, see
+  // SourceShutdown); the sound still in the mixer is not written, and the file is closed
+  // as far as the writer gets in the time left.
   void stopImmediately();
 
   // Replaces the annotation overlay (at any size; it is scaled to the video) and the
@@ -116,6 +120,8 @@ class CaptureEngine {
   static constexpr double idleFrameThreshold = 0.18;     // seconds without a new frame
   static constexpr double audioDrainInterval = 0.25;     // seconds
   static constexpr int screenQueueDepth = 6;             // frames in flight at most
+  static constexpr double sourceStopLimit = 1.0;         // seconds the sources get to stop
+  static constexpr double immediateStopLimit = 3.0;      // seconds stopImmediately() takes at most
 
   // Test hook: no timers are scheduled by start(); the test ticks them itself.
   void setTimersEnabled(bool enabled) { timersEnabled_ = enabled; }
@@ -142,7 +148,8 @@ class CaptureEngine {
   void fail(const std::runtime_error& error);
   bool hasAudio() const { return options_.microphoneID.has_value() || options_.includeSystemAudio; }
   bool isStopped();
-  void stopSources();
+  // Stops and releases every source, abandoning those still stopping at `deadline`.
+  void stopSources(std::chrono::steady_clock::time_point deadline);
 
   const Logger log_{"capture"};
   const RecordingOptions options_;
@@ -154,15 +161,17 @@ class CaptureEngine {
   // The writer from start() on, for callers on other threads; never replaced after.
   const MovieWriter* currentWriter() const;
 
-  // Owned by the caller of start()/stop(); the handlers below only read them while the
-  // sources run, and they are cleared only after the sources have stopped. `writer_` is
-  // set under stateLock_: statistics() may read it from another thread during start().
+  // Used by the caller of start()/stop(); the sources are handed over to SourceShutdown
+  // when stopping. `writer_` lives as long as the engine, and is set under stateLock_:
+  // statistics() may read it from another thread during start().
   std::unique_ptr<MovieWriter> writer_;
   std::unique_ptr<ScreenSource> screen_;
   std::unique_ptr<AudioSource> systemAudio_;
   std::unique_ptr<AudioSource> microphone_;
   std::unique_ptr<CameraSource> camera_;
-  std::mutex stopMutex_;  // serialises stop(), stopImmediately() and the destructor
+  std::timed_mutex stopMutex_;  // serialises stop() and stopImmediately()
+  // What the sources' handlers hold instead of the engine; closed once they are stopped.
+  const std::shared_ptr<SourceGate> gate_ = std::make_shared<SourceGate>();
 
   FrameCompositor compositor_;  // video queue only
   AudioMixBuffer mixer_{48000, 2, 0.3, 5.0};

@@ -53,7 +53,13 @@ std::optional<VideoFrame> FrameCompositor::makePixelBuffer(FramePool* pool, Size
 
 std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, const CompositeLayers& layers,
                                                    FramePool* pool, ScreenUse use) {
-  if (layers.isEmpty() || !screen) return screen;
+  if (!screen) return screen;
+  if (layers.isEmpty()) {
+    // The frame composed in place last (a still screen being repeated) still carries the
+    // drawing that was just cleared away.
+    if (screen.sharesPixelsWith(composedInPlace_)) return capturedPicture();
+    return screen;
+  }
   const Size frameSize = sizeOf(screen);
   const bool hasAnnotation =
       layers.annotation && annotationOverlay_.prepare(layers.annotation, screen.width(), screen.height());
@@ -80,6 +86,7 @@ std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, con
   if (use == ScreenUse::exclusive && canDrawInPlace(frameSize)) {
     patches_.save(screen, touched_);
     composedInPlace_ = screen;
+    capturedPicture_ = VideoFrame();
     drawInPlace(screen, layers, hasAnnotation);
     return screen;
   }
@@ -88,6 +95,18 @@ std::optional<VideoFrame> FrameCompositor::compose(const VideoFrame& screen, con
   if (!output) return std::nullopt;
   drawOverCopy(screen, layers, hasAnnotation, *output);
   return output;
+}
+
+std::optional<VideoFrame> FrameCompositor::capturedPicture() {
+  if (capturedPicture_) return capturedPicture_;
+  // Not from the writer's pool: it is kept for as long as the repeats last.
+  auto picture = makePixelBuffer(nullptr, sizeOf(composedInPlace_));
+  if (!picture) return std::nullopt;
+  libyuv::ARGBCopy(composedInPlace_.data(), composedInPlace_.stride(), picture->data(), picture->stride(),
+                   composedInPlace_.width(), composedInPlace_.height());
+  patches_.restore(*picture);
+  capturedPicture_ = *picture;
+  return capturedPicture_;
 }
 
 void FrameCompositor::planAreas(const CompositeLayers& layers, Size frameSize, bool hasAnnotation) {

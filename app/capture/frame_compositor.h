@@ -49,6 +49,8 @@ class FrameCompositor {
   // The composed frame, the screen frame itself (same pixels, no copy) when there is
   // nothing to lay over it, or nothing when no output frame could be had (the caller
   // drops that frame). The output comes from `pool` when it has the screen's size.
+  // Every frame meant for the video goes through here, layers or not: a frame that was
+  // composed in place comes back as the captured picture once the layers are gone.
   //
   // An exclusive screen frame is composed in place when the layers cover a small part of
   // it, which saves copying the whole frame; what the layers cover is saved first. When
@@ -72,6 +74,8 @@ class FrameCompositor {
   // The pixel areas this frame's layers draw over.
   void planAreas(const CompositeLayers& layers, Size frameSize, bool hasAnnotation);
   bool canDrawInPlace(Size frameSize) const;
+  // composedInPlace_ as it was captured, made once and kept while it is repeated.
+  std::optional<VideoFrame> capturedPicture();
   // Draws the planned layers over `frame` itself.
   void drawInPlace(const VideoFrame& frame, const CompositeLayers& layers, bool hasAnnotation);
   // Draws the planned layers over a copy of `screen` in `output`.
@@ -83,6 +87,7 @@ class FrameCompositor {
   AnnotationOverlay annotationOverlay_;
   PixelPatches patches_;          // what the last in-place composite drew over
   VideoFrame composedInPlace_;    // that frame
+  VideoFrame capturedPicture_;    // a copy of it without the drawing, once one was asked for
   std::vector<PixelRect> blurAreas_;
   std::vector<PixelRect> touched_;  // every area the planned layers draw over
   double sigma_ = 0;

@@ -54,6 +54,10 @@ void XvfbServer::stop() {
   if (process_) process_->stop();
 }
 
+void XvfbServer::signal(int signal) {
+  if (process_) process_->kill(signal);
+}
+
 std::string XvfbServer::unusedDisplayName() {
   int number = firstCandidate();
   while (isTaken(number)) ++number;

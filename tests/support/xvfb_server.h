@@ -23,6 +23,8 @@ class XvfbServer {
 
   // Ends the server now (for tests of a server that goes away).
   void stop();
+  // Sends `signal` to the server: SIGSTOP makes it stop answering, SIGCONT resumes it.
+  void signal(int signal);
 
   // A display name that no server answers, for the "no display" cases.
   static std::string unusedDisplayName();

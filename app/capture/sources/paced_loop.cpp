@@ -4,19 +4,32 @@ namespace tolvane {
 
 void PacedLoop::start(double ticksPerSecond, std::function<bool()> tick) {
   tick_ = std::move(tick);
-  stopping_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = false;
+    ended_ = false;
+  }
   running_ = true;
   auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(1.0 / ticksPerSecond));
   thread_ = std::thread([this, interval] { run(interval); });
 }
 
-void PacedLoop::stop() {
+void PacedLoop::requestStop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
+}
+
+bool PacedLoop::waitUntilEnded(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return wake_.wait_until(lock, deadline, [this] { return ended_; });
+}
+
+void PacedLoop::stop() {
+  requestStop();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
@@ -33,6 +46,11 @@ void PacedLoop::run(std::chrono::steady_clock::duration interval) {
     if (deadline < now) deadline = now;  // skip missed ticks rather than bursting
   }
   running_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  wake_.notify_all();
 }
 
 }  // namespace tolvane

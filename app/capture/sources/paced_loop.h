@@ -23,6 +23,11 @@ class PacedLoop {
   // Waits for the tick in progress; when it returns no tick runs any more. Idempotent;
   // may be called from `tick` itself (the loop then just ends).
   void stop();
+  // Asks the loop to end after the tick in progress, without waiting for it.
+  void requestStop();
+  // Whether the loop has ended (or never started) by `deadline`; a tick stuck in a call
+  // that never returns keeps it running, and the owner can then break that call.
+  bool waitUntilEnded(std::chrono::steady_clock::time_point deadline);
   bool isRunning() const { return running_.load(); }
 
  private:
@@ -32,6 +37,7 @@ class PacedLoop {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  bool ended_ = true;  // guarded by mutex_
   std::atomic<bool> running_{false};
   std::thread thread_;
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,9 +20,10 @@ namespace tolvane {
 namespace {
 
 constexpr unsigned bufferCount = 4;
-constexpr int pollTimeoutMs = 100;
 const char* const notFound = "Tolvane couldn't find that camera.";
 const char* const inUse = "That camera is in use by another app.";
+const char* const denied =
+    "Tolvane isn't allowed to use that camera. Make sure your account may use the camera (the video group).";
 const char* const unreadable = "Tolvane couldn't read from that camera.";
 
 int xioctl(int fd, unsigned long request, void* argument) {
@@ -30,6 +32,13 @@ int xioctl(int fd, unsigned long request, void* argument) {
     status = ::ioctl(fd, request, argument);
   } while (status < 0 && errno == EINTR);
   return status;
+}
+
+const char* openFailure(int error) {
+  if (error == ENOENT || error == ENODEV || error == ENXIO) return notFound;
+  // Camera nodes belong to the video group; an account outside it is refused here.
+  if (error == EACCES || error == EPERM) return denied;
+  return inUse;
 }
 
 [[noreturn]] void fail(const char* message) {
@@ -49,13 +58,18 @@ bool supportsFormat(int fd, std::uint32_t pixelFormat) {
 
 V4L2CameraSource::V4L2CameraSource(const std::filesystem::path& devicePath, int preferredWidth, int preferredHeight) {
   fd_.reset(::open(devicePath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
-  if (!fd_.isOpen()) fail(errno == ENOENT || errno == ENODEV || errno == ENXIO ? notFound : inUse);
+  if (!fd_.isOpen()) fail(openFailure(errno));
   try {
     configure(preferredWidth, preferredHeight);
     mapBuffers();
   } catch (...) {
     releaseDevice();
     throw;
+  }
+  wake_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!wake_.isOpen()) {
+    releaseDevice();
+    fail(unreadable);
   }
   pool_ = std::make_unique<FramePool>(width_, height_, 3);
   decoder_ = std::make_unique<CameraFrameDecoder>(format_, width_, height_, bytesPerLine_);
@@ -142,6 +156,9 @@ void V4L2CameraSource::start(FrameHandler onFrame, FailureHandler onFailure) {
 void V4L2CameraSource::stop() {
   stopping_ = true;
   if (!thread_.joinable()) return;
+  // Wakes the thread from its wait for the next picture, however long the camera takes.
+  const std::uint64_t one = 1;
+  if (::write(wake_.get(), &one, sizeof one) < 0) Logger("capture").error("couldn't wake the camera thread");
   thread_.join();
   v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   xioctl(fd_.get(), VIDIOC_STREAMOFF, &type);
@@ -149,15 +166,17 @@ void V4L2CameraSource::stop() {
 
 void V4L2CameraSource::run() {
   while (!stopping_) {
-    pollfd descriptor{fd_.get(), POLLIN, 0};
-    int ready = ::poll(&descriptor, 1, pollTimeoutMs);
+    pollfd descriptors[2] = {{fd_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+    pollfd& descriptor = descriptors[0];
+    int ready = ::poll(descriptors, 2, -1);
     if (ready < 0 && errno == EINTR) continue;
+    if (stopping_) break;
     if (ready < 0 || (descriptor.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
       Logger("capture").error("camera stopped streaming: {}", std::strerror(errno));
       onFailure_(unreadable);
       return;
     }
-    if (ready == 0) continue;
+    if ((descriptor.revents & POLLIN) == 0) continue;
 
     // Take every picture that is waiting and keep only the newest.
     std::optional<v4l2_buffer> newest;

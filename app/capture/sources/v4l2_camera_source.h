@@ -16,13 +16,15 @@ namespace tolvane {
 // A V4L2 camera streaming through memory-mapped buffers. MJPEG is preferred (it is what
 // USB cameras offer at 720p and 30 fps), YUYV taken otherwise; both are decoded to BGRA.
 // When several pictures are waiting only the newest is decoded: the bubble shows the
-// camera as it is now, never a backlog.
+// camera as it is now, never a backlog. The capture thread waits for the camera and for
+// stop() at once, so stopping never waits on a camera that has gone quiet.
 class V4L2CameraSource : public CameraSource {
  public:
   // Opens and configures the device. Throws CaptureSourceError (deviceUnavailable):
-  // "Tolvane couldn't find that camera." when the node is gone, "That camera is in use
-  // by another app." when it is busy or not permitted, "Tolvane couldn't read from that
-  // camera." when it offers no format Tolvane reads or cannot stream.
+  // "Tolvane couldn't find that camera." when the node is gone, "Tolvane isn't allowed
+  // to use that camera. ..." when the account may not open it, "That camera is in use by
+  // another app." when it is busy, "Tolvane couldn't read from that camera." when it
+  // offers no format Tolvane reads or cannot stream.
   explicit V4L2CameraSource(const std::filesystem::path& devicePath, int preferredWidth = 1280,
                             int preferredHeight = 720);
   ~V4L2CameraSource() override;
@@ -45,6 +47,7 @@ class V4L2CameraSource : public CameraSource {
   void releaseDevice();
 
   FileDescriptor fd_;
+  FileDescriptor wake_;  // eventfd that stop() signals: the thread waits on it and the camera
   int width_ = 0;
   int height_ = 0;
   int bytesPerLine_ = 0;

@@ -3,6 +3,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <sys/socket.h>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -79,6 +81,7 @@ X11Connection::X11Connection(const std::string& displayName) {
     throw CaptureSourceError(CaptureSourceError::Kind::serverUnavailable,
                              "Tolvane couldn't open the X display \"" + name + "\"; is an X session running?");
   }
+  fd_ = ConnectionNumber(display_);
   // Xlib's default would exit the process, losing the recording in progress; returning
   // from this handler leaves the connection dead but the process alive.
   XSetIOErrorExitHandler(display_, markBroken, this);
@@ -86,6 +89,11 @@ X11Connection::X11Connection(const std::string& displayName) {
 
 void X11Connection::markBroken(::Display*, void* connection) {
   static_cast<X11Connection*>(connection)->isBroken_ = true;
+}
+
+void X11Connection::interrupt() {
+  // Xlib then reads end-of-file, gives up on the call and reports the connection lost.
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RD);
 }
 
 X11Connection::~X11Connection() {

@@ -34,6 +34,11 @@ class X11Connection {
   // on a dead connection. Owners check it before each use.
   bool isBroken() const { return isBroken_.load(); }
 
+  // Cuts the connection's incoming side, from any thread: a call blocked on a server that
+  // stopped answering (stopped, hung) returns, and the connection counts as lost from
+  // then on. Only reading is cut, so nothing written afterwards can raise SIGPIPE.
+  void interrupt();
+
   // The name Xlib uses for $DISPLAY (":0" when unset), for messages.
   static std::string defaultDisplayName();
 
@@ -41,6 +46,7 @@ class X11Connection {
   static void markBroken(::Display* display, void* connection);
 
   ::Display* display_ = nullptr;
+  int fd_ = -1;  // the connection's socket; read without Xlib so that interrupt() needs no lock
   std::atomic<bool> isBroken_{false};
 };
 

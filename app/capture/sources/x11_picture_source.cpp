@@ -6,6 +6,7 @@
 #include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_cursor_painter.h"
 #include "app/capture/sources/x11_shm_image.h"
+#include "kit/base/log.h"
 
 namespace tolvane {
 
@@ -14,6 +15,10 @@ namespace {
 // Enough for every frame the engine and the writer may hold at once (their queues, the
 // frame being encoded, the last screen frame kept for repeats) plus the one being read.
 constexpr std::size_t kMaxPictures = 16;
+
+// How long stop() lets the tick in progress finish before cutting the connection under
+// it: many frame intervals for a busy server, well within the engine's stop bound.
+constexpr std::chrono::milliseconds kStopGrace{500};
 
 }  // namespace
 
@@ -40,7 +45,15 @@ void X11PictureSource::start(FrameHandler onFrame, FailureHandler onFailure) {
   loop_.start(settings_.frameRate, [this] { return tick(); });
 }
 
-void X11PictureSource::stop() { loop_.stop(); }
+void X11PictureSource::stop() {
+  loop_.requestStop();
+  // A tick waiting on a server that stopped answering would hold stop() forever.
+  if (!loop_.waitUntilEnded(std::chrono::steady_clock::now() + kStopGrace)) {
+    Logger("capture").error("the X server stopped answering; cutting the connection");
+    connection_->interrupt();
+  }
+  loop_.stop();
+}
 
 void X11PictureSource::watchDamage(::Drawable drawable) {
   if (damageEventBase_ < 0) return;

@@ -31,6 +31,9 @@ class X11PictureSource : public ScreenSource {
   ~X11PictureSource() override;
 
   void start(FrameHandler onFrame, FailureHandler onFailure) override;
+  // Waits a moment for the frame being read; when the server does not answer (stopped
+  // or hung), cuts the connection so that the read returns, and the source then ends as
+  // if the server had gone away.
   void stop() override;
   const ScreenCaptureSettings& settings() const override { return settings_; }
 

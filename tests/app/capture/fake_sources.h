@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -50,6 +51,25 @@ class FakeScreen : public FakeSource<ScreenSource, ScreenFrame> {
   ScreenCaptureSettings settings_;
 };
 
+// A screen whose stop() is stuck (a read from a server that stopped answering) until
+// `release` is set; the read then returns one last frame, as a stuck read would.
+class HangingScreen : public FakeScreen {
+ public:
+  HangingScreen(ScreenCaptureSettings settings, std::shared_future<void> release,
+                std::shared_ptr<std::promise<void>> gone)
+      : FakeScreen(settings), release_(std::move(release)), gone_(std::move(gone)) {}
+  ~HangingScreen() override { gone_->set_value(); }
+  void stop() override {
+    release_.wait();
+    deliver(2000);
+    FakeScreen::stop();
+  }
+
+ private:
+  std::shared_future<void> release_;
+  std::shared_ptr<std::promise<void>> gone_;
+};
+
 using FakeAudio = FakeSource<AudioSource, CapturedAudio>;
 using FakeCamera = FakeSource<CameraSource, VideoFrame>;
 
@@ -58,7 +78,8 @@ class FakeFactory : public SourceFactory {
  public:
   std::unique_ptr<ScreenSource> openScreen(const CaptureTarget&, const ScreenCaptureSettings& settings) override {
     openedSettings = settings;
-    auto made = std::make_unique<FakeScreen>(settings);
+    auto made = hangingStop ? std::make_unique<HangingScreen>(settings, *hangingStop, hungScreenGone)
+                            : std::make_unique<FakeScreen>(settings);
     screen = made.get();
     return made;
   }
@@ -83,6 +104,8 @@ class FakeFactory : public SourceFactory {
   }
 
   ScreenCaptureSettings openedSettings;
+  std::optional<std::shared_future<void>> hangingStop;  // set: the screen's stop() hangs
+  std::shared_ptr<std::promise<void>> hungScreenGone = std::make_shared<std::promise<void>>();
   FakeScreen* screen = nullptr;
   FakeCamera* camera = nullptr;
   FakeAudio* microphone = nullptr;

@@ -223,6 +223,8 @@ TEST(FrameCompositorInPlaceTest, MatchesACopyUnlessBlursInteractOrLayersCoverMos
     const auto repeated = compositor.compose(screen, later, nullptr, FrameCompositor::ScreenUse::shared);
     ASSERT_TRUE(repeated && !repeated->sharesPixelsWith(screen));
     EXPECT_TRUE(samePixels(*repeated, *reference.compose(captured, later, nullptr)));
+    const auto cleared = compositor.compose(screen, CompositeLayers{}, nullptr);  // the drawing was cleared
+    EXPECT_TRUE(cleared && samePixels(*cleared, captured));
   }
 }
 

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <iostream>
+#include <thread>
+
 #include <nlohmann/json.hpp>
 
 #include "app/capture/sources/capture_sources.h"
@@ -155,6 +159,21 @@ TEST_F(X11SourcesTest, TheScreenScaledAndACoveredWindowShowChangesGoIdleAndEndWh
   auto samples = probe.frames.items();
   for (std::size_t i = 1; i < samples.size(); ++i) EXPECT_GT(samples[i].hostTime, samples[i - 1].hostTime);
   for (const auto& s : samples) EXPECT_EQ(std::pair(s.width, s.height), isComplete(s) ? std::pair(960, 540) : std::pair(0, 0));
+}
+
+TEST_F(X11SourcesTest, StoppingWhileTheServerDoesNotAnswerCutsTheConnectionInsteadOfWaitingForIt) {
+  auto source = screen(960, 540);
+  FrameProbe probe(source, {{5, 5}});
+  ASSERT_TRUE(probe.waitFor(isComplete));
+  xvfb.signal(SIGSTOP);
+  // Not a timing assumption: the next tick's first round trip then waits on the server.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto began = std::chrono::steady_clock::now();
+  source.stop();
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
+  std::cout << "stopping the screen of a stopped X server took " << took.count() << " s\n";
+  EXPECT_EQ(probe.failures.items(1), std::vector<std::string>{"Tolvane lost the connection to the X server."});
+  xvfb.signal(SIGCONT);
 }
 
 }  // namespace
