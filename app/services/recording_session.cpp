@@ -69,7 +69,7 @@ void RecordingSession::begin(const RecordingOptions& options) {
   try {
     created = vault_->createRecording(RecordingVault::defaultTitle(std::chrono::system_clock::now()),
                                       options.cameraID.has_value(), options.microphoneID.has_value(),
-                                      options.includeSystemAudio);
+                                      options.includeSystemAudio, &lock_);
     {
       std::lock_guard lock(itemMutex_);
       item_ = created;
@@ -88,6 +88,7 @@ void RecordingSession::begin(const RecordingOptions& options) {
       std::lock_guard lock(itemMutex_);
       if (updated) item_ = std::move(updated);
     }
+    lock_.release();
     throw;
   }
 }
@@ -117,6 +118,7 @@ double RecordingSession::stop() {
       manifest.state = RecordingState::ready;
     }
   });
+  lock_.release();
   std::lock_guard lock(itemMutex_);
   if (updated) item_ = std::move(updated);
   return duration;
@@ -128,6 +130,7 @@ void RecordingSession::emergencyStop() {
   engine_->stopImmediately();
   auto updated = vault_->update(current->id(),
                                 [](RecordingManifest& manifest) { manifest.state = RecordingState::finalizing; });
+  lock_.release();
   std::lock_guard lock(itemMutex_);
   if (updated) item_ = std::move(updated);
 }
