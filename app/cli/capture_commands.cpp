@@ -82,9 +82,11 @@ int listSources(Args& args, Console& console) {
     for (const auto& target : content.windows) json["windows"].push_back(targetJSON(target));
     json["microphones"] = optionsJSON(microphones);
     json["cameras"] = optionsJSON(cameras);
-    json["synthetic"] = {{"screen", SyntheticSources::screenID},
-                         {"microphone", SyntheticSources::toneID},
-                         {"camera", SyntheticSources::barsID}};
+    if (SyntheticSources::enabled()) {
+      json["synthetic"] = {{"screen", SyntheticSources::screenID},
+                           {"microphone", SyntheticSources::toneID},
+                           {"camera", SyntheticSources::barsID}};
+    }
     console.out << json.dump(2) << "\n";
     return 0;
   }
@@ -101,6 +103,7 @@ int listSources(Args& args, Console& console) {
   rows.clear();
   for (const auto& option : cameras) rows.push_back({option.id, option.name});
   printSection(console.out, "Cameras", rows);
+  if (!SyntheticSources::enabled()) return 0;
   printSection(console.out, "Test sources",
                {{std::string(SyntheticSources::screenID), "moving test scene (screen)"},
                 {std::string(SyntheticSources::toneID), "440 Hz tone (microphone)"},

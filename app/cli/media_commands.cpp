@@ -49,7 +49,8 @@ int recover(Args& args, Console& console) {
   if (json) {
     console.out << nlohmann::json{{"recovered", report.recovered},
                                   {"unreadable", report.unreadable},
-                                  {"empty", report.empty}}
+                                  {"empty", report.empty},
+                                  {"inProgress", report.inProgress}}
                        .dump(2)
                 << "\n";
     return 0;
@@ -65,6 +66,7 @@ int recover(Args& args, Console& console) {
   list("Recovered (ready to upload)", report.recovered);
   list("Unreadable (needs attention)", report.unreadable);
   list("Empty (needs attention)", report.empty);
+  if (!report.inProgress.empty()) list("Still being recorded by a running Tolvane (left alone)", report.inProgress);
   return 0;
 }
 

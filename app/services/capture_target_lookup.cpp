@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/capture/sources/capture_source_error.h"
 #include "app/capture/sources/capture_sources.h"
 #include "app/capture/sources/synthetic_sources.h"
 #include "app/capture/sources/system_source_catalog.h"
+#include "app/capture/sources/x11_connection.h"
 #include "kit/base/log.h"
 
 namespace tolvane {
@@ -27,6 +29,10 @@ std::optional<std::uint32_t> numberAfter(const std::string& id, std::string_view
 std::optional<CaptureTarget> findCaptureTarget(const std::optional<std::string>& id) {
   if (id && (*id == SyntheticSources::screenID || *id == SyntheticSources::screenTarget().id())) {
     return SyntheticSources::screenTarget();
+  }
+  // Said before anything is created, rather than the vaguer "nothing to record".
+  if (auto reason = unrecordableSessionReason()) {
+    throw CaptureSourceError(CaptureSourceError::Kind::serverUnavailable, *reason);
   }
   SystemSourceCatalog catalog;
   CaptureSources::Content content;

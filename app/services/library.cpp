@@ -19,6 +19,13 @@ class TrimRefused : public std::runtime_error {
   TrimRefused() : std::runtime_error("That recording has started uploading, so it can't be trimmed.") {}
 };
 
+class TrimRefusedWhileWriting : public std::runtime_error {
+ public:
+  TrimRefusedWhileWriting()
+      : std::runtime_error("Tolvane is still writing that recording (it is being recorded or trimmed), so it can't be "
+                           "trimmed yet.") {}
+};
+
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (prefix.size() > text.size()) return false;
   return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
@@ -55,6 +62,12 @@ VaultItem Library::find(std::string_view idOrPrefix) const {
 
 Trimmer::Result Library::trim(const std::string& id, double start, double end) {
   if (queue_ && queue_->uploadingID() == id) throw TrimRefused();
+  const auto current = vault_->item(id);
+  if (!current) throw std::runtime_error(fmt::format("No recording has the id {}.", id));
+  // Held until the manifest names the new file: no recording, delete or other trim
+  // touches the folder meanwhile, and every upload queue passes the recording over.
+  const auto writing = RecordingLock::tryAcquire(current->directory);
+  if (!writing && RecordingLock::isHeld(current->directory)) throw TrimRefusedWhileWriting();
   // The check and the hold are one manifest write, so no queue picks the recording
   // between them.
   int attemptsBefore = 0;

@@ -31,7 +31,8 @@ class Library {
   // (its hold on upload cleared, as after a failed trim too), then asks the queue for a
   // pass. Refused once bytes of the recording went to the server or it has a link: the
   // recording the service knows must stay the one on disk. While the file is cut the
-  // recording is held from every upload queue, even another process's. Throws
+  // recording is held from every upload queue, even another process's, and its lock is
+  // held; a recording that is locked (being recorded or trimmed) is refused. Throws
   // Trimmer::TrimError, or the refusal.
   Trimmer::Result trim(const std::string& id, double start, double end);
 

@@ -69,7 +69,7 @@ void RecordingSession::begin(const RecordingOptions& options) {
   try {
     created = vault_->createRecording(RecordingVault::defaultTitle(std::chrono::system_clock::now()),
                                       options.cameraID.has_value(), options.microphoneID.has_value(),
-                                      options.includeSystemAudio);
+                                      options.includeSystemAudio, &lock_);
     {
       std::lock_guard lock(itemMutex_);
       item_ = created;
@@ -88,6 +88,7 @@ void RecordingSession::begin(const RecordingOptions& options) {
       std::lock_guard lock(itemMutex_);
       if (updated) item_ = std::move(updated);
     }
+    lock_.release();
     throw;
   }
 }
@@ -125,6 +126,7 @@ double RecordingSession::stop() {
       }
     }
   });
+  lock_.release();
   std::lock_guard lock(itemMutex_);
   if (updated) item_ = std::move(updated);
   return duration;
@@ -138,6 +140,7 @@ void RecordingSession::emergencyStop() {
     manifest.state = RecordingState::finalizing;
     describeSound(manifest);
   });
+  lock_.release();
   std::lock_guard lock(itemMutex_);
   if (updated) item_ = std::move(updated);
 }

@@ -20,7 +20,9 @@ namespace tolvane {
 // state `recording`, an engine writes into it, and stop() leaves it `ready`, or
 // `needsAttention` with the reason when it came out empty. Shared by the command line
 // and the desktop application; it prints nothing, and errors are exceptions whose what()
-// is the user's sentence.
+// is the user's sentence. The item's lock (recording_lock.h) is held from its creation
+// until its manifest is final, so that no other process recovers, uploads, trims or
+// deletes it meanwhile.
 //
 // begin(), pause(), resume(), stop() and emergencyStop() block their caller and are
 // called from one thread at a time; the queries may be called from any thread once
@@ -80,6 +82,7 @@ class RecordingSession {
   std::shared_ptr<EngineWatch> watch_;
   mutable std::mutex itemMutex_;
   std::optional<VaultItem> item_;  // guarded by itemMutex_
+  RecordingLock lock_;             // written by begin(), stop() and emergencyStop() only
   // Set once by begin(); the engine itself is thread-safe.
   std::unique_ptr<CaptureEngine> engine_;
 };

@@ -12,6 +12,7 @@
 #include "kit/net/transport_error.h"
 #include "kit/upload/local_upload_error.h"
 #include "kit/upload/tolvane_api.h"
+#include "kit/vault/recording_lock.h"
 #include "kit/vault/recording_vault.h"
 
 namespace tolvane {
@@ -210,6 +211,8 @@ std::optional<VaultItem> UploadQueue::nextItem(const std::set<std::string>& alre
       if (manifest.holdUploadUntil && *manifest.holdUploadUntil > now) continue;
       if (alreadyProcessed.contains(manifest.id) || parked.contains(manifest.id)) continue;
       if (!item.videoExists()) continue;
+      // A trim (or a recording) in this or another process is rewriting the movie.
+      if (RecordingLock::isHeld(item.directory)) continue;
       eligible.push_back(&item);
     }
     if (eligible.empty()) return std::nullopt;

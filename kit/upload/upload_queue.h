@@ -42,7 +42,9 @@ class TolvaneAPI;
 // spinning. Passes are requested by kick(), by the network coming back and by a 30 s
 // heartbeat; requests made while a pass runs make exactly one more pass after it. A
 // recording that failed for a reason on this computer (LocalUploadError) is left out
-// of passes until retryNow() or the next start().
+// of passes until retryNow() or the next start(). A locked recording (recording_lock.h:
+// being recorded or trimmed, here or in another process) is passed over until a later
+// pass finds it free.
 //
 // Thread-safe: every public member may be called from any thread, except that stop()
 // must not be called from the change or progress callbacks (it waits for the worker).

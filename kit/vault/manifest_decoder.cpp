@@ -33,6 +33,10 @@ constexpr std::uint32_t kOptionalFields =
     bit(uploadUID) | bit(tusUploadURL) | bit(shareURL) | bit(lastError) | bit(nextAttemptAt) | bit(holdUploadUntil);
 constexpr std::uint32_t kRequiredFields = ((std::uint32_t{1} << fieldCount) - 1) & ~kOptionalFields;
 
+bool isPlainFileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
 Field fieldNamed(std::string_view name) {
   const auto it = std::lower_bound(kFieldNames.begin(), kFieldNames.end(), name);
   if (it == kFieldNames.end() || *it != name) return unknownField;
@@ -106,7 +110,12 @@ class ManifestReader final : public nlohmann::json_sax<json> {
     switch (field_) {
       case id: m_.id = std::move(value); break;
       case title: m_.title = std::move(value); break;
-      case fileName: m_.fileName = std::move(value); break;
+      case fileName:
+        // The movie is a file inside the recording's folder: a path (absolute, with
+        // "..", or with any slash) would make the vault act on something outside it.
+        if (!isPlainFileName(value)) return false;
+        m_.fileName = std::move(value);
+        break;
       case uploadUID: m_.uploadUID = std::move(value); break;
       case tusUploadURL: m_.tusUploadURL = std::move(value); break;
       case shareURL: m_.shareURL = std::move(value); break;

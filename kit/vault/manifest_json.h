@@ -19,6 +19,7 @@ namespace tolvane {
 // exactly the written form (a fraction of a second is refused). An optional key may be
 // absent or null but, when present, must have its type. Unknown keys are ignored.
 // `schemaVersion` is taken as it stands. Anything else makes the manifest unreadable.
+// `fileName` must be a plain file name: one with a slash, or "." or "..", is damage.
 
 // Pretty-printed JSON text, without a trailing newline. Text that is not valid UTF-8 is
 // written with U+FFFD in place of the bad bytes, so encoding never fails.

@@ -29,6 +29,9 @@ constexpr const char* kMovieName = "recording.mp4";
 // A real manifest is under a kilobyte; anything far larger is damage, not data, and is
 // not worth reading into memory on every scan.
 constexpr std::size_t kMaxManifestBytes = 4 * 1024 * 1024;
+// A staging file is written to continuously while its trim, finish or manifest write
+// runs; one untouched for this long belongs to a process that died.
+constexpr auto kStagingStaleAfter = std::chrono::minutes(1);
 
 // Manifests store whole seconds; stamping whole seconds keeps an item equal to what a
 // later scan reads back.
@@ -53,6 +56,14 @@ bool isMovieName(const std::string& name) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return extension == "mp4" || extension == "mov" || extension == "m4v";
+}
+
+// The hidden names the writers of a recording's folder stage their files under: the
+// remuxer's ".<movie>.partial", the trimmer's ".recording-trimmed.mp4.new" and the
+// atomic writer's ".<file>.<pid>-<n>.tmp".
+bool isStagingName(std::string_view name) {
+  return name.size() > 1 && name.front() == '.' &&
+         (name.ends_with(".partial") || name.ends_with(".new") || name.ends_with(".tmp"));
 }
 
 // A directory entry that is a directory itself (not a symlink to one).
@@ -93,7 +104,7 @@ void RecordingVault::notifyChange() {
 }
 
 VaultItem RecordingVault::createRecording(const std::string& title, bool hasCamera, bool hasMicrophone,
-                                          bool hasSystemAudio) {
+                                          bool hasSystemAudio, RecordingLock* lock) {
   const Date now = nowInWholeSeconds();
   auto manifest = RecordingManifest::make(makeUUID(), title, now, RecordingState::recording, kMovieName, 0, 0,
                                           hasCamera, hasMicrophone, hasSystemAudio);
@@ -105,7 +116,15 @@ VaultItem RecordingVault::createRecording(const std::string& title, bool hasCame
     throw VaultError(fmt::format("Tolvane could not create a folder for the new recording in {}: {}.",
                                  root_.string(), error.message()));
   }
+  std::optional<RecordingLock> held;
+  if (lock != nullptr) {
+    held = RecordingLock::tryAcquire(item.directory);
+    if (!held) {
+      throw VaultError(fmt::format("Tolvane could not lock the folder of the new recording in {}.", root_.string()));
+    }
+  }
   writeManifest(item.manifest, item.directory);
+  if (held) *lock = std::move(*held);
   notifyChange();
   return item;
 }
@@ -154,6 +173,14 @@ void RecordingVault::deleteItem(std::string_view id) {
     std::lock_guard lock(mutex_);
     for (const auto& item : scanLocked()) {
       if (item.manifest.id != id) continue;
+      // Held while the folder moves, so that no recording or trim starts on it meanwhile.
+      const auto held = RecordingLock::tryAcquire(item.directory);
+      if (!held && RecordingLock::isHeld(item.directory)) {
+        failure = fmt::format("Tolvane is still writing “{}” (it is being recorded or trimmed); stop that before "
+                              "moving it to the Trash.",
+                              item.manifest.title);
+        break;
+      }
       GFile* file = g_file_new_for_path(item.directory.c_str());
       GError* error = nullptr;
       if (!g_file_trash(file, nullptr, &error)) {
@@ -197,13 +224,40 @@ std::vector<VaultItem> RecordingVault::scanLocked() {
   DirHandle dir(::opendir(root_.c_str()));
   if (!dir) return items;
   const int rootFd = ::dirfd(dir.get());
+  const auto now = std::chrono::steady_clock::now();
+  const bool sweep = !lastSweep_ || now - *lastSweep_ >= kStagingStaleAfter;
+  if (sweep) lastSweep_ = now;
   while (const struct dirent* entry = ::readdir(dir.get())) {
     if (entry->d_name[0] == '.' || !isDirectoryEntry(rootFd, *entry)) continue;
+    if (sweep) removeStaleStagingFiles(rootFd, entry->d_name);
     if (auto item = loadItem(rootFd, entry->d_name)) items.push_back(std::move(*item));
   }
   std::stable_sort(items.begin(), items.end(),
                    [](const VaultItem& a, const VaultItem& b) { return a.manifest.createdAt > b.manifest.createdAt; });
   return items;
+}
+
+void RecordingVault::removeStaleStagingFiles(int rootFd, const char* name) {
+  const int folderFd = ::openat(rootFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folderFd < 0) return;
+  DirHandle dir(::fdopendir(folderFd));
+  if (!dir) {
+    ::close(folderFd);
+    return;
+  }
+  const auto staleBefore = std::chrono::system_clock::now() - kStagingStaleAfter;
+  std::vector<std::string> stale;
+  while (const struct dirent* entry = ::readdir(dir.get())) {
+    if (!isStagingName(entry->d_name)) continue;
+    struct stat info {};
+    if (::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (std::chrono::system_clock::from_time_t(info.st_mtime) < staleBefore) stale.emplace_back(entry->d_name);
+  }
+  // A live writer could be stalled rather than dead: its recording is locked.
+  if (stale.empty() || RecordingLock::isHeld(root_ / name)) return;
+  for (const auto& file : stale) {
+    if (::unlinkat(folderFd, file.c_str(), 0) == 0) log_.info("removed the stale staging file {} in {}", file, name);
+  }
 }
 
 std::optional<VaultItem> RecordingVault::loadItem(int rootFd, const char* name) {

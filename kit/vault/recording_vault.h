@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "kit/base/iso8601.h"
 #include "kit/base/log.h"
+#include "kit/vault/recording_lock.h"
 #include "kit/vault/recording_manifest.h"
 #include "kit/vault/vault_item.h"
 
@@ -27,7 +29,9 @@ namespace tolvane {
 // manifest, so changes made by another process or by hand are always seen. Reading
 // repairs what it can: a damaged manifest is replaced by its backup, and a directory
 // holding a movie but no readable manifest gets a rebuilt one (state `ready`). Hidden
-// entries and anything that is not a directory (symlinks included) are ignored.
+// entries and anything that is not a directory (symlinks included) are ignored. Hidden
+// staging files that a crash left in a recording's folder (a half-written trim or
+// finish, a temporary manifest) are removed by a scan once they are a minute old.
 //
 // Thread-safe: one non-recursive lock serialises all(), item(), update(), deleteItem(),
 // the scan of totalSizeOnDisk() and withLockedScan(). createRecording() and
@@ -62,7 +66,10 @@ class RecordingVault {
   // "recording.mp4", duration 0, size 0) are written before this returns. Dates are
   // whole seconds, as the manifest stores them. Throws VaultError when the directory or
   // the manifest cannot be written (a directory made before the failure stays).
-  VaultItem createRecording(const std::string& title, bool hasCamera, bool hasMicrophone, bool hasSystemAudio);
+  // With `lock`, the recording's lock is taken into it before the manifest is written,
+  // so that no other process ever sees the new recording unlocked.
+  VaultItem createRecording(const std::string& title, bool hasCamera, bool hasMicrophone, bool hasSystemAudio,
+                            RecordingLock* lock = nullptr);
 
   // Every recording, newest `createdAt` first (equal times keep listing order).
   std::vector<VaultItem> all();
@@ -81,8 +88,9 @@ class RecordingVault {
 
   // The vault's "delete" (a reserved word in C++).
   // Moves the recording's directory to the freedesktop.org Trash. An unknown id is no
-  // error. Throws VaultError when the move fails; the directory then stays. The change
-  // callback is called in every case, after the lock is released.
+  // error. Throws VaultError when the recording is locked (being recorded or trimmed)
+  // or the move fails; the directory then stays. The change callback is called in
+  // every case, after the lock is released.
   void deleteItem(std::string_view id);
 
   // Bytes available to an unprivileged user on the root's volume; 0 when unknown.
@@ -113,6 +121,7 @@ class RecordingVault {
  private:
   std::vector<VaultItem> scanLocked();
   std::optional<VaultItem> loadItem(int rootFd, const char* name);
+  void removeStaleStagingFiles(int rootFd, const char* name);
   std::optional<VaultItem> reconstruct(const std::filesystem::path& directory);
   // Writes "manifest.json" atomically, first keeping a readable current one as
   // "manifest.backup.json". Throws VaultError.
@@ -121,6 +130,9 @@ class RecordingVault {
 
   const std::filesystem::path root_;
   std::mutex mutex_;
+  // When scans last looked for stale staging files (guarded by mutex_). Leftovers are
+  // rare, so scans look at most once a minute rather than opening every folder each time.
+  std::optional<std::chrono::steady_clock::time_point> lastSweep_;
   Logger log_{"vault"};
   std::mutex callbackMutex_;
   std::function<void()> onChange_;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "kit/media/media_probe.h"
+#include "kit/vault/recording_lock.h"
 
 namespace tolvane {
 namespace {
@@ -24,6 +25,11 @@ RecoveryReport VaultRecovery::recoverInterrupted() {
   RecoveryReport report;
   for (const VaultItem& item : vault_.all()) {
     if (!wasInterrupted(item.manifest.state)) continue;
+    if (RecordingLock::isHeld(item.directory)) {
+      log_.info("{} is still being recorded by a running Tolvane; recovery leaves it alone", item.id());
+      report.inProgress.push_back(item.id());
+      continue;
+    }
     const std::int64_t size = item.videoSizeOnDisk();
     std::error_code ignored;
     const bool exists = std::filesystem::exists(item.videoPath(), ignored);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "app/capture/sources/system_source_catalog.h"
 
@@ -24,10 +25,14 @@ bool isRecordable(const WindowInfo& window, pid_t ownProcessID) {
 Content shareableContent(SourceCatalog& catalog, pid_t ownProcessID) {
   ShareableContent content = catalog.shareableContent();
   Content result;
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < content.displays.size(); ++i) {
+    names.push_back(displayName(content.displays, content.displays[i].displayID, i));
+  }
+  names = distinctNames(std::move(names));
   for (std::size_t i = 0; i < content.displays.size(); ++i) {
     const DisplayInfo& display = content.displays[i];
-    result.displays.push_back(CaptureTarget::display(display.displayID, displayName(content.displays, display.displayID, i),
-                                                     display.width, display.height));
+    result.displays.push_back(CaptureTarget::display(display.displayID, names[i], display.width, display.height));
   }
 
   std::vector<WindowInfo> kept;
@@ -72,6 +77,18 @@ std::string displayName(const std::vector<DisplayInfo>& screens, std::uint32_t d
   if (screen != screens.end() && !screen->localizedName.empty()) return screen->localizedName;
   if (index == 0) return "Main display";
   return "Display " + std::to_string(index + 1);
+}
+
+std::vector<std::string> distinctNames(std::vector<std::string> names) {
+  std::map<std::string, int> total;
+  for (const auto& name : names) ++total[name];
+  std::map<std::string, int> seen;
+  for (auto& name : names) {
+    if (total[name] < 2) continue;
+    const int place = ++seen[name];
+    name += " (" + std::to_string(place) + ")";
+  }
+  return names;
 }
 
 }  // namespace tolvane::CaptureSources

@@ -35,4 +35,9 @@ std::vector<CameraOption> cameras();
 // and "Display N" (N = index + 1) for the others.
 std::string displayName(const std::vector<DisplayInfo>& screens, std::uint32_t displayID, std::size_t index);
 
+// Two identical monitors report the same name; the picker must tell them apart, so each
+// name that occurs more than once gets its place among its namesakes, in display order:
+// "DELL U2720Q (1)", "DELL U2720Q (2)". Unique names are kept as they are.
+std::vector<std::string> distinctNames(std::vector<std::string> names);
+
 }  // namespace tolvane::CaptureSources

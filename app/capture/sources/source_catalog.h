@@ -13,7 +13,7 @@ class SourceCatalog {
   virtual ~SourceCatalog() = default;
 
   // Displays and on-screen top-level windows. Throws CaptureSourceError when the X
-  // server cannot be reached.
+  // server cannot be reached or the session cannot be recorded (Wayland).
   virtual ShareableContent shareableContent() = 0;
   // Input devices and cameras in discovery order; empty when none can be reached.
   virtual std::vector<AudioDeviceOption> microphones() = 0;

@@ -9,6 +9,7 @@
 #include "app/capture/sources/synthetic_tone_source.h"
 #include "app/capture/sources/v4l2_camera_source.h"
 #include "app/capture/sources/v4l2_devices.h"
+#include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_screen_source.h"
 #include "app/capture/sources/x11_window_source.h"
 
@@ -16,7 +17,14 @@ namespace tolvane {
 
 std::unique_ptr<ScreenSource> SystemSourceFactory::openScreen(const CaptureTarget& target,
                                                               const ScreenCaptureSettings& settings) {
-  if (SyntheticSources::isSyntheticScreen(target)) return std::make_unique<SyntheticScreenSource>(settings);
+  if (SyntheticSources::isSyntheticScreen(target)) {
+    SyntheticSources::requireEnabled();
+    return std::make_unique<SyntheticScreenSource>(settings);
+  }
+  // Never a black movie: a session whose desktop X cannot see is refused before capture.
+  if (auto reason = unrecordableSessionReason(xDisplayName_)) {
+    throw CaptureSourceError(CaptureSourceError::Kind::serverUnavailable, *reason);
+  }
   if (target.isDisplay()) {
     return std::make_unique<X11ScreenSource>(xDisplayName_, target.asDisplay().displayID, settings);
   }
@@ -24,7 +32,10 @@ std::unique_ptr<ScreenSource> SystemSourceFactory::openScreen(const CaptureTarge
 }
 
 std::unique_ptr<AudioSource> SystemSourceFactory::openMicrophone(const std::optional<std::string>& id) {
-  if (id && *id == SyntheticSources::toneID) return std::make_unique<SyntheticToneSource>();
+  if (id && *id == SyntheticSources::toneID) {
+    SyntheticSources::requireEnabled();
+    return std::make_unique<SyntheticToneSource>();
+  }
   PulseAudioDevices devices = PulseAudioDevices::query();
   std::optional<std::string> name = id && devices.hasSource(*id) ? id : devices.defaultInput();
   if (!name) {
@@ -45,7 +56,10 @@ std::unique_ptr<AudioSource> SystemSourceFactory::openSystemAudio() {
 }
 
 std::unique_ptr<CameraSource> SystemSourceFactory::openCamera(const std::string& id) {
-  if (id == SyntheticSources::barsID) return std::make_unique<SyntheticBarsCamera>();
+  if (id == SyntheticSources::barsID) {
+    SyntheticSources::requireEnabled();
+    return std::make_unique<SyntheticBarsCamera>();
+  }
   auto device = V4L2Devices::find(id);
   if (!device) {
     throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable, "Tolvane couldn't find that camera.");

@@ -30,7 +30,9 @@ class SourceFactory {
 };
 
 // The machine's own sources: X11 screens and windows, PulseAudio inputs and sound
-// output, V4L2 cameras, and the synthetic sources by their ids.
+// output, V4L2 cameras, and the synthetic sources by their ids (when switched on, see
+// synthetic_sources.h). A screen of a session X cannot record (Wayland) is refused with
+// serverUnavailable and the sentence that says what to do.
 class SystemSourceFactory : public SourceFactory {
  public:
   // `xDisplayName` empty means $DISPLAY.

@@ -19,6 +19,12 @@ inline constexpr std::uint32_t screenDisplayID = 0xFFFFFF00u;
 inline constexpr int screenWidth = 1920;
 inline constexpr int screenHeight = 1080;
 
+// The synthetic sources exist only when TOLVANE_TEST_SOURCES=1 is set (tests, benchmarks,
+// demos): a user's picker never offers a fake screen or microphone.
+bool enabled();
+// Throws CaptureSourceError (deviceUnavailable) saying how to switch them on, unless enabled().
+void requireEnabled();
+
 CaptureTarget screenTarget();
 bool isSyntheticScreen(const CaptureTarget& target);
 

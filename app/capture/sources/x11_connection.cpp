@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 
 #include "app/capture/sources/capture_source_error.h"
 #include "kit/base/log.h"
@@ -54,6 +55,24 @@ void installErrorHandlerOnce() {
 }
 
 }  // namespace
+
+std::optional<std::string> unrecordableSessionReason(const std::string& xDisplayName) {
+  static const std::string kWayland =
+      "This is a Wayland session, and Tolvane can only record an X11 desktop (here it would record a black screen). "
+      "Log out, pick the \"Xorg\" or \"X11\" session on the login screen, and log in again.";
+  if (!xDisplayName.empty()) return std::nullopt;
+  const char* sessionType = std::getenv("XDG_SESSION_TYPE");
+  if (sessionType != nullptr && std::string_view(sessionType) == "wayland") return kWayland;
+  const char* waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+  if (waylandDisplay == nullptr || *waylandDisplay == '\0') return std::nullopt;
+  ::Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return kWayland;
+  int opcode = 0, event = 0, error = 0;
+  const bool isXwayland = XQueryExtension(display, "XWAYLAND", &opcode, &event, &error);
+  XCloseDisplay(display);
+  if (isXwayland) return kWayland;
+  return std::nullopt;
+}
 
 X11ErrorTrap::X11ErrorTrap(const X11Connection& connection) : connection_(connection), previous_(currentTrap) {
   installErrorHandlerOnce();

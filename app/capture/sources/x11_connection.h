@@ -50,6 +50,14 @@ class X11Connection {
   std::atomic<bool> isBroken_{false};
 };
 
+// Why the desktop of this login session cannot be recorded, or none. Under Wayland the
+// X server is Xwayland, which sees X clients only: grabbing its root window records
+// black. A session is taken for Wayland when XDG_SESSION_TYPE says so, or when
+// WAYLAND_DISPLAY is set and no X server that shows the desktop answers ($DISPLAY
+// cannot be opened, or is Xwayland). An X server named explicitly (`xDisplayName` not
+// empty, such as a private Xvfb) is taken as the user's choice and always recordable.
+std::optional<std::string> unrecordableSessionReason(const std::string& xDisplayName = {});
+
 // Catches X protocol errors raised by the requests made while it lives on this thread,
 // instead of letting Xlib's default handler end the process (a window may vanish between
 // listing it and reading its properties). Nests; thread-safe across connections. On a

@@ -84,12 +84,31 @@ TEST_F(RecordCommandTest, APausedRecordingOfAMovingScreenEndsReadyWithoutTheGap)
   EXPECT_LT(probed.largestVideoGap(), 1.0);
 }
 
-TEST_F(RecordCommandTest, NothingToRecordOrAClosedWindowIsRefusedInOneLine) {
+TEST_F(RecordCommandTest, ALiveRecordingIsLeftAloneByOtherProcessesAndRecoveredOnceItsRecorderDies) {
+  startRecording({"record", "--target", "synthetic-screen", "--no-mic", "--no-system-audio"});
+  const std::string id = items().at(0).id();
+  EXPECT_NE(run({"recover"}).out.find("Still being recorded by a running Tolvane (left alone): 1"), std::string::npos);
+  EXPECT_EQ(run({"vault", "delete", id}).err, "tolvane-cli: Tolvane is still writing “" + items().at(0).manifest.title +
+                                                  "” (it is being recorded or trimmed); stop that before moving it to "
+                                                  "the Trash.\n");
+  EXPECT_EQ(items().at(0).manifest.state, RecordingState::recording);
+
+  recorder->kill(SIGKILL);  // its lock goes with it
+  recorder->wait(10s);
+  run({"recover"});
+  EXPECT_TRUE(items().at(0).manifest.recoveredFromInterruption);
+}
+
+TEST_F(RecordCommandTest, NothingToRecordAWaylandSessionOrAClosedWindowIsRefusedInOneLine) {
   auto env = environment();
   env["DISPLAY"] = testing::XvfbServer::unusedDisplayName();
   auto result = testing::runCommand(cli({"record", "--no-mic", "--no-system-audio", "--seconds", "1"}), env);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "tolvane-cli: Pick a screen or window to record first.\n");
+  env["WAYLAND_DISPLAY"] = "wayland-0";  // and no X server shows the desktop
+  result = testing::runCommand(cli({"record", "--no-mic", "--no-system-audio", "--seconds", "1"}), env);
+  EXPECT_TRUE(result.err.starts_with("tolvane-cli: This is a Wayland session, and Tolvane can only record an X11 "
+                                     "desktop")) << result.err;
   EXPECT_TRUE(items().empty());  // refused before an item is made
 
   // A window that closed before the start leaves an item that needs attention.

@@ -45,6 +45,11 @@ TEST_F(LibraryTest, TrimPointsTheManifestAtTheNewFileUnlessTheRecordingStartedUp
     m.holdUploadUntil = std::chrono::system_clock::now() + std::chrono::hours(1);
   });
 
+  {
+    const auto recording = RecordingLock::tryAcquire(item.directory);  // still being recorded
+    EXPECT_THAT([&] { library.trim(item.id(), 0.5, 2); }, says("Tolvane is still writing that recording (it is being "
+                                                               "recorded or trimmed), so it can't be trimmed yet."));
+  }
   EXPECT_THAT([&] { library.trim(item.id(), 1, 1.49); }, says("Keep at least half a second of the recording."));
   EXPECT_FALSE(vault->item(item.id())->manifest.holdUploadUntil) << "a failed trim releases the recording too";
 

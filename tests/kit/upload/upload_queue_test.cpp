@@ -43,10 +43,12 @@ class UploadQueueTest : public testing::UploadQueueHarness {
   std::shared_ptr<FakeUploadService> service_ = std::make_shared<FakeUploadService>();
 };
 
-TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndMovielessItemsAreLeftAlone) {
+TEST_F(UploadQueueTest, OldestFirstHeldOrLockedItemsWaitAndMovielessItemsAreLeftAlone) {
   answer("POST", "/api/recordings", 200, R"({"ok":true})");
   const VaultItem held = addRecording(100, 300);
   vault_->update(held.id(), [&](RecordingManifest& m) { m.holdUploadUntil = now() + 90s; });
+  const VaultItem locked = addRecording(100, 500);
+  auto trimming = RecordingLock::tryAcquire(locked.directory);  // being cut, maybe by another process
   const VaultItem newer = addRecording(100, 10);
   const VaultItem older = addRecording(100, 20);
   const VaultItem missing = addRecording(100, 400);
@@ -60,10 +62,13 @@ TEST_F(UploadQueueTest, OldestFirstHeldItemsWaitAndMovielessItemsAreLeftAlone) {
   EXPECT_EQ(std::ranges::count(service_->calls(), "POST /api/stream/upload-url"), 2);
   EXPECT_EQ(manifest(held).state, RecordingState::ready);
   EXPECT_EQ(manifest(missing).state, RecordingState::ready);
+  EXPECT_EQ(manifest(locked).state, RecordingState::ready);
 
   skewSec_ += 91;
+  trimming.reset();
   pass();
   EXPECT_EQ(manifest(held).state, RecordingState::verified);
+  EXPECT_EQ(manifest(locked).state, RecordingState::verified);
 }
 
 TEST_F(UploadQueueTest, TransientFailuresBackOffByAttempt) {

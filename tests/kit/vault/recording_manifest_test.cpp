@@ -89,6 +89,9 @@ TEST(ManifestJsonTest, MissingMistypedOrDamagedInputIsUnreadableWithoutThrowing)
       {"lastError", json::array()}, {"schemaVersion", "1"}, {"schemaVersion", 1.5}, {"fileSizeBytes", 12.0},
       {"fileSizeBytes", 18446744073709551615ull}, {"attemptCount", 4294967296ll}, {"durationSec", "12.5"},
       {"hasCamera", 1}, {"title", json::object()},
+      // The movie is a plain name inside the recording's folder, never a path to act on.
+      {"fileName", "/home/user/.ssh/id_rsa"}, {"fileName", "../other/recording.mp4"}, {"fileName", ".."},
+      {"fileName", "sub/clip.mp4"}, {"fileName", ""}, {"fileName", std::string("clip\0.mp4", 9)},
   };
   for (const auto& [key, value] : cases) {
     EXPECT_FALSE(decodeEdited([&](json& o) { o[key] = value; })) << key << " = " << value.dump();

@@ -7,6 +7,7 @@
 
 #include "kit/vault/manifest_json.h"
 #include "kit/vault/vault_error.h"
+#include "kit/vault/vault_recovery.h"
 #include "tests/kit/vault/vault_test_environment.h"
 #include "tests/support/temp_dir.h"
 
@@ -114,6 +115,29 @@ TEST_F(RecordingVaultTest, ADeleteThatCannotReachTheTrashThrowsAndKeepsTheRecord
   fs::remove(trash);
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(vault.item(stays.id()), stays);
+}
+
+// Across processes, and a recorder that is killed: RecordCommandTest.
+TEST_F(RecordingVaultTest, ALockedRecordingIsLeftAloneUntilItsHolderLetsGo) {
+  RecordingLock lock;
+  const auto item = vault.createRecording("live", false, true, false, &lock);
+  ASSERT_TRUE(lock.holds());
+  EXPECT_FALSE(RecordingLock::tryAcquire(item.directory));
+  const std::vector<std::string> live = {item.id()};
+  EXPECT_EQ(VaultRecovery(vault).recoverInterrupted().inProgress, live);
+  try {
+    vault.deleteItem(item.id());
+    ADD_FAILURE() << "deleteItem did not refuse";
+  } catch (const VaultError& error) {
+    EXPECT_EQ(std::string(error.what()), "Tolvane is still writing “live” (it is being recorded or trimmed); stop that "
+                                         "before moving it to the Trash.");
+  }
+  EXPECT_EQ(vault.item(item.id())->manifest.state, RecordingState::recording);
+
+  lock.release();
+  EXPECT_EQ(VaultRecovery(vault).recoverInterrupted().empty, live);
+  EXPECT_NO_THROW(vault.deleteItem(item.id()));
+  EXPECT_FALSE(vault.item(item.id()));
 }
 
 TEST_F(RecordingVaultTest, ChangeCallbackRunsOutsideTheLockAndUpdatesAreSerialised) {

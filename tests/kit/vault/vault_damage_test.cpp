@@ -108,6 +108,28 @@ TEST_F(VaultDamageTest, BadInputNeverBreaksAScan) {
   EXPECT_EQ(readFile(stray / "manifest.json"), "{ not json");
 }
 
+TEST_F(VaultDamageTest, AScanRemovesStagingFilesThatCrashesLeftOnceAMinuteOld) {
+  const fs::path crashed = folder("crashed");
+  const fs::path writing = folder("writing");
+  for (const auto& f : {crashed, writing}) writeFile(f / "manifest.json", encodeManifest(readyManifest()));
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
+  for (const char* name : {".recording.mp4.partial", ".recording-trimmed.mp4.new", ".manifest.json.77-0.tmp",
+                           ".recording.lock", "recording.mp4", ".notes"}) {
+    for (const auto& f : {crashed, writing}) {
+      writeFile(f / name, "x");
+      fs::last_write_time(f / name, old);
+    }
+  }
+  writeFile(crashed / ".recording-trimmed.mp4.new.partial", "being written");
+  const auto lock = RecordingLock::tryAcquire(writing);  // a stalled writer, still alive
+  const auto writingBefore = sortedNames(writing);
+
+  EXPECT_EQ(vault.all().size(), 2u);
+  EXPECT_EQ(sortedNames(crashed), (std::vector<std::string>{".notes", ".recording-trimmed.mp4.new.partial",
+                                                            ".recording.lock", "manifest.json", "recording.mp4"}));
+  EXPECT_EQ(sortedNames(writing), writingBefore);
+}
+
 TEST(VaultRootTest, RootThatCannotBeCreatedIsAnEmptyVaultWithOneError) {
   TempDir dir;
   writeFile(dir / "file", "a file, not a directory");
