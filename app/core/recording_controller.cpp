@@ -357,10 +357,12 @@ void RecordingController::startCountdown() {
   runCountdown();
 }
 
+// Linux never prompts for a device, so nothing is pending but a fresh reading.
+QCoro::Task<> RecordingController::requestPendingPermissions() { return refreshPermissionsAsync(); }
+
 QCoro::Task<> RecordingController::runCountdown() {
   QPointer self(this);
-  // Linux has no prompt to wait for: this reads the permissions afresh.
-  co_await refreshPermissionsAsync();
+  co_await requestPendingPermissions();
   if (!self) co_return;
   const auto refusal = RecordingPreflight::check({.screenRecordingGranted = screenRecordingGranted_,
                                                   .hasTarget = selectedTarget().has_value(),
@@ -428,6 +430,8 @@ QCoro::Task<> RecordingController::beginRecording() {
   setElapsed(0);
   startTimers();
   emit localItemsChanged();
+  // A failure between the engine's start and the handler above found no one to hear it.
+  if (auto early = session->failure()) engineFailed(QString::fromStdString(*early));
 }
 
 // MARK: Timers

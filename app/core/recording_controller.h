@@ -108,6 +108,7 @@ class RecordingController : public QObject {
   // The awaitable forms, for the rest of the model and for tests.
   QCoro::Task<> refreshPermissionsAsync();
   QCoro::Task<> refreshSourcesAsync();
+  QCoro::Task<> requestPendingPermissions();
 
   void setCameraPreviewSink(std::shared_ptr<CameraPreviewSink> sink);
 
