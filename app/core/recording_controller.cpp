@@ -402,8 +402,11 @@ QCoro::Task<> RecordingController::beginRecording() {
   options.maxLongEdge = RecordingSessionRules::maxLongEdge;
 
   // The engine opens the camera itself, so the preview lets go of it first.
-  if (preview_) co_await preview_->stop();
-  if (!self) co_return;
+  if (preview_) {
+    auto released = preview_->stop();
+    co_await released;
+    if (!self) co_return;
+  }
 
   auto session = std::make_shared<RecordingSession>(services_.vault(), services_.sources(), executor_);
   auto beginFuture = QtConcurrent::run([session, options]() -> Failure {

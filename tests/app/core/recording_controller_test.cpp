@@ -250,6 +250,14 @@ TEST_F(RecordingControllerTest, AnImmediateStopKeepsTheEmptyFileWithoutAReview) 
   EXPECT_EQ(std::pair(ended, finished.size()), std::pair(1, std::size_t{0}));
 }
 
+TEST_F(RecordingControllerTest, AnEmergencyStopLeavesTheItemForRecoveryAndChangesNoState) {
+  startRecording();
+  const std::string id = *model->currentItemID();
+  model->emergencyStop();
+  EXPECT_EQ(manifest(id).state, RecordingState::finalizing);
+  EXPECT_EQ(std::pair(model->phase(), model->currentItemID()), std::pair(Phase::recording(), std::optional(id)));
+}
+
 TEST_F(RecordingControllerTest, TheDiskWatchWarnsThenStopsTheRecording) {
   startRecording();
   freeBytes = 1'073'741'824;
