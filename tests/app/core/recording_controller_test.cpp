@@ -10,6 +10,7 @@
 #include "app/core/gui_thread_executor.h"
 #include "app/core/recording_preflight.h"
 #include "kit/auth/memory_session_storage.h"
+#include "kit/base/memory_log_sink.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/support/temp_dir.h"
@@ -213,8 +214,10 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   waitForPhase(Phase::countdown(3));
   EXPECT_EQ(model->phaseText(), "countdown(3)");
   clock->advance(1);
-  model->startCountdown();  // a second request during the countdown changes nothing
+  const auto log = MemoryLogSink::attach();
+  model->startCountdown();  // a second request during the countdown changes nothing but is logged
   EXPECT_EQ(model->phase(), Phase::countdown(2));
+  EXPECT_TRUE(log->contains("app", LogLevel::info, "start recording requested (phase: countdown(2))"));
   clock->advance(2);
   waitForPhase(Phase::recording());
   const std::string id = *model->currentItemID();
