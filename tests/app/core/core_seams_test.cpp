@@ -4,6 +4,7 @@
 
 #include <qcorotask.h>
 
+#include "tests/app/core/core_test_support.h"
 #include "tests/app/core/fake_model_clock.h"
 
 #include <QCoreApplication>
@@ -15,16 +16,8 @@
 namespace tolvane {
 namespace {
 
-QCoreApplication& application() {
-  static int argc = 1;
-  static char name[] = "core_tests";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
-
 TEST(GuiThreadExecutorTest, RunsTasksInOrderOnTheContextThreadAndDropsThemOnceItIsGone) {
-  application();
+  testing::coreApplication();
   auto context = std::make_unique<QObject>();
   GuiThreadExecutor executor(context.get());
   std::vector<int> order;
