@@ -165,18 +165,26 @@ class MovieIndex {
     const auto sampleCount = std::min(sizes.u(4), kMaxSamplesPerTable);
     auto stscEntries = chunksToSamples.u(4);
     const auto chunkCount = chunks.u(4);
-    std::uint64_t nextRunChunk = stscEntries-- > 0 ? chunksToSamples.u(4) : 0, samplesPerChunk = 0;
+    // Each stsc entry: the first chunk of a run, its samples per chunk, a description index.
+    const auto nextRun = [&]() -> std::uint64_t {
+      if (stscEntries == 0) return 0;
+      --stscEntries;
+      return chunksToSamples.u(4);
+    };
+    std::uint64_t nextRunChunk = nextRun(), samplesPerChunk = 0;
     std::uint64_t sample = 0;
     std::int64_t decodeTime = 0;
     for (std::uint64_t chunk = 1; chunk <= chunkCount && sample < sampleCount && !track.cutOff; ++chunk) {
       while (nextRunChunk != 0 && chunk >= nextRunChunk) {
         samplesPerChunk = chunksToSamples.u(4);
         chunksToSamples.skip(4);
-        nextRunChunk = stscEntries-- > 0 ? chunksToSamples.u(4) : 0;
+        nextRunChunk = nextRun();
       }
       auto position = chunks.u(wideOffsets ? 8 : 4);
+      if (chunks.overrun() || chunksToSamples.overrun()) break;
       for (std::uint64_t i = 0; i < samplesPerChunk && sample < sampleCount; ++i, ++sample) {
-        while (runLeft == 0 && timeEntries-- > 0) {
+        while (runLeft == 0 && timeEntries > 0 && !times.overrun()) {
+          --timeEntries;
           runLeft = times.u(4);
           delta = times.u(4);
         }
@@ -223,7 +231,9 @@ class MovieIndex {
       } else if (box.type == "trun" && track != nullptr) {
         const bool signedOffsets = fields.u(1) == 1;
         const auto flags = fields.u(3);
-        const auto count = std::min(fields.u(4), kMaxSamplesPerTable);
+        // Per-sample fields bound the count by the box's size; without them it is a claim.
+        const int sampleBytes = 4 * (((flags & 0x100) != 0) + ((flags & 0x200) != 0) + ((flags & 0x400) != 0) + ((flags & 0x800) != 0));
+        const auto count = std::min(fields.u(4), sampleBytes > 0 ? box.payloadSize() / static_cast<std::uint64_t>(sampleBytes) : kMaxSamplesPerTable);
         if (flags & 0x1) position = base + static_cast<std::uint64_t>(static_cast<std::int32_t>(fields.u(4)));
         if (flags & 0x4) fields.skip(4);
         for (std::uint64_t i = 0; i < count && !track->cutOff; ++i) {
