@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "kit/media/ffmpeg_error.h"
-#include "kit/media/movie_remuxer.h"
+#include "kit/media/fragmented_movie_header.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -85,6 +85,7 @@ bool Mp4AssetWriter::startWriting() {
     fail(FFmpegError("couldn't write the movie header", rc).what());
     return false;
   }
+  streamEnds_.assign(format_->nb_streams, std::nullopt);
   {
     std::lock_guard lock(mutex_);
     status_ = Status::writing;
@@ -177,6 +178,9 @@ void Mp4AssetWriter::process(Item& item) {
 void Mp4AssetWriter::writePacket(AVPacket& packet, AVStream* stream, int encoderTimeBase) {
   packet.stream_index = stream->index;
   av_packet_rescale_ts(&packet, AVRational{1, encoderTimeBase}, stream->time_base);
+  auto& end = streamEnds_[static_cast<std::size_t>(stream->index)];
+  const double packetEnd = av_q2d(stream->time_base) * static_cast<double>(packet.pts + std::max<std::int64_t>(packet.duration, 0));
+  end = std::max(end.value_or(packetEnd), packetEnd);
   // Not interleaved on purpose: each stream's packets go into the current fragment as
   // they come, so audio running 0.3 s behind video never holds video back from the disk.
   const int rc = av_write_frame(format_, &packet);
@@ -232,15 +236,12 @@ void Mp4AssetWriter::finishWriting() {
   const bool healthy = status() == Status::writing;
   closeFile(healthy);
   if (status() != Status::writing) return;
-  if (fragmentInterval_.isValid() && fragmentInterval_.value > 0) {
-    // A fragmented file plays, but many players show no duration for it and seek poorly;
-    // a regular MP4 is what every player expects. The conversion goes through a
-    // temporary file and a rename, so a crash here still leaves the fragmented movie.
-    try {
-      MovieRemuxer::remux(path_, path_);
-    } catch (const std::exception& e) {
-      log_.error("couldn't turn the finished movie into a regular MP4 ({}); keeping the fragmented file", e.what());
-    }
+  // The fragmented file stays as it is: the trailer has added the fragment index (mfra)
+  // players seek with, and the header gets the length in place, so stopping costs the
+  // same for a minute and for hours. Rewriting it as a regular MP4 would copy every byte
+  // once more.
+  if (fragmentInterval_.isValid() && fragmentInterval_.value > 0 && !finishFragmentedMovieHeader(path_, streamEnds_)) {
+    log_.error("couldn't complete the movie's header; players will work its length out from the fragments");
   }
   std::lock_guard lock(mutex_);
   status_ = Status::completed;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 #include <variant>
+#include <vector>
 
 #include "kit/base/log.h"
 #include "kit/media/aac_encoder.h"
@@ -61,7 +62,8 @@ class Mp4AssetWriter {
   bool appendVideo(const VideoFrame& frame, MediaTime time);
   bool appendAudio(AudioBuffer buffer);
 
-  // Encodes what is queued, closes the file and turns it into a regular MP4. Blocks.
+  // Encodes what is queued and closes the file: a fragmented one gets its fragment index
+  // and its header completed in place (see finishFragmentedMovieHeader). Blocks.
   void finishWriting();
   // Stops at once and removes the file.
   void cancelWriting();
@@ -108,6 +110,8 @@ class Mp4AssetWriter {
   std::optional<std::string> error_;
   std::optional<MediaTime> sessionStart_;
   std::int64_t lastVideoPts_ = -1;
+  // By stream: where its last packet ends, in seconds; none until it has one.
+  std::vector<std::optional<double>> streamEnds_;
 };
 
 }  // namespace tolvane

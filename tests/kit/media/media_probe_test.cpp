@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <random>
+
+#include "kit/media/fragmented_movie_header.h"
 #include "tests/kit/media/movie_judge.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -10,27 +15,70 @@ namespace {
 
 using testing::TempDir;
 
-// A complete movie measures what was written (the movie writer's tests); missing, empty
-// and garbage files measure nothing (the vault recovery's tests).
-TEST(ProbeDurationTest, ACutOffMovieMeasuresOnlyWhatIsThere) {
+// Bytes this process has read so far (/proc/self/io).
+double readBytes() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  double value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  return 0;
+}
+
+// Where the last video frame ffmpeg can decode ends (30 fps).
+double decodedVideoSeconds(const std::filesystem::path& movie) {
+  const auto result = testing::runCommand({"ffprobe", "-v", "quiet", "-select_streams", "v:0", "-show_entries",
+                                           "frame=pts_time", "-of", "csv=p=0", movie.string()});
+  const auto last = result.out.find_last_not_of("\n");
+  return std::stod(result.out.substr(result.out.rfind('\n', last) + 1)) + 1.0 / 30;
+}
+
+// A finished movie measures what was written (the movie writer's tests), and a trimmed
+// regular MP4 what was kept (the trimmer's); missing and empty files nothing (recovery's).
+TEST(ProbeDurationTest, ACutOffMovieMeasuresWhatDecodesReadingOnlyItsHeaders) {
   TempDir dir;
   const auto movie = dir / "cut.mp4";
-  testing::writeTestMovie(movie, 3.5, 96, 64, false, false);  // 3.5 s appended, complete fragments up to 3 s
-  const double whole = probeDuration(movie);
-  EXPECT_GT(whole, 1.9);
-  EXPECT_LE(whole, 3.5 + 1e-6);
-
-  // Cut the last fragment's media data in half: its index still lists every sample.
+  testing::writeTestMovie(movie, 3.5, 320, 240, true, false);  // complete fragments up to 3 s
+  // Cut the last fragment's media data in half: its header still lists every sample.
   const auto bytes = testing::readFile(movie);
   const auto lastFragment = bytes.rfind("moof");
   ASSERT_NE(lastFragment, std::string::npos);
-  const auto cutAt = lastFragment + (bytes.size() - lastFragment) / 2;
-  std::filesystem::resize_file(movie, cutAt);
+  std::filesystem::resize_file(movie, lastFragment + (bytes.size() - lastFragment) / 2);
+
+  const double before = readBytes();
   const double cut = probeDuration(movie);
-  EXPECT_GT(cut, 0.9);
-  EXPECT_LT(cut, whole);
-  const double stated = std::stod(testing::ffprobe(movie)["format"]["duration"].get<std::string>());
-  EXPECT_GT(stated, cut);
+  EXPECT_LT(readBytes() - before, static_cast<double>(std::filesystem::file_size(movie)) / 10);
+  EXPECT_NEAR(cut, decodedVideoSeconds(movie), 1.0);
+  EXPECT_GT(cut, 2.0);
+  EXPECT_LT(cut, 3.5);
+}
+
+TEST(ProbeDurationTest, TheStatedDurationIsNotBelieved) {
+  TempDir dir;
+  const auto movie = dir / "movie.mp4";
+  testing::writeTestMovie(movie, 2.0, 96, 64, true);
+  ASSERT_TRUE(finishFragmentedMovieHeader(movie, {3600.0, 3600.0}));
+  EXPECT_NEAR(std::stod(testing::ffprobe(movie)["format"]["duration"].get<std::string>()), 3600, 1);
+  EXPECT_NEAR(probeDuration(movie), 2.0, 0.05);
+}
+
+TEST(ProbeDurationTest, FilesThatAreNoMovieMeasureNothing) {
+  TempDir dir;
+  const auto real = dir / "real.mp4";
+  testing::writeTestMovie(real, 1.0, 96, 64, false);
+  std::string random(200'000, '\0');
+  std::mt19937 generator(5);
+  for (auto& c : random) c = static_cast<char>(generator());
+  std::string scrambled = testing::readFile(real);
+  // Every field after the movie box's header: counts and sizes claim anything.
+  const auto moov = scrambled.find("moov");
+  for (std::size_t i = moov + 12; i < scrambled.size(); i += 7) scrambled[i] = static_cast<char>(0xff);
+  for (const auto& [name, content] : {std::pair("random", random), {"scrambled", scrambled}, {"ftyp only", scrambled.substr(0, 20)}}) {
+    testing::writeFile(dir / "file", content);
+    EXPECT_EQ(probeDuration(dir / "file"), 0) << name;
+  }
+  EXPECT_EQ(probeDuration(dir.path()), 0) << "a folder";
 }
 
 }  // namespace
