@@ -35,11 +35,9 @@ double worstDrift(double ppm) {
   std::vector<std::int64_t> clickFrames;
   float last = 0;
   engine.setAudioOutput([&](const AudioMixBuffer::Drained& drained) {
-    for (std::size_t i = 0; i < drained.samples.size(); i += 2) {
-      if (drained.samples[i] > 0.25f && last <= 0.25f) {
-        clickFrames.push_back(drained.startFrame + static_cast<std::int64_t>(i / 2));
-      }
-      last = drained.samples[i];
+    for (std::int64_t f = 0; f < std::ssize(drained.samples) / 2; ++f) {
+      if (drained.samples[f * 2] > 0.25f && last <= 0.25f) clickFrames.push_back(drained.startFrame + f);
+      last = drained.samples[f * 2];
     }
   });
   engine.start();
@@ -69,9 +67,8 @@ double worstDrift(double ppm) {
   if (clickFrames.size() != static_cast<std::size_t>(seconds)) return INFINITY;
   double worst = 0;
   for (int n = 0; n < seconds; ++n) {
-    const double placed = static_cast<double>(clickFrames[n] - clickFrames[0]) / rate;
-    const double captured = static_cast<double>(clickFrame(n) - clickFrame(0)) / cardRate;
-    worst = std::max(worst, std::abs(placed - captured));
+    worst = std::max(worst, std::abs(static_cast<double>(clickFrames[n] - clickFrames[0]) / rate -
+                                     static_cast<double>(clickFrame(n) - clickFrame(0)) / cardRate));
   }
   return worst;
 }

@@ -78,30 +78,18 @@ class FakeFactory : public SourceFactory {
  public:
   std::unique_ptr<ScreenSource> openScreen(const CaptureTarget&, const ScreenCaptureSettings& settings) override {
     openedSettings = settings;
-    auto made = hangingStop ? std::make_unique<HangingScreen>(settings, *hangingStop, hungScreenGone)
-                            : std::make_unique<FakeScreen>(settings);
+    if (!hangingStop) return kept(screen, settings);
+    auto made = std::make_unique<HangingScreen>(settings, *hangingStop, hungScreenGone);
     screen = made.get();
     return made;
   }
-  std::unique_ptr<AudioSource> openMicrophone(const std::optional<std::string>&) override {
-    auto made = std::make_unique<FakeAudio>();
-    microphone = made.get();
-    return made;
-  }
+  std::unique_ptr<AudioSource> openMicrophone(const std::optional<std::string>&) override { return kept(microphone); }
   std::unique_ptr<AudioSource> openSystemAudio() override {
-    if (!hasSoundOutput) {
-      throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable,
-                               "Tolvane couldn't find the computer's sound output.");
-    }
-    auto made = std::make_unique<FakeAudio>();
-    systemAudio = made.get();
-    return made;
+    if (hasSoundOutput) return kept(systemAudio);
+    throw CaptureSourceError(CaptureSourceError::Kind::deviceUnavailable,
+                             "Tolvane couldn't find the computer's sound output.");
   }
-  std::unique_ptr<CameraSource> openCamera(const std::string&) override {
-    auto made = std::make_unique<FakeCamera>();
-    camera = made.get();
-    return made;
-  }
+  std::unique_ptr<CameraSource> openCamera(const std::string&) override { return kept(camera); }
 
   ScreenCaptureSettings openedSettings;
   std::optional<std::shared_future<void>> hangingStop;  // set: the screen's stop() hangs
@@ -111,6 +99,14 @@ class FakeFactory : public SourceFactory {
   FakeAudio* microphone = nullptr;
   FakeAudio* systemAudio = nullptr;
   bool hasSoundOutput = true;
+
+ private:
+  template <typename Fake, typename... Args>
+  static std::unique_ptr<Fake> kept(Fake*& pointer, Args&&... args) {
+    auto made = std::make_unique<Fake>(std::forward<Args>(args)...);
+    pointer = made.get();
+    return made;
+  }
 };
 
 }  // namespace tolvane::testing

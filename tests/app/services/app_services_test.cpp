@@ -122,8 +122,7 @@ TEST_F(AppServicesTest, ATrimIsRefusedWhileTheQueueUploadsTheRecording) {
 TEST(RecordingSessionTest, TheItemsSoundFlagsAndLineSayWhatTheFileReallyHas) {
   testing::TempDir dir;
   auto factory = std::make_shared<testing::FakeFactory>();
-  RecordingSession session(std::make_shared<RecordingVault>(dir / "vault"), factory,
-                           std::make_shared<ManualExecutor>());
+  RecordingSession session(std::make_shared<RecordingVault>(dir / "vault"), factory, std::make_shared<ManualExecutor>());
   RecordingOptions options;
   options.target = CaptureTarget::display(1, "Main display", 64, 36);
   options.microphoneID = "mic";
@@ -133,19 +132,14 @@ TEST(RecordingSessionTest, TheItemsSoundFlagsAndLineSayWhatTheFileReallyHas) {
   factory->screen->deliver(now);
   factory->screen->deliver(now + 0.5);
   factory->microphone->fail("Tolvane couldn't read from that microphone.");
-  CapturedAudio sound;
-  sound.samples.assign(960, 0.1f);
-  sound.presentationTime = now;
-  factory->systemAudio->send(sound);
-  const auto deadline = std::chrono::steady_clock::now() + 20s;  // both reach the engine's queues
-  while ((session.elapsed() < 0.5 || session.statistics().systemAudioFrames == 0) &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(1ms);
+  factory->systemAudio->send(CapturedAudio{std::vector<float>(960, 0.1f), 2, now, now});
+  for (int wait = 0; wait < 20'000 && (session.elapsed() < 0.5 || !session.statistics().systemAudioFrames); ++wait) {
+    std::this_thread::sleep_for(1ms);  // until both have reached the engine's queues
   }
   session.stop();
   const RecordingManifest manifest = session.item()->manifest;
-  EXPECT_EQ(manifest.state, RecordingState::ready);
-  EXPECT_EQ(std::pair(manifest.hasMicrophone, manifest.hasSystemAudio), std::pair(false, true));
+  EXPECT_EQ(std::tuple(manifest.state, manifest.hasMicrophone, manifest.hasSystemAudio),
+            std::tuple(RecordingState::ready, false, true));
   EXPECT_EQ(manifest.lastError,
             "Tolvane couldn't read from that microphone. The rest of this recording has no microphone sound.");
 }

@@ -67,18 +67,6 @@ TEST(AudioMixBufferTest, TheRingReusesDrainedSlotsSilentAndDropsFramesBeyondItsC
   EXPECT_FLOAT_EQ(rest->samples[95], 0.1f);  // frame 105
 }
 
-TEST(AudioMixBufferTest, DrainByTimeStaysTheLatencyBehind) {
-  auto mixer = engineMixer();
-  mixer.mix(constant(48000, 0.1f), 0);
-  auto drained = mixer.drain(0.8);  // 0.8 - 0.3 = 0.5 s
-  ASSERT_TRUE(drained.has_value());
-  EXPECT_EQ(drained->samples.size(), 24000u * 2);
-  auto rest = mixer.drainAll();
-  ASSERT_TRUE(rest.has_value());
-  EXPECT_EQ(rest->startFrame, 24000);
-  EXPECT_EQ(rest->samples.size(), 24000u * 2);
-}
-
 template <typename T>
 std::vector<std::byte> bytesOf(const std::vector<T>& values) {
   std::vector<std::byte> bytes(values.size() * sizeof(T));
