@@ -55,10 +55,13 @@ class AppModelTest : public ::testing::Test {
     });
   }
 
-  // Reviews `item` as the recording flow does, once the hold is written.
+  // Reviews `item` as the recording flow does, until the review shows the held recording.
   void review(const VaultItem& item) {
     model->recordingFinished(QString::fromStdString(item.id()), item.manifest.durationSec);
-    ASSERT_TRUE(processEventsUntil([&] { return vault().item(item.id())->manifest.holdUploadUntil.has_value(); }));
+    ASSERT_TRUE(processEventsUntil([&] {
+      return vault().item(item.id())->manifest.holdUploadUntil.has_value() &&
+             model->review().reviewTitle().toStdString() == item.manifest.title;
+    }));
     QCoro::waitFor(model->library().refresh());
   }
 
