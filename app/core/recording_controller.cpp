@@ -549,4 +549,14 @@ void RecordingController::updateCameraPreview() {
   preview_->start(*selectedCameraID_);
 }
 
+std::optional<Size> RecordingController::recordingOutputSize() const {
+  if (!session_) return std::nullopt;
+  return session_->outputSize();
+}
+
+void RecordingController::updateAnnotations(std::optional<VideoFrame> image, std::vector<Rect> blurRects) {
+  if (!session_) return;
+  session_->updateAnnotations(image ? std::move(*image) : VideoFrame(), std::move(blurRects));
+}
+
 }  // namespace tolvane

@@ -112,6 +112,13 @@ class RecordingController : public QObject {
 
   void setCameraPreviewSink(std::shared_ptr<CameraPreviewSink> sink);
 
+  // The running recording's video size, which the drawing is rendered at; none while
+  // nothing records.
+  std::optional<Size> recordingOutputSize() const;
+  // Hands the rendered drawing (none: cleared) and the blur regions to the running
+  // recording; ignored while nothing records.
+  void updateAnnotations(std::optional<VideoFrame> image, std::vector<Rect> blurRects);
+
   const RecordingPhase& phase() const { return phase_; }
   Phase phaseKind() const { return static_cast<Phase>(phase_.kind); }
   int countdownSeconds() const { return phase_.secondsLeft; }

@@ -105,6 +105,11 @@ void RecordingSession::updateAnnotations(VideoFrame image, std::vector<Rect> blu
   if (engine_) engine_->updateAnnotations(std::move(image), std::move(blurRects));
 }
 
+std::optional<Size> RecordingSession::outputSize() const {
+  if (!engine_) return std::nullopt;
+  return engine_->outputSize();
+}
+
 double RecordingSession::stop() {
   const auto current = item();
   if (!engine_ || !current) return 0;

@@ -70,6 +70,8 @@ class RecordingSession {
   // The recording's item as last written; none before begin() created it.
   std::optional<VaultItem> item() const;
   CaptureEngine::Statistics statistics() const;
+  // The video's pixel size once begin() has started the engine; none before.
+  std::optional<Size> outputSize() const;
 
  private:
   class EngineWatch;

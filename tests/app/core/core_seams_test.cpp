@@ -4,10 +4,13 @@
 
 #include <qcorotask.h>
 
+#include "app/core/device_name.h"
 #include "tests/app/core/core_test_support.h"
+#include "tests/support/temp_dir.h"
 #include "tests/app/core/fake_model_clock.h"
 
 #include <QCoreApplication>
+#include <QSysInfo>
 #include <QThread>
 #include <memory>
 #include <thread>
@@ -16,8 +19,10 @@
 namespace tolvane {
 namespace {
 
+using testing::application;
+
 TEST(GuiThreadExecutorTest, RunsTasksInOrderOnTheContextThreadAndDropsThemOnceItIsGone) {
-  testing::coreApplication();
+  application();
   auto context = std::make_unique<QObject>();
   GuiThreadExecutor executor(context.get());
   std::vector<int> order;
@@ -60,6 +65,19 @@ TEST(FakeModelClockTest, ResumesSleepingCoroutinesInDueOrder) {
   clock.advance(10);
   EXPECT_EQ(ticks.size(), 3u);
   EXPECT_EQ(clock.pending(), 0u);
+}
+
+TEST(DeviceNameTest, ThePrettyHostNameUnquotedElseTheHostName) {
+  testing::TempDir dir;
+  const auto path = [&](const char* name) { return QString::fromStdString((dir / name).string()); };
+  testing::writeFile(dir / "quoted", "ICON_NAME=computer\nPRETTY_HOSTNAME=\"Ana's laptop\"\n");
+  testing::writeFile(dir / "bare", "PRETTY_HOSTNAME=Workbench\n");
+  testing::writeFile(dir / "blank", "PRETTY_HOSTNAME=\n");
+  EXPECT_EQ(deviceName(path("quoted")), "Ana's laptop");
+  EXPECT_EQ(deviceName(path("bare")), "Workbench");
+  const QString fallback = QSysInfo::machineHostName().isEmpty() ? "Linux" : QSysInfo::machineHostName();
+  EXPECT_EQ(deviceName(path("blank")), fallback);
+  EXPECT_EQ(deviceName(path("missing")), fallback);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 #include "tests/app/core/core_test_support.h"
 
-#include <QElapsedTimer>
 #include <QThread>
 
 namespace tolvane::testing {
 
-QCoreApplication& coreApplication() {
+QCoreApplication& application() {
   static int argc = 1;
   static char name[] = "core_tests";
   static char* argv[] = {name, nullptr};
@@ -13,14 +12,13 @@ QCoreApplication& coreApplication() {
   return app;
 }
 
-bool processEventsUntil(const std::function<bool()>& done, double deadlineSeconds) {
-  coreApplication();
-  QElapsedTimer timer;
-  timer.start();
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+  application();
+  const auto until = std::chrono::steady_clock::now() + deadline;
   while (!done()) {
-    if (timer.elapsed() > deadlineSeconds * 1000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
+    if (std::chrono::steady_clock::now() > until) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QThread::msleep(5);
   }
   return true;
 }

@@ -132,7 +132,7 @@ TEST(PrivacySettingsTest, OpensTheDesktopsOwnPanelOrTheHelpPage) {
 class RecordingControllerTest : public ::testing::Test {
  protected:
   RecordingControllerTest() {
-    testing::coreApplication();
+    testing::application();
     model->setIncludeSystemAudio(false);  // no sound server in the tests
     settle(model->refreshSourcesAsync());
   }

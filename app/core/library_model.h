@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <qcorotask.h>
+
+#include "kit/vault/vault_item.h"
+
+namespace tolvane {
+
+class AppServices;
+class Clipboard;
+class DesktopOpener;
+class ModelClock;
+class Notifier;
+
+// The recordings on this computer and the user's web library, with what follows from
+// them: the newest share link, the link of the recording under review copied for the
+// user once, the count of recordings still to upload, and the notice about recordings
+// recovered at launch. Vault scans and service calls run off the GUI thread.
+class LibraryModel final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QVariantList localItems READ localItems NOTIFY localItemsChanged)
+  Q_PROPERTY(int pendingUploadCount READ pendingUploadCount NOTIFY pendingUploadCountChanged)
+  Q_PROPERTY(bool isUploadInFlight READ isUploadInFlight NOTIFY isUploadInFlightChanged)
+  Q_PROPERTY(QVariantList libraryItems READ libraryItems NOTIFY libraryItemsChanged)
+  Q_PROPERTY(QString libraryError READ libraryError NOTIFY libraryErrorChanged)
+  Q_PROPERTY(bool isLoadingLibrary READ isLoadingLibrary NOTIFY isLoadingLibraryChanged)
+  Q_PROPERTY(QString lastShareURL READ lastShareURL WRITE setLastShareURL NOTIFY lastShareURLChanged)
+  Q_PROPERTY(QString recoveryNotice READ recoveryNotice WRITE setRecoveryNotice NOTIFY recoveryNoticeChanged)
+  Q_PROPERTY(QString linkCopiedNotice READ linkCopiedNotice NOTIFY linkCopiedNoticeChanged)
+
+ public:
+  static constexpr double kLinkCopiedNoticeSec = 6.0;
+
+  // `reviewItemID` names the recording under review, whose link is copied.
+  LibraryModel(AppServices& services, std::shared_ptr<ModelClock> clock, Clipboard& clipboard,
+               DesktopOpener& opener, Notifier& notifier, std::function<QString()> reviewItemID,
+               QObject* parent = nullptr);
+
+  const std::vector<VaultItem>& items() const { return items_; }
+  // The recording with this id among the local items, or null.
+  const VaultItem* item(const QString& id) const;
+
+  QVariantList localItems() const { return localItems_; }
+  int pendingUploadCount() const { return pendingUploadCount_; }
+  bool isUploadInFlight() const { return isUploadInFlight_; }
+  QVariantList libraryItems() const { return libraryItems_; }
+  QString libraryError() const { return libraryError_; }
+  bool isLoadingLibrary() const { return isLoadingLibrary_; }
+  QString lastShareURL() const { return lastShareURL_; }
+  QString recoveryNotice() const { return recoveryNotice_; }
+  QString linkCopiedNotice() const { return linkCopiedNotice_; }
+
+  // A new recording clears the link of the previous one.
+  void setLastShareURL(const QString& url);
+  // The views dismiss the notice; the model never clears it.
+  void setRecoveryNotice(const QString& notice);
+  void setUploadInFlight(bool inFlight);
+
+  // Rescans the vault; the lists change when the scan is back.
+  Q_INVOKABLE void refreshLocalItems();
+  QCoro::Task<> refresh();
+  // The web library, when signed in; a failure keeps the previous list.
+  Q_INVOKABLE void loadLibrary();
+  QCoro::Task<> reloadLibrary();
+  void clearLibrary();
+
+  Q_INVOKABLE void retryUpload(const QString& id);
+  Q_INVOKABLE void showInFolder(const QString& id);
+  Q_INVOKABLE void openLocalFile(const QString& id);
+
+ signals:
+  void localItemsChanged();
+  void pendingUploadCountChanged();
+  void isUploadInFlightChanged();
+  void libraryItemsChanged();
+  void libraryErrorChanged();
+  void isLoadingLibraryChanged();
+  void lastShareURLChanged();
+  void recoveryNoticeChanged();
+  void linkCopiedNoticeChanged();
+
+ private:
+  void apply(std::vector<VaultItem> items);
+  void copyReviewLink();
+  QCoro::Task<> expireLinkCopiedNotice(quint64 notice);
+  void setLinkCopiedNotice(const QString& notice);
+  void setLibraryError(const QString& error);
+  void setLoadingLibrary(bool loading);
+
+  AppServices& services_;
+  std::shared_ptr<ModelClock> clock_;
+  Clipboard& clipboard_;
+  DesktopOpener& opener_;
+  Notifier& notifier_;
+  std::function<QString()> reviewItemID_;
+
+  std::vector<VaultItem> items_;
+  QVariantList localItems_;
+  int pendingUploadCount_ = 0;
+  bool isUploadInFlight_ = false;
+  QVariantList libraryItems_;
+  QString libraryError_;
+  bool isLoadingLibrary_ = false;
+  QString lastShareURL_;
+  QString recoveryNotice_;
+  QString linkCopiedNotice_;
+  // Links already copied in this process: each is copied once, however often the
+  // vault changes afterwards.
+  std::set<std::string> copiedShareURLs_;
+  // Scans may finish out of order; only a newer one than the list shown replaces it.
+  quint64 scansStarted_ = 0;
+  quint64 scanShown_ = 0;
+  quint64 noticesShown_ = 0;
+};
+
+}  // namespace tolvane
