@@ -43,6 +43,7 @@ void Pages::install(httplib::Server& server) {
   server.Post("/signin", http::route(this, &Pages::signIn));
   server.Post("/signout", http::route(this, &Pages::signOut));
   server.Get("/library", http::route(this, &Pages::library));
+  server.Get("/help/linux-permissions", http::route(this, &Pages::permissionsHelp));
   server.Get("/connect", http::route(this, &Pages::connect));
   server.Post("/connect", http::route(this, &Pages::approve));
   server.Get("/v/([^/]+)", http::route(this, &Pages::share));
@@ -135,6 +136,26 @@ void Pages::home(const httplib::Request& request, httplib::Response& response) {
                "<p class=\"meta\">To sign in the desktop app, choose Sign In there; it opens the page that connects "
                "it.</p>",
            account);
+}
+
+// Where the desktop app sends people whose desktop has no settings panel it knows for
+// the screen, the microphone or the camera.
+void Pages::permissionsHelp(const httplib::Request& request, httplib::Response& response) {
+  sendPage(request, response, 200, "Letting Tolvane record",
+           "<h1>Letting Tolvane record</h1>\n"
+           "<h2 id=\"screen\">Screen</h2>\n"
+           "<p>Tolvane records the screen of an X11 session. On a Wayland session, log out, choose the "
+           "session named “Xorg” or “X11” on the login screen (the gear or the session menu), and log in "
+           "again.</p>\n"
+           "<h2 id=\"microphone\">Microphone</h2>\n"
+           "<p>Tolvane records from the sound server (PulseAudio or PipeWire). Make sure it is running "
+           "(<code>pactl info</code> answers), that your microphone is connected and not muted in your sound "
+           "settings, and that no other app holds it exclusively.</p>\n"
+           "<h2 id=\"camera\">Camera</h2>\n"
+           "<p>Cameras are the <code>/dev/video*</code> devices. Your account needs to be in the "
+           "<code>video</code> group (<code>sudo usermod -aG video $USER</code>, then log in again), and no "
+           "other app may be using the camera.</p>\n",
+           signedIn(request));
 }
 
 void Pages::signIn(const httplib::Request& request, httplib::Response& response,

@@ -41,6 +41,7 @@ class Pages {
                             const std::string& message);
 
   void home(const httplib::Request& request, httplib::Response& response);
+  void permissionsHelp(const httplib::Request& request, httplib::Response& response);
   void signIn(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void signOut(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void library(const httplib::Request& request, httplib::Response& response);

@@ -36,6 +36,7 @@ TEST_F(PagesTest, LibraryListsOnlyTheUsersRecordingsAndShareUrlsPlayWithRanges) 
   EXPECT_EQ(library->body.find("<script>"), std::string::npos);
   EXPECT_EQ(http->Get("/library", server.webSession("someone@example.com"))->body.find(uid), std::string::npos);
   expectPage(http->Get("/library"), 200, "action=\"/signin\"");
+  expectPage(http->Get("/help/linux-permissions"), 200, "id=\"camera\"");  // the desktop app links here
 
   const std::string path = "/v/" + uid + "/video.mp4";
   expectPage(http->Get("/v/" + uid), 200, "<video controls preload=\"metadata\" src=\"" + path + "\">");
