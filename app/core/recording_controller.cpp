@@ -12,6 +12,7 @@
 #include "app/core/disk_space_check.h"
 #include "app/core/gui_thread_executor.h"
 #include "app/core/recording_preflight.h"
+#include "app/core/review_model.h"
 
 namespace tolvane {
 
@@ -351,7 +352,10 @@ void RecordingController::applyStoredChoices() {
 
 void RecordingController::startCountdown() {
   log_.info("start recording requested (phase: {})", phase_.text());
-  if (!phase_.is(RecordingPhase::Kind::idle)) return;
+  // The phase stays idle while the devices are read; a second press meanwhile must not
+  // start a second countdown.
+  if (!phase_.is(RecordingPhase::Kind::idle) || countdownPending_) return;
+  countdownPending_ = true;
   setRecordingError({});
   emit recordingRequested();
   runCountdown();
@@ -364,6 +368,7 @@ QCoro::Task<> RecordingController::runCountdown() {
   QPointer self(this);
   co_await requestPendingPermissions();
   if (!self) co_return;
+  countdownPending_ = false;
   const auto refusal = RecordingPreflight::check({.screenRecordingGranted = screenRecordingGranted_,
                                                   .hasTarget = selectedTarget().has_value(),
                                                   .cameraSelected = selectedCameraID_.has_value(),
@@ -500,7 +505,12 @@ void RecordingController::stopRecording() {
 QCoro::Task<> RecordingController::finishRecording(std::shared_ptr<RecordingSession> session, std::string itemID) {
   QPointer self(this);
   // The session writes the duration and the item's state (ready, or empty) itself.
-  auto stopFuture = QtConcurrent::run([session] { return session->stop(); });
+  // The review's hold goes in with the ready state: a queue pass between the two would
+  // upload the recording before the user could trim or rename it.
+  const Date holdUntil = std::chrono::system_clock::now() +
+                         std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                             std::chrono::duration<double>(ReviewModel::kUploadHoldSec));
+  auto stopFuture = QtConcurrent::run([session, holdUntil] { return session->stop(holdUntil); });
   const double duration = co_await stopFuture;
   if (!self) co_return;
   session_.reset();

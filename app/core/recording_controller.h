@@ -243,6 +243,7 @@ class RecordingController : public QObject {
 
   // The stored device choices wait for the first listing that can confirm them.
   std::optional<RecordingSettingsStore::Choices> pendingChoices_;
+  bool countdownPending_ = false;  // a start is reading the devices before its countdown
   std::shared_ptr<RecordingSession> session_;  // from a successful start until the finish
   std::optional<std::string> currentItemID_;
   // Raising a generation retires the timers of the previous one.

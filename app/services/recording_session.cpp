@@ -110,7 +110,7 @@ std::optional<Size> RecordingSession::outputSize() const {
   return engine_->outputSize();
 }
 
-double RecordingSession::stop() {
+double RecordingSession::stop(std::optional<Date> holdUploadUntil) {
   const auto current = item();
   if (!engine_ || !current) return 0;
   const double duration = engine_->stop();
@@ -123,6 +123,7 @@ double RecordingSession::stop() {
       manifest.lastError = RecordingSessionRules::emptyRecordingMessage;
     } else {
       manifest.state = RecordingState::ready;
+      if (holdUploadUntil) manifest.holdUploadUntil = holdUploadUntil;
       // Sound the recording went on without is worth a line even when all went well.
       if (!notices.empty()) {
         std::string line;

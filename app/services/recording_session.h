@@ -58,7 +58,9 @@ class RecordingSession {
   // sound flags say which sources really reached the file, and sound the recording went
   // on without (the computer's sound missing, a source that stopped) is told in its
   // `lastError` line, the item staying ready.
-  double stop();
+  // `holdUploadUntil` (the desktop app's review) is written in the same update that makes
+  // the item ready, so the upload queue never finds it ready and not yet held.
+  double stop(std::optional<Date> holdUploadUntil = std::nullopt);
   // Closes the file at once (bounded) and leaves the item `finalizing`, for recovery at
   // the next launch to measure.
   void emergencyStop();

@@ -210,8 +210,12 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   QObject::connect(model.get(), &RecordingController::recordingFinished,
                    [&](const QString& id, double duration) { finished.emplace_back(id, duration); });
 
+  int requested = 0;
+  QObject::connect(model.get(), &RecordingController::recordingRequested, [&] { ++requested; });
   model->startCountdown();
+  model->startCountdown();  // pressed twice while the devices are read: one countdown
   waitForPhase(Phase::countdown(3));
+  EXPECT_EQ(requested, 1);
   EXPECT_EQ(model->phaseText(), "countdown(3)");
   clock->advance(1);
   const auto log = MemoryLogSink::attach();
@@ -233,6 +237,7 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
 
   const RecordingManifest finishedManifest = manifest(id);
   EXPECT_EQ(finishedManifest.state, RecordingState::ready);
+  EXPECT_TRUE(finishedManifest.holdUploadUntil) << "held for review in the same write that made it ready";
   ASSERT_EQ(finished.size(), 1u);
   EXPECT_EQ(finished[0].first.toStdString(), id);
   EXPECT_DOUBLE_EQ(finished[0].second, finishedManifest.durationSec);
