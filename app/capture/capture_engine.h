@@ -169,7 +169,7 @@ class CaptureEngine {
   std::unique_ptr<AudioSource> systemAudio_;
   std::unique_ptr<AudioSource> microphone_;
   std::unique_ptr<CameraSource> camera_;
-  std::timed_mutex stopMutex_;  // serialises stop() and stopImmediately()
+  std::mutex stopMutex_;  // serialises stop() and stopImmediately()
   // What the sources' handlers hold instead of the engine; closed once they are stopped.
   const std::shared_ptr<SourceGate> gate_ = std::make_shared<SourceGate>();
 
