@@ -7,6 +7,20 @@
 
 namespace tolvane {
 
+namespace {
+
+QVariantMap colorMap(const AnnotationColor& color) {
+  return {{QStringLiteral("red"), color.red}, {QStringLiteral("green"), color.green},
+          {QStringLiteral("blue"), color.blue}};
+}
+
+QString toolName(AnnotationTool tool) {
+  const auto raw = rawValue(tool);
+  return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
+}
+
+}  // namespace
+
 AnnotationModel::AnnotationModel(QObject* parent) : QObject(parent) {}
 
 void AnnotationModel::setRecordingOutput(OutputSize outputSize, Deliver deliver) {
@@ -18,10 +32,7 @@ void AnnotationModel::setDrawing(bool drawing) {
   if (assignChanged(isDrawing_, drawing)) emit isDrawingChanged();
 }
 
-QString AnnotationModel::activeToolName() const {
-  const auto raw = rawValue(activeTool_);
-  return QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()));
-}
+QString AnnotationModel::activeToolName() const { return toolName(activeTool_); }
 
 void AnnotationModel::setActiveTool(AnnotationTool tool) {
   if (assignChanged(activeTool_, tool)) emit activeToolChanged();
@@ -32,10 +43,20 @@ void AnnotationModel::setActiveToolName(const QString& name) {
   if (const auto tool = annotationToolFromRawValue(name.toStdString())) setActiveTool(*tool);
 }
 
-QVariantMap AnnotationModel::activeColorMap() const {
-  return {{QStringLiteral("red"), activeColor_.red},
-          {QStringLiteral("green"), activeColor_.green},
-          {QStringLiteral("blue"), activeColor_.blue}};
+QVariantMap AnnotationModel::activeColorMap() const { return colorMap(activeColor_); }
+
+QVariantList AnnotationModel::strokeList() const {
+  QVariantList list;
+  for (const AnnotationStroke& stroke : strokes_) {
+    QVariantList points;
+    for (const Point& point : stroke.points) points.append(QPointF(point.x, point.y));
+    list.append(QVariantMap{{QStringLiteral("id"), QString::fromStdString(stroke.id)},
+                            {QStringLiteral("tool"), toolName(stroke.tool)},
+                            {QStringLiteral("color"), colorMap(stroke.color)},
+                            {QStringLiteral("width"), stroke.width},
+                            {QStringLiteral("points"), points}});
+  }
+  return list;
 }
 
 void AnnotationModel::setActiveColor(AnnotationColor color) {

@@ -21,6 +21,9 @@ class AnnotationModel final : public QObject {
   Q_OBJECT
   Q_PROPERTY(bool isDrawing READ isDrawing WRITE setDrawing NOTIFY isDrawingChanged)
   Q_PROPERTY(int strokeCount READ strokeCount NOTIFY strokesChanged)
+  // Each stroke as {id, tool, color: {red, green, blue}, width, points: [QPointF]}, for the
+  // canvas to draw.
+  Q_PROPERTY(QVariantList strokes READ strokeList NOTIFY strokesChanged)
   // The raw tool name: "pen", "highlighter", "arrow", "line", "rectangle", "ellipse", "blur".
   Q_PROPERTY(QString activeTool READ activeToolName WRITE setActiveToolName NOTIFY activeToolChanged)
   // {red, green, blue}, each in 0…1.
@@ -43,6 +46,7 @@ class AnnotationModel final : public QObject {
   void setDrawing(bool drawing);
   const std::vector<AnnotationStroke>& strokes() const { return strokes_; }
   int strokeCount() const { return static_cast<int>(strokes_.size()); }
+  QVariantList strokeList() const;
   AnnotationTool activeTool() const { return activeTool_; }
   QString activeToolName() const;
   void setActiveTool(AnnotationTool tool);

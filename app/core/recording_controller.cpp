@@ -32,15 +32,17 @@ bool listed(const std::vector<Option>& options, const std::string& id) {
   return std::any_of(options.begin(), options.end(), [&](const Option& option) { return option.id == id; });
 }
 
+QVariantMap targetMap(const CaptureTarget& target) {
+  return {{"id", QString::fromStdString(target.id())},
+          {"label", QString::fromStdString(target.label())},
+          {"isDisplay", target.isDisplay()},
+          {"width", target.width()},
+          {"height", target.height()}};
+}
+
 QVariantList targetList(const std::vector<CaptureTarget>& targets) {
   QVariantList list;
-  for (const CaptureTarget& target : targets) {
-    list.append(QVariantMap{{"id", QString::fromStdString(target.id())},
-                            {"label", QString::fromStdString(target.label())},
-                            {"isDisplay", target.isDisplay()},
-                            {"width", target.width()},
-                            {"height", target.height()}});
-  }
+  for (const CaptureTarget& target : targets) list.append(targetMap(target));
   return list;
 }
 
@@ -202,6 +204,10 @@ void RecordingController::setSelectedMicrophoneIDText(const QString& id) { setSe
 void RecordingController::setSelectedCameraIDText(const QString& id) { setSelectedCameraID(fromText(id)); }
 
 QVariantList RecordingController::displayList() const { return targetList(displays_); }
+QVariantMap RecordingController::selectedTargetMap() const {
+  const auto target = selectedTarget();
+  return target ? targetMap(*target) : QVariantMap();
+}
 QVariantList RecordingController::windowList() const { return targetList(windows_); }
 QVariantList RecordingController::microphoneList() const { return optionList(microphones_); }
 QVariantList RecordingController::cameraList() const { return optionList(cameras_); }

@@ -55,6 +55,8 @@ class RecordingController : public QObject {
   Q_PROPERTY(QVariantList cameras READ cameraList NOTIFY camerasChanged)
   Q_PROPERTY(QString selectedTargetID READ selectedTargetIDText WRITE setSelectedTargetIDText NOTIFY
                  selectedTargetIDChanged)
+  // The selected display or window as the lists show it; empty when none is listed.
+  Q_PROPERTY(QVariantMap selectedTarget READ selectedTargetMap NOTIFY selectedTargetIDChanged)
   Q_PROPERTY(QString selectedMicrophoneID READ selectedMicrophoneIDText WRITE setSelectedMicrophoneIDText NOTIFY
                  selectedMicrophoneIDChanged)
   Q_PROPERTY(QString selectedCameraID READ selectedCameraIDText WRITE setSelectedCameraIDText NOTIFY
@@ -189,6 +191,7 @@ class RecordingController : public QObject {
   void setSelectedMicrophoneIDText(const QString& id);
   void setSelectedCameraIDText(const QString& id);
   QVariantList displayList() const;
+  QVariantMap selectedTargetMap() const;
   QVariantList windowList() const;
   QVariantList microphoneList() const;
   QVariantList cameraList() const;

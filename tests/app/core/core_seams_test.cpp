@@ -4,12 +4,14 @@
 
 #include <qcorotask.h>
 
+#include "app/core/annotation_model.h"
 #include "app/core/device_name.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/support/temp_dir.h"
 #include "tests/app/core/fake_model_clock.h"
 
 #include <QCoreApplication>
+#include <QPointF>
 #include <QSysInfo>
 #include <QThread>
 #include <memory>
@@ -78,6 +80,19 @@ TEST(DeviceNameTest, ThePrettyHostNameUnquotedElseTheHostName) {
   const QString fallback = QSysInfo::machineHostName().isEmpty() ? "Linux" : QSysInfo::machineHostName();
   EXPECT_EQ(deviceName(path("blank")), fallback);
   EXPECT_EQ(deviceName(path("missing")), fallback);
+}
+
+TEST(AnnotationModelTest, TheCanvasSeesEachStrokeWithItsToolColourAndPointsUntilItIsUndone) {
+  AnnotationModel model;
+  model.addStroke(QVariantList{QPointF(0.1, 0.2), QPointF(0.3, 0.4)});
+  const QVariantList strokes = model.property("strokes").toList();
+  ASSERT_EQ(strokes.size(), 1);
+  const QVariantMap stroke = strokes[0].toMap();
+  EXPECT_EQ(stroke.value("tool").toString(), "pen");
+  EXPECT_EQ(stroke.value("color").toMap(), model.property("activeColor").toMap());
+  EXPECT_EQ(stroke.value("points").toList().value(1).toPointF(), QPointF(0.3, 0.4));
+  model.undoStroke();
+  EXPECT_TRUE(model.property("strokes").toList().isEmpty());
 }
 
 }  // namespace

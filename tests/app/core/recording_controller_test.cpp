@@ -205,6 +205,7 @@ TEST_F(RecordingControllerTest, RefusesToStartWithTheFirstFailedCheckAndStaysIdl
 
 TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording) {
   EXPECT_EQ(model->selectedTargetID(), "display-4294967040");  // the first display
+  EXPECT_EQ(model->property("selectedTarget").toMap().value("id").toString(), "display-4294967040");
   EXPECT_EQ(model->selectedMicrophoneID(), SyntheticSources::toneID);  // on by default
   EXPECT_EQ(model->selectedCameraID(), std::nullopt);                  // never on by default
   QObject::connect(model.get(), &RecordingController::recordingFinished,
