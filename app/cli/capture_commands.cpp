@@ -17,7 +17,7 @@
 #include "app/capture/sources/synthetic_sources.h"
 #include "app/capture/sources/system_source_catalog.h"
 #include "app/cli/record_selection.h"
-#include "app/cli/signal_watcher.h"
+#include "kit/base/signal_watcher.h"
 #include "app/services/capture_target_lookup.h"
 #include "app/services/recording_session.h"
 #include "kit/base/clock.h"

@@ -91,6 +91,10 @@ QObject* AppModel::recordingObject() const {
   return recording_;
 }
 
+void AppModel::setShortcutNotice(const QString& notice) {
+  if (assignChanged(shortcutNotice_, notice)) emit shortcutNoticeChanged();
+}
+
 QString AppModel::currentVersion() {
   const QString version = QStringLiteral(TOLVANE_APP_VERSION);
   return version.isEmpty() ? QStringLiteral("0.0.0") : version;

@@ -41,6 +41,9 @@ class AppModel final : public QObject {
   // {version, downloadUrl, pageUrl} of a newer release; empty when there is none.
   Q_PROPERTY(QVariantMap availableUpdate READ availableUpdate NOTIFY availableUpdateChanged)
   Q_PROPERTY(QString currentVersion READ currentVersion CONSTANT)
+  // Set by the desktop shell when a global shortcut could not be had (another program
+  // holds it): the record pane says which one and what to use instead. Empty otherwise.
+  Q_PROPERTY(QString shortcutNotice READ shortcutNotice WRITE setShortcutNotice NOTIFY shortcutNoticeChanged)
 
  public:
   // What the desktop shell provides, and what tests replace. Empty fields take the
@@ -88,6 +91,8 @@ class AppModel final : public QObject {
   RecordingController& recording() { return *recording_; }
   QString mainPane() const { return mainPane_; }
   QVariantMap availableUpdate() const { return availableUpdate_; }
+  QString shortcutNotice() const { return shortcutNotice_; }
+  void setShortcutNotice(const QString& notice);
   static QString currentVersion();
 
  public slots:
@@ -99,6 +104,7 @@ class AppModel final : public QObject {
  signals:
   void mainPaneChanged();
   void availableUpdateChanged();
+  void shortcutNoticeChanged();
   // The main window should come up on `pane`.
   void showMainWindow(const QString& pane);
 
@@ -119,6 +125,7 @@ class AppModel final : public QObject {
   RecordingController* recording_ = nullptr;
   QString mainPane_ = QStringLiteral("record");
   QVariantMap availableUpdate_;
+  QString shortcutNotice_;
 };
 
 }  // namespace tolvane

@@ -1,4 +1,4 @@
-#include "app/cli/signal_watcher.h"
+#include "kit/base/signal_watcher.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-namespace tolvane::cli {
+namespace tolvane {
 
 SignalWatcher::SignalWatcher(std::initializer_list<int> signals) {
   sigset_t mask;
@@ -32,11 +32,14 @@ std::optional<int> SignalWatcher::wait(std::chrono::milliseconds timeout) {
     std::uint64_t count = 0;
     [[maybe_unused]] ssize_t ignored = ::read(wakeFd_.get(), &count, sizeof count);
   }
-  if ((fds[0].revents & POLLIN) != 0) {
-    signalfd_siginfo info{};
-    if (::read(signalFd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      return static_cast<int>(info.ssi_signo);
-    }
+  if ((fds[0].revents & POLLIN) != 0) return readPending();
+  return std::nullopt;
+}
+
+std::optional<int> SignalWatcher::readPending() {
+  signalfd_siginfo info{};
+  if (::read(signalFd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    return static_cast<int>(info.ssi_signo);
   }
   return std::nullopt;
 }
@@ -46,4 +49,4 @@ void SignalWatcher::wake() {
   [[maybe_unused]] ssize_t ignored = ::write(wakeFd_.get(), &one, sizeof one);
 }
 
-}  // namespace tolvane::cli
+}  // namespace tolvane

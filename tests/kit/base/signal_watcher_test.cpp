@@ -1,11 +1,11 @@
-#include "app/cli/signal_watcher.h"
+#include "kit/base/signal_watcher.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <thread>
 
-namespace tolvane::cli {
+namespace tolvane {
 namespace {
 
 using namespace std::chrono_literals;
@@ -24,4 +24,4 @@ TEST(SignalWatcher, SignalsArriveAsEventsAndWakeEndsAWaitFromAnotherThread) {
 }
 
 }  // namespace
-}  // namespace tolvane::cli
+}  // namespace tolvane

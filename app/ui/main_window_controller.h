@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <optional>
+
+#include <QQuickWindow>
+
+class QQmlEngine;
+
+namespace tolvane {
+
+class AppModel;
+
+// The one main window ("Tolvane", 940 × 640 at first, centred, its geometry remembered):
+// the sidebar, the pane the model selects and the menu bar. Created on first show and
+// kept; closing it only hides it.
+class MainWindowController : public QObject {
+  Q_OBJECT
+
+ public:
+  MainWindowController(AppModel& model, QQmlEngine& engine, QObject* parent = nullptr);
+  ~MainWindowController() override;
+
+  // Selects `pane` when given, creates the window on first use, brings it back into the
+  // taskbar, raises it and gives it the focus.
+  void show(std::optional<QString> pane = std::nullopt);
+  // Orders the window out (a recording is about to start).
+  void hide();
+  // While a recording is prepared or runs the window stays out of the taskbar.
+  void setHiddenFromTaskbar(bool hidden);
+  // The About box: the version and the credits text.
+  void showAbout();
+
+  // None until the first show.
+  QQuickWindow* window() const { return window_; }
+
+ private:
+  AppModel& model_;
+  QQmlEngine& engine_;
+  QPointer<QQuickWindow> window_;
+};
+
+}  // namespace tolvane
