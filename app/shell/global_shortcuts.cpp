@@ -273,14 +273,24 @@ struct GlobalShortcuts::X11Grab {
   }
 
   // A new keyboard map (a layout set after we started, Num Lock moved to another
-  // modifier) can move the keys and the lock bits the grabs were made for.
+  // modifier) can move the keys and the lock bits the grabs were made for. The server
+  // also says the map changed whenever keys come from another keyboard, mostly with the
+  // same map: the grabs stay as they are then.
   void grabAgain() {
+    const unsigned int oldWanted = wanted;
+    const std::vector<unsigned int> oldCombinations = lockCombinations;
+    readModifiers();
+    bool moved = wanted != oldWanted || lockCombinations != oldCombinations;
+    for (const Key& key : keys) moved = moved || XKeysymToKeycode(display, key.keysym) != key.keycode;
+    if (!moved) return;
+
     for (Key& key : keys) {
-      if (key.grabbed) ungrab(key);
+      if (key.grabbed) {
+        for (const unsigned int locks : oldCombinations) XUngrabKey(display, key.keycode, oldWanted | locks, root);
+      }
       key.grabbed = false;
       key.held = false;
     }
-    readModifiers();
     const QStringList unavailable = grabAll();
     shortcutsLog().info("keyboard map changed; global shortcuts grabbed again{}",
                         unavailable.isEmpty() ? std::string() : " except " + unavailable.join(", ").toStdString());
