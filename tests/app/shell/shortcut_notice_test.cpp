@@ -19,9 +19,9 @@ TEST(ShortcutNoticeTest, NamesEachUnavailableShortcutAndTheCommandsToBindInstead
             "“tolvane --action stop-recording” to keys of your choice in your desktop's keyboard settings.");
   // Both, named once each even when reported twice.
   EXPECT_EQ(shortcutNoticeText({"Ctrl+Alt+R", "Ctrl+Alt+D", "Ctrl+Alt+R"}),
-            "Ctrl+Alt+R and Ctrl+Alt+D are used by another program. Instead, bind “tolvane --action "
-            "start-recording”, “tolvane --action stop-recording” and “tolvane --action toggle-drawing” to keys of "
-            "your choice in your desktop's keyboard settings.");
+            "Ctrl+Alt+R and Ctrl+Alt+D are used by another program. Instead, bind "
+            "“tolvane --action start-recording”, “tolvane --action stop-recording” and "
+            "“tolvane --action toggle-drawing” to keys of your choice in your desktop's keyboard settings.");
 
   // The names the grab reports are the ones the notice knows.
   EXPECT_EQ(shortcutName(ShortcutKey::record), "Ctrl+Alt+R");
