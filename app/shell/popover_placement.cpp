@@ -18,18 +18,20 @@ int clampInto(int start, int length, int areaStart, int areaLength) {
 
 QPoint popoverPosition(const QRect& iconGeometry, const QPoint& pointer, const QSize& size, const QRect& available) {
   const QRect anchor = iconGeometry.isEmpty() ? QRect(pointer, QSize(1, 1)) : iconGeometry;
-  const QPoint centre = anchor.center();
-  int x = centre.x() - size.width() / 2;
+  // Centred on the anchor (QRect::center() rounds the odd pixel away).
+  const int centredX = anchor.x() + (anchor.width() - size.width()) / 2;
+  const int centredY = anchor.y() + (anchor.height() - size.height()) / 2;
+  int x = centredX;
   int y = 0;
 
   if (anchor.right() < available.left()) {
     // A panel on the left: open to its right, level with the icon.
     x = available.left() + kGap;
-    y = centre.y() - size.height() / 2;
+    y = centredY;
   } else if (anchor.left() > available.right()) {
     x = available.right() + 1 - kGap - size.width();
-    y = centre.y() - size.height() / 2;
-  } else if (centre.y() < available.center().y()) {
+    y = centredY;
+  } else if (anchor.center().y() < available.center().y()) {
     // A top panel, or an icon in the upper half (a panel that reserves no space).
     y = std::max(anchor.bottom() + 1, available.top()) + kGap;
   } else {

@@ -17,20 +17,27 @@ Button {
     font.pixelSize: primary ? Theme.fontSize : Theme.smallFontSize + 1
     font.weight: primary ? Font.DemiBold : Font.Medium
 
-    contentItem: Row {
-        spacing: 6
-        MenuIcon {
-            visible: button.glyph !== ""
-            anchors.verticalCenter: parent.verticalCenter
-            name: button.glyph
-            size: 14
-            color: button.primary ? "white" : Theme.text
-        }
-        Text {
-            anchors.verticalCenter: parent.verticalCenter
-            text: button.text
-            font: button.font
-            color: button.primary ? "white" : (button.enabled ? Theme.text : Theme.secondaryText)
+    // Centred, so a full-width button reads as one.
+    contentItem: Item {
+        implicitWidth: content.implicitWidth
+        implicitHeight: content.implicitHeight
+        Row {
+            id: content
+            anchors.centerIn: parent
+            spacing: 6
+            MenuIcon {
+                visible: button.glyph !== ""
+                anchors.verticalCenter: parent.verticalCenter
+                name: button.glyph
+                size: 14
+                color: button.primary ? "white" : Theme.text
+            }
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: button.text
+                font: button.font
+                color: button.primary ? "white" : (button.enabled ? Theme.text : Theme.secondaryText)
+            }
         }
     }
 
