@@ -9,8 +9,8 @@
 namespace tolvane {
 namespace {
 
-const QColor kBody(0xf2, 0xf2, 0xf2);
-const QColor kRim(0, 0, 0, 150);
+const QColor kBody(0xc4, 0xc4, 0xc4);
+const QColor kRim(0x20, 0x20, 0x20, 190);
 
 constexpr std::array<int, 7> kSizes = {16, 22, 24, 32, 44, 48, 64};
 
@@ -20,7 +20,7 @@ QPainterPath glyph(double size, bool recording) {
   const QPointF centre(size / 2, size / 2);
   // Room on every side for the rim, which straddles the outline.
   const double outer = size / 2 - std::max(1.0, size / 16);
-  const double thickness = std::max(2.0, size * 0.14);
+  const double thickness = std::max(2.5, size * 0.17);
   QPainterPath path;
   path.setFillRule(Qt::OddEvenFill);
   path.addEllipse(centre, outer, outer);

@@ -8,8 +8,8 @@ namespace tolvane {
 // The tray's record icon, drawn here rather than taken from the icon theme so it looks
 // the same on every desktop: a ring while idle, the ring with a filled dot while a
 // recording runs. Panels come dark and light and a tray icon can't ask which, so the
-// glyph is a near-white with a thin dark rim: the light body carries it on dark panels,
-// the rim on light ones.
+// glyph is a light grey with a dark rim: the body carries it on dark panels, the rim and
+// the grey on light ones.
 class TrayIconPainter {
  public:
   // One rendering, `size` × `size` device pixels (the tray sizes are 16 to 64).

@@ -14,6 +14,8 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDir>
+#include <QKeyEvent>
+#include <QPainter>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -34,6 +36,7 @@
 #include "app/shell/action_router.h"
 #include "app/shell/autostart_entry.h"
 #include "app/shell/popover_placement.h"
+#include "app/shell/tray_icon_painter.h"
 #include "app/ui/format_duration.h"
 #include "kit/auth/memory_session_storage.h"
 #include "tests/app/core/core_fakes.h"
@@ -441,6 +444,33 @@ TEST_F(TrayTest, AppearsWhenAPanelStartsAndItsMenuRunsTheActions) {
   savePopover(window, "popover.png");
   tray->toggle();
   EXPECT_FALSE(window->isVisible());
+  // Esc closes it too.
+  tray->toggle();
+  ASSERT_TRUE(window->isVisible());
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &escape);
+  EXPECT_FALSE(window->isVisible());
+}
+
+// Not a test of pixels: a sheet of the tray icons at every size on a dark and a light
+// panel, kept for review with the popover's pictures.
+TEST(TrayIconPainterTest, SheetForReview) {
+  const int sizes[] = {16, 22, 24, 32, 48, 64};
+  QImage sheet(8 + 6 * 76, 4 * 72, QImage::Format_ARGB32);
+  QPainter painter(&sheet);
+  const QColor panels[] = {QColor("#2b2b2b"), QColor("#ececec")};
+  for (int strip = 0; strip < 4; ++strip) {
+    painter.fillRect(0, strip * 72, sheet.width(), 72, panels[strip / 2]);
+    int x = 8;
+    for (int size : sizes) {
+      painter.drawImage(x, strip * 72 + (72 - size) / 2, TrayIconPainter::render(size, strip % 2 == 1));
+      x += 76;
+    }
+  }
+  painter.end();
+  const QString folder = qEnvironmentVariable("TOLVANE_BUILD_DIR", QDir::tempPath()) + "/artifacts/screenshots";
+  QDir().mkpath(folder);
+  EXPECT_TRUE(sheet.save(folder + "/tray-icons.png"));
 }
 
 TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
