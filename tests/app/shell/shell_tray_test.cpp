@@ -276,11 +276,7 @@ class TrayTest : public ::testing::Test {
 
   ~TrayTest() override {
     tray.reset();
-    if (watcherThread) {
-      QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
-      watcherThread->quit();
-      watcherThread->wait();
-    }
+    stopPanel();
     QDBusConnection::disconnectFromBus(QStringLiteral("panel"));
   }
 
@@ -293,6 +289,15 @@ class TrayTest : public ::testing::Test {
     QDBusConnection connection = QDBusConnection::connectToBus(address, QStringLiteral("watcher"));
     ASSERT_TRUE(connection.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), watcher.get()));
     ASSERT_TRUE(connection.registerService(QLatin1String(StandInWatcher::kInterface)));
+  }
+
+  void stopPanel() {
+    if (!watcherThread) return;
+    QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    watcherThread->quit();
+    watcherThread->wait();
+    watcher.reset();
+    watcherThread.reset();
   }
 
   QDBusMessage call(const QString& service, const QString& path, const QString& interface, const QString& member,
@@ -450,6 +455,15 @@ TEST_F(TrayTest, AppearsWhenAPanelStartsAndItsMenuRunsTheActions) {
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QCoreApplication::sendEvent(window, &escape);
   EXPECT_FALSE(window->isVisible());
+
+  // The panel restarts: the item goes with the old one and registers with the new one.
+  stopPanel();
+  ASSERT_TRUE(waitUntil([&] { return !tray->isAvailable(); }));
+  startPanel();
+  ASSERT_TRUE(waitUntil([&] { return !watcher->items().isEmpty(); }));
+  EXPECT_EQ(availability, (std::vector<bool>{true, false, true}));
+  item = watcher->items().first();
+  EXPECT_EQ(toolTipText(), "Tolvane");
 }
 
 // Not a test of pixels: a sheet of the tray icons at every size on a dark and a light
