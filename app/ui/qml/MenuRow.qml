@@ -12,9 +12,16 @@ Rectangle {
     property string detail
     signal clicked()
 
+    readonly property bool lit: mouse.containsMouse || activeFocus
+
     implicitHeight: 30
     radius: 6
-    color: mouse.containsMouse ? Theme.selection : "transparent"
+    color: lit ? Theme.selection : "transparent"
+    // Reachable from the keyboard as well: Tab to it, Return or Space to run it.
+    activeFocusOnTab: true
+    Keys.onReturnPressed: row.clicked()
+    Keys.onEnterPressed: row.clicked()
+    Keys.onSpacePressed: row.clicked()
     Accessible.role: Accessible.MenuItem
     Accessible.name: title
     Accessible.onPressAction: row.clicked()
@@ -26,7 +33,7 @@ Rectangle {
         spacing: 10
         MenuIcon {
             name: row.icon
-            color: mouse.containsMouse ? Theme.text : Theme.secondaryText
+            color: row.lit ? Theme.text : Theme.secondaryText
         }
         Text {
             Layout.fillWidth: true
