@@ -215,6 +215,8 @@ void StatusItemController::Impl::checkForHost() {
                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
                                                     QStringLiteral("Get"));
   get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+  // Only a panel that runs counts; asking must not start a watcher the bus could activate.
+  get.setAutoStartService(false);
   checkPending = true;
   auto* call = new QDBusPendingCallWatcher(bus.asyncCall(get), &owner);
   QObject::connect(call, &QDBusPendingCallWatcher::finished, &owner, [this](QDBusPendingCallWatcher* finished) {
