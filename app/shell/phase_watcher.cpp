@@ -49,13 +49,15 @@ std::chrono::milliseconds PhaseWatcher::pass() {
   auto& recording = model_.recording();
 
   const RecordingPhase phase = recording.phase();
-  if (lastPhase_ != phase) {
+  if (!lastPhase_ || *lastPhase_ != phase) {
     apply(phase);
     lastPhase_ = phase;
   }
 
   const auto camera = cameraChoice(recording.selectedCameraID());
-  if (lastCameraID_ != camera) {
+  // Spelled out: comparing the optional of an optional with an empty choice would take
+  // "never seen" for "no camera".
+  if (!lastCameraID_ || *lastCameraID_ != camera) {
     lastCameraID_ = camera;
     recording.updateCameraPreview();
     if (camera) {
@@ -66,7 +68,7 @@ std::chrono::milliseconds PhaseWatcher::pass() {
   }
 
   const bool drawing = model_.annotations().isDrawing();
-  if (lastDrawing_ != drawing) {
+  if (!lastDrawing_ || *lastDrawing_ != drawing) {
     lastDrawing_ = drawing;
     if (drawing) {
       view_.showAnnotations();
