@@ -181,7 +181,11 @@ void AppDelegate::emergencyStop() {
 // MARK: ActionRouter::Host
 
 void AppDelegate::showMainWindow(std::optional<QString> pane) {
-  if (mainWindow_) mainWindow_->show(std::move(pane));
+  if (!mainWindow_) return;
+  // Minimised during a recording without a tray (see hideMainWindow): bring it back first.
+  QQuickWindow* window = mainWindow_->window();
+  if (window != nullptr && (window->windowStates() & Qt::WindowMinimized) != 0) window->showNormal();
+  mainWindow_->show(std::move(pane));
 }
 
 void AppDelegate::requestQuit() {
@@ -212,8 +216,18 @@ void AppDelegate::showBubble() { overlays_->showBubble(); }
 void AppDelegate::hideBubble() { overlays_->hideBubble(); }
 void AppDelegate::showAnnotations() { overlays_->showAnnotations(); }
 void AppDelegate::hideAnnotations() { overlays_->hideAnnotations(); }
-void AppDelegate::hideMainWindow() { mainWindow_->hide(); }
-void AppDelegate::keepOutOfTaskbar() { mainWindow_->setHiddenFromTaskbar(true); }
+// Without a tray the taskbar entry is the one sure way back to "Stop recording", so the
+// window is minimised (out of the picture, still in the taskbar) instead of hidden.
+void AppDelegate::hideMainWindow() {
+  if (!statusItem_->isAvailable() && mainWindow_->window() != nullptr) {
+    mainWindow_->window()->showMinimized();
+    return;
+  }
+  mainWindow_->hide();
+}
+void AppDelegate::keepOutOfTaskbar() {
+  if (statusItem_->isAvailable()) mainWindow_->setHiddenFromTaskbar(true);
+}
 void AppDelegate::refreshStatusItem() { statusItem_->refresh(); }
 
 }  // namespace tolvane

@@ -41,7 +41,6 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tolvane"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Tolvane"));
   QApplication::setDesktopFileName(QString::fromUtf8(kApplicationID.data(), static_cast<int>(kApplicationID.size())));
   QQuickStyle::setStyle(QStringLiteral("Basic"));
   // Closing the main window leaves Tolvane in the tray.
