@@ -53,10 +53,11 @@ int main(int argc, char** argv) {
   }
 
   QString forwardError;
-  if (ApplicationService::forwardToRunningInstance(options.action, &forwardError)) {
-    if (!forwardError.isEmpty()) return printLine(stderr, QStringLiteral("tolvane: ") + forwardError, 1);
-    return 0;
-  }
+  const bool answered = ApplicationService::forwardToRunningInstance(options.action, &forwardError);
+  // An instance that answered with an error, or holds the name without answering: a
+  // second instance beside it would only compete for the recording.
+  if (!forwardError.isEmpty()) return printLine(stderr, QStringLiteral("tolvane: ") + forwardError, 1);
+  if (answered) return 0;
 
   AppDelegate delegate(signalWatcher);
   delegate.launch();
