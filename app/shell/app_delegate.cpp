@@ -155,8 +155,14 @@ void AppDelegate::installInterface() {
     // Without a tray the main window and the floating controls are how a recording stops.
     if (available) {
       log_.info("the tray item is shown");
-    } else {
-      log_.info("no tray on this desktop; the main window stays available");
+      return;
+    }
+    log_.info("no tray on this desktop; the main window stays available");
+    // A tray gone mid-recording took the way to Stop with it: the window goes back into
+    // the taskbar, minimised.
+    if (!model_->recording().phase().is(RecordingPhase::Kind::idle)) {
+      mainWindow_->setHiddenFromTaskbar(false);
+      hideMainWindow();
     }
   });
 
