@@ -2,6 +2,8 @@
 // its request (show the window, or run `--action NAME`) to the running one and ends.
 #include <QApplication>
 #include <QQuickStyle>
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 
@@ -19,6 +21,15 @@ QStringList argumentList(int argc, char** argv) {
   return arguments;
 }
 
+void unblockTerminationSignals() {
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGHUP);
+  pthread_sigmask(SIG_UNBLOCK, &mask, nullptr);
+}
+
 int printLine(std::FILE* stream, const QString& line, int status) {
   std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
   return status;
@@ -30,8 +41,12 @@ int main(int argc, char** argv) {
   using namespace tolvane;
 
   // First, before any thread exists: every thread inherits the blocked signals, and the
-  // event loop reads them from the watcher.
-  SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
+  // event loop reads them from the watcher. It is never destroyed: restoring the mask at
+  // the end would let a signal that came during the teardown kill the process after all.
+  auto* signalWatcher = new SignalWatcher({SIGTERM, SIGINT, SIGHUP});
+  // Programs we start (the browser, the file manager, a video player through xdg-open)
+  // must not inherit the blocked signals, or they could no longer be terminated.
+  pthread_atfork(nullptr, nullptr, &unblockTerminationSignals);
 
   // The answers that need no display: help, version, a mistyped action.
   const LaunchOptions early = LaunchOptions::parse(argumentList(argc, argv), /*ignoreUnknownOptions=*/true);
@@ -59,7 +74,7 @@ int main(int argc, char** argv) {
   if (!forwardError.isEmpty()) return printLine(stderr, QStringLiteral("tolvane: ") + forwardError, 1);
   if (answered) return 0;
 
-  AppDelegate delegate(signalWatcher);
+  AppDelegate delegate(*signalWatcher);
   delegate.launch();
   if (options.action) delegate.runActionWhenReady(*options.action);
   return QApplication::exec();
