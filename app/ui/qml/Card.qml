@@ -8,7 +8,7 @@ Rectangle {
     id: card
     default property alias content: column.data
     property alias spacing: column.spacing
-    property int padding: 18
+    property int padding: 16
 
     color: Theme.card
     radius: Theme.radius

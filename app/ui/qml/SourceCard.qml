@@ -46,7 +46,7 @@ Card {
         Layout.fillWidth: true
         columns: 3
         columnSpacing: 12
-        rowSpacing: 10
+        rowSpacing: 8
 
         Label {
             text: "Record"
@@ -102,6 +102,8 @@ Card {
         Switch {
             id: microphoneSwitch
             objectName: "microphoneSwitch"
+            topPadding: 0
+            bottomPadding: 0
             enabled: card.idle && card.recording.microphones.length > 0
             checked: card.recording.selectedMicrophoneID !== ""
             Accessible.name: "Use the microphone"
@@ -135,6 +137,8 @@ Card {
         Switch {
             id: cameraSwitch
             objectName: "cameraSwitch"
+            topPadding: 0
+            bottomPadding: 0
             enabled: card.idle && card.recording.cameras.length > 0
             checked: card.recording.selectedCameraID !== ""
             Accessible.name: "Show the camera bubble"
@@ -149,6 +153,8 @@ Card {
     Switch {
         objectName: "systemAudioSwitch"
         Layout.leftMargin: -6
+        topPadding: 2
+        bottomPadding: 0
         enabled: card.idle
         text: "Record system audio"
         checked: card.recording.includeSystemAudio

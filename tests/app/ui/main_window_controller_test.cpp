@@ -364,7 +364,11 @@ TEST_F(MainWindowTest, TheRecordPaneFollowsARecordingFromStartToFinish) {
   ASSERT_TRUE(processEventsUntil([&] { return model->recording().phaseText() == "countdown(3)"; }));
   EXPECT_FALSE(find(QStringLiteral("startRecordingButton"))->isEnabled()) << "one start at a time";
   clock->advance(3);
-  ASSERT_TRUE(processEventsUntil([&] { return model->recording().phaseText() == "recording"; }));
+  ASSERT_TRUE(processEventsUntil([&] {
+    return model->recording().phaseText() == "recording" || !model->recording().recordingError().isEmpty();
+  }));
+  ASSERT_EQ(model->recording().phaseText(), "recording")
+      << model->recording().phaseText().toStdString() << ": " << model->recording().recordingError().toStdString();
   ASSERT_TRUE(processEventsUntil([&] {
     clock->advance(0.25);
     return model->recording().elapsed() >= 1.0;
