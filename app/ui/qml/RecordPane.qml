@@ -207,6 +207,7 @@ PaneLayout {
                 }
             }
             ActionButton {
+                objectName: "copyLinkButton"
                 kind: pane.linkCopied ? "secondary" : "primary"
                 text: pane.linkCopied ? "\u2713 Copied" : "Copy link"
                 onClicked: {

@@ -202,6 +202,25 @@ TEST_F(MainWindowTest, PanesFollowTheSidebarAndTheButtonsAndKeysReachTheActions)
   EXPECT_EQ(actions.triggered, QStringList{"start-recording"});
 }
 
+TEST_F(MainWindowTest, TheRecoveryNoticeIsDismissedAndTheLastLinkCopiedFromTheRecordPane) {
+  model->library().setRecoveryNotice(QStringLiteral("1 recording recovered after Tolvane closed unexpectedly."));
+  model->library().setLastShareURL(QStringLiteral("https://tolvane.test/v/abc"));
+  shownWindow();
+  QQuickItem* banner = find(QStringLiteral("recoveryBanner"));
+  ASSERT_TRUE(banner && banner->isVisible());
+  click(find(QStringLiteral("dismissBanner"), banner));
+  EXPECT_TRUE(model->library().recoveryNotice().isEmpty());
+  EXPECT_FALSE(banner->isVisible());
+
+  QQuickItem* copy = find(QStringLiteral("copyLinkButton"));
+  click(copy);
+  EXPECT_EQ(actions.triggered, QStringList{"copy-last-link"});
+  EXPECT_EQ(copy->property("text").toString(), "\u2713 Copied");
+  // A new link is a new thing to copy.
+  model->library().setLastShareURL(QStringLiteral("https://tolvane.test/v/def"));
+  EXPECT_EQ(copy->property("text").toString(), "Copy link");
+}
+
 TEST_F(MainWindowTest, MenuItemsAskTheActionsAgainWhenTheySayAvailabilityChanged) {
   shownWindow();
   auto* stop = find<QObject>(QStringLiteral("menu-stop-recording"));
