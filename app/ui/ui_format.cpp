@@ -1,7 +1,6 @@
 #include "app/ui/ui_format.h"
 
-// The kit's helpers, which the command line prints with too (app/ui's formatDuration
-// gives the same text as a QString for C++ callers; both headers together would clash).
+// The kit's helpers, which the command line prints with too.
 #include "kit/base/format.h"
 
 namespace tolvane {
