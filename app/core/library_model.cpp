@@ -39,6 +39,7 @@ QVariantMap localItemMap(const VaultItem& item) {
           {QStringLiteral("uploadedBytes"), qint64(m.uploadedBytes)},
           {QStringLiteral("shareURL"), text(m.shareURL)},
           {QStringLiteral("lastError"), text(m.lastError)},
+          {QStringLiteral("notice"), text(m.notice)},
           {QStringLiteral("filePath"), QString::fromStdString(item.videoPath().string())},
           {QStringLiteral("hasCamera"), m.hasCamera},
           {QStringLiteral("recoveredFromInterruption"), m.recoveredFromInterruption}};
