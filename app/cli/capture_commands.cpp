@@ -236,8 +236,8 @@ int record(Args& args, Console& console) {
   const double duration = recording.stop();
   printResult(console, recording, duration, request.asJSON);
   // A finished recording can still lack a sound it was asked for; its line says which.
-  if (const VaultItem item = *recording.item(); item.manifest.state == RecordingState::ready && item.manifest.lastError) {
-    console.err << *item.manifest.lastError << "\n";
+  if (const VaultItem item = *recording.item(); item.manifest.state == RecordingState::ready && item.manifest.notice) {
+    console.err << *item.manifest.notice << "\n";
   }
   if (auto error = recording.failure()) throw std::runtime_error(*error);
   if (RecordingSessionRules::isEmptyRecording(duration)) {

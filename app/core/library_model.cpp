@@ -39,6 +39,7 @@ QVariantMap localItemMap(const VaultItem& item) {
           {QStringLiteral("uploadedBytes"), qint64(m.uploadedBytes)},
           {QStringLiteral("shareURL"), text(m.shareURL)},
           {QStringLiteral("lastError"), text(m.lastError)},
+          {QStringLiteral("notice"), text(m.notice)},
           {QStringLiteral("filePath"), QString::fromStdString(item.videoPath().string())},
           {QStringLiteral("hasCamera"), m.hasCamera},
           {QStringLiteral("recoveredFromInterruption"), m.recoveredFromInterruption}};
@@ -135,8 +136,9 @@ void LibraryModel::copyReviewLink() {
 
 QCoro::Task<> LibraryModel::expireLinkCopiedNotice(quint64 notice) {
   QPointer<LibraryModel> self(this);
-  const auto clock = clock_;
-  co_await clock->sleep(kLinkCopiedNoticeSec);
+  // The clock is reached through the model, not held: a frame asleep on the clock that
+  // owned the clock would keep both alive for good.
+  co_await clock_->sleep(kLinkCopiedNoticeSec);
   // A link copied meanwhile shows its own notice for its full time.
   if (!self || notice != noticesShown_) co_return;
   setLinkCopiedNotice({});

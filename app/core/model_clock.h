@@ -19,7 +19,8 @@ class ModelClock {
 
   // `co_await clock.sleep(s)` inside a QCoro task. The coroutine always resumes, so a
   // task must re-check whatever it holds weakly (a QPointer to the model) after each
-  // sleep and end when it is gone.
+  // sleep and end when it is gone. A task must not hold the clock itself (a shared
+  // pointer copy) across a sleep: the clock holds the sleeper, so neither would ever go.
   struct Sleep {
     ModelClock& clock;
     double seconds;

@@ -128,7 +128,7 @@ double RecordingSession::stop(std::optional<Date> holdUploadUntil) {
       if (!notices.empty()) {
         std::string line;
         for (const std::string& notice : notices) line += (line.empty() ? "" : " ") + notice;
-        manifest.lastError = line;
+        manifest.notice = line;
       }
     }
   });

@@ -57,7 +57,7 @@ class RecordingSession {
   // Finishes the file and the manifest; returns the duration in seconds. The item's
   // sound flags say which sources really reached the file, and sound the recording went
   // on without (the computer's sound missing, a source that stopped) is told in its
-  // `lastError` line, the item staying ready.
+  // `notice` line, the item staying ready.
   // `holdUploadUntil` (the desktop app's review) is written in the same update that makes
   // the item ready, so the upload queue never finds it ready and not yet held.
   double stop(std::optional<Date> holdUploadUntil = std::nullopt);

@@ -8,13 +8,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "kit/base/log.h"
+#include "kit/base/process_io.h"
 #include "kit/media/media_probe.h"
 #include "kit/media/movie_writer.h"
 
@@ -26,16 +25,8 @@ constexpr int kHeight = 240;
 constexpr int kFrameRate = 15;
 constexpr int kDistinctFrames = 16;
 
-// Bytes this process has read through read()-like calls so far (/proc/self/io).
-double readBytes() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  double value = 0;
-  while (io >> key >> value) {
-    if (key == "rchar:") return value;
-  }
-  return 0;
-}
+// Bytes this process has read so far; the benchmark runs only where the kernel counts.
+double readBytes() { return static_cast<double>(processReadBytes().value_or(0)); }
 
 // Writes `seconds` of video and sound; returns the seconds finish() took.
 double recordMovie(const std::filesystem::path& path, int seconds) {

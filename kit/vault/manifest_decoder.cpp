@@ -19,18 +19,18 @@ using nlohmann::json;
 // The manifest's keys in byte order, so that a key is found by binary search.
 enum Field : int {
   attemptCount, createdAt, durationSec, fileName, fileSizeBytes, hasCamera, hasMicrophone, hasSystemAudio,
-  holdUploadUntil, id, lastError, nextAttemptAt, recoveredFromInterruption, schemaVersion, shareURL, state, title,
-  tusUploadURL, updatedAt, uploadUID, uploadedBytes, fieldCount, unknownField = fieldCount
+  holdUploadUntil, id, lastError, nextAttemptAt, notice, recoveredFromInterruption, schemaVersion, shareURL, state,
+  title, tusUploadURL, updatedAt, uploadUID, uploadedBytes, fieldCount, unknownField = fieldCount
 };
 constexpr std::array<std::string_view, fieldCount> kFieldNames = {
     "attemptCount", "createdAt", "durationSec", "fileName", "fileSizeBytes", "hasCamera", "hasMicrophone",
-    "hasSystemAudio", "holdUploadUntil", "id", "lastError", "nextAttemptAt", "recoveredFromInterruption",
+    "hasSystemAudio", "holdUploadUntil", "id", "lastError", "nextAttemptAt", "notice", "recoveredFromInterruption",
     "schemaVersion", "shareURL", "state", "title", "tusUploadURL", "updatedAt", "uploadUID", "uploadedBytes"};
 static_assert(std::is_sorted(kFieldNames.begin(), kFieldNames.end()));
 
 constexpr std::uint32_t bit(Field f) { return std::uint32_t{1} << f; }
-constexpr std::uint32_t kOptionalFields =
-    bit(uploadUID) | bit(tusUploadURL) | bit(shareURL) | bit(lastError) | bit(nextAttemptAt) | bit(holdUploadUntil);
+constexpr std::uint32_t kOptionalFields = bit(uploadUID) | bit(tusUploadURL) | bit(shareURL) | bit(lastError) |
+                                          bit(notice) | bit(nextAttemptAt) | bit(holdUploadUntil);
 constexpr std::uint32_t kRequiredFields = ((std::uint32_t{1} << fieldCount) - 1) & ~kOptionalFields;
 
 bool isPlainFileName(std::string_view name) {
@@ -57,6 +57,7 @@ class ManifestReader final : public nlohmann::json_sax<json> {
       case tusUploadURL: m_.tusUploadURL.reset(); break;
       case shareURL: m_.shareURL.reset(); break;
       case lastError: m_.lastError.reset(); break;
+      case notice: m_.notice.reset(); break;
       case nextAttemptAt: m_.nextAttemptAt.reset(); break;
       default: m_.holdUploadUntil.reset(); break;
     }
@@ -120,6 +121,7 @@ class ManifestReader final : public nlohmann::json_sax<json> {
       case tusUploadURL: m_.tusUploadURL = std::move(value); break;
       case shareURL: m_.shareURL = std::move(value); break;
       case lastError: m_.lastError = std::move(value); break;
+      case notice: m_.notice = std::move(value); break;
       case createdAt: return date(value, m_.createdAt);
       case updatedAt: return date(value, m_.updatedAt);
       case nextAttemptAt: return date(value, m_.nextAttemptAt.emplace());

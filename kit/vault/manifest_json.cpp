@@ -32,6 +32,7 @@ json manifestToJSON(const RecordingManifest& m) {
   object["uploadedBytes"] = m.uploadedBytes;
   setIfPresent(object, "shareURL", m.shareURL);
   setIfPresent(object, "lastError", m.lastError);
+  setIfPresent(object, "notice", m.notice);
   object["attemptCount"] = m.attemptCount;
   setIfPresent(object, "nextAttemptAt", m.nextAttemptAt);
   setIfPresent(object, "holdUploadUntil", m.holdUploadUntil);

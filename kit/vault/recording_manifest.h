@@ -30,6 +30,10 @@ struct RecordingManifest {
   std::int64_t uploadedBytes = 0;
   std::optional<std::string> shareURL;      // set once the recording is saved to the library
   std::optional<std::string> lastError;     // the user-facing sentence about the last problem
+  // What the user should know about a recording that otherwise went well (sound it went
+  // on without). Not a problem: the upload queue leaves it alone and it never stops the
+  // item being marked for sign-in.
+  std::optional<std::string> notice;
   int attemptCount = 0;                     // upload attempts started
   std::optional<Date> nextAttemptAt;        // no upload attempt before this time
   std::optional<Date> holdUploadUntil;      // upload held back while the user reviews

@@ -67,6 +67,15 @@ TEST(FakeModelClockTest, ResumesSleepingCoroutinesInDueOrder) {
   clock.advance(10);
   EXPECT_EQ(ticks.size(), 3u);
   EXPECT_EQ(clock.pending(), 0u);
+
+  // A task still asleep when the clock goes away is woken and ends, not left to leak.
+  ticks.clear();
+  {
+    FakeModelClock going;
+    auto detached = countDown(going, ticks);
+    going.advance(1);
+  }
+  EXPECT_EQ(ticks, (std::vector<double>{1001.0, 1002.0, 1003.0}));
 }
 
 TEST(DeviceNameTest, ThePrettyHostNameUnquotedElseTheHostName) {

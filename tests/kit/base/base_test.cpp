@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <limits>
+#include <string>
 
 #include "kit/base/format.h"
 #include "kit/base/iso8601.h"
+#include "kit/base/process_io.h"
 #include "kit/base/uuid.h"
 
 namespace tolvane {
@@ -42,6 +46,23 @@ TEST(UUIDTest, NewIdentifiersAreCanonicalUpperCaseVersion4) {
     EXPECT_EQ(id[14], '4');
     EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos);
   }
+}
+
+// Counts what was read from the page cache too (a disk-only count would stay flat here:
+// the file was just written).
+TEST(ProcessIOTest, ReadingAFileRaisesTheCountByAtLeastItsSize) {
+  const std::string path = ::testing::TempDir() + "process-io-test.bin";
+  const std::string written(1 << 20, 'x');
+  std::ofstream(path, std::ios::binary) << written;
+  const auto before = processReadBytes();
+  ASSERT_TRUE(before);
+  std::string read(written.size(), '\0');
+  std::ifstream(path, std::ios::binary).read(read.data(), static_cast<std::streamsize>(read.size()));
+  const auto after = processReadBytes();
+  std::remove(path.c_str());
+  ASSERT_EQ(read, written);
+  ASSERT_TRUE(after);
+  EXPECT_GE(*after - *before, written.size());
 }
 
 }  // namespace

@@ -174,6 +174,9 @@ TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
 TEST_F(UploadQueueTest, SignedOutItemsGetTheSignedOutTextAndGoOnceSignedIn) {
   auth_->signOut();
   const VaultItem fresh = addRecording(100, 20);
+  // A recording that went on without a sound is no problem: it is marked like any other.
+  const std::string notice = "This recording has no microphone sound.";
+  vault_->update(fresh.id(), [&](RecordingManifest& m) { m.notice = notice; });
   const VaultItem failed = addRecording(100, 10);
   vault_->update(failed.id(), [](RecordingManifest& m) { m.lastError = "Earlier problem."; });
 
@@ -189,6 +192,7 @@ TEST_F(UploadQueueTest, SignedOutItemsGetTheSignedOutTextAndGoOnceSignedIn) {
   queue_->waitUntilIdle();
   EXPECT_EQ(manifest(fresh).state, RecordingState::verified);
   EXPECT_FALSE(manifest(fresh).lastError.has_value());
+  EXPECT_EQ(manifest(fresh).notice, notice) << "the upload keeps what is said about the recording";
   EXPECT_EQ(manifest(failed).state, RecordingState::verified);
 }
 

@@ -28,6 +28,7 @@ RecordingManifest sampleWithEverySet() {
   m.uploadedBytes = 750'000;
   m.shareURL = "https://tolvane.example/s/abc";
   m.lastError = "Tolvane could not reach the service.";
+  m.notice = "This recording has no sound from this computer.";
   m.attemptCount = 2;
   m.nextAttemptAt = at("2026-03-05T15:00:00Z");
   m.holdUploadUntil = at("2026-03-05T14:08:39Z");
@@ -68,11 +69,13 @@ TEST(ManifestJsonTest, WritesWholeSecondDatesNoNullsAndRoundTrips) {
 TEST(ManifestJsonTest, ToleratesNullOptionalsAndUnknownMembers) {
   auto decoded = decodeEdited([](json& o) {
     o["shareURL"] = nullptr;
+    o["notice"] = nullptr;
     o["durationSec"] = 3;  // a whole number of seconds is a number
     o["extra"] = json::parse(R"({"state": 5, "id": [1, {"title": null}], "deep": [[[[]]]]})");
   });
   ASSERT_TRUE(decoded);
   EXPECT_FALSE(decoded->shareURL);
+  EXPECT_FALSE(decoded->notice);
   EXPECT_EQ(decoded->durationSec, 3);
 }
 
@@ -86,7 +89,7 @@ TEST(ManifestJsonTest, MissingMistypedOrDamagedInputIsUnreadableWithoutThrowing)
   const std::vector<std::pair<const char*, json>> cases = {
       {"state", "Ready"}, {"state", "paused"}, {"createdAt", "2026-03-05T14:07:09.123Z"},
       {"updatedAt", "2026-03-05 14:07:09"}, {"nextAttemptAt", "tomorrow"}, {"shareURL", 42},
-      {"lastError", json::array()}, {"schemaVersion", "1"}, {"schemaVersion", 1.5}, {"fileSizeBytes", 12.0},
+      {"lastError", json::array()}, {"notice", 7}, {"schemaVersion", "1"}, {"schemaVersion", 1.5}, {"fileSizeBytes", 12.0},
       {"fileSizeBytes", 18446744073709551615ull}, {"attemptCount", 4294967296ll}, {"durationSec", "12.5"},
       {"hasCamera", 1}, {"title", json::object()},
       // The movie is a plain name inside the recording's folder, never a path to act on.
