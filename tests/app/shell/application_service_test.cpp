@@ -7,6 +7,7 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QObject>
+#include <QProcess>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -21,7 +22,8 @@
 #include "tests/app/shell/shell_test_model.h"
 #include "tests/support/child_process.h"
 
-// Failure messages show the properties, not bytes.
+// Failure messages show the values, not bytes.
+inline void PrintTo(const QVariant& value, std::ostream* out) { *out << value.toString().toStdString(); }
 inline void PrintTo(const QVariantMap& map, std::ostream* out) {
   for (auto it = map.begin(); it != map.end(); ++it) {
     *out << it.key().toStdString() << '=' << it.value().toString().toStdString() << ' ';
@@ -70,11 +72,15 @@ class ApplicationServiceTest : public ::testing::Test {
     testing::application();
     busDir = std::make_unique<testing::TempDir>();
     const auto socket = *busDir / "bus";
+    const auto printed = *busDir / "dbus.log";
     daemon = std::make_unique<testing::ChildProcess>(
-        std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile",
+        std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
                                  "--address=unix:path=" + socket.string()},
-        std::map<std::string, std::string>{}, *busDir / "dbus.log");
-    ASSERT_TRUE(processEventsUntil([&] { return std::filesystem::exists(socket); })) << "dbus-daemon did not start";
+        std::map<std::string, std::string>{}, printed);
+    // The address is printed once the bus accepts connections (the socket file comes sooner).
+    ASSERT_TRUE(processEventsUntil([&] {
+      return std::filesystem::exists(printed) && testing::readFile(printed).find("unix:") != std::string::npos;
+    })) << "dbus-daemon did not start";
     address = QStringLiteral("unix:path=") + QString::fromStdString(socket.string());
     busEnv = std::make_unique<testing::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address.toUtf8().constData());
   }
@@ -196,6 +202,13 @@ TEST_F(ApplicationServiceTest, ActivateAndExportedActionsRunAfterTheReply) {
   EXPECT_EQ(activateAction(QStringLiteral("start-recording")).type(), QDBusMessage::ReplyMessage);
   model.waitForPhase(Phase::countdown(3));
   EXPECT_EQ(host.calls, QStringList{"window:local"}) << "the refused actions ran nothing";
+
+  // GLib's own client, as desktops and scripts use it, agrees with the signatures.
+  QProcess gapplication;
+  gapplication.start(QStringLiteral("gapplication"), {QStringLiteral("action"), kName, QStringLiteral("show-record")});
+  ASSERT_TRUE(processEventsUntil([&] { return gapplication.state() == QProcess::NotRunning; }));
+  EXPECT_EQ(gapplication.exitCode(), 0) << gapplication.readAllStandardError().toStdString();
+  EXPECT_TRUE(processEventsUntil([&] { return host.calls.contains("window:record"); }));
 }
 
 TEST_F(ApplicationServiceTest, TheStateIsReadableAndEachRealChangeIsAnnounced) {
