@@ -16,7 +16,7 @@ namespace tolvane {
 // blocked mask; the previous mask is restored when it goes away.
 class SignalWatcher {
  public:
-  explicit SignalWatcher(std::initializer_list<int> signals);
+  explicit SignalWatcher(std::initializer_list<int> caught);
   ~SignalWatcher();
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;

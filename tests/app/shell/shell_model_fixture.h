@@ -1,0 +1,34 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/core/app_model.h"
+#include "tests/app/core/core_fakes.h"
+#include "tests/app/core/fake_model_clock.h"
+#include "tests/support/temp_dir.h"
+
+namespace tolvane::testing {
+
+// A real application model on a fake clock, recording the synthetic test scene, so that
+// the shell's pieces are driven through every phase without a display or a sound server.
+class ShellModelFixture : public ::testing::Test {
+ protected:
+  ShellModelFixture();
+  ~ShellModelFixture() override;
+
+  RecordingController& recording() { return model->recording(); }
+  void waitForPhase(const RecordingPhase& phase);
+  // From idle through the whole countdown to a running recording.
+  void startRecording();
+
+  TempDir dir;
+  std::shared_ptr<FakeModelClock> clock = std::make_shared<FakeModelClock>();
+  std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
+  std::shared_ptr<FakeOpener> opener = std::make_shared<FakeOpener>();
+  std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
+  std::unique_ptr<AppModel> model;
+};
+
+}  // namespace tolvane::testing
