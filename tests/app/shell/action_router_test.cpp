@@ -6,7 +6,7 @@
 
 #include "app/shell/autostart_entry.h"
 #include "tests/app/core/core_test_support.h"
-#include "tests/app/shell/shell_test_model.h"
+#include "tests/app/shell/shell_model_fixture.h"
 
 namespace tolvane {
 namespace {
@@ -21,7 +21,7 @@ struct FakeHost final : ActionRouter::Host {
   QStringList calls;
 };
 
-class ActionRouterTest : public ::testing::Test {
+class ActionRouterTest : public testing::ShellModelFixture {
  protected:
   // Every action's state, as "name" for enabled and "-name" for disabled.
   QStringList enabledState() const {
@@ -33,7 +33,6 @@ class ActionRouterTest : public ::testing::Test {
     return state;
   }
 
-  testing::ShellTestModel model;
   testing::TempDir config;
   AutostartEntry autostart{QString::fromStdString(config.path().string())};
   FakeHost host;
@@ -53,16 +52,16 @@ TEST_F(ActionRouterTest, TheRecordingActionsFollowThePhaseAndDisabledOnesDoNothi
   EXPECT_FALSE(model->annotations().isDrawing());
 
   EXPECT_TRUE(router.trigger(QStringLiteral("start-recording")));
-  model.waitForPhase(Phase::countdown(3));
+  waitForPhase(Phase::countdown(3));
   // Start stays enabled during the countdown; a second start changes nothing.
   EXPECT_TRUE(router.isEnabled(AppAction::startRecording));
   router.trigger(AppAction::startRecording);
-  model.clock->advance(1);
-  model.waitForPhase(Phase::countdown(2));
+  clock->advance(1);
+  waitForPhase(Phase::countdown(2));
   EXPECT_EQ(enabledChanged, 0) << "the countdown changes no action's state";
 
-  model.clock->advance(2);
-  model.waitForPhase(Phase::recording());
+  clock->advance(2);
+  waitForPhase(Phase::recording());
   EXPECT_EQ(enabledChanged, 1);
   EXPECT_EQ(enabledState(), QStringList({"-start-recording", "stop-recording", "toggle-pause", "toggle-drawing",
                                          "sign-in", "-sign-out", "check-for-updates", "about"}));
@@ -70,19 +69,19 @@ TEST_F(ActionRouterTest, TheRecordingActionsFollowThePhaseAndDisabledOnesDoNothi
   EXPECT_FALSE(router.enabledActions().contains("start-recording"));
   router.trigger(AppAction::startRecording);  // disabled: no second recording
   router.trigger(AppAction::togglePause);
-  model.waitForPhase(Phase::paused());
+  waitForPhase(Phase::paused());
   EXPECT_EQ(enabledChanged, 1) << "recording and paused enable the same actions";
   router.trigger(AppAction::toggleDrawing);
   EXPECT_TRUE(model->annotations().isDrawing()) << "drawing works while paused";
   router.trigger(AppAction::togglePause);
-  model.waitForPhase(Phase::recording());
+  waitForPhase(Phase::recording());
   router.trigger(AppAction::toggleDrawing);
   EXPECT_FALSE(model->annotations().isDrawing());
 
   router.trigger(AppAction::stopRecording);
   EXPECT_EQ(model->recording().phase(), Phase::finishing());
   EXPECT_TRUE(router.isEnabled(AppAction::startRecording)) << "start is enabled while finishing";
-  model.waitForPhase(Phase::idle());
+  waitForPhase(Phase::idle());
   EXPECT_EQ(enabledChanged, 2);
   EXPECT_TRUE(host.calls.isEmpty());
 }
@@ -119,15 +118,15 @@ TEST_F(ActionRouterTest, WindowAndDesktopActionsReachTheHostAndTheDesktop) {
   router.trigger(AppAction::openWebLibrary);
   router.trigger(AppAction::openHelp);
   router.trigger(AppAction::openVaultFolder);
-  EXPECT_EQ(model.opener->opened,
-            QStringList({"https://tolvane.test/library", "https://tolvane.test/",
-                         "file:" + QString::fromStdString((model.dir / "vault").string())}));
+  EXPECT_EQ(opener->opened,
+            QStringList({"http://127.0.0.1:9/library", "http://127.0.0.1:9/",
+                         "file:" + QString::fromStdString((dir / "vault").string())}));
 
   router.trigger(AppAction::copyLastLink);
-  EXPECT_TRUE(model.clipboard->copied.isEmpty()) << "no link yet, nothing to copy";
+  EXPECT_TRUE(clipboard->copied.isEmpty()) << "no link yet, nothing to copy";
   model->library().setLastShareURL(QStringLiteral("https://tolvane.test/v/abc"));
   router.trigger(AppAction::copyLastLink);
-  EXPECT_EQ(model.clipboard->copied, QStringList({"https://tolvane.test/v/abc"}));
+  EXPECT_EQ(clipboard->copied, QStringList({"https://tolvane.test/v/abc"}));
 }
 
 TEST_F(ActionRouterTest, OpenAtLoginTogglesTheAutostartEntry) {

@@ -19,7 +19,7 @@
 #include "app/shell/action_router.h"
 #include "app/shell/autostart_entry.h"
 #include "tests/app/core/core_test_support.h"
-#include "tests/app/shell/shell_test_model.h"
+#include "tests/app/shell/shell_model_fixture.h"
 #include "tests/support/child_process.h"
 
 // Failure messages show the values, not bytes.
@@ -66,7 +66,7 @@ class ChangeListener : public QObject {
 
 // One private session bus for the suite: the process's session connection is made once,
 // so every test of the suite shares it. Stopped by PID when the suite ends.
-class ApplicationServiceTest : public ::testing::Test {
+class ApplicationServiceTest : public testing::ShellModelFixture {
  protected:
   static void SetUpTestSuite() {
     testing::application();
@@ -128,7 +128,6 @@ class ApplicationServiceTest : public ::testing::Test {
   static inline QString address;
 
   QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("client"));
-  testing::ShellTestModel model;
   testing::TempDir config;
   AutostartEntry autostart{QString::fromStdString(config.path().string())};
   FakeHost host;
@@ -200,7 +199,7 @@ TEST_F(ApplicationServiceTest, ActivateAndExportedActionsRunAfterTheReply) {
   EXPECT_EQ(unknown.errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
 
   EXPECT_EQ(activateAction(QStringLiteral("start-recording")).type(), QDBusMessage::ReplyMessage);
-  model.waitForPhase(Phase::countdown(3));
+  waitForPhase(Phase::countdown(3));
   EXPECT_EQ(host.calls, QStringList{"window:local"}) << "the refused actions ran nothing";
 
   // GLib's own client, as desktops and scripts use it, agrees with the signatures.
@@ -242,21 +241,21 @@ TEST_F(ApplicationServiceTest, TheStateIsReadableAndEachRealChangeIsAnnounced) {
   activateAction(QStringLiteral("start-recording"));
   EXPECT_TRUE(announced("Phase", "countdown(3)"));
   EXPECT_EQ(property("LastShareURL"), QVariant(QString())) << "a new recording clears the last link";
-  model.waitForPhase(Phase::countdown(3));
-  model.clock->advance(1);
+  waitForPhase(Phase::countdown(3));
+  clock->advance(1);
   EXPECT_TRUE(announced("Phase", "countdown(2)"));
   EXPECT_EQ(property("Phase"), QVariant(QStringLiteral("countdown(2)")));
-  model.clock->advance(2);
+  clock->advance(2);
   EXPECT_TRUE(announced("Phase", "recording"));
 
   // The model refreshes the elapsed time on every tick; the bus hears whole seconds only.
   ASSERT_TRUE(processEventsUntil([&] {
-    model.clock->advance(0.1);
+    clock->advance(0.1);
     return listener.received.back().value("Elapsed").toDouble() >= 2.5;
   }));
   model->recording().stopRecording();
   EXPECT_TRUE(announced("Phase", "finishing"));
-  model.waitForPhase(Phase::idle());
+  waitForPhase(Phase::idle());
   EXPECT_TRUE(announced("Phase", "idle"));
   EXPECT_EQ(property("Elapsed"), QVariant(0.0));
 
