@@ -23,7 +23,7 @@
 #include "app/shell/action_router.h"
 #include "app/shell/popover_placement.h"
 #include "app/shell/tray_icon_painter.h"
-#include "app/ui/format_duration.h"
+#include "kit/base/format.h"
 #include "kit/base/log.h"
 
 namespace tolvane {
@@ -121,7 +121,7 @@ void StatusItemController::refresh() {
   const RecordingPhase& phase = impl_->model.recording().phase();
   const bool recording = phase.isCapturing();
   QString toolTip = QStringLiteral("Tolvane");
-  if (recording) toolTip += QStringLiteral(" \u2014 ") + formatDuration(impl_->model.recording().elapsed());
+  if (recording) toolTip += QStringLiteral(" \u2014 ") + QString::fromStdString(formatDuration(impl_->model.recording().elapsed()));
 
   QSystemTrayIcon* tray = impl_->tray.get();
   if (!tray) return;

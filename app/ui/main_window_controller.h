@@ -6,6 +6,9 @@
 #include <optional>
 
 #include <QQuickWindow>
+#include <QRect>
+
+#include "app/ui/ui_format.h"
 
 class QQmlEngine;
 
@@ -15,7 +18,8 @@ class AppModel;
 
 // The one main window ("Tolvane", 940 × 640 at first, centred, its geometry remembered):
 // the sidebar, the pane the model selects and the menu bar. Created on first show and
-// kept; closing it only hides it.
+// kept; closing it only hides it. The views reach formatDuration through the context
+// property `format` (a UiFormat) the controller sets on the engine.
 class MainWindowController : public QObject {
   Q_OBJECT
 
@@ -35,11 +39,29 @@ class MainWindowController : public QObject {
 
   // None until the first show.
   QQuickWindow* window() const { return window_; }
+  // None until the first showAbout().
+  QQuickWindow* aboutWindow() const { return about_; }
+
+  // Where the window goes the first time, and whenever the remembered frame no longer
+  // fits any screen.
+  static QRect defaultGeometry();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QQuickWindow* createWindow(const char* url);
+  void ensureWindow();
+  void restoreGeometry();
+  void saveGeometry() const;
+  bool isRecording() const;
+
   AppModel& model_;
   QQmlEngine& engine_;
+  UiFormat format_;
   QPointer<QQuickWindow> window_;
+  QPointer<QQuickWindow> about_;
+  bool hiddenFromTaskbar_ = false;
 };
 
 }  // namespace tolvane

@@ -2,9 +2,7 @@
 
 #include "app/shell/app_action.h"
 #include "app/shell/shortcut_command.h"
-#include "app/ui/format_duration.h"
 
-#include <limits>
 
 namespace tolvane {
 namespace {
@@ -33,15 +31,6 @@ TEST(ShellRulesTest, ShortcutsFollowThePhase) {
   EXPECT_EQ(shortcutCommand(K::draw, RecordingPhase::idle()), C::none);
   EXPECT_EQ(shortcutCommand(K::draw, RecordingPhase::countdown(1)), C::none);
   EXPECT_EQ(shortcutCommand(K::draw, RecordingPhase::paused()), C::toggleDrawing);
-}
-
-TEST(ShellRulesTest, DurationsRoundToWholeSeconds) {
-  EXPECT_EQ(formatDuration(59.5), "1:00");
-  EXPECT_EQ(formatDuration(59.4), "0:59");
-  EXPECT_EQ(formatDuration(3600), "1:00:00");
-  EXPECT_EQ(formatDuration(3725.2), "1:02:05");
-  EXPECT_EQ(formatDuration(std::numeric_limits<double>::quiet_NaN()), "0:00");
-  EXPECT_EQ(formatDuration(-3), "0:00");
 }
 
 }  // namespace

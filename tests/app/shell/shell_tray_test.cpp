@@ -37,7 +37,7 @@
 #include "app/shell/autostart_entry.h"
 #include "app/shell/popover_placement.h"
 #include "app/shell/tray_icon_painter.h"
-#include "app/ui/format_duration.h"
+#include "kit/base/format.h"
 #include "kit/auth/memory_session_storage.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
@@ -499,7 +499,7 @@ TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
   clock->advance(1);
   tray->refresh();
 
-  EXPECT_EQ(toolTipText(), QStringLiteral("Tolvane \u2014 ") + formatDuration(model->recording().elapsed()));
+  EXPECT_EQ(toolTipText(), QStringLiteral("Tolvane \u2014 ") + QString::fromStdString(formatDuration(model->recording().elapsed())));
   EXPECT_GT(iconCentreAlpha(), 200) << "recording fills the dot";
   const auto rows = menuRows();
   ASSERT_FALSE(rows.empty());
@@ -513,7 +513,7 @@ TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
   ASSERT_NE(view, nullptr);
   auto* elapsed = view->rootObject()->findChild<QObject*>(QStringLiteral("elapsed"));
   ASSERT_NE(elapsed, nullptr);
-  EXPECT_EQ(elapsed->property("text").toString(), formatDuration(model->recording().elapsed()));
+  EXPECT_EQ(elapsed->property("text").toString(), QString::fromStdString(formatDuration(model->recording().elapsed())));
   savePopover(popover(), "popover-recording.png");
 
   click(rows, "Stop recording");

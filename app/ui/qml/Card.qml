@@ -1,0 +1,29 @@
+import QtQuick
+import QtQuick.Layouts
+import Tolvane.Ui
+
+// A white panel with a hairline border holding one section of a pane; its children are
+// laid out in a column.
+Rectangle {
+    id: card
+    default property alias content: column.data
+    property alias spacing: column.spacing
+    property int padding: 16
+
+    color: Theme.card
+    radius: Theme.radius
+    border.color: Theme.border
+    implicitWidth: column.implicitWidth + 2 * padding
+    implicitHeight: column.implicitHeight + 2 * padding
+
+    ColumnLayout {
+        id: column
+        anchors {
+            left: parent.left
+            right: parent.right
+            top: parent.top
+            margins: card.padding
+        }
+        spacing: 10
+    }
+}

@@ -1,0 +1,20 @@
+import QtQuick
+import QtQuick.Controls
+import Tolvane.Ui
+
+// A drop-down list in the panes' look: white, with a hairline that turns the brand colour
+// when the keyboard is on it.
+ComboBox {
+    id: control
+    font.pixelSize: Theme.fontSize
+
+    background: Rectangle {
+        implicitWidth: 140
+        implicitHeight: 34
+        radius: 7
+        color: control.down ? Theme.window : Theme.card
+        opacity: control.enabled ? 1 : 0.55
+        border.width: control.visualFocus ? 2 : 1
+        border.color: control.visualFocus ? Theme.tomato : Theme.border
+    }
+}
