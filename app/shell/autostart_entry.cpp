@@ -18,7 +18,7 @@ const Logger& log() {
 
 QString defaultConfigHome() {
   const QString fromEnvironment = qEnvironmentVariable("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative value.
+  // XDG base directories must be absolute; a relative value is ignored.
   if (!fromEnvironment.isEmpty() && QDir::isAbsolutePath(fromEnvironment)) return fromEnvironment;
   return QDir::homePath() + QStringLiteral("/.config");
 }
