@@ -78,6 +78,8 @@ class AppModel final : public QObject {
   ModelClock& clock() { return *clock_; }
   Notifier& notifier() { return *notifier_; }
   DesktopOpener& opener() { return *opener_; }
+  // Where the menus' "Copy link" puts the last share link.
+  Clipboard& clipboard() { return *clipboard_; }
   AccountModel& account() { return *account_; }
   LibraryModel& library() { return *library_; }
   ReviewModel& review() { return *review_; }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "app/shell/app_action.h"
@@ -18,6 +19,9 @@ class ActionRouter : public QObject {
   Q_OBJECT
   // Whether Tolvane starts when the user logs in (an XDG autostart entry).
   Q_PROPERTY(bool openAtLogin READ openAtLogin NOTIFY openAtLoginChanged)
+  // The names of the actions available now, for bindings that must follow them:
+  // `enabled: actions.enabledActions.includes("stop-recording")`.
+  Q_PROPERTY(QStringList enabledActions READ enabledActions NOTIFY enabledChanged)
 
  public:
   // What only the application's shell can do.
@@ -44,6 +48,7 @@ class ActionRouter : public QObject {
   Q_INVOKABLE bool isEnabled(const QString& name) const;
 
   bool openAtLogin() const;
+  QStringList enabledActions() const;
 
  signals:
   // The phase or the sign-in phase changed: menus re-read isEnabled().
@@ -51,9 +56,15 @@ class ActionRouter : public QObject {
   void openAtLoginChanged();
 
  private:
+  // One bit per action that is enabled now, so enabledChanged() fires only on a real change.
+  quint32 enabledSet() const;
+  void recheckEnabled();
+  void copyLastLink();
+
   AppModel& model_;
   Host& host_;
   AutostartEntry& autostart_;
+  quint32 enabledSet_ = 0;
 };
 
 }  // namespace tolvane

@@ -169,7 +169,7 @@ void AppDelegate::installInterface() {
 
 void AppDelegate::registerOnSessionBus() {
   service_ = std::make_unique<ApplicationService>(*model_, *actions_, [this] { showMainWindow(std::nullopt); });
-  if (!service_->registerOnSessionBus()) {
+  if (service_->registerOnSessionBus() != ApplicationService::Registration::owned) {
     log_.warning("Tolvane runs without its name on the session bus: `tolvane --action` and the desktop's "
                  "launcher can't reach this instance");
   }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -21,19 +24,65 @@ class ApplicationService : public QObject {
  public:
   static constexpr const char* kObjectPath = "/com/tolvanelabs/Tolvane";
   static constexpr const char* kStateInterface = "com.tolvanelabs.Tolvane.State";
+  // How long a second launch waits for the running instance to answer. It answers from
+  // its event loop before doing anything, so a longer wait only means it is stuck.
+  static constexpr int kForwardTimeoutMs = 3000;
+
+  // What registering found.
+  enum class Registration {
+    owned,          // this process is the instance: the name and the object are ours
+    heldByAnother,  // another instance owns the name: forward to it and exit
+    noBus,          // no session bus (logged): run anyway, without a single instance
+  };
 
   ApplicationService(AppModel& model, ActionRouter& actions, std::function<void()> activate,
                      QObject* parent = nullptr);
   ~ApplicationService() override;
 
-  // Exports the object and takes the name; false when another instance holds the name
-  // (or there is no session bus, which is logged).
-  bool registerOnSessionBus();
+  // Exports the object and takes the name on the session bus.
+  Registration registerOnSessionBus();
+  // The same on a given connection (tests use a private bus).
+  Registration registerOn(QDBusConnection bus);
 
   // For a launch that finds Tolvane running: asks that instance to Activate, or to run
-  // `action`. True when an instance answered. An unknown action is an error for the
-  // caller to print.
+  // `action`. True when an instance answered; `error` then holds its error sentence, if
+  // it answered with one (an unknown action), for the caller to print. False when no
+  // instance owns the name, or it did not answer in time (`error` says so).
   static bool forwardToRunningInstance(const std::optional<QString>& action, QString* error = nullptr);
+  static bool forwardToRunningInstance(QDBusConnection bus, const std::optional<QString>& action,
+                                       QString* error = nullptr);
+
+  // What the bus reads and asks for (the adaptors call these).
+  QString phase() const;
+  double elapsed() const;
+  QString signInPhase() const;
+  QString lastShareURL() const;
+  uint pendingUploads() const;
+  // Shows the main window once the call has been answered.
+  void activate();
+  // Runs the exported action `name` once the call has been answered; false with the
+  // reason in `error` for a name that is unknown or not for other programs.
+  bool activateAction(const QString& name, QString* error);
+  // Sends a reply or a signal on the connection the service is registered on.
+  bool send(const QDBusMessage& message) const;
+
+ private:
+  // The state as last announced; Elapsed counts in whole seconds (see announceChanges).
+  struct Announced {
+    QString phase;
+    long elapsedSeconds = 0;
+    QString signInPhase;
+    QString lastShareURL;
+    uint pendingUploads = 0;
+  };
+  Announced current() const;
+  void announceChanges();
+
+  AppModel& model_;
+  QPointer<ActionRouter> actions_;
+  std::function<void()> activate_;
+  std::optional<QDBusConnection> bus_;
+  Announced announced_;
 };
 
 }  // namespace tolvane
