@@ -12,7 +12,7 @@
 
 #include "app/capture/sources/synthetic_sources.h"
 #include "app/core/app_model.h"
-#include "app/ui/format_duration.h"
+#include "kit/base/format.h"
 #include "kit/auth/memory_session_storage.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
@@ -393,7 +393,7 @@ TEST_F(MainWindowTest, TheRecordPaneFollowsARecordingFromStartToFinish) {
     return model->recording().elapsed() >= 1.0;
   }));
   auto* elapsed = find<QObject>(QStringLiteral("elapsedLabel"));
-  EXPECT_EQ(elapsed->property("text").toString(), formatDuration(model->recording().elapsed()));
+  EXPECT_EQ(elapsed->property("text").toString(), QString::fromStdString(formatDuration(model->recording().elapsed())));
   EXPECT_TRUE(find(QStringLiteral("stopRecordingButton"))->isVisible());
   EXPECT_FALSE(find(QStringLiteral("startRecordingButton"))->isVisible());
   scrollIntoView(find(QStringLiteral("recordCard")));
