@@ -62,19 +62,22 @@ class AppEndToEndTest : public ::testing::Test {
                                                     dir_ / "openbox.log");
     compositor_ = std::make_unique<ChildProcess>(std::vector<std::string>{"xcompmgr"}, onDisplay, dir_ / "xcompmgr.log");
 
-    // A bus that starts no services: nothing from the machine (a keyring, a tray host)
-    // answers on it unless a test puts it there.
+    // A bus that starts only the services a test puts in its own folder: nothing from
+    // the machine (a keyring, a tray host) answers on it. What it starts inherits its
+    // environment, the desktop's.
+    std::filesystem::create_directories(dir_ / "services");
     writeFile(dir_ / "bus.conf",
               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
               "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>\n"
+              "<servicedir>" + (dir_ / "services").string() + "</servicedir>\n"
               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
     busAddress_ = "unix:path=" + (dir_ / "bus").string();
     bus_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
                                  "--address=" + busAddress_},
-        std::map<std::string, std::string>{}, dir_ / "bus.log");
+        desktopEnv(), dir_ / "bus.log");
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir_ / "bus"); }, 10s)) << readFile(dir_ / "bus.log");
     // The window manager takes the screen before any window of the app appears.
     ASSERT_TRUE(eventually([&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
@@ -265,6 +268,37 @@ TEST_F(AppEndToEndTest, ASecondLaunchHandsOverToTheFirstAndLeaves) {
   activateAction("format-disk");
   EXPECT_TRUE(first->isRunning());
   EXPECT_TRUE(nameOwned());
+}
+
+// What a desktop's launcher does for a D-Bus activatable application: it calls the
+// action on the bus name, and the bus starts the program from the installed service
+// file when none runs.
+TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
+  const auto installed = readFile(std::filesystem::path(std::getenv("TOLVANE_BUILD_DIR")) / "data" / (kBusName + ".service"));
+  ASSERT_FALSE(installed.empty());
+  // The same file, starting the program of this build rather than the installed one.
+  writeFile(dir_ / "services" / (kBusName + ".service"),
+            std::regex_replace(installed, std::regex("Exec=.*"), "Exec=" + app().string()));
+  ASSERT_FALSE(nameOwned());
+
+  const auto call = activateAction("show-library");
+  EXPECT_EQ(call.status, 0) << call.err << readFile(dir_ / "bus.log");
+  ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << readFile(dir_ / "bus.log");
+  EXPECT_TRUE(eventually([&] { return mainWindowShown(); }, 30s)) << readFile(dir_ / "bus.log");
+  EXPECT_TRUE(eventually([&] { return readFile(dir_ / "bus.log").find("sidebar: library") != std::string::npos; }, 30s))
+      << readFile(dir_ / "bus.log");
+
+  // The bus started it, so the test stops it by the PID the bus reports.
+  const auto pid = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(pid.out, match, std::regex(R"(uint32 (\d+))"))) << pid.out << pid.err;
+  const std::string owner = match[1].str();
+  std::error_code error;
+  ASSERT_EQ(std::filesystem::read_symlink("/proc/" + owner + "/exe", error), std::filesystem::canonical(app()))
+      << "the name's owner " << owner << " is not this build's tolvane";
+  ::kill(std::stoi(owner), SIGTERM);
+  EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
 }
 
 }  // namespace
