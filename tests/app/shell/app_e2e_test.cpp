@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/integration/server_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/xvfb_server.h"
+
+// The built `tolvane` as a user meets it: on an X display with a window manager and a
+// compositor, on a session bus of its own, signed in to a loopback tolvane-server and
+// recording the synthetic sources. It is driven only from outside — D-Bus calls, key
+// presses through XTest, signals — and judged by what it leaves behind: the vault's
+// manifests, its State properties, its windows and its log.
+
+namespace tolvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kBusName = "com.tolvanelabs.Tolvane";
+const std::string kObjectPath = "/com/tolvanelabs/Tolvane";
+
+// Polls `condition` until it holds or `limit` passes; the limits are generous ceilings
+// for a loaded machine, never a measurement.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (true) {
+    if (condition()) return true;
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(100ms);
+  }
+}
+
+class AppEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(app())) GTEST_SKIP() << app() << " is not built";
+    server_.start();
+    if (HasFatalFailure()) return;
+
+    // The session the app finds: a sign-in kept in the file under the private config
+    // folder (no keyring answers on the private bus), as `tolvane-cli login` leaves it.
+    const auto login = runCommand({cli().string(), "login"}, clientEnv({{"DBUS_SESSION_BUS_ADDRESS", ""}, {"DISPLAY", ""}}));
+    ASSERT_EQ(login.status, 0) << login.out << login.err;
+
+    display_ = std::make_unique<XvfbServer>(1280, 800);
+    const std::map<std::string, std::string> onDisplay = {{"DISPLAY", display_->displayName()}};
+    windowManager_ = std::make_unique<ChildProcess>(std::vector<std::string>{"openbox", "--sm-disable"}, onDisplay,
+                                                    dir_ / "openbox.log");
+    compositor_ = std::make_unique<ChildProcess>(std::vector<std::string>{"xcompmgr"}, onDisplay, dir_ / "xcompmgr.log");
+
+    // A bus that starts only the services a test puts in its own folder: nothing from
+    // the machine (a keyring, a tray host) answers on it. What it starts inherits its
+    // environment, the desktop's.
+    std::filesystem::create_directories(dir_ / "services");
+    writeFile(dir_ / "bus.conf",
+              "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+              "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>\n"
+              "<servicedir>" + (dir_ / "services").string() + "</servicedir>\n"
+              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    busAddress_ = "unix:path=" + (dir_ / "bus").string();
+    bus_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
+                                 "--address=" + busAddress_},
+        desktopEnv(), dir_ / "bus.log");
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(dir_ / "bus"); }, 10s)) << readFile(dir_ / "bus.log");
+    // The window manager takes the screen before any window of the app appears.
+    ASSERT_TRUE(eventually([&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
+                                        std::string::npos; },
+                           20s))
+        << readFile(dir_ / "openbox.log");
+  }
+
+  static std::filesystem::path cli() { return builtProgram("app/cli/tolvane-cli"); }
+  static std::filesystem::path app() { return builtProgram("app/shell/tolvane"); }
+
+  std::map<std::string, std::string> clientEnv(std::map<std::string, std::string> extra = {}) const {
+    std::map<std::string, std::string> env = {{"TOLVANE_SITE_URL", server_.url()},
+                                              {"TOLVANE_VAULT_DIR", (dir_ / "vault").string()},
+                                              {"XDG_CONFIG_HOME", (dir_ / "config").string()},
+                                              {"XDG_DATA_HOME", (dir_ / "data").string()},
+                                              {"XDG_CACHE_HOME", (dir_ / "cache").string()},
+                                              {"TOLVANE_TEST_SOURCES", "1"}};
+    for (auto& [key, value] : extra) env[key] = value;
+    return env;
+  }
+
+  std::map<std::string, std::string> desktopEnv() const {
+    return clientEnv({{"DISPLAY", display_->displayName()},
+                      {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
+                      {"QT_QPA_PLATFORM", "xcb"},
+                      {"QT_QUICK_BACKEND", "software"},
+                      {"TOLVANE_LOG_LEVEL", "info"}});
+  }
+
+  CommandResult run(const std::vector<std::string>& argv) const { return runCommand(argv, desktopEnv()); }
+
+  std::unique_ptr<ChildProcess> launch(const std::string& logName, std::vector<std::string> args = {}) {
+    std::vector<std::string> argv = {app().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<ChildProcess>(argv, desktopEnv(), dir_ / logName);
+  }
+
+  std::string log(const std::string& name = "tolvane.log") const { return readFile(dir_ / name); }
+
+  bool nameOwned() const {
+    return run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                "--method", "org.freedesktop.DBus.NameHasOwner", kBusName})
+               .out.find("true") != std::string::npos;
+  }
+
+  // A State property as plain text: gdbus prints (<'recording'>,) or (<3.5>,).
+  std::string property(const std::string& name) const {
+    const auto result = run({"gdbus", "call", "--session", "--dest", kBusName, "--object-path", kObjectPath, "--method",
+                             "org.freedesktop.DBus.Properties.Get", "com.tolvanelabs.Tolvane.State", name});
+    if (result.status != 0) return "(unreadable: " + result.err + ")";
+    std::smatch match;
+    static const std::regex wrapped(R"(^\(<'?(.*?)'?>,\)\s*$)");
+    return std::regex_match(result.out, match, wrapped) ? match[1].str() : result.out;
+  }
+
+  bool waitForPhase(const std::string& pattern, std::chrono::milliseconds limit = 30s) const {
+    const std::regex wanted(pattern);
+    return eventually([&] { return std::regex_match(property("Phase"), wanted); }, limit);
+  }
+
+  CommandResult activateAction(const std::string& name) const {
+    return run({"gdbus", "call", "--session", "--dest", kBusName, "--object-path", kObjectPath, "--method",
+                "org.freedesktop.Application.ActivateAction", name, "[]", "{}"});
+  }
+
+  // Starts a recording as a desktop's shortcut would and waits until it records. The
+  // sources load in the background at launch, and a start before they have finds no
+  // screen, so the action is repeated until the countdown begins.
+  void startRecording() {
+    ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
+    ASSERT_TRUE(eventually(
+        [&] {
+          if (std::regex_match(property("Phase"), std::regex("countdown.*|recording"))) return true;
+          activateAction("start-recording");
+          return false;
+        },
+        60s))
+        << "Phase " << property("Phase") << "\n" << log();
+    ASSERT_TRUE(waitForPhase("recording")) << property("Phase") << "\n" << log();
+  }
+
+  nlohmann::json vaultItems() const {
+    const auto list = runCommand({cli().string(), "vault", "list", "--json"}, clientEnv());
+    if (list.status != 0) return nlohmann::json::array();
+    return nlohmann::json::parse(list.out, nullptr, false);
+  }
+
+  std::string onlyItemState() const {
+    const auto items = vaultItems();
+    if (!items.is_array() || items.size() != 1) return "(" + items.dump() + ")";
+    return items[0].value("state", "");
+  }
+
+  // The app's main window, when it is mapped on the screen.
+  bool mainWindowShown() const {
+    return run({"xdotool", "search", "--onlyvisible", "--name", "^Tolvane$"}).status == 0;
+  }
+
+  TempDir dir_;
+  ServerProcess server_;
+  std::unique_ptr<XvfbServer> display_;
+  std::unique_ptr<ChildProcess> windowManager_;
+  std::unique_ptr<ChildProcess> compositor_;
+  std::string busAddress_;
+  std::unique_ptr<ChildProcess> bus_;
+};
+
+// The review pane is judged by two things it does: the review holds the upload (the
+// manifest's holdUploadUntil, written by nothing else) and it brings back the main window
+// that the countdown took off the screen.
+TEST_F(AppEndToEndTest, RecordsFromTheDBusActionStopsOnCtrlAltRAndOpensTheReview) {
+  auto tolvane = launch("tolvane.log");
+  ASSERT_TRUE(eventually([&] { return mainWindowShown(); }, 30s)) << log();
+  startRecording();
+  if (HasFatalFailure()) return;
+  EXPECT_TRUE(eventually([&] { return !mainWindowShown(); }, 10s)) << "the window stays on the recorded screen";
+  ASSERT_TRUE(eventually([&] { return onlyItemState() == "recording"; }, 20s)) << onlyItemState();
+
+  // Shift held makes the press someone else's: the recording goes on.
+  ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+shift+r"}).status, 0);
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(property("Phase"), "recording");
+  // The grab is on the root window: the key reaches the app whichever window has the focus.
+  ASSERT_EQ(run({"xdotool", "key", "ctrl+alt+r"}).status, 0);
+  ASSERT_TRUE(waitForPhase("finishing|idle")) << property("Phase") << "\n" << log();
+  ASSERT_TRUE(waitForPhase("idle", 60s)) << property("Phase") << "\n" << log();
+
+  EXPECT_TRUE(eventually([&] { return onlyItemState() == "ready"; }, 30s)) << onlyItemState() << "\n" << log();
+  const auto items = vaultItems();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_TRUE(eventually(
+      [&] {
+        const auto manifest =
+            runCommand({cli().string(), "vault", "show", items[0].value("id", "")}, clientEnv()).out;
+        return manifest.find("holdUploadUntil") != std::string::npos;
+      },
+      20s))
+      << log();
+  EXPECT_TRUE(eventually([&] { return mainWindowShown(); }, 20s)) << log();
+  EXPECT_TRUE(tolvane->isRunning());
+}
+
+TEST_F(AppEndToEndTest, SigtermMidRecordingExitsCleanlyAndLeavesTheItemForRecovery) {
+  auto tolvane = launch("tolvane.log");
+  startRecording();
+  if (HasFatalFailure()) return;
+  ASSERT_TRUE(eventually([&] { return onlyItemState() == "recording"; }, 20s)) << onlyItemState();
+
+  tolvane->kill(SIGTERM);
+  EXPECT_EQ(tolvane->wait(30s), std::optional<int>(0)) << log();
+  EXPECT_NE(log().find("received signal 15"), std::string::npos) << log();
+  EXPECT_EQ(onlyItemState(), "finalizing");
+  EXPECT_FALSE(nameOwned());
+}
+
+TEST_F(AppEndToEndTest, ASecondLaunchHandsOverToTheFirstAndLeaves) {
+  auto first = launch("tolvane.log");
+  ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
+  ASSERT_TRUE(eventually([&] { return mainWindowShown(); }, 30s)) << log();
+
+  // Close the window as a user would, through the window manager (Alt+F4 in openbox);
+  // the app stays, in the tray. The press is repeated when it came before the window
+  // manager had given the window the focus.
+  ASSERT_TRUE(eventually(
+      [&] {
+        if (!mainWindowShown()) return true;
+        run({"xdotool", "search", "--onlyvisible", "--name", "^Tolvane$", "windowactivate", "--sync"});
+        run({"xdotool", "key", "alt+F4"});
+        return eventually([&] { return !mainWindowShown(); }, 2s);
+      },
+      30s))
+      << log();
+  EXPECT_TRUE(first->isRunning());
+
+  auto second = launch("second.log");
+  EXPECT_EQ(second->wait(30s), std::optional<int>(0)) << log("second.log");
+  EXPECT_TRUE(eventually([&] { return mainWindowShown(); }, 20s)) << log();
+  EXPECT_TRUE(first->isRunning());
+  EXPECT_TRUE(nameOwned());
+
+  // The command line reaches the running one too: a bound desktop shortcut's way in.
+  auto action = launch("action.log", {"--action", "start-recording"});
+  EXPECT_EQ(action->wait(30s), std::optional<int>(0)) << log("action.log");
+  EXPECT_TRUE(waitForPhase("countdown.*|recording")) << property("Phase") << "\n" << log();
+
+  // A name it does not know is refused without harm.
+  activateAction("format-disk");
+  EXPECT_TRUE(first->isRunning());
+  EXPECT_TRUE(nameOwned());
+}
+
+// What a desktop's launcher does for a D-Bus activatable application: it calls the
+// action on the bus name, and the bus starts the program from the installed service
+// file when none runs.
+TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
+  const auto installed = readFile(std::filesystem::path(std::getenv("TOLVANE_BUILD_DIR")) / "data" / (kBusName + ".service"));
+  ASSERT_FALSE(installed.empty());
+  // The same file, starting the program of this build rather than the installed one.
+  writeFile(dir_ / "services" / (kBusName + ".service"),
+            std::regex_replace(installed, std::regex("Exec=.*"), "Exec=" + app().string()));
+  ASSERT_FALSE(nameOwned());
+
+  const auto call = activateAction("show-library");
+  EXPECT_EQ(call.status, 0) << call.err << readFile(dir_ / "bus.log");
+  ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << readFile(dir_ / "bus.log");
+  EXPECT_TRUE(eventually([&] { return mainWindowShown(); }, 30s)) << readFile(dir_ / "bus.log");
+  EXPECT_TRUE(eventually([&] { return readFile(dir_ / "bus.log").find("sidebar: library") != std::string::npos; }, 30s))
+      << readFile(dir_ / "bus.log");
+
+  // The bus started it, so the test stops it by the PID the bus reports.
+  const auto pid = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(pid.out, match, std::regex(R"(uint32 (\d+))"))) << pid.out << pid.err;
+  const std::string owner = match[1].str();
+  std::error_code error;
+  ASSERT_EQ(std::filesystem::read_symlink("/proc/" + owner + "/exe", error), std::filesystem::canonical(app()))
+      << "the name's owner " << owner << " is not this build's tolvane";
+  ::kill(std::stoi(owner), SIGTERM);
+  EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
+}
+
+}  // namespace
+}  // namespace tolvane::testing
