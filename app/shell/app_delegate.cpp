@@ -71,7 +71,7 @@ void AppDelegate::launch() {
 
 void AppDelegate::runActionWhenReady(const QString& name) {
   if (!bootstrapped_) {
-    pendingAction_ = name;
+    pendingActions_.push_back(name);
     return;
   }
   runAction(name);
@@ -84,8 +84,8 @@ QCoro::Task<> AppDelegate::bootstrap() {
   // The teardown empties the router before the model; a bootstrap ended by it runs nothing.
   if (!self || !self->actions_) co_return;
   self->bootstrapped_ = true;
-  const std::optional<QString> name = std::exchange(self->pendingAction_, std::nullopt);
-  if (name) self->runAction(*name);
+  const std::vector<QString> names = std::exchange(self->pendingActions_, {});
+  for (const QString& name : names) self->runAction(name);
 }
 
 void AppDelegate::runAction(const QString& name) {
@@ -169,6 +169,7 @@ void AppDelegate::installInterface() {
 
 void AppDelegate::registerOnSessionBus() {
   service_ = std::make_unique<ApplicationService>(*model_, *actions_, [this] { showMainWindow(std::nullopt); });
+  service_->setActionRunner([this](AppAction action) { runActionWhenReady(appActionName(action)); });
   if (service_->registerOnSessionBus() != ApplicationService::Registration::owned) {
     log_.warning("Tolvane runs without its name on the session bus: `tolvane --action` and the desktop's "
                  "launcher can't reach this instance");

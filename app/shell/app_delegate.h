@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <qcorotask.h>
 
@@ -100,7 +101,7 @@ class AppDelegate final : public QObject, public ActionRouter::Host, public Phas
   std::optional<QCoro::Task<>> bootstrap_;
   std::optional<QCoro::Task<>> updateCheck_;
   bool bootstrapped_ = false;
-  std::optional<QString> pendingAction_;
+  std::vector<QString> pendingActions_;  // asked for before the bootstrap ended, in order
   bool emergencyStopped_ = false;
   Logger log_{"lifecycle"};
 };

@@ -185,8 +185,12 @@ bool ApplicationService::activateAction(const QString& name, QString* error) {
   // answer first.
   QMetaObject::invokeMethod(
       this,
-      [actions = actions_, chosen = *action] {
-        if (actions) actions->trigger(chosen);
+      [this, chosen = *action] {
+        if (run_) {
+          run_(chosen);
+        } else if (actions_) {
+          actions_->trigger(chosen);
+        }
       },
       Qt::QueuedConnection);
   return true;

@@ -8,6 +8,8 @@
 #include <functional>
 #include <optional>
 
+#include "app/shell/app_action.h"
+
 namespace tolvane {
 
 class ActionRouter;
@@ -38,6 +40,12 @@ class ApplicationService : public QObject {
   ApplicationService(AppModel& model, ActionRouter& actions, std::function<void()> activate,
                      QObject* parent = nullptr);
   ~ApplicationService() override;
+
+  // Who runs the actions other programs ask for; by default the router at once. The
+  // application holds them until its bootstrap has listed the screens: a launcher that
+  // starts Tolvane through D-Bus activation sends its action the moment the name is
+  // taken.
+  void setActionRunner(std::function<void(AppAction)> run) { run_ = std::move(run); }
 
   // Exports the object and takes the name on the session bus.
   Registration registerOnSessionBus();
@@ -81,6 +89,7 @@ class ApplicationService : public QObject {
   AppModel& model_;
   QPointer<ActionRouter> actions_;
   std::function<void()> activate_;
+  std::function<void(AppAction)> run_;
   std::optional<QDBusConnection> bus_;
   Announced announced_;
 };
