@@ -13,14 +13,6 @@ namespace {
 
 using Phase = RecordingPhase;
 
-struct FakeHost final : ActionRouter::Host {
-  void showMainWindow(std::optional<QString> pane) override { calls << "window:" + pane.value_or("current"); }
-  void requestQuit() override { calls << "quit"; }
-  void showAbout() override { calls << "about"; }
-  void checkForUpdates() override { calls << "updates"; }
-  QStringList calls;
-};
-
 class ActionRouterTest : public testing::ShellModelFixture {
  protected:
   // Every action's state, as "name" for enabled and "-name" for disabled.
@@ -35,7 +27,7 @@ class ActionRouterTest : public testing::ShellModelFixture {
 
   testing::TempDir config;
   AutostartEntry autostart{QString::fromStdString(config.path().string())};
-  FakeHost host;
+  testing::FakeHost host;
   ActionRouter router{*model, host, autostart};
 };
 

@@ -7,17 +7,15 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDesktopServices>
-#include <QThread>
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "app/core/app_model.h"
 #include "app/shell/desktop_services_opener.h"
 #include "app/shell/qt_clipboard.h"
-#include "tests/support/child_process.h"
+#include "tests/app/desktop_test_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
@@ -25,33 +23,6 @@ namespace tolvane {
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
-
-bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 20s) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
-// A session bus of the test's own, stopped by PID.
-class PrivateBus {
- public:
-  explicit PrivateBus(const fs::path& folder)
-      : address_("unix:path=" + (folder / "bus").string()),
-        daemon_({"dbus-daemon", "--session", "--nofork", "--address=" + address_}, {}, folder / "bus.log") {
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (!fs::exists(folder / "bus") && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(10ms);
-  }
-  const std::string& address() const { return address_; }
-
- private:
-  std::string address_;
-  testing::ChildProcess daemon_;
-};
 
 // A file manager that only writes down what it was asked to show.
 class FakeFileManager : public QObject {
@@ -104,7 +75,7 @@ TEST_F(AppGlueTest, ACopiedLinkCanBePastedWithCtrlVOrTheMiddleButton) {
 }
 
 TEST_F(AppGlueTest, ShowInFolderAsksTheFileManagerAndFallsBackToTheFolder) {
-  PrivateBus bus(dir.path());
+  testing::PrivateBus bus(dir.path());
   UrlCatcher catcher;
   QDesktopServices::setUrlHandler("file", &catcher, "open");
   QDesktopServices::setUrlHandler("https", &catcher, "open");
@@ -113,11 +84,11 @@ TEST_F(AppGlueTest, ShowInFolderAsksTheFileManagerAndFallsBackToTheFolder) {
 
   {
     // No file manager on this bus: the folder opens instead.
-    auto client = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "opener-alone");
+    auto client = QDBusConnection::connectToBus(bus.qAddress(), "opener-alone");
     ASSERT_TRUE(client.isConnected());
     DesktopServicesOpener opener(client);
     opener.showInFolder(movie);
-    EXPECT_TRUE(spinUntil([&] { return !catcher.opened.isEmpty(); }));
+    EXPECT_TRUE(testing::spinUntil([&] { return !catcher.opened.isEmpty(); }));
     EXPECT_EQ(catcher.opened, QStringList{folder});
     catcher.opened.clear();
 
@@ -129,16 +100,16 @@ TEST_F(AppGlueTest, ShowInFolderAsksTheFileManagerAndFallsBackToTheFolder) {
   QDBusConnection::disconnectFromBus("opener-alone");
 
   FakeFileManager fileManager;
-  auto service = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "file-manager");
+  auto service = QDBusConnection::connectToBus(bus.qAddress(), "file-manager");
   ASSERT_TRUE(service.registerObject("/org/freedesktop/FileManager1", &fileManager, QDBusConnection::ExportAllSlots));
   ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
   {
-    auto client = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "opener");
+    auto client = QDBusConnection::connectToBus(bus.qAddress(), "opener");
     DesktopServicesOpener opener(client);
     opener.showInFolder(movie);
-    EXPECT_TRUE(spinUntil([&] { return !fileManager.shown.isEmpty(); }));
+    EXPECT_TRUE(testing::spinUntil([&] { return !fileManager.shown.isEmpty(); }));
     EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(movie).toString()});
-    spinUntil([] { return false; }, 300ms);  // a late fallback would show up here
+    testing::spinUntil([] { return false; }, 300ms);  // a late fallback would show up here
     EXPECT_TRUE(catcher.opened.isEmpty());
   }
   QDBusConnection::disconnectFromBus("opener");

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <filesystem>
 #include <future>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -20,7 +19,7 @@
 #include "app/shell/autostart_entry.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/app/shell/shell_model_fixture.h"
-#include "tests/support/child_process.h"
+#include "tests/app/desktop_test_env.h"
 
 // Failure messages show the values, not bytes.
 inline void PrintTo(const QVariant& value, std::ostream* out) { *out << value.toString().toStdString(); }
@@ -38,14 +37,6 @@ using Phase = RecordingPhase;
 
 const QString kName = QStringLiteral("com.tolvanelabs.Tolvane");
 const QString kPath = QStringLiteral("/com/tolvanelabs/Tolvane");
-
-struct FakeHost final : ActionRouter::Host {
-  void showMainWindow(std::optional<QString> pane) override { calls << "window:" + pane.value_or("current"); }
-  void requestQuit() override { calls << "quit"; }
-  void showAbout() override { calls << "about"; }
-  void checkForUpdates() override { calls << "updates"; }
-  QStringList calls;
-};
 
 // Collects the State interface's PropertiesChanged signals as a client sees them.
 class ChangeListener : public QObject {
@@ -71,17 +62,8 @@ class ApplicationServiceTest : public testing::ShellModelFixture {
   static void SetUpTestSuite() {
     testing::application();
     busDir = std::make_unique<testing::TempDir>();
-    const auto socket = *busDir / "bus";
-    const auto printed = *busDir / "dbus.log";
-    daemon = std::make_unique<testing::ChildProcess>(
-        std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1",
-                                 "--address=unix:path=" + socket.string()},
-        std::map<std::string, std::string>{}, printed);
-    // The address is printed once the bus accepts connections (the socket file comes sooner).
-    ASSERT_TRUE(processEventsUntil([&] {
-      return std::filesystem::exists(printed) && testing::readFile(printed).find("unix:") != std::string::npos;
-    })) << "dbus-daemon did not start";
-    address = QStringLiteral("unix:path=") + QString::fromStdString(socket.string());
+    daemon = std::make_unique<testing::PrivateBus>(busDir->path());
+    address = daemon->qAddress();
     busEnv = std::make_unique<testing::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address.toUtf8().constData());
   }
   static void TearDownTestSuite() {
@@ -123,14 +105,14 @@ class ApplicationServiceTest : public testing::ShellModelFixture {
   }
 
   static inline std::unique_ptr<testing::TempDir> busDir;
-  static inline std::unique_ptr<testing::ChildProcess> daemon;
+  static inline std::unique_ptr<testing::PrivateBus> daemon;
   static inline std::unique_ptr<testing::ScopedEnv> busEnv;
   static inline QString address;
 
   QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("client"));
   testing::TempDir config;
   AutostartEntry autostart{QString::fromStdString(config.path().string())};
-  FakeHost host;
+  testing::FakeHost host;
   ActionRouter router{*model, host, autostart};
   int activations = 0;
   std::unique_ptr<ApplicationService> service =

@@ -5,11 +5,21 @@
 #include <memory>
 
 #include "app/core/app_model.h"
+#include "app/shell/action_router.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane::testing {
+
+// The application around the router, writing down what it was asked to do.
+struct FakeHost final : ActionRouter::Host {
+  void showMainWindow(std::optional<QString> pane) override { calls << "window:" + pane.value_or("current"); }
+  void requestQuit() override { calls << "quit"; }
+  void showAbout() override { calls << "about"; }
+  void checkForUpdates() override { calls << "updates"; }
+  QStringList calls;
+};
 
 // A real application model on a fake clock, recording the synthetic test scene, so that
 // the shell's pieces are driven through every phase without a display or a sound server.

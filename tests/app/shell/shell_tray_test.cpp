@@ -13,7 +13,6 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
-#include <QDir>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QQmlContext>
@@ -24,24 +23,17 @@
 #include <QQuickWindow>
 #include <QScreen>
 #include <QThread>
-#include <atomic>
 #include <mutex>
 
-#include <qcorotask.h>
-
-#include "app/capture/sources/source_catalog.h"
-#include "app/capture/sources/synthetic_sources.h"
 #include "app/core/app_model.h"
-#include "app/core/device_permissions.h"
 #include "app/shell/action_router.h"
 #include "app/shell/autostart_entry.h"
 #include "app/shell/popover_placement.h"
 #include "app/shell/tray_icon_painter.h"
 #include "kit/base/format.h"
-#include "kit/auth/memory_session_storage.h"
-#include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
-#include "tests/support/child_process.h"
+#include "tests/app/desktop_test_env.h"
+#include "tests/app/shell/shell_model_fixture.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
@@ -154,41 +146,6 @@ class StandInWatcher final : public QDBusVirtualObject {
   QStringList items_;
 };
 
-struct FakeHost final : ActionRouter::Host {
-  void showMainWindow(std::optional<QString> pane) override { shown.push_back(pane); }
-  void requestQuit() override { ++quits; }
-  void showAbout() override {}
-  void checkForUpdates() override {}
-  std::vector<std::optional<QString>> shown;
-  int quits = 0;
-};
-
-struct SceneCatalog final : SourceCatalog {
-  ShareableContent shareableContent() override {
-    ShareableContent content;
-    content.displays.push_back({SyntheticSources::screenDisplayID, "Built-in display", 0, 0, 1920, 1080});
-    return content;
-  }
-  std::vector<AudioDeviceOption> microphones() override { return {{std::string(SyntheticSources::toneID), "Tone"}}; }
-  std::vector<CameraOption> cameras() override { return {{std::string(SyntheticSources::barsID), "Bars"}}; }
-};
-
-struct Granted final : DevicePermissions {
-  bool screenRecordingGranted() override { return true; }
-  PermissionStatus microphoneStatus(const std::optional<std::string>&) override { return PermissionStatus::authorised; }
-  PermissionStatus cameraStatus(const std::optional<std::string>&) override { return PermissionStatus::authorised; }
-};
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = 60s) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
 // One labelled row of a com.canonical.dbusmenu layout.
 struct MenuRowSeen {
   int id = 0;
@@ -220,10 +177,8 @@ class TrayTest : public ::testing::Test {
   static void SetUpTestSuite() {
     dir = new testing::TempDir;
     xvfb = new testing::XvfbServer(1920, 1080);
-    const std::string busAddress = "unix:path=" + (dir->path() / "bus").string();
-    bus = new testing::ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + busAddress});
-    ASSERT_TRUE(waitUntilFile(dir->path() / "bus"));
-    address = QString::fromStdString(busAddress);
+    bus = new testing::PrivateBus(dir->path());
+    address = bus->qAddress();
     qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
     qputenv("DISPLAY", QByteArray::fromStdString(xvfb->displayName()));
     qputenv("QT_QPA_PLATFORM", "xcb");
@@ -241,31 +196,10 @@ class TrayTest : public ::testing::Test {
     delete xvfb;
     delete dir;
   }
-  static bool waitUntilFile(const std::filesystem::path& path) {
-    for (int i = 0; i < 500 && !std::filesystem::exists(path); ++i) QThread::msleep(10);
-    return std::filesystem::exists(path);
-  }
 
   TrayTest() {
-    AppModel::Settings settings;
-    settings.services.vaultDirectory = work / "vault";
-    settings.services.siteURL = *Url::parse("http://127.0.0.1:9");
-    settings.services.sessionStorage = std::make_shared<MemorySessionStorage>();
-    settings.clock = clock;
-    settings.clipboard = std::make_shared<testing::FakeClipboard>();
-    settings.opener = std::make_shared<testing::FakeOpener>();
-    settings.notifier = std::make_shared<testing::FakeNotifier>();
-    settings.deviceName = [] { return QStringLiteral("Test machine"); };
-    settings.recording.settingsPath = QString::fromStdString((work / "Tolvane.conf").string());
-    settings.recording.catalog = std::make_shared<SceneCatalog>();
-    settings.recording.permissions = std::make_shared<Granted>();
-    settings.recording.defaultMicrophoneID = [] { return std::nullopt; };
-    settings.recording.freeBytes = [] { return std::int64_t{100'000'000'000}; };
-    model = std::make_unique<AppModel>(std::move(settings));
-    model->recording().setIncludeSystemAudio(false);  // no sound server here
-    auto sources = model->recording().refreshSourcesAsync();
-    auto permissions = model->recording().refreshPermissionsAsync();
-    EXPECT_TRUE(waitUntil([&] { return sources.isReady() && permissions.isReady(); }));
+    model = std::make_unique<AppModel>(testing::sceneModelSettings(work.path(), clock, /*withMicrophone=*/true));
+    EXPECT_TRUE(testing::readSceneSources(model->recording()));
 
     router = std::make_unique<ActionRouter>(*model, host, autostart);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
@@ -306,7 +240,7 @@ class TrayTest : public ::testing::Test {
     message.setArguments(args);
     // Without blocking: the item answers from this very thread.
     QDBusPendingCall pending = client.asyncCall(message);
-    EXPECT_TRUE(waitUntil([&] { return pending.isFinished(); }));
+    EXPECT_TRUE(testing::spinUntil([&] { return pending.isFinished(); }));
     return pending.reply();
   }
   QVariant itemProperty(const QString& name) {
@@ -380,7 +314,7 @@ class TrayTest : public ::testing::Test {
     QObject::connect(tray.get(), &StatusItemController::availabilityChanged,
                      [this](bool available) { availability.push_back(available); });
     startPanel();
-    ASSERT_TRUE(waitUntil([&] { return !watcher->items().isEmpty(); }));
+    ASSERT_TRUE(testing::spinUntil([&] { return !watcher->items().isEmpty(); }));
     item = watcher->items().first();
   }
 
@@ -391,25 +325,23 @@ class TrayTest : public ::testing::Test {
     return nullptr;
   }
   // Kept for review next to the build, not compared.
-  void savePopover(QQuickWindow* window, const QString& name) {
-    const QString folder = qEnvironmentVariable("TOLVANE_BUILD_DIR", QDir::tempPath()) + "/artifacts/screenshots";
-    QDir().mkpath(folder);
+  void savePopover(QQuickWindow* window, const std::string& name) {
     // The glyphs are painted a frame or two after the window first shows; the picture
     // is for people, so it waits a moment for them rather than for any one event.
-    waitUntil([] { return false; }, 1000ms);
-    ASSERT_TRUE(window->grabWindow().save(folder + "/" + name));
+    testing::spinUntil([] { return false; }, 1000ms);
+    ASSERT_TRUE(window->grabWindow().save(QString::fromStdString((testing::screenshotDirectory() / name).string())));
   }
 
   static inline testing::TempDir* dir = nullptr;
   static inline testing::XvfbServer* xvfb = nullptr;
-  static inline testing::ChildProcess* bus = nullptr;
+  static inline testing::PrivateBus* bus = nullptr;
   static inline QApplication* app = nullptr;
   static inline QString address;
 
   testing::TempDir work;
   std::shared_ptr<FakeModelClock> clock = std::make_shared<FakeModelClock>();
   std::unique_ptr<AppModel> model;
-  FakeHost host;
+  testing::FakeHost host;
   AutostartEntry autostart{QString::fromStdString(work.path().string())};
   std::unique_ptr<ActionRouter> router;
   QQmlEngine engine;
@@ -433,16 +365,15 @@ TEST_F(TrayTest, AppearsWhenAPanelStartsAndItsMenuRunsTheActions) {
   EXPECT_EQ(labels(rows), (QStringList{"Start recording", "My recordings", "On this computer", "Open Tolvane",
                                        "Sign in with your browser", "Quit Tolvane"}));
   click(rows, "Open Tolvane");
-  ASSERT_TRUE(waitUntil([&] { return !host.shown.empty(); }));
-  EXPECT_EQ(host.shown.front(), std::nullopt) << "the main window on its current pane";
   click(rows, "Quit Tolvane");
-  ASSERT_TRUE(waitUntil([&] { return host.quits == 1; }));
+  ASSERT_TRUE(testing::spinUntil([&] { return host.calls.size() == 2; }));
+  EXPECT_EQ(host.calls, (QStringList{"window:current", "quit"})) << "the main window on its current pane";
 
   // The panel's left click (Activate) opens the popover next to the pointer, on screen.
   model->library().setLastShareURL(QStringLiteral("http://127.0.0.1:9/v/Zk3q"));
   call(item, QStringLiteral("/StatusNotifierItem"), QStringLiteral("org.kde.StatusNotifierItem"),
        QStringLiteral("Activate"), {10, 10});
-  ASSERT_TRUE(waitUntil([&] { return popover() && popover()->isExposed(); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return popover() && popover()->isExposed(); }));
   QQuickWindow* window = popover();
   EXPECT_TRUE(window->screen()->availableGeometry().contains(window->geometry()));
   EXPECT_GT(window->height(), 300);
@@ -458,9 +389,9 @@ TEST_F(TrayTest, AppearsWhenAPanelStartsAndItsMenuRunsTheActions) {
 
   // The panel restarts: the item goes with the old one and registers with the new one.
   stopPanel();
-  ASSERT_TRUE(waitUntil([&] { return !tray->isAvailable(); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return !tray->isAvailable(); }));
   startPanel();
-  ASSERT_TRUE(waitUntil([&] { return !watcher->items().isEmpty(); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return !watcher->items().isEmpty(); }));
   EXPECT_EQ(availability, (std::vector<bool>{true, false, true}));
   item = watcher->items().first();
   EXPECT_EQ(toolTipText(), "Tolvane");
@@ -482,17 +413,15 @@ TEST(TrayIconPainterTest, SheetForReview) {
     }
   }
   painter.end();
-  const QString folder = qEnvironmentVariable("TOLVANE_BUILD_DIR", QDir::tempPath()) + "/artifacts/screenshots";
-  QDir().mkpath(folder);
-  EXPECT_TRUE(sheet.save(folder + "/tray-icons.png"));
+  EXPECT_TRUE(sheet.save(QString::fromStdString((testing::screenshotDirectory() / "tray-icons.png").string())));
 }
 
 TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
   makeTrayAndWaitForItem();
   model->recording().startCountdown();
-  ASSERT_TRUE(waitUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::countdown); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::countdown); }));
   clock->advance(3);
-  ASSERT_TRUE(waitUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::recording); }))
+  ASSERT_TRUE(testing::spinUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::recording); }))
       << model->recording().recordingError().toStdString();
   // Let the engine run a little, then let the model's timer read its elapsed time.
   QThread::msleep(1200);
@@ -507,7 +436,7 @@ TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
   EXPECT_TRUE(rows.front().enabled);
 
   tray->toggle();
-  ASSERT_TRUE(waitUntil([&] { return popover() && popover()->isExposed(); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return popover() && popover()->isExposed(); }));
   // The popover's clock and the tooltip's agree.
   auto* view = qobject_cast<QQuickView*>(popover());
   ASSERT_NE(view, nullptr);
@@ -517,7 +446,7 @@ TEST_F(TrayTest, WhileRecordingTheIconFillsTheTooltipCountsAndTheMenuStops) {
   savePopover(popover(), "popover-recording.png");
 
   click(rows, "Stop recording");
-  ASSERT_TRUE(waitUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::idle); }, 120s));
+  ASSERT_TRUE(testing::spinUntil([&] { return model->recording().phase().is(RecordingPhase::Kind::idle); }, 120s));
   tray->refresh();  // as the phase watcher's next pass does
   EXPECT_EQ(labels(menuRows()).front(), "Start recording");
   EXPECT_EQ(iconCentreAlpha(), 0);

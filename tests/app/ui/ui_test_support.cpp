@@ -3,8 +3,6 @@
 #include <QFont>
 #include <QQuickStyle>
 #include <QSettings>
-#include <QThread>
-#include <cstdlib>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
@@ -46,23 +44,5 @@ QGuiApplication& guiApplication() {
 }
 
 const std::string& testDisplayName() { return desktop().xvfb.displayName(); }
-
-bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  guiApplication();
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
-std::filesystem::path screenshotDirectory() {
-  const char* build = std::getenv("TOLVANE_BUILD_DIR");
-  std::filesystem::path dir = std::filesystem::path(build ? build : ".") / "artifacts" / "screenshots";
-  std::filesystem::create_directories(dir);
-  return dir;
-}
 
 }  // namespace tolvane::testing

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QGuiApplication>
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <string>
+
+#include "tests/app/desktop_test_env.h"
 
 namespace tolvane::testing {
 
@@ -14,13 +13,5 @@ namespace tolvane::testing {
 QGuiApplication& guiApplication();
 // The display the application runs on, ":N".
 const std::string& testDisplayName();
-
-// Runs the event loop until `done` holds; false after `deadline` (a guard against hangs
-// only, nothing waits on a time of its own).
-bool processEventsUntil(const std::function<bool()>& done,
-                        std::chrono::milliseconds deadline = std::chrono::seconds(30));
-
-// Where screenshots for review go: <build>/artifacts/screenshots.
-std::filesystem::path screenshotDirectory();
 
 }  // namespace tolvane::testing
