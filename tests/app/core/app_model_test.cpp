@@ -221,9 +221,11 @@ TEST_F(AccountTest, ACancelledSignInLandsNothingAndAFailedOneSaysWhy) {
 
 TEST_F(AccountTest, SignInLoadsTheAccountAndLibraryRenamesReachTheServiceAndSignOutKeepsLocalRecordings) {
   auto& m = makeModel(server.url());
+  QList<AccountModel::SignInPhase> phases;
+  QObject::connect(&m.account(), &AccountModel::signInPhaseChanged, [&] { phases << phase(); });
   m.account().signIn();
-  EXPECT_EQ(phase(), AccountModel::SignInPhase::WaitingForBrowser);
   ASSERT_TRUE(processEventsUntil([&] { return phase() == AccountModel::SignInPhase::SignedIn; }));
+  EXPECT_EQ(phases, QList({AccountModel::SignInPhase::WaitingForBrowser, AccountModel::SignInPhase::SignedIn}));
   ASSERT_EQ(opener->opened.size(), 1);
   EXPECT_TRUE(opener->opened[0].startsWith(QString::fromStdString(server.url())));
   ASSERT_TRUE(processEventsUntil([&] { return !m.account().account().isEmpty(); }));
