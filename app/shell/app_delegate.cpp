@@ -17,6 +17,7 @@
 #include "app/shell/quit_coordinator.h"
 #include "app/shell/shortcut_notice.h"
 #include "app/shell/status_item_controller.h"
+#include "app/shell/x11_startup_notification.h"
 #include "app/ui/main_window_controller.h"
 #include "kit/base/signal_watcher.h"
 
@@ -170,6 +171,13 @@ void AppDelegate::installInterface() {
 void AppDelegate::registerOnSessionBus() {
   service_ = std::make_unique<ApplicationService>(*model_, *actions_, [this] { showMainWindow(std::nullopt); });
   service_->setActionRunner([this](AppAction action) { runActionWhenReady(appActionName(action)); });
+  service_->setLaunchFeedback([this](const QByteArray& startupId) {
+    // A window the call showed is raised with the time of the click that launched it, which
+    // the window manager trusts more than our own last input; then the launcher's busy
+    // feedback ends.
+    if (QQuickWindow* window = mainWindow_ ? mainWindow_->window() : nullptr) x11_startup::activate(*window, startupId);
+    x11_startup::endFeedback(startupId);
+  });
   if (service_->registerOnSessionBus() != ApplicationService::Registration::owned) {
     log_.warning("Tolvane runs without its name on the session bus: `tolvane --action` and the desktop's "
                  "launcher can't reach this instance");

@@ -159,18 +159,19 @@ uint ApplicationService::pendingUploads() const {
   return static_cast<uint>(std::max(0, model_.library().pendingUploadCount()));
 }
 
-void ApplicationService::activate() {
+void ApplicationService::activate(const QByteArray& startupId) {
   log().info("activated over D-Bus");
   // After the reply: the caller never waits on a window being built.
   QMetaObject::invokeMethod(
       this,
-      [this] {
+      [this, startupId] {
         if (activate_) activate_();
+        if (launchDone_ && !startupId.isEmpty()) launchDone_(startupId);
       },
       Qt::QueuedConnection);
 }
 
-bool ApplicationService::activateAction(const QString& name, QString* error) {
+bool ApplicationService::activateAction(const QString& name, QString* error, const QByteArray& startupId) {
   const auto action = appActionFromName(name);
   if (!action || !isExportedAction(*action)) {
     const QString known = exportedActionNames().join(QStringLiteral(", "));
@@ -185,12 +186,13 @@ bool ApplicationService::activateAction(const QString& name, QString* error) {
   // answer first.
   QMetaObject::invokeMethod(
       this,
-      [this, chosen = *action] {
+      [this, chosen = *action, startupId] {
         if (run_) {
           run_(chosen);
         } else if (actions_) {
           actions_->trigger(chosen);
         }
+        if (launchDone_ && !startupId.isEmpty()) launchDone_(startupId);
       },
       Qt::QueuedConnection);
   return true;

@@ -46,6 +46,9 @@ class ApplicationService : public QObject {
   // starts Tolvane through D-Bus activation sends its action the moment the name is
   // taken.
   void setActionRunner(std::function<void(AppAction)> run) { run_ = std::move(run); }
+  // Told the launch id a caller passed (its "desktop-startup-id"), once the activation or
+  // action it asked for has run: the launcher's feedback waits for us to end it.
+  void setLaunchFeedback(std::function<void(const QByteArray& startupId)> done) { launchDone_ = std::move(done); }
 
   // Exports the object and takes the name on the session bus.
   Registration registerOnSessionBus();
@@ -67,10 +70,10 @@ class ApplicationService : public QObject {
   QString lastShareURL() const;
   uint pendingUploads() const;
   // Shows the main window once the call has been answered.
-  void activate();
+  void activate(const QByteArray& startupId = {});
   // Runs the exported action `name` once the call has been answered; false with the
   // reason in `error` for a name that is unknown or not for other programs.
-  bool activateAction(const QString& name, QString* error);
+  bool activateAction(const QString& name, QString* error, const QByteArray& startupId = {});
   // Sends a reply or a signal on the connection the service is registered on.
   bool send(const QDBusMessage& message) const;
 
@@ -89,6 +92,7 @@ class ApplicationService : public QObject {
   AppModel& model_;
   QPointer<ActionRouter> actions_;
   std::function<void()> activate_;
+  std::function<void(const QByteArray&)> launchDone_;
   std::function<void(AppAction)> run_;
   std::optional<QDBusConnection> bus_;
   Announced announced_;

@@ -8,16 +8,21 @@
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "app/core/app_model.h"
 #include "app/shell/desktop_services_opener.h"
 #include "app/shell/qt_clipboard.h"
+#include "app/shell/x11_startup_notification.h"
 #include "tests/app/desktop_test_env.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
+
+#include <xcb/xcb.h>
 
 namespace tolvane {
 namespace {
@@ -116,6 +121,67 @@ TEST_F(AppGlueTest, ShowInFolderAsksTheFileManagerAndFallsBackToTheFolder) {
   QDBusConnection::disconnectFromBus("file-manager");
   QDesktopServices::unsetUrlHandler("file");
   QDesktopServices::unsetUrlHandler("https");
+}
+
+// What the desktop hears when a launcher activates the running Tolvane: the launch's
+// feedback ends with its id, and the window is activated with the time of the click.
+TEST_F(AppGlueTest, ALaunchIsCompletedAndItsWindowActivatedWithTheClicksTime) {
+  EXPECT_EQ(x11_startup::timestampOf("gnome-shell-1234-host-tolvane-0_TIME98765"), 98765u);
+  for (const char* untimed : {"no-time-here", "x_TIME", "x_TIME12ab"}) {
+    EXPECT_EQ(x11_startup::timestampOf(untimed), 0u) << untimed;
+  }
+
+  // Another client listening on the root window, as a launcher and a window manager do.
+  xcb_connection_t* listener = xcb_connect(xvfb->displayName().c_str(), nullptr);
+  ASSERT_EQ(xcb_connection_has_error(listener), 0);
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(listener)).data->root;
+  const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+  xcb_change_window_attributes(listener, root, XCB_CW_EVENT_MASK, &mask);
+  const auto atom = [&](const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(listener, xcb_intern_atom(listener, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : 0;
+    free(reply);
+    return value;
+  };
+  const xcb_atom_t begin = atom("_NET_STARTUP_INFO_BEGIN");
+  const xcb_atom_t more = atom("_NET_STARTUP_INFO");
+  const xcb_atom_t activeWindow = atom("_NET_ACTIVE_WINDOW");  // the round trip also applies the mask
+
+  QWindow window;
+  window.resize(200, 100);
+  window.show();
+  ASSERT_TRUE(testing::spinUntil([&] { return window.isExposed(); }));
+  // Long enough to take several messages, with characters the text must escape.
+  const QByteArray id = R"(tolvane "launch" \ from the menu_TIME4242)";
+  EXPECT_TRUE(x11_startup::endFeedback(id));
+  EXPECT_TRUE(x11_startup::activate(window, id));
+  EXPECT_FALSE(x11_startup::activate(window, "no-time")) << "without the click's time our own is as good";
+
+  std::string text;
+  xcb_window_t sender = 0;
+  std::vector<std::pair<xcb_window_t, uint32_t>> activations;
+  ASSERT_TRUE(testing::spinUntil([&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(listener)) {
+      if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+        const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+        const char* bytes = reinterpret_cast<const char*>(message->data.data8);
+        if (message->type == begin) {
+          sender = message->window;
+          text.assign(bytes, 20);
+        } else if (message->type == more && message->window == sender) {
+          text.append(bytes, 20);
+        } else if (message->type == activeWindow) {
+          activations.emplace_back(message->window, message->data.data32[1]);
+        }
+      }
+      free(event);
+    }
+    return text.find('\0') != std::string::npos && !activations.empty();
+  }));
+  EXPECT_EQ(text.substr(0, text.find('\0')), R"(remove: ID="tolvane \"launch\" \\ from the menu_TIME4242")");
+  EXPECT_EQ(activations, (std::vector<std::pair<xcb_window_t, uint32_t>>{{xcb_window_t(window.winId()), 4242u}}));
+  xcb_disconnect(listener);
 }
 
 // The program's answers that need no display.
