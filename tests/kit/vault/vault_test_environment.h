@@ -26,6 +26,7 @@ inline const std::filesystem::path& testHome() {
   }();
   return home.path();
 }
+// Set up before main() in every program that includes this header.
 inline const bool kVaultTestEnvironment = !testHome().empty();
 
 // The manifest of a finished three-second recording, with a fresh id unless one is given.
