@@ -15,14 +15,12 @@
 namespace tolvane::testing {
 
 // The service, its tus endpoint and the token endpoint in one fake transport, so that
-// the upload queue can run whole passes without a network. Answers can be overridden
-// per route; PATCH requests can be held until the caller's stop token fires.
+// the upload queue can run whole passes without a network. One call can be answered
+// otherwise; PATCH requests can be held until the caller's stop token fires.
 // Thread-safe.
 class FakeUploadService final : public HTTPPerforming {
  public:
   static constexpr const char* site = "https://tolvane.test";
-  // Answers a request instead of the service when it returns a response.
-  using Override = std::function<std::optional<HTTPResponse>(const HTTPRequest&)>;
 
   HTTPResponse data(const HTTPRequest& request, std::stop_token stop) override {
     return serve(request, request.body ? &*request.body : nullptr, stop);
@@ -32,22 +30,23 @@ class FakeUploadService final : public HTTPPerforming {
     return serve(request, &bytes, stop);
   }
 
-  void setOverride(Override override) {
+  // Answers `call` (as calls() names it) with this status and body instead of the
+  // service; an empty call answers everything as the service does again.
+  void answer(std::string call, std::int64_t status = 0, std::string body = {}) {
     std::lock_guard lock(mutex_);
-    override_ = std::move(override);
+    answer_ = {std::move(call), HTTPResponse{status, {}, std::move(body)}};
   }
-  // Holds every PATCH until the stop token fires; counts the held requests.
-  void holdPatches(bool hold) {
+  // Holds every PATCH from this offset on until the stop token fires (none: never).
+  void holdPatchesFrom(std::optional<std::int64_t> offset) {
     std::lock_guard lock(mutex_);
-    holdPatches_ = hold;
-    changed_.notify_all();
+    holdFrom_ = offset;
   }
   void waitForHeldPatch() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return heldPatches_ > 0; });
   }
 
-  // Paths ("POST /api/stream/upload-url") of every request, in order.
+  // "METHOD /path" of every request, in order; tus uploads are "/tus/*".
   std::vector<std::string> calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
@@ -64,71 +63,60 @@ class FakeUploadService final : public HTTPPerforming {
  private:
   struct TusUpload {
     std::string uid;
-    std::int64_t length = 0;
     std::string bytes;
   };
 
-  static HTTPResponse json(std::int64_t status, const nlohmann::json& body) { return {status, {}, body.dump()}; }
+  static HTTPResponse json(const nlohmann::json& body) { return {200, {}, body.dump()}; }
 
   HTTPResponse serve(const HTTPRequest& request, const std::string* body, const std::stop_token& stop) {
     if (stop.stop_requested()) throw CancellationError();
-    const std::string_view prefix = site;
-    const std::string path = request.url.starts_with(prefix) ? request.url.substr(prefix.size()) : request.url;
-    Override override;
-    {
-      std::lock_guard lock(mutex_);
-      calls_.push_back(request.method + " " + (path.starts_with("/tus/") ? std::string("/tus/*") : path));
-      override = override_;
-    }
-    if (override) {
-      if (auto answer = override(request)) return *answer;
-    }
-
+    const std::string path = request.url.substr(std::string_view(site).size());
     std::unique_lock lock(mutex_);
+    calls_.push_back(request.method + " " + (path.starts_with("/tus/") ? std::string("/tus/*") : path));
+    if (!answer_.first.empty() && calls_.back() == answer_.first) return answer_.second;
+
     if (request.method == "POST" && path == "/api/stream/upload-url") {
       const auto payload = nlohmann::json::parse(*body);
-      const std::string uid = payload.contains("uid") ? payload["uid"].get<std::string>()
-                                                       : "video-" + std::to_string(nextVideo_++);
-      return json(200, {{"uid", uid}, {"libraryId", "lib"}, {"signature", "sig"}, {"expire", 4102444800},
-                        {"endpoint", std::string(site) + "/tus"}});
+      const std::string uid = payload.value("uid", "video-" + std::to_string(nextVideo_++));
+      nlohmann::json ticket = {{"uid", uid}, {"libraryId", "lib"}, {"signature", "sig"}, {"expire", 4102444800}};
+      ticket["endpoint"] = std::string(site) + "/tus";
+      return json(ticket);
     }
     if (request.method == "POST" && path == "/tus") {
       const std::string id = "u" + std::to_string(uploads_.size() + 1);
-      uploads_[id] =
-          TusUpload{request.header("VideoId").value_or(""), std::stoll(*request.header("Upload-Length")), {}};
+      uploads_[id] = TusUpload{request.header("VideoId").value_or(""), {}};
       return HTTPResponse{201, {{"Location", "/tus/" + id}}, {}};
     }
     if (path.starts_with("/tus/")) {
       const auto found = uploads_.find(path.substr(5));
       if (found == uploads_.end()) return HTTPResponse{404, {}, {}};
-      TusUpload& upload = found->second;
-      if (request.method == "HEAD") {
-        return HTTPResponse{200, {{"Upload-Offset", std::to_string(upload.bytes.size())}}, {}};
-      }
-      if (holdPatches_) {
+      std::string& bytes = found->second.bytes;
+      const std::string offset = std::to_string(bytes.size());
+      if (request.method == "HEAD") return HTTPResponse{200, {{"Upload-Offset", offset}}, {}};
+      if (holdFrom_ && std::int64_t(bytes.size()) >= *holdFrom_) {
         ++heldPatches_;
         changed_.notify_all();
         changed_.wait(lock, stop, [] { return false; });
         throw CancellationError();
       }
-      if (std::to_string(upload.bytes.size()) != request.header("Upload-Offset")) return HTTPResponse{409, {}, {}};
-      upload.bytes += *body;
-      return HTTPResponse{204, {{"Upload-Offset", std::to_string(upload.bytes.size())}}, {}};
+      if (offset != request.header("Upload-Offset")) return HTTPResponse{409, {}, {}};
+      bytes += *body;
+      return HTTPResponse{204, {{"Upload-Offset", std::to_string(bytes.size())}}, {}};
     }
     if (request.method == "POST" && path == "/api/recordings") {
       const std::string uid = nlohmann::json::parse(*body)["uid"];
-      return json(200, {{"ok", true}, {"shareUrl", std::string(site) + "/share/" + uid}});
+      return json({{"ok", true}, {"shareUrl", std::string(site) + "/share/" + uid}});
     }
     if (request.method == "GET" && path.starts_with("/api/stream/video/")) {
-      return json(200, {{"uid", path.substr(18)}, {"name", "Demo"}, {"durationSec", 12.5}, {"readyToStream", true}});
+      return json({{"uid", path.substr(18)}, {"name", "Demo"}, {"durationSec", 12.5}, {"readyToStream", true}});
     }
     return HTTPResponse{404, {}, R"({"error":"Not found."})"};
   }
 
   mutable std::mutex mutex_;
   std::condition_variable_any changed_;
-  Override override_;
-  bool holdPatches_ = false;
+  std::pair<std::string, HTTPResponse> answer_;
+  std::optional<std::int64_t> holdFrom_;
   int heldPatches_ = 0;
   int nextVideo_ = 1;
   std::map<std::string, TusUpload> uploads_;  // by upload id

@@ -18,31 +18,23 @@ namespace {
 using testing::FakeHTTPTransport;
 
 constexpr const char* kSite = "https://tolvane.test";
-constexpr const char* kBackend = "https://auth.tolvane.test/auth/v1";
-constexpr const char* kTokenURL = "https://auth.tolvane.test/auth/v1/token?grant_type=refresh_token";
-
-const char* kRecording = R"({"id":"r1","title":"Demo","durationSec":75,"createdAt":"2026-03-05T14:07:09.250Z",
-  "views":3,"mine":true,"sharedWithTeam":false,"thumbnail":"https://t/1.jpg","shareUrl":"https://s/r1"})";
 
 class TolvaneAPITest : public ::testing::Test {
  protected:
-  TolvaneAPITest()
-      : storage_(std::make_shared<MemorySessionStorage>(
-            AuthSession{"access-1", "refresh-1", std::chrono::system_clock::now() + std::chrono::hours(1), "a@b.c"})),
-        http_(std::make_shared<FakeHTTPTransport>()),
-        auth_(std::make_shared<AuthStore>(storage_, http_, *Url::parse(kBackend), "anon-key")),
-        api_(auth_, http_, *Url::parse(kSite)) {}
-
-  std::shared_ptr<MemorySessionStorage> storage_;
-  std::shared_ptr<FakeHTTPTransport> http_;
-  std::shared_ptr<AuthStore> auth_;
-  TolvaneAPI api_;
+  std::shared_ptr<FakeHTTPTransport> http_ = std::make_shared<FakeHTTPTransport>();
+  std::shared_ptr<AuthStore> auth_ = std::make_shared<AuthStore>(
+      std::make_shared<MemorySessionStorage>(
+          AuthSession{"access-1", "refresh-1", std::chrono::system_clock::now() + std::chrono::hours(1), "a@b.c"}),
+      http_, *Url::parse("https://auth.tolvane.test/auth/v1"), "anon-key");
+  TolvaneAPI api_{auth_, http_, *Url::parse(kSite)};
 };
 
 // Every call's method, path and JSON body as the service sees them, and what comes back.
 TEST_F(TolvaneAPITest, CallsOnTheWire) {
   const std::string ticket =
       R"({"uid":"v1","libraryId":"lib","signature":"sig","expire":1780000000,"endpoint":"https://tus/"})";
+  const char* recording = R"({"id":"r1","title":"Demo","durationSec":75,"createdAt":"2026-03-05T14:07:09.250Z",
+    "views":3,"mine":true,"sharedWithTeam":false,"thumbnail":"https://t/1.jpg","shareUrl":"https://s/r1"})";
   std::vector<RecordingSummary> recordings;
   struct Case {
     std::function<void()> call;
@@ -52,7 +44,7 @@ TEST_F(TolvaneAPITest, CallsOnTheWire) {
     nlohmann::json body;
   };
   const Case cases[] = {
-      {[&] { recordings = api_.library(100); }, std::string(R"({"recordings":[)") + kRecording + "]}", "GET",
+      {[&] { recordings = api_.library(100); }, std::string(R"({"recordings":[)") + recording + "]}", "GET",
        "/api/recordings?limit=100", nullptr},
       {[&] { api_.resignUploadTicket("v1"); }, ticket, "POST", "/api/stream/upload-url", {{"uid", "v1"}}},
       {[&] { api_.rename("v1", "New title"); }, R"({"ok":true})", "PATCH", "/api/recordings/v1",
@@ -107,7 +99,7 @@ TEST_F(TolvaneAPITest, A401IsRetriedOnceAfterAForcedRefresh) {
   EXPECT_TRUE(api_.me().admin);
   const auto all = http_->requests();
   ASSERT_EQ(all.size(), 3u);
-  EXPECT_EQ(all[1].url, kTokenURL);
+  EXPECT_EQ(all[1].url, "https://auth.tolvane.test/auth/v1/token?grant_type=refresh_token");
   EXPECT_EQ(all[0].url, all[2].url);
   EXPECT_EQ(all[2].header("Authorization"), "Bearer access-2");
 

@@ -14,34 +14,33 @@ namespace tolvane {
 namespace {
 
 using testing::FakeHTTPTransport;
-using testing::TempDir;
+using Handler = FakeHTTPTransport::Handler;
+using Bytes = std::vector<std::int64_t>;
 
 constexpr std::int64_t kChunk = 8192;
-constexpr const char* kEndpoint = "https://tus.test/files/";
 constexpr const char* kUploadURL = "https://tus.test/files/abc";
 
-Date clockAt(std::int64_t unixSeconds) { return Date(std::chrono::seconds(unixSeconds)); }
-
 UploadTicket ticket(std::int64_t expire = 100000, std::string signature = "sig") {
-  return UploadTicket{"video-1", "lib-7", std::move(signature), expire, kEndpoint};
+  return UploadTicket{"video-1", "lib-7", std::move(signature), expire, "https://tus.test/files/"};
 }
 
-HTTPResponse answer(std::int64_t status, HTTPHeaders headers = {}, std::string body = {}) {
-  return HTTPResponse{status, std::move(headers), std::move(body)};
+Handler reply(std::int64_t status, HTTPHeaders headers = {}, std::string body = {}) {
+  return [=](const HTTPRequest&) { return HTTPResponse{status, headers, body}; };
 }
+Handler offsetIs(const char* offset) { return reply(200, {{"Upload-Offset", offset}}); }
+const Handler created = reply(201, {{"Location", kUploadURL}});
 
 // A server that accepts every PATCH whole and reports its new offset.
 HTTPResponse acceptPatch(const HTTPRequest& request) {
   const auto offset = std::stoll(request.header("Upload-Offset").value_or("0"));
-  return answer(204, {{"Upload-Offset", std::to_string(offset + std::int64_t(request.body->size()))}});
+  return HTTPResponse{204, {{"Upload-Offset", std::to_string(offset + std::int64_t(request.body->size()))}}, {}};
 }
 
 HTTPResponse cut(const HTTPRequest&) {
   throw TransportError(TransportError::Kind::connectionLost, "The network connection was lost.");
 }
 
-// What the upload threw: "<status> <message>" for an HTTPError, "local <message>" for a
-// condition on this computer.
+// "<status> <message>" for an HTTPError, "local <message>" for a condition on this computer.
 template <class F>
 std::string failure(F&& call) {
   try {
@@ -53,166 +52,135 @@ std::string failure(F&& call) {
 
 class TusUploaderTest : public ::testing::Test {
  protected:
-  TusUploaderTest()
-      : http_(std::make_shared<FakeHTTPTransport>()),
-        uploader_(http_, kChunk, [] { return clockAt(1000); },
-                  [this](std::chrono::seconds delay, const std::stop_token&) { waits_.push_back(delay.count()); }) {}
-
-  std::filesystem::path makeFile(std::size_t bytes) {
-    std::string contents(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i) contents[i] = char('a' + i % 26);
-    const auto path = dir_ / "recording.mp4";
-    testing::writeFile(path, contents);
-    return path;
+  TusUploaderTest() {
+    std::string contents(20000, '\0');
+    for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = char('a' + i % 26);
+    testing::writeFile(file_, contents);
   }
 
-  TusUploader::Outcome run(const std::filesystem::path& file, std::optional<std::string> resumeFrom = std::nullopt,
-                           std::stop_token stop = {}) {
+  void script(const std::vector<Handler>& answers, Handler fallback = {}) {
+    for (const auto& handler : answers) http_->enqueue(handler);
+    http_->setFallback(std::move(fallback));
+  }
+
+  TusUploader::Outcome run(std::optional<std::string> resumeFrom = std::nullopt, std::stop_token stop = {},
+                           std::function<void()> afterFirstChunk = {}) {
+    progress_.clear();
+    const auto nextTicket = [this] { return ++ticketCalls_, ticket(); };
     return uploader_.upload(
-        file, "Demo", [this] { ++ticketCalls_; return ticket(); }, resumeFrom,
-        [this](const std::string& url) { announced_.push_back(url); },
-        [this](const TusUploader::Progress& progress) { progress_.push_back(progress.uploadedBytes); }, stop);
+        file_, "Demo", nextTicket, resumeFrom, [this](const std::string& url) { announced_.push_back(url); },
+        [&](const TusUploader::Progress& progress) {
+          progress_.push_back(progress.uploadedBytes);
+          if (afterFirstChunk && progress.uploadedBytes == kChunk) afterFirstChunk();
+        },
+        stop);
   }
 
-  TempDir dir_;
-  std::shared_ptr<FakeHTTPTransport> http_;
-  TusUploader uploader_;
+  testing::TempDir dir_;
+  std::filesystem::path file_ = dir_ / "recording.mp4";
+  std::shared_ptr<FakeHTTPTransport> http_ = std::make_shared<FakeHTTPTransport>();
+  TusUploader uploader_{
+      http_, kChunk, [] { return Date(std::chrono::seconds(1000)); },
+      [this](std::chrono::seconds delay, const std::stop_token&) { waits_.push_back(delay.count()); }};
   int ticketCalls_ = 0;
   std::vector<std::string> announced_;
-  std::vector<std::int64_t> progress_;
-  std::vector<std::int64_t> waits_;  // seconds the uploader waited, without sleeping
+  Bytes progress_;
+  Bytes waits_;  // seconds the uploader waited, without sleeping
 };
 
-// The next chunk starts where the server says after a 409 (HEAD), or past the whole chunk
-// when the answer names no offset. Resuming from a HEAD: UploadQueueTest.
+// The next chunk starts where the server says: past the whole chunk when the answer
+// names no offset, and at the HEAD's offset after a 409 or a resume. A resumed upload
+// that is gone (404, 410) starts afresh with a new ticket.
 TEST_F(TusUploaderTest, TheServersOffsetDecidesWhereTheNextChunkStarts) {
-  const auto file = makeFile(20000);
-  const auto at = [](const char* offset) {
-    return [offset](const HTTPRequest&) { return answer(200, {{"Upload-Offset", offset}}); };
-  };
-  const FakeHTTPTransport::Handler noOffset = [](const HTTPRequest&) { return answer(204); };
   struct Case {
-    std::vector<FakeHTTPTransport::Handler> answers;
-    FakeHTTPTransport::Handler fallback;
+    std::optional<std::string> resumeFrom;
+    std::vector<Handler> answers;
+    Handler fallback;
     std::string uploadURL;
-    std::vector<std::int64_t> progress;
+    Bytes progress;
+    int tickets;
   };
+  const Bytes whole = {0, 8192, 16384, 20000};
   const Case cases[] = {
-      {{[](const HTTPRequest&) { return answer(200, {{"location", "/uploads/xyz"}}); }}, noOffset,
-       "https://tus.test/uploads/xyz", {0, 8192, 16384, 20000}},
-      {{[](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); },
-        [](const HTTPRequest&) { return answer(409); }, at("+16384")},
-       acceptPatch, kUploadURL, {0, 16384, 20000}},
+      {std::nullopt, {reply(200, {{"location", "/uploads/xyz"}})}, reply(204), "https://tus.test/uploads/xyz", whole, 1},
+      {std::nullopt, {created, reply(409), offsetIs("+16384")}, acceptPatch, kUploadURL, {0, 16384, 20000}, 1},
+      {kUploadURL, {offsetIs("12000")}, acceptPatch, kUploadURL, {12000, 20000}, 1},
+      {kUploadURL, {reply(404), reply(201, {{"Location", "new"}})}, acceptPatch, "https://tus.test/files/new", whole, 2},
+      {kUploadURL, {reply(410), created}, acceptPatch, kUploadURL, whole, 2},
   };
   for (const auto& c : cases) {
-    progress_.clear();
-    for (const auto& handler : c.answers) http_->enqueue(handler);
-    http_->setFallback(c.fallback);
-    EXPECT_EQ(run(file).uploadURL, c.uploadURL);
-    EXPECT_EQ(progress_, c.progress);
-  }
-}
-
-TEST_F(TusUploaderTest, ResumingALostUploadCreatesAFreshOneWithANewTicket) {
-  const auto file = makeFile(5000);
-  for (const std::int64_t gone : {404, 410}) {
     announced_.clear();
-    progress_.clear();
     ticketCalls_ = 0;
-    http_->enqueue([gone](const HTTPRequest&) { return answer(gone); });
-    http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", "https://tus.test/files/new"}}); });
-    http_->enqueue(acceptPatch);
-    EXPECT_EQ(run(file, kUploadURL).uploadURL, "https://tus.test/files/new");
-    EXPECT_EQ(announced_, std::vector<std::string>{"https://tus.test/files/new"});
-    EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 5000}));
-    EXPECT_EQ(ticketCalls_, 2);
+    script(c.answers, c.fallback);
+    EXPECT_EQ(run(c.resumeFrom).uploadURL, c.uploadURL);
+    EXPECT_EQ(progress_, c.progress) << c.uploadURL;
+    EXPECT_EQ(ticketCalls_, c.tickets);
+    EXPECT_EQ(announced_, c.tickets == 1 && c.resumeFrom ? std::vector<std::string>{} : std::vector{c.uploadURL});
   }
+  EXPECT_EQ(http_->requests()[8].method, "HEAD");
+  EXPECT_EQ(http_->requests()[9].header("Upload-Offset"), "12000");
 }
 
 TEST_F(TusUploaderTest, FailuresCarryTheirStatusAndMessage) {
-  const auto file = makeFile(20000);
-  const auto created = [](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); };
   struct Case {
     std::optional<std::string> resumeFrom;
-    std::vector<FakeHTTPTransport::Handler> answers;
+    std::vector<Handler> answers;
     std::string failure;
   };
   const std::vector<Case> cases = {
-      // A 409 re-reads the offset; a server behind what it accepted means no progress.
-      {std::nullopt,
-       {created, acceptPatch, [](const HTTPRequest&) { return answer(409); },
-        [](const HTTPRequest&) { return answer(200, {{"Upload-Offset", "4096"}}); }},
-       "local The upload stopped making progress."},
-      {kUploadURL,
-       {[](const HTTPRequest&) { return answer(403); }},
-       "403 Couldn't check how much of the upload arrived."},
-      {kUploadURL,
-       {[](const HTTPRequest&) { return answer(200, {{"Upload-Offset", "twelve"}}); }},
-       "200 The upload server didn't report an offset."},
-      {std::nullopt, {[](const HTTPRequest&) { return answer(201); }},
-       "201 The upload server didn't say where to send the file."},
-      {std::nullopt, {[](const HTTPRequest&) { return answer(413, {}, "too big"); }},
-       "413 That recording is larger than the upload service accepts."},
-      {std::nullopt, {created, [](const HTTPRequest&) { return answer(401, {}, "nope"); }},
-       "401 The upload was rejected as unauthorised."},
+      // A server behind what it accepted means no progress.
+      {std::nullopt, {created, acceptPatch, reply(409), offsetIs("4096")}, "local The upload stopped making progress."},
+      {kUploadURL, {reply(403)}, "403 Couldn't check how much of the upload arrived."},
+      {kUploadURL, {offsetIs("twelve")}, "200 The upload server didn't report an offset."},
+      {std::nullopt, {reply(201)}, "201 The upload server didn't say where to send the file."},
+      {std::nullopt, {reply(413, {}, "too big")}, "413 That recording is larger than the upload service accepts."},
+      {std::nullopt, {created, reply(401, {}, "nope")}, "401 The upload was rejected as unauthorised."},
+      {std::nullopt, {reply(500)}, "500 Upload failed (500)."},
+      {std::nullopt, {created, reply(502, {}, "\n  Bad gateway\r\n")}, "502 Upload failed (502): Bad gateway"},
   };
   for (const auto& c : cases) {
-    for (const auto& handler : c.answers) http_->enqueue(handler);
-    EXPECT_EQ(failure([&] { run(file, c.resumeFrom); }), c.failure);
+    script(c.answers);
+    EXPECT_EQ(failure([&] { run(c.resumeFrom); }), c.failure);
   }
-  EXPECT_EQ(http_->requests()[3].method, "HEAD");
+  EXPECT_EQ(TusUploader::describe(0, "whatever"), "No response from the upload service.");
 
-  TusUploader badEndpoint(http_, kChunk);
-  EXPECT_EQ(failure([&] {
-              badEndpoint.upload(file, "t", [] { return UploadTicket{"u", "l", "s", 1, "not a url"}; }, std::nullopt,
-                                 {}, {});
-            }),
+  const auto malformed = [] { return UploadTicket{"u", "l", "s", 1, "not a url"}; };
+  EXPECT_EQ(failure([&] { TusUploader(http_, kChunk).upload(file_, "t", malformed, std::nullopt, {}, {}); }),
             "local The upload endpoint is malformed.");
-}
 
-TEST_F(TusUploaderTest, EmptyAndMissingFilesFailBeforeAnyRequest) {
-  EXPECT_EQ(failure([&] { run(dir_ / "missing.mp4"); }), "local The recording's video file is missing.");
-  EXPECT_EQ(http_->requestCount(), 0u);
-  EXPECT_EQ(ticketCalls_, 0);
+  const std::size_t requests = http_->requestCount();
+  std::filesystem::remove(file_);
+  EXPECT_EQ(failure([&] { run(); }), "local The recording's video file is missing.");
+  EXPECT_EQ(http_->requestCount(), requests);
+  EXPECT_EQ(ticketCalls_, 8) << "no ticket for a missing file";
 }
 
 // A cut mid-chunk: wait, ask the server's offset and go on, all within the attempt; after
 // waits of 1, 3 and 5 s without getting through, the transport's error ends the attempt.
 TEST_F(TusUploaderTest, ACutMidChunkResumesWithinTheAttemptAfterWaitsOfOneThreeAndFiveSeconds) {
-  const auto file = makeFile(20000);
-  const auto at = [](const char* offset) {
-    return [offset](const HTTPRequest&) { return answer(200, {{"Upload-Offset", offset}}); };
-  };
-  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
-  for (const auto& handler : std::vector<FakeHTTPTransport::Handler>{acceptPatch, cut, cut, at("8192"), acceptPatch,
-                                                                     cut, at("16000")}) {
-    http_->enqueue(handler);
-  }
-  http_->setFallback(acceptPatch);
-  EXPECT_EQ(run(file).bytesSent, 20000);
-  EXPECT_EQ(waits_, (std::vector<std::int64_t>{1, 3, 1}));  // an accepted chunk starts the waits anew
-  EXPECT_EQ(progress_, (std::vector<std::int64_t>{0, 8192, 8192, 16384, 16000, 20000}));
+  script({created, acceptPatch, cut, cut, offsetIs("8192"), acceptPatch, cut, offsetIs("16000")}, acceptPatch);
+  EXPECT_EQ(run().bytesSent, 20000);
+  EXPECT_EQ(waits_, (Bytes{1, 3, 1}));  // an accepted chunk starts the waits anew
+  EXPECT_EQ(progress_, (Bytes{0, 8192, 8192, 16384, 16000, 20000}));
   EXPECT_EQ(http_->lastRequest().header("Upload-Offset"), "16000");
 
   waits_.clear();
-  http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
-  http_->setFallback([&](const HTTPRequest& request) { return request.method == "HEAD" ? at("0")(request) : cut(request); });
-  EXPECT_THROW(run(file), TransportError);
-  EXPECT_EQ(waits_, (std::vector<std::int64_t>{1, 3, 5}));
+  script({created},
+         [](const HTTPRequest& request) { return request.method == "HEAD" ? offsetIs("0")(request) : cut(request); });
+  EXPECT_THROW(run(), TransportError);
+  EXPECT_EQ(waits_, (Bytes{1, 3, 5}));
 }
 
 TEST_F(TusUploaderTest, ATicketAboutToExpireIsReplacedBeforeTheNextChunk) {
-  const auto file = makeFile(20000);
   // The clock says 1000; a ticket expiring at 1599 is inside the 600 s margin, 1600 is not.
   const std::vector<UploadTicket> tickets = {ticket(1600, "first"), ticket(1599, "second"), ticket(99999, "third")};
-  const std::pair<std::size_t, std::vector<std::string>> runs[] = {
-      {0, {"first", "first", "first", "first"}}, {1, {"second", "third", "third", "third"}}};
-  http_->setFallback(acceptPatch);
+  const std::pair<std::size_t, std::vector<std::string>> runs[] = {{0, {"first", "first", "first", "first"}},
+                                                                   {1, {"second", "third", "third", "third"}}};
   for (const auto& [firstTicket, signatures] : runs) {
     const std::size_t before = http_->requestCount();
     std::size_t handedOut = firstTicket;
-    http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
-    uploader_.upload(file, "Demo", [&] { return tickets.at(handedOut++); }, std::nullopt, {}, {});
+    script({created}, acceptPatch);
+    uploader_.upload(file_, "Demo", [&] { return tickets.at(handedOut++); }, std::nullopt, {}, {});
     std::vector<std::string> sent;
     for (const auto& request : http_->requests()) sent.push_back(*request.header("AuthorizationSignature"));
     EXPECT_EQ(std::vector(sent.begin() + std::ptrdiff_t(before), sent.end()), signatures);
@@ -221,33 +189,15 @@ TEST_F(TusUploaderTest, ATicketAboutToExpireIsReplacedBeforeTheNextChunk) {
 
 // Between chunks: the file got shorter, or the user cancelled.
 TEST_F(TusUploaderTest, AFileThatEndsEarlyReportsTheBytesAcceptedAndCancellationStopsBeforeTheNextRequest) {
-  const auto file = makeFile(20000);
-  http_->setFallback(acceptPatch);
-  const auto afterFirstChunk = [&](std::function<void()> act, std::stop_token stop = {}) {
-    http_->enqueue([](const HTTPRequest&) { return answer(201, {{"Location", kUploadURL}}); });
-    return uploader_.upload(
-        file, "Demo", [] { return ticket(); }, std::nullopt, {},
-        [&](const TusUploader::Progress& progress) {
-          if (progress.uploadedBytes == 8192) act();
-        },
-        stop);
-  };
-  EXPECT_EQ(afterFirstChunk([&] { std::filesystem::resize_file(file, 8192); }).bytesSent, 8192);
+  script({created}, acceptPatch);
+  EXPECT_EQ(run(std::nullopt, {}, [&] { std::filesystem::resize_file(file_, kChunk); }).bytesSent, kChunk);
   EXPECT_EQ(http_->requestCount(), 2u);  // creation and one PATCH
 
-  std::filesystem::resize_file(file, 20000);
+  std::filesystem::resize_file(file_, 20000);
   std::stop_source stop;
-  EXPECT_THROW(afterFirstChunk([&] { stop.request_stop(); }, stop.get_token()), CancellationError);
+  script({created}, acceptPatch);
+  EXPECT_THROW(run(std::nullopt, stop.get_token(), [&] { stop.request_stop(); }), CancellationError);
   EXPECT_EQ(http_->requestCount(), 4u);
-}
-
-TEST(TusUploaderDescribe, MessagesForEveryKindOfFailure) {
-  const std::vector<std::tuple<std::int64_t, std::string, std::string>> cases = {
-      {0, "whatever", "No response from the upload service."},
-      {500, "", "Upload failed (500)."},
-      {502, "\n  Bad gateway\r\n", "Upload failed (502): Bad gateway"},
-  };
-  for (const auto& [status, body, expected] : cases) EXPECT_EQ(TusUploader::describe(status, body), expected) << status;
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "kit/base/memory_log_sink.h"
 #include "tests/kit/upload/fake_upload_service.h"
 #include "tests/kit/upload/upload_queue_harness.h"
 
@@ -15,11 +14,10 @@ using testing::FakeUploadService;
 using namespace std::chrono_literals;
 
 constexpr std::int64_t kChunk = 4096;
-constexpr const char* kSignedOut = "Signed out — sign in and this uploads automatically.";
 
-Url site() { return *Url::parse(FakeUploadService::site); }
-
-AuthSession validSession() { return AuthSession{"access", "refresh", std::chrono::system_clock::now() + 1h, "me@test"}; }
+AuthSession validSession() {
+  return AuthSession{"access", "refresh", std::chrono::system_clock::now() + 1h, "me@test"};
+}
 
 double secondsFrom(Date from, const std::optional<Date>& to) {
   return to ? std::chrono::duration<double>(*to - from).count() : -1e9;
@@ -29,22 +27,14 @@ class UploadQueueTest : public testing::UploadQueueHarness {
  protected:
   UploadQueueTest() {
     storage_->save(validSession());
-    makeQueue(service_, service_, site(), kChunk);
-  }
-
-  // Answers `method` requests to URLs ending in `path` instead of the service.
-  void answer(const std::string& method, const std::string& path, std::int64_t status, const std::string& body) {
-    service_->setOverride([=](const HTTPRequest& request) -> std::optional<HTTPResponse> {
-      if (request.method == method && request.url.ends_with(path)) return HTTPResponse{status, {}, body};
-      return std::nullopt;
-    });
+    makeQueue(service_, service_, *Url::parse(FakeUploadService::site), kChunk);
   }
 
   std::shared_ptr<FakeUploadService> service_ = std::make_shared<FakeUploadService>();
 };
 
 TEST_F(UploadQueueTest, OldestFirstHeldOrLockedItemsWaitAndMovielessItemsAreLeftAlone) {
-  answer("POST", "/api/recordings", 200, R"({"ok":true})");
+  service_->answer("POST /api/recordings", 200, R"({"ok":true})");
   const VaultItem held = addRecording(100, 300);
   vault_->update(held.id(), [&](RecordingManifest& m) { m.holdUploadUntil = now() + 90s; });
   const VaultItem locked = addRecording(100, 500);
@@ -72,7 +62,7 @@ TEST_F(UploadQueueTest, OldestFirstHeldOrLockedItemsWaitAndMovielessItemsAreLeft
 }
 
 TEST_F(UploadQueueTest, TransientFailuresBackOffByAttempt) {
-  answer("POST", "/api/stream/upload-url", 503, R"({"error":"Service unavailable."})");
+  service_->answer("POST /api/stream/upload-url", 503, R"({"error":"Service unavailable."})");
   const VaultItem item = addRecording(100);
   const std::vector<std::int64_t> expected = {15, 45, 120, 300, 900, 1800, 3600, 3600};
   for (std::size_t attempt = 0; attempt < expected.size(); ++attempt) {
@@ -99,7 +89,7 @@ TEST_F(UploadQueueTest, TransientFailuresBackOffByAttempt) {
 // item is still running: a kick during a pass makes one more pass.
 TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryDuringThePassGoesAtOnce) {
   const VaultItem item = addRecording(5000);
-  answer("POST", "/api/recordings", 404, R"({"error":"That video is unknown."})");
+  service_->answer("POST /api/recordings", 404, R"({"error":"That video is unknown."})");
   const Date before = now();
   std::atomic<int> changes = 0;
   queue_->setOnChange([&] {
@@ -109,7 +99,7 @@ TEST_F(UploadQueueTest, ARefusedSaveWaitsTenMinutesAndRetryDuringThePassGoesAtOn
     EXPECT_EQ(m.lastError, "That video is unknown. Your recording is still on this computer.");
     EXPECT_NEAR(secondsFrom(before, m.nextAttemptAt), 600, 2);
     vault_->update(item.id(), [&](RecordingManifest& r) { r.holdUploadUntil = now() + 1h; });
-    service_->setOverride(nullptr);
+    service_->answer("");
     queue_->retryNow(item.id());
     queue_->kick(UploadQueue::Trigger::manual);  // coalesced with the one above
   });
@@ -135,12 +125,12 @@ TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
   };
   const Case cases[] = {
       {[this](const VaultItem&) {
-         answer("POST", "/api/stream/upload-url", 403,
-                R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
+         service_->answer("POST /api/stream/upload-url", 403,
+                          R"({"error":"You've used all 25 recordings.","code":"limit_reached"})");
        },
        "You've used all 25 recordings. This recording is saved on your computer until then.", 2},
       {[this](const VaultItem&) {
-         service_->setOverride(nullptr);
+         service_->answer("");
          auth_->adopt(AuthSession{"old", "refresh", std::chrono::system_clock::now() - 1h, std::nullopt});
        },
        "Tolvane couldn't refresh your sign-in: network error (404) Your recording is safe — sign in and it'll upload.",
@@ -171,19 +161,24 @@ TEST_F(UploadQueueTest, FailuresThatNeedTheUserParkTheItemWithoutARetryTime) {
   }
 }
 
-TEST_F(UploadQueueTest, SignedOutItemsGetTheSignedOutTextAndGoOnceSignedIn) {
+// Offline, a pass does nothing; the network coming back starts one, which, signed out,
+// marks what waits (unless it already says why) and sends nothing. Signing in starts
+// the uploads.
+TEST_F(UploadQueueTest, NothingGoesOfflineOrSignedOutAndTheNetworkOrASignInStartsAPass) {
+  network_.online = false;
   auth_->signOut();
-  const VaultItem fresh = addRecording(100, 20);
   // A recording that went on without a sound is no problem: it is marked like any other.
-  const std::string notice = "This recording has no microphone sound.";
-  vault_->update(fresh.id(), [&](RecordingManifest& m) { m.notice = notice; });
+  const VaultItem fresh =
+      *vault_->update(addRecording(100, 20).id(), [&](RecordingManifest& m) { m.notice = "No microphone sound."; });
   const VaultItem failed = addRecording(100, 10);
   vault_->update(failed.id(), [](RecordingManifest& m) { m.lastError = "Earlier problem."; });
-
   pass();
+  EXPECT_EQ(manifest(fresh), fresh.manifest);
 
+  network_.report(true);
+  queue_->waitUntilIdle();
   EXPECT_TRUE(service_->calls().empty());
-  EXPECT_EQ(manifest(fresh).lastError, kSignedOut);
+  EXPECT_EQ(manifest(fresh).lastError, "Signed out — sign in and this uploads automatically.");
   EXPECT_EQ(manifest(fresh).state, RecordingState::ready);
   EXPECT_EQ(manifest(failed).lastError, "Earlier problem.");
 
@@ -192,7 +187,7 @@ TEST_F(UploadQueueTest, SignedOutItemsGetTheSignedOutTextAndGoOnceSignedIn) {
   queue_->waitUntilIdle();
   EXPECT_EQ(manifest(fresh).state, RecordingState::verified);
   EXPECT_FALSE(manifest(fresh).lastError.has_value());
-  EXPECT_EQ(manifest(fresh).notice, notice) << "the upload keeps what is said about the recording";
+  EXPECT_EQ(manifest(fresh).notice, "No microphone sound.") << "the upload keeps what is said about the recording";
   EXPECT_EQ(manifest(failed).state, RecordingState::verified);
 }
 
@@ -203,7 +198,7 @@ TEST_F(UploadQueueTest, AnUploadedItemIsOnlyVerifiedAndAFailedCheckComesBackInAM
     m.uploadUID = "video-9";
     m.shareURL = "https://tolvane.test/share/video-9";
   });
-  answer("GET", "/api/stream/video/video-9", 500, "");
+  service_->answer("GET /api/stream/video/video-9", 500, "");
   const Date before = now();
   pass();
   RecordingManifest m = manifest(item);
@@ -212,7 +207,7 @@ TEST_F(UploadQueueTest, AnUploadedItemIsOnlyVerifiedAndAFailedCheckComesBackInAM
   EXPECT_NEAR(secondsFrom(before, m.nextAttemptAt), 60, 2);
   EXPECT_EQ(m.attemptCount, 0);
 
-  service_->setOverride(nullptr);
+  service_->answer("");
   skewSec_ += 61;
   pass();
   m = manifest(item);
@@ -225,10 +220,7 @@ TEST_F(UploadQueueTest, StopCancelsTheTransferAndTheNextStartResumes) {
   vault_->update(item.id(), [](RecordingManifest& m) { m.lastError = "Earlier problem."; });
   // Every report gets past the throttle, so the bytes of the first chunk are persisted.
   queue_->setOnProgress([this](const std::string&, const TusUploader::Progress&) { skewSec_ += 3; });
-  service_->setOverride([this](const HTTPRequest& request) -> std::optional<HTTPResponse> {
-    if (request.method == "PATCH" && request.header("Upload-Offset") != "0") service_->holdPatches(true);
-    return std::nullopt;
-  });
+  service_->holdPatchesFrom(kChunk);
   queue_->start();
   service_->waitForHeldPatch();
   EXPECT_EQ(queue_->uploadingID(), item.id());
@@ -241,26 +233,13 @@ TEST_F(UploadQueueTest, StopCancelsTheTransferAndTheNextStartResumes) {
   EXPECT_FALSE(m.lastError.has_value());  // cleared when the attempt began, not set by the stop
   EXPECT_FALSE(m.nextAttemptAt.has_value());
 
-  service_->setOverride(nullptr);
-  service_->holdPatches(false);
+  service_->holdPatchesFrom(std::nullopt);
   queue_->start();
   queue_->waitUntilIdle();
   m = manifest(item);
   EXPECT_EQ(m.state, RecordingState::verified);
   EXPECT_EQ(std::ranges::count(service_->calls(), "POST /tus"), 1);
   EXPECT_EQ(service_->storedBytes("video-1"), testing::readFile(item.videoPath()));
-}
-
-TEST_F(UploadQueueTest, OfflinePassesDoNothingAndTheNetworkComingBackStartsOne) {
-  network_.online = false;
-  const VaultItem item = addRecording(100);
-  pass();
-  EXPECT_TRUE(service_->calls().empty());
-  EXPECT_EQ(manifest(item), item.manifest);
-
-  network_.report(true);
-  queue_->waitUntilIdle();
-  EXPECT_EQ(manifest(item).state, RecordingState::verified);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "kit/vault/manifest_json.h"
 #include "kit/vault/vault_error.h"
 #include "kit/vault/vault_recovery.h"
+#include "tests/kit/net/thrown.h"
 #include "tests/kit/vault/vault_test_environment.h"
 #include "tests/support/temp_dir.h"
 
@@ -18,19 +19,14 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::writeFile;
 
-using testing::readyManifest;
-
 class RecordingVaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vault.setOnChange([this] { ++changes; });
   }
 
-  // A recording directory made by hand, as another process or an older version would.
-  fs::path placeRecording(const std::string& folder, const RecordingManifest& manifest) {
-    fs::create_directories(root / folder);
-    writeFile(root / folder / "manifest.json", encodeManifest(manifest));
-    return root / folder;
+  std::string deleteRefusal(const std::string& id) {
+    return testing::thrownWhat<VaultError>([&] { vault.deleteItem(id); });
   }
 
   testing::TempDir dir;
@@ -39,8 +35,10 @@ class RecordingVaultTest : public ::testing::Test {
   int changes = 0;
 };
 
-TEST_F(RecordingVaultTest, CreatesRecordingsInFoldersThatDifferWithinTheSameSecond) {
-  const VaultItem item = vault.createRecording("Recording — Mar 5, 2:07 PM", true, false, true);
+// Folder names use the local time zone (Europe/Berlin here) and the POSIX locale, titles
+// the user's locale; two recordings within the same second still get folders of their own.
+TEST_F(RecordingVaultTest, CreatesRecordingsInFoldersNamedByLocalTime) {
+  const VaultItem item = vault.createRecording("one", true, false, true);
   const auto second = vault.createRecording("two", false, false, false);
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(item.directory, root / RecordingVault::folderName(item.manifest));
@@ -49,24 +47,23 @@ TEST_F(RecordingVaultTest, CreatesRecordingsInFoldersThatDifferWithinTheSameSeco
   EXPECT_EQ(decodeManifest(readFile(item.directory / "manifest.json")), item.manifest);
   EXPECT_FALSE(fs::exists(item.directory / "manifest.backup.json"));
 
-  // Folder names use the local time zone (Europe/Berlin here) and the POSIX locale.
-  const auto manifest = readyManifest("Clip", "2026-03-05T14:07:09Z", "1F3A9C2B-7D41-4E0A-9B8C-2D5E6F708192");
+  const auto manifest = testing::readyManifest("Clip", "2026-03-05T14:07:09Z", "1F3A9C2B-7D41-4E0A-9B8C-2D5E6F708192");
   EXPECT_EQ(RecordingVault::folderName(manifest), "2026-03-05 15-07-09 1F3A9C2B");
-}
-
-TEST_F(RecordingVaultTest, DefaultTitleUsesTheUserLocaleAndTimeZone) {
-  const Date date = *parseISO8601("2026-03-05T13:07:09Z");  // 14:07 in Berlin
-  for (auto [locale, title] : {std::pair{"en_US.UTF-8", "Recording — Mar 5, 2:07 PM"},
-                               {"C", "Recording — Mar 5, 2:07 PM"}, {"de_DE.UTF-8", "Recording — März 5, 2:07 PM"}}) {
+  for (auto [locale, title] : {std::pair{"en_US.UTF-8", "Recording — Mar 5, 3:07 PM"},
+                               {"C", "Recording — Mar 5, 3:07 PM"},
+                               {"de_DE.UTF-8", "Recording — März 5, 3:07 PM"}}) {
     testing::ScopedEnv env("LC_ALL", locale);
-    EXPECT_EQ(RecordingVault::defaultTitle(date), title) << locale;
+    EXPECT_EQ(RecordingVault::defaultTitle(manifest.createdAt), title) << locale;
   }
 }
 
+// A manifest of a newer schema version is updated without losing its version.
 TEST_F(RecordingVaultTest, UpdateStampsTimeAndSizeAndKeepsTheBackupOneWriteBehind) {
-  auto manifest = readyManifest("Clip", "2020-01-01T00:00:00Z");
+  auto manifest = testing::readyManifest("Clip", "2020-01-01T00:00:00Z");
   manifest.schemaVersion = 2;
-  const fs::path folder = placeRecording("old", manifest);
+  const fs::path folder = root / "old";
+  fs::create_directories(folder);
+  writeFile(folder / "manifest.json", encodeManifest(manifest));
   writeFile(folder / "recording.mp4", std::string(4096, 'v'));
   const Date before = std::chrono::floor<std::chrono::seconds>(Date::clock::now());
 
@@ -82,61 +79,46 @@ TEST_F(RecordingVaultTest, UpdateStampsTimeAndSizeAndKeepsTheBackupOneWriteBehin
 
   fs::remove(folder / "recording.mp4");
   auto second = vault.update(manifest.id, [](RecordingManifest& m) { m.state = RecordingState::uploading; });
-  ASSERT_TRUE(second);
   EXPECT_EQ(second->manifest.fileSizeBytes, 4096);  // a missing file keeps the last known size
   EXPECT_EQ(readFile(folder / "manifest.backup.json"), afterFirst);
   EXPECT_EQ(changes, 2);
 
   // Unknown ids change nothing, but a delete always reports.
-  bool called = false;
-  EXPECT_FALSE(vault.update("no-such-id", [&](RecordingManifest&) { called = true; }));
-  EXPECT_FALSE(called);
+  EXPECT_FALSE(vault.update("no-such-id", [](RecordingManifest&) { ADD_FAILURE() << "called"; }));
   EXPECT_EQ(changes, 2);
   EXPECT_NO_THROW(vault.deleteItem("no-such-id"));
   EXPECT_EQ(changes, 3);
 }
 
-// A delete that reaches the Trash is judged through the command line (CommandsTest).
-TEST_F(RecordingVaultTest, ADeleteThatCannotReachTheTrashThrowsAndKeepsTheRecording) {
-  const auto stays = vault.createRecording("stays", false, false, false);
-  // A file where the Trash directory should be makes the move impossible.
-  const fs::path trash = testing::testHome() / ".local/share/Trash";
-  fs::remove_all(trash);
-  fs::create_directories(trash.parent_path());
-  writeFile(trash, "not a directory");
-  changes = 0;
-  try {
-    vault.deleteItem(stays.id());
-    ADD_FAILURE() << "deleteItem did not throw";
-  } catch (const VaultError& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with("Tolvane could not move the recording “stays” to the Trash: "))
-        << error.what();
-  }
-  fs::remove(trash);
-  EXPECT_EQ(changes, 1);
-  EXPECT_EQ(vault.item(stays.id()), stays);
-}
-
-// Across processes, and a recorder that is killed: RecordCommandTest.
-TEST_F(RecordingVaultTest, ALockedRecordingIsLeftAloneUntilItsHolderLetsGo) {
+// A recording being written (its lock held, maybe by another process) is neither
+// recovered nor deleted; a delete that cannot reach the Trash keeps the recording. A
+// delete that reaches it is judged through the command line (CommandsTest).
+TEST_F(RecordingVaultTest, DeletesThatCannotHappenThrowAndKeepTheRecording) {
   RecordingLock lock;
   const auto item = vault.createRecording("live", false, true, false, &lock);
   ASSERT_TRUE(lock.holds());
   EXPECT_FALSE(RecordingLock::tryAcquire(item.directory));
   const std::vector<std::string> live = {item.id()};
   EXPECT_EQ(VaultRecovery(vault).recoverInterrupted().inProgress, live);
-  try {
-    vault.deleteItem(item.id());
-    ADD_FAILURE() << "deleteItem did not refuse";
-  } catch (const VaultError& error) {
-    EXPECT_EQ(std::string(error.what()), "Tolvane is still writing “live” (it is being recorded or trimmed); stop that "
-                                         "before moving it to the Trash.");
-  }
+  EXPECT_EQ(
+      deleteRefusal(item.id()),
+      "Tolvane is still writing “live” (it is being recorded or trimmed); stop that before moving it to the Trash.");
   EXPECT_EQ(vault.item(item.id())->manifest.state, RecordingState::recording);
 
   lock.release();
   EXPECT_EQ(VaultRecovery(vault).recoverInterrupted().empty, live);
-  EXPECT_NO_THROW(vault.deleteItem(item.id()));
+  // A file where the Trash directory should be makes the move impossible.
+  const fs::path trash = testing::testHome() / ".local/share/Trash";
+  fs::remove_all(trash);
+  fs::create_directories(trash.parent_path());
+  writeFile(trash, "not a directory");
+  const auto stays = vault.item(item.id());
+  changes = 0;
+  EXPECT_TRUE(deleteRefusal(item.id()).starts_with("Tolvane could not move the recording “live” to the Trash: "));
+  fs::remove(trash);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(vault.item(item.id()), stays);
+  EXPECT_EQ(deleteRefusal(item.id()), "no error");
   EXPECT_FALSE(vault.item(item.id()));
 }
 
