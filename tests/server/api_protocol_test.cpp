@@ -7,7 +7,6 @@
 namespace tolvane::testing {
 namespace {
 
-constexpr const char* kNoSuchUid = "00000000-0000-4000-8000-000000000000";
 const ApiError kNoRecording{404, "not_found", "There is no such recording."};
 
 class ApiTest : public ::testing::Test {
@@ -16,8 +15,8 @@ class ApiTest : public ::testing::Test {
                        const std::string& body = "") {
     return call(*http, method, path, bearer(user.accessToken), body);
   }
-  nlohmann::json library(const SignedIn& user) {
-    return parseJson(send("GET", "/api/recordings?limit=100", user)->body)["recordings"];
+  nlohmann::json library(const SignedIn& user, int limit = 100) {
+    return parseJson(send("GET", "/api/recordings?limit=" + std::to_string(limit), user)->body)["recordings"];
   }
 
   TestServer server;
@@ -29,17 +28,17 @@ TEST_F(ApiTest, EveryRouteButTheReleaseCheckNeedsAValidBearerToken) {
   const auto uid = server.ticket(alice)["uid"].get<std::string>();
   const std::string otherServersToken =
       server::Jwt("another secret").sign({{"sub", "x"}, {"email", "x@example.com"}, {"exp", 4102444800}});
-  const ApiError signIn{401, "unauthorized", "Sign in to Tolvane to continue."};
-  const ApiError expired{401, "invalid_token", "Your Tolvane session has expired. Sign in again."};
-  const std::vector<std::pair<httplib::Headers, ApiError>> authorizations{
-      {{{"Authorization", "Basic " + alice.accessToken}}, signIn},
-      {{{"Authorization", "Bearer " + otherServersToken}}, expired}};
+  const std::pair<std::string, ApiError> authorizations[] = {
+      {"Basic " + alice.accessToken, {401, "unauthorized", "Sign in to Tolvane to continue."}},
+      {"Bearer " + otherServersToken, {401, "invalid_token", "Your Tolvane session has expired. Sign in again."}}};
   for (const auto& [method, path] : std::vector<std::pair<std::string, std::string>>{
            {"GET", "/api/me"},          {"GET", "/api/recordings?limit=100"}, {"POST", "/api/stream/upload-url"},
            {"POST", "/api/recordings"}, {"GET", "/api/stream/video/" + uid},  {"PATCH", "/api/recordings/" + uid}}) {
-    for (const auto& [headers, answer] : authorizations) {
+    for (const auto& [authorization, answer] : authorizations) {
       SCOPED_TRACE(method + " " + path + " " + answer.code);
-      expectError(call(*http, method, path, headers, R"({"name":"x","uid":"x","title":"x","durationSec":1})"), answer);
+      expectError(call(*http, method, path, {{"Authorization", authorization}},
+                       R"({"name":"x","uid":"x","title":"x","durationSec":1})"),
+                  answer);
     }
   }
   EXPECT_EQ(http->Get("/api/linux/latest")->status, 200);
@@ -51,40 +50,39 @@ TEST_F(ApiTest, EveryRouteButTheReleaseCheckNeedsAValidBearerToken) {
 TEST_F(ApiTest, BadRequestsGetJsonErrorsAndChangeNothing) {
   const std::string uid = server.ticket(alice)["uid"];
   server.save(alice, uid, "Kept", 1);
-  const std::string recording = "/api/recordings/" + uid, saveUid = R"({"uid":")" + uid + R"(",)";
-  const std::string longText(1001, 'x');
+  const std::string saveUid = R"({"uid":")" + uid + R"(",)", longText(1001, 'x');
   const ApiError notObject{400, "invalid_json", "The request body must be a JSON object."};
-  const ApiError saveNeeds{400, "invalid_request",
-                           "Saving a recording needs a uid, a title and a whole number durationSec."};
-  const std::vector<std::tuple<std::string, std::string, std::string, ApiError>> cases{
+  const auto invalid = [](const char* message) { return ApiError{400, "invalid_request", message}; };
+  const ApiError saveNeeds = invalid("Saving a recording needs a uid, a title and a whole number durationSec.");
+  const std::tuple<std::string, std::string, std::string, ApiError> cases[] = {
       {"POST", "/api/stream/upload-url", R"({"name":"a","uid":"b"})",
-       {400, "invalid_request", "Ask for an upload with either a name or a uid."}},
+       invalid("Ask for an upload with either a name or a uid.")},
       {"POST", "/api/stream/upload-url", R"({"name":")" + longText + "\"}",
-       {400, "invalid_request", "The name must be a string of at most 1000 characters."}},
-      {"POST", "/api/stream/upload-url", R"({"uid":["x"]})", {400, "invalid_request", "The uid must be a string."}},
+       invalid("The name must be a string of at most 1000 characters.")},
+      {"POST", "/api/stream/upload-url", R"({"uid":["x"]})", invalid("The uid must be a string.")},
       {"POST", "/api/stream/upload-url", R"({"name":)", {400, "invalid_json", "The request body isn't valid JSON."}},
       {"POST", "/api/stream/upload-url", R"("just a string")", notObject},
-      {"POST", "/api/stream/upload-url", R"({"uid":")" + std::string(kNoSuchUid) + "\"}", kNoRecording},
+      {"POST", "/api/stream/upload-url", R"({"uid":"00000000-0000-4000-8000-000000000000"})", kNoRecording},
       {"POST", "/api/recordings", R"({"title":"t","durationSec":1})", saveNeeds},
       {"POST", "/api/recordings", saveUid + R"("title":"t","durationSec":12.5})", saveNeeds},
       {"POST", "/api/recordings", saveUid + R"("title":")" + longText + R"(","durationSec":1})",
-       {400, "invalid_request", "The title must be at most 1000 characters."}},
-      {"PATCH", recording, R"({"title":"   "})",
-       {400, "invalid_request", "The title must be a non-empty string of at most 1000 characters."}},
+       invalid("The title must be at most 1000 characters.")},
+      {"PATCH", "/api/recordings/" + uid, R"({"title":"   "})",
+       invalid("The title must be a non-empty string of at most 1000 characters.")},
       {"PATCH", "/api/recordings/ABCDEF00-0000-4000-8000-000000000000", R"({"title":"x"})", kNoRecording},
       {"GET", "/api/stream/video/../../../etc/passwd", "", kNoRecording},
-      {"GET", "/api/recordings?limit=1.5", "",
-       {400, "invalid_request", "The limit must be a whole number of at least 1."}},
+      {"GET", "/api/recordings?limit=1.5", "", invalid("The limit must be a whole number of at least 1.")},
       // The desktop sign-in needs no token; the one sent along changes nothing.
       {"POST", "/api/desktop/start", "[1,2]", notObject},
       {"POST", "/api/desktop/start", R"({"deviceName":")" + std::string(201, 'd') + "\"}",
-       {400, "invalid_request", "The request needs a deviceName of at most 200 characters."}},
+       invalid("The request needs a deviceName of at most 200 characters.")},
       // Base64 or upper-case challenges are not the SHA-256 hex the app sends.
       {"POST", "/api/desktop/start", R"({"deviceName":"x","codeChallenge":")" + std::string(64, 'A') + "\"}",
-       {400, "invalid_request", "The codeChallenge must be 64 lower-case hexadecimal characters."}},
-      {"POST", "/api/desktop/start", std::string(100000, ' '), {413, "payload_too_large", "The request body is too large."}},
+       invalid("The codeChallenge must be 64 lower-case hexadecimal characters.")},
+      {"POST", "/api/desktop/start", std::string(100000, ' '),
+       {413, "payload_too_large", "The request body is too large."}},
       {"POST", "/api/desktop/token", R"({"requestId":5,"codeVerifier":"v"})",
-       {400, "invalid_request", "The request needs a requestId and a codeVerifier."}},
+       invalid("The request needs a requestId and a codeVerifier.")},
       {"POST", "/api/desktop/token", R"({"requestId":"nope","codeVerifier":"v"})",
        {404, "not_found", "There is no such sign-in request."}},
   };
@@ -125,22 +123,19 @@ TEST_F(ApiTest, TicketsSavesRenamesAndTheLibraryNewestFirst) {
   entry.erase("createdAt");
   EXPECT_EQ(entry, (nlohmann::json{{"id", first}, {"title", "New title"}, {"durationSec", 13}, {"views", 0},
                                    {"mine", true}, {"sharedWithTeam", false}, {"shareUrl", server.url("/v/" + first)}}));
-  EXPECT_EQ(parseJson(send("GET", "/api/recordings?limit=1", alice)->body)["recordings"].size(), 1u);
-}
+  EXPECT_EQ(library(alice, 1).size(), 1u);
 
-TEST_F(ApiTest, OneUserNeverSeesRenamesOrUploadsIntoAnothersRecordings) {
+  // One user never sees, renames or uploads into another's recordings.
   const auto bob = server.signIn("bob@example.com");
-  const std::string uid = server.ticket(alice, "Alice's")["uid"];
-  server.save(alice, uid, "Alice's", 2);
   EXPECT_TRUE(library(bob).empty());
   for (const auto& [method, path, body] : std::vector<std::tuple<std::string, std::string, nlohmann::json>>{
-           {"GET", "/api/stream/video/" + uid, nullptr},
-           {"PATCH", "/api/recordings/" + uid, {{"title", "Bob's now"}}},
-           {"POST", "/api/stream/upload-url", {{"uid", uid}}},
-           {"POST", "/api/recordings", {{"uid", uid}, {"title", "mine"}, {"durationSec", 1}}}}) {
+           {"GET", "/api/stream/video/" + first, nullptr},
+           {"PATCH", "/api/recordings/" + first, {{"title", "Bob's now"}}},
+           {"POST", "/api/stream/upload-url", {{"uid", first}}},
+           {"POST", "/api/recordings", {{"uid", first}, {"title", "mine"}, {"durationSec", 1}}}}) {
     expectError(send(method, path, bob, body.dump()), kNoRecording);
   }
-  EXPECT_EQ(library(alice)[0]["title"], "Alice's");
+  EXPECT_EQ(library(alice)[1]["title"], "New title");
 }
 
 TEST(ApiFlags, RecordingLimitAndLatestReleaseComeFromTheFlags) {
@@ -148,9 +143,8 @@ TEST(ApiFlags, RecordingLimitAndLatestReleaseComeFromTheFlags) {
                      "https://example.com/t.deb", "--latest-page-url", "https://example.com/releases"});
   const auto user = server.signIn();
   const auto ticket = server.ticket(user);
-  auto http = server.client();
   const auto ask = [&](const nlohmann::json& body) {
-    return call(*http, "POST", "/api/stream/upload-url", bearer(user.accessToken), body.dump());
+    return call(*server.client(), "POST", "/api/stream/upload-url", bearer(user.accessToken), body.dump());
   };
   expectError(ask({{"name", "second"}}),
               {403, "limit_reached",
@@ -159,8 +153,7 @@ TEST(ApiFlags, RecordingLimitAndLatestReleaseComeFromTheFlags) {
   // counts the account's own recordings only.
   EXPECT_EQ(ask({{"uid", ticket["uid"]}})->status, 200);
   EXPECT_NO_THROW(server.ticket(server.signIn("other@example.com")));
-
-  EXPECT_EQ(parseJson(http->Get("/api/linux/latest")->body),
+  EXPECT_EQ(parseJson(server.client()->Get("/api/linux/latest")->body),
             (nlohmann::json{{"version", "2.4.1"}, {"available", true}, {"downloadUrl", "https://example.com/t.deb"},
                             {"pageUrl", "https://example.com/releases"}}));
 }

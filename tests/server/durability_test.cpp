@@ -12,14 +12,14 @@ TEST(Durability, AccountsTokensUploadsAndLibrarySurviveARestart) {
   TestServer server;
   const auto user = server.signIn("keep@example.com");
   const auto ticket = server.ticket(user, "Kept");
-  const std::string movie = sampleMovie();
-  const std::string location = server.createUpload(ticket, int64_t(movie.size()));
-  ASSERT_EQ(server.patchUpload(location, tusHeaders(ticket), "0", movie.substr(0, 4000))->status, 204);
+  const auto headers = tusHeaders(ticket);
+  const std::string movie = sampleMovie(), location = server.createUpload(ticket, int64_t(movie.size()));
+  ASSERT_EQ(server.patchUpload(location, headers, "0", movie.substr(0, 4000))->status, 204);
 
   server.restart();
   EXPECT_EQ(server.client()->Get("/api/me", bearer(user.accessToken))->status, 200) << "access tokens stay valid";
-  EXPECT_EQ(server.client()->Head(location, tusHeaders(ticket))->get_header_value("Upload-Offset"), "4000");
-  ASSERT_EQ(server.patchUpload(location, tusHeaders(ticket), "4000", movie.substr(4000))->status, 204);
+  EXPECT_EQ(server.client()->Head(location, headers)->get_header_value("Upload-Offset"), "4000");
+  ASSERT_EQ(server.patchUpload(location, headers, "4000", movie.substr(4000))->status, 204);
   server.save(user, ticket["uid"], "Kept", 2);
 
   server.restart();
@@ -42,11 +42,10 @@ TEST(Durability, ASecondServerOnTheSamePortRefusesToStart) {
   TempDir other;
   const std::string address = "127.0.0.1:" + std::to_string(server.port());
   ChildProcess second({builtProgram("server/tolvane-server").string(), "--listen", address, "--data",
-                       (other.path() / "data").string()},
-                      {}, other.path() / "server.log");
+                       (other / "data").string()},
+                      {}, other / "server.log");
   EXPECT_EQ(second.wait(std::chrono::seconds(20)), 1) << "it must not share the port with the first";
-  EXPECT_NE(readFile(other.path() / "server.log")
-                .find("Couldn't listen on " + address + "; is another server using it?"),
+  EXPECT_NE(readFile(other / "server.log").find("Couldn't listen on " + address + "; is another server using it?"),
             std::string::npos);
   EXPECT_EQ(server.client()->Get("/")->status, 200) << "the first server keeps serving";
 }
@@ -54,24 +53,25 @@ TEST(Durability, ASecondServerOnTheSamePortRefusesToStart) {
 TEST(Concurrency, ManyClientsSignInUploadAndListAtOnce) {
   TestServer server;
   std::vector<std::string> failures(24);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < failures.size(); ++i) {
-    threads.emplace_back([&, i] {
-      try {
-        const std::string email = "user" + std::to_string(i) + "@example.com";
-        const auto user = server.signIn(email);
-        const auto ticket = server.ticket(user);
-        server.upload(ticket, std::string(200000 + i, char('a' + i)));
-        server.save(user, ticket["uid"], email, int64_t(i));
-        const auto listed = parseJson(server.client()->Get("/api/recordings", bearer(user.accessToken))->body);
-        if (listed["recordings"].size() != 1 || listed["recordings"][0]["title"] != email) failures[i] = listed.dump();
-      } catch (const std::exception& error) {
-        failures[i] = error.what();
-      }
-    });
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+      threads.emplace_back([&, i] {
+        try {
+          const std::string email = "user" + std::to_string(i) + "@example.com";
+          const auto user = server.signIn(email);
+          const auto ticket = server.ticket(user);
+          server.upload(ticket, std::string(200000 + i, char('a' + i)));
+          server.save(user, ticket["uid"], email, int64_t(i));
+          const auto listed = parseJson(server.client()->Get("/api/recordings", bearer(user.accessToken))->body);
+          if (listed["recordings"].size() != 1 || listed["recordings"][0]["title"] != email) failures[i] = listed.dump();
+        } catch (const std::exception& error) {
+          failures[i] = error.what();
+        }
+      });
+    }
   }
-  for (auto& thread : threads) thread.join();
-  for (std::size_t i = 0; i < failures.size(); ++i) EXPECT_EQ(failures[i], "") << "client " << i;
+  EXPECT_EQ(failures, std::vector<std::string>(failures.size())) << "one entry per client";
 }
 
 }  // namespace

@@ -18,10 +18,9 @@ std::string signedWithHeader(const std::string& headerJson, const std::string& p
   return input + "." + crypto::base64UrlEncode(crypto::hmacSha256("secret", input));
 }
 
-TEST(Jwt, StandardHS256TokensVerifyUntilTheirExpirySecond) {
+TEST(Jwt, StandardHS256TokensVerifyUntilTheirExpirySecondAndForgedOrMalformedOnesNever) {
   const Jwt jwt("secret");
   const auto token = jwt.sign({{"sub", "abc"}, {"email", "a@example.com"}, {"exp", 1000}});
-  EXPECT_EQ(*crypto::base64UrlDecode(segment(token, 0)), R"({"alg":"HS256","typ":"JWT"})");
   // The signature is HMAC-SHA-256 over "header.payload", base64url without padding.
   EXPECT_EQ(token, signedWithHeader(R"({"alg":"HS256","typ":"JWT"})", *crypto::base64UrlDecode(segment(token, 1))));
   EXPECT_EQ(token.find('='), std::string::npos);
@@ -31,12 +30,8 @@ TEST(Jwt, StandardHS256TokensVerifyUntilTheirExpirySecond) {
   EXPECT_EQ((*claims)["email"], "a@example.com");
   EXPECT_FALSE(jwt.verify(token, 1000)) << "a token is dead at its exp second";
   EXPECT_TRUE(jwt.verify(jwt.sign({{"exp", 10.5}}), 10));
-}
 
-TEST(Jwt, RefusesForgedAlteredAndMalformedTokens) {
-  const Jwt jwt("secret");
-  const auto token = jwt.sign({{"sub", "abc"}, {"exp", 1000}});
-  const std::vector<std::pair<std::string, std::string>> cases{
+  const std::pair<std::string, std::string> forged[] = {
       {"another key", Jwt("other").sign({{"sub", "abc"}, {"exp", 1000}})},
       {"forged payload",
        segment(token, 0) + "." + crypto::base64UrlEncode(R"({"sub":"evil","exp":1000})") + "." + segment(token, 2)},
@@ -45,7 +40,7 @@ TEST(Jwt, RefusesForgedAlteredAndMalformedTokens) {
       {"no exp", jwt.sign({{"sub", "x"}})},
       {"text exp", jwt.sign({{"sub", "x"}, {"exp", "2099"}})},
       {"empty", ""}, {"two parts", "a.b"}, {"four parts", "a.b.c.d"}, {"not base64url", "!!!.???.***"}};
-  for (const auto& [what, candidate] : cases) EXPECT_FALSE(jwt.verify(candidate, 0)) << what;
+  for (const auto& [what, candidate] : forged) EXPECT_FALSE(jwt.verify(candidate, 0)) << what;
 }
 
 }  // namespace

@@ -18,15 +18,15 @@ namespace {
 constexpr const char* kForm = "application/x-www-form-urlencoded";
 
 int64_t rows(TestServer& server, const std::string& table) {
-  server::Database database(server.dataDirectory() / "tolvane-server.sqlite3");
-  return database.queryOne("SELECT COUNT(*) FROM " + table)->integer(0);
+  return server::Database(server.dataDirectory() / "tolvane-server.sqlite3")
+      .queryOne("SELECT COUNT(*) FROM " + table)
+      ->integer(0);
 }
 
-TEST(Security, ForgedHostNamesGet421AndNothingHappens) {
+TEST(Security, ForgedHostNamesGet421AndTheJsonApiTakesOnlyJsonWithBearerTokensNeverCookies) {
   TestServer server;
   const std::string port = std::to_string(server.port());
-  const std::vector<std::string> forged{"evil.example:" + port, "127.0.0.1.evil.example:" + port, "[::2]:" + port, ""};
-  for (const auto& host : forged) {
+  for (const auto& host : {"evil.example:" + port, "127.0.0.1.evil.example:" + port, "[::2]:" + port, std::string()}) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 421) << host;
     expectError(startSignIn(*server.client(), "verifier", {{"Host", host}}),
                 {421, "misdirected_request", "This server doesn't answer to that host name."});
@@ -35,20 +35,24 @@ TEST(Security, ForgedHostNamesGet421AndNothingHappens) {
   for (const auto& host : {"localhost:" + port, "[::1]:" + port}) {
     EXPECT_EQ(server.client()->Get("/", {{"Host", host}})->status, 200) << host;
   }
+
+  const auto cookie = server.webSession("pat@example.com");
+  for (const char* type : {kForm, "text/plain", "application/jsonp"}) {
+    for (const char* path : {"/api/stream/upload-url", "/api/desktop/start", "/auth/v1/logout"}) {
+      expectError(server.client()->Post(path, cookie, R"({"name":"x"})", type),
+                  {415, "unsupported_media_type", "This endpoint takes a JSON body sent as application/json."});
+    }
+  }
+  expectError(call(*server.client(), "POST", "/api/stream/upload-url", cookie, R"({"name":"x"})"),
+              {401, "unauthorized", "Sign in to Tolvane to continue."});
 }
 
 TEST(Security, BrowserFormsNeedThisSitesOriginAndTheirCsrfToken) {
   TestServer server;
   const auto victim = server.webSession("victim@example.com");
   const std::string requestId = parseJson(startSignIn(*server.client())->body)["requestId"];
-  const std::string csrf = server.visit("/connect?request=" + requestId, victim).csrf;
-  const std::string own = server.url();
-  struct Attack {
-    const char* what;
-    httplib::Headers headers;  // besides the victim's cookie
-    std::string csrf;
-  };
-  const Attack attacks[] = {
+  const std::string csrf = server.visit("/connect?request=" + requestId, victim).csrf, own = server.url();
+  const std::tuple<const char*, httplib::Headers, std::string> attacks[] = {  // headers besides the victim's cookie
       {"another site's Origin", {{"Origin", "http://evil.example"}}, csrf},
       {"a look-alike Origin", {{"Origin", own + ".evil.example"}}, csrf},
       {"another site's Referer", {{"Referer", "http://evil.example/" + own}}, csrf},
@@ -56,37 +60,21 @@ TEST(Security, BrowserFormsNeedThisSitesOriginAndTheirCsrfToken) {
       {"no token", {{"Origin", own}}, ""},
       {"a token of another visitor", {{"Origin", own}}, server.visit().csrf},
   };
-  for (const auto& attack : attacks) {
+  for (const auto& [what, extra, token] : attacks) {
     for (const std::string path : {"/connect", "/signout"}) {
       httplib::Headers headers = victim;
-      headers.insert(attack.headers.begin(), attack.headers.end());
-      const auto response =
-          server.client()->Post(path, headers, "request=" + requestId + "&csrf=" + attack.csrf, kForm);
-      EXPECT_EQ(response->status, 403) << attack.what << " on " << path;
+      headers.insert(extra.begin(), extra.end());
+      const auto response = server.client()->Post(path, headers, "request=" + requestId + "&csrf=" + token, kForm);
+      EXPECT_EQ(response->status, 403) << what << " on " << path;
     }
   }
   // The victim is still signed in and the desktop request still waits for approval.
   expectPage(server.client()->Get("/connect?request=" + requestId, victim), 200, "Approve");
-  const Visitor stranger = server.visit();
-  EXPECT_EQ(server.postForm("/signin", stranger.cookie, "email=victim%40example.com&password=x")->status, 403);
+  EXPECT_EQ(server.postForm("/signin", server.visit().cookie, "email=victim%40example.com&password=x")->status, 403);
   // The page's own Referer (no Origin) with its token goes through.
   httplib::Headers ownPage = victim;
   ownPage.emplace("Referer", own + "/connect?request=" + requestId);
   EXPECT_EQ(server.client()->Post("/connect", ownPage, "request=" + requestId + "&csrf=" + csrf, kForm)->status, 200);
-}
-
-TEST(Security, TheJsonApiTakesOnlyJsonAndBearerTokensNeverCookies) {
-  TestServer server;
-  const auto cookie = server.webSession("pat@example.com");
-  auto http = server.client();
-  const ApiError notJson{415, "unsupported_media_type", "This endpoint takes a JSON body sent as application/json."};
-  for (const char* type : {kForm, "text/plain", "application/jsonp"}) {
-    for (const char* path : {"/api/stream/upload-url", "/api/desktop/start", "/auth/v1/logout"}) {
-      expectError(http->Post(path, cookie, R"({"name":"x"})", type), notJson);
-    }
-  }
-  expectError(call(*http, "POST", "/api/stream/upload-url", cookie, R"({"name":"x"})"),
-              {401, "unauthorized", "Sign in to Tolvane to continue."});
 }
 
 TEST(Security, SignInRedirectsNeverLeaveTheSite) {
@@ -102,8 +90,7 @@ TEST(Security, SignInRedirectsNeverLeaveTheSite) {
     const auto response = server.postForm(
         "/signin", visitor.cookie,
         "email=pat%40example.com&password=correct+horse+battery&csrf=" + visitor.csrf + "&next=" + next);
-    ASSERT_EQ(response->status, 303) << next;
-    EXPECT_EQ(response->get_header_value("Location"), location) << next;
+    EXPECT_EQ(std::pair(response->status, response->get_header_value("Location")), std::pair(303, location)) << next;
   }
 }
 
@@ -113,15 +100,13 @@ TEST(Security, GuessingPasswordsIsSlowedPerAccountAndPerAddress) {
   server.addUser("sam@example.com");
   const Visitor visitor = server.visit();
   const auto attempt = [&](const std::string& email, const std::string& password) {
-    return server.postForm("/signin", visitor.cookie,
-                           "email=" + email + "&password=" + password + "&csrf=" + visitor.csrf);
+    return server.postForm("/signin", visitor.cookie, "email=" + email + "&password=" + password + "&csrf=" + visitor.csrf)
+        ->status;
   };
-  for (int guess = 0; guess < 5; ++guess) {
-    EXPECT_EQ(attempt("pat%40example.com", "guess" + std::to_string(guess))->status, 401);
-  }
+  for (int guess = 0; guess < 5; ++guess) EXPECT_EQ(attempt("pat%40example.com", "guess" + std::to_string(guess)), 401);
+  // Even the right password waits now: the guesser cannot tell it was right.
   for (const char* email : {"pat%40example.com", "sam%40example.com"}) {
-    // Even the right password waits now: the guesser cannot tell it was right.
-    EXPECT_EQ(attempt(email, "correct+horse+battery")->status, 429) << email;
+    EXPECT_EQ(attempt(email, "correct+horse+battery"), 429) << email;
   }
 }
 
@@ -183,19 +168,16 @@ TEST(Security, QuotasAndUnfinishedUploadsAreLimitedAndReplacedFilesDeleted) {
 
 TEST(Security, EverythingUnderTheDataFolderIsPrivateAndTheDatabaseHoldsNoKeys) {
   TestServer server;
-  const auto user = server.signIn();
-  server.upload(server.ticket(user), sampleMovie());
+  server.upload(server.ticket(server.signIn()), sampleMovie());
   ASSERT_TRUE(std::filesystem::exists(server.dataDirectory() / "tolvane-server.keys"));
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(server.dataDirectory())) {
+  std::vector<std::filesystem::path> paths{server.dataDirectory()};
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(server.dataDirectory())) paths.push_back(entry);
+  for (const auto& path : paths) {
     struct stat status {};
-    ASSERT_EQ(::lstat(entry.path().c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, entry.is_directory() ? 0700u : 0600u) << entry.path();
+    ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, S_ISDIR(status.st_mode) ? 0700u : 0600u) << path;
   }
-  struct stat folder {};
-  ::stat(server.dataDirectory().c_str(), &folder);
-  EXPECT_EQ(folder.st_mode & 07777, 0700u);
-  server::Database database(server.dataDirectory() / "tolvane-server.sqlite3");
-  EXPECT_EQ(database.queryOne("SELECT COUNT(*) FROM settings WHERE key != 'library_id'")->integer(0), 0);
+  EXPECT_EQ(rows(server, "settings WHERE key != 'library_id'"), 0);
 }
 
 TEST(Security, UploadsThatNameOtherFilesNeverMakeTheProbeReadThem) {
@@ -205,19 +187,17 @@ TEST(Security, UploadsThatNameOtherFilesNeverMakeTheProbeReadThem) {
   std::ofstream(bait, std::ios::binary) << sampleMovie();
   const FileDescriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   ASSERT_GE(::inotify_add_watch(watch.get(), bait.c_str(), IN_OPEN | IN_ACCESS), 0);
-  const std::string uploads[] = {
-      "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nfile://" + bait.string() + "\n#EXT-X-ENDLIST\n",
-      "ffconcat version 1.0\nfile '" + bait.string() + "'\n",
-  };
-  for (const auto& bytes : uploads) {
+  for (const auto& bytes :
+       {"#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nfile://" + bait.string() + "\n#EXT-X-ENDLIST\n",
+        "ffconcat version 1.0\nfile '" + bait.string() + "'\n"}) {
     const auto ticket = server.ticket(user);
+    const std::string uid = ticket["uid"];
     server.upload(ticket, bytes);
-    server.save(user, ticket["uid"], "bait", 1);
-    const auto status = parseJson(server.client()->Get("/api/stream/video/" + ticket["uid"].get<std::string>(),
-                                                       bearer(user.accessToken))->body);
+    server.save(user, uid, "bait", 1);
+    const auto status = parseJson(server.client()->Get("/api/stream/video/" + uid, bearer(user.accessToken))->body);
     EXPECT_EQ(status["readyToStream"], false) << bytes;
     // Nothing but a probed MP4 is ever served.
-    EXPECT_EQ(server.client()->Get("/v/" + ticket["uid"].get<std::string>() + "/video.mp4")->status, 404);
+    EXPECT_EQ(server.client()->Get("/v/" + uid + "/video.mp4")->status, 404);
   }
   char events[4096];
   EXPECT_LT(::read(watch.get(), events, sizeof events), 0) << "the probe opened " << bait;

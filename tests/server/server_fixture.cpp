@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <stdexcept>
 
 #include "server/server_crypto.h"
@@ -11,10 +12,13 @@ namespace tolvane::testing {
 namespace {
 
 const httplib::Response& require(const httplib::Result& response, int status, const std::string& what) {
-  if (!response || response->status != status) {
-    throw std::runtime_error(what + " failed: " + (response ? response->body : httplib::to_string(response.error())));
-  }
-  return *response;
+  if (response && response->status == status) return *response;
+  throw std::runtime_error(what + " failed: " + (response ? response->body : httplib::to_string(response.error())));
+}
+
+httplib::Headers cookieOf(const httplib::Response& response) {
+  const std::string set = response.get_header_value("Set-Cookie");
+  return {{"Cookie", set.substr(0, set.find(';'))}};
 }
 
 }  // namespace
@@ -33,10 +37,7 @@ void TestServer::start() {
   }
 }
 
-void TestServer::stop() {
-  if (process_) process_->stop();
-  process_.reset();
-}
+void TestServer::stop() { process_.reset(); }
 
 std::filesystem::path TestServer::uploadFile(const std::string& location) const {
   return dataDirectory() / "uploads" / (location.substr(location.rfind('/') + 1) + ".bin");
@@ -49,7 +50,7 @@ std::unique_ptr<httplib::Client> TestServer::client() const {
 }
 
 void TestServer::addUser(const std::string& email) {
-  if (!users_.insert(email).second) return;
+  if (std::lock_guard lock(usersMutex_); !users_.insert(email).second) return;  // signIn runs on many threads
   const auto added = runCommand({"sh", "-c", "printf '%s\\n' \"$1\" | \"$0\" user add \"$2\" --data \"$3\"",
                                  builtProgram("server/tolvane-server").string(), password, email,
                                  dataDirectory().string()});
@@ -61,10 +62,7 @@ void TestServer::addUser(const std::string& email) {
 Visitor TestServer::visit(const std::string& page, const httplib::Headers& cookie) {
   const auto response = client()->Get(page, cookie);
   if (!response) throw std::runtime_error("GET " + page + " failed");
-  Visitor visitor{cookie, {}};
-  if (const std::string set = response->get_header_value("Set-Cookie"); !set.empty()) {
-    visitor.cookie = {{"Cookie", set.substr(0, set.find(';'))}};
-  }
+  Visitor visitor{response->has_header("Set-Cookie") ? cookieOf(*response) : cookie, {}};
   const std::string marker = "name=\"csrf\" value=\"";
   if (const auto at = response->body.find(marker); at != std::string::npos) {
     visitor.csrf = response->body.substr(at + marker.size(), 64);
@@ -73,7 +71,7 @@ Visitor TestServer::visit(const std::string& page, const httplib::Headers& cooki
 }
 
 httplib::Result TestServer::postForm(const std::string& path, httplib::Headers headers, const std::string& body) {
-  if (headers.find("Origin") == headers.end()) headers.emplace("Origin", url());
+  if (!headers.contains("Origin")) headers.emplace("Origin", url());
   return client()->Post(path, headers, body, "application/x-www-form-urlencoded");
 }
 
@@ -84,8 +82,7 @@ httplib::Headers TestServer::webSession(const std::string& email) {
                                  "email=" + httplib::detail::encode_query_param(email) +
                                      "&password=" + httplib::detail::encode_query_param(password) +
                                      "&csrf=" + visitor.csrf);
-  const std::string setCookie = require(response, 303, "web sign-in").get_header_value("Set-Cookie");
-  return {{"Cookie", setCookie.substr(0, setCookie.find(';'))}};
+  return cookieOf(require(response, 303, "web sign-in"));
 }
 
 SignedIn TestServer::signIn(const std::string& email) {
@@ -121,8 +118,7 @@ httplib::Result TestServer::tusCreate(httplib::Headers headers, const std::optio
 }
 
 std::string TestServer::createUpload(const nlohmann::json& ticket, int64_t length) {
-  const auto created = tusCreate(tusHeaders(ticket), std::to_string(length));
-  return require(created, 201, "tus creation").get_header_value("Location");
+  return require(tusCreate(tusHeaders(ticket), std::to_string(length)), 201, "tus creation").get_header_value("Location");
 }
 
 httplib::Result TestServer::patchUpload(const std::string& location, httplib::Headers headers,
@@ -199,9 +195,15 @@ void expectError(const httplib::Result& response, const ApiError& expected) {
 
 void expectTusError(const httplib::Result& response, int status, const std::string& message) {
   ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, status) << response->body;
-  EXPECT_EQ(response->get_header_value("Tus-Resumable"), "1.0.0");
-  EXPECT_EQ(response->body, message + "\n");
+  EXPECT_EQ(std::tuple(response->status, response->get_header_value("Tus-Resumable"), response->body),
+            std::tuple(status, std::string("1.0.0"), message + "\n"));
+}
+
+std::vector<std::string> answerOf(const httplib::Result& response, const std::vector<std::string>& names) {
+  if (!response) return {httplib::to_string(response.error())};
+  std::vector<std::string> values{std::to_string(response->status)};
+  for (const auto& name : names) values.push_back(response->get_header_value(name));
+  return values;
 }
 
 void expectPage(const httplib::Result& response, int status, const std::string& part) {
@@ -213,12 +215,11 @@ void expectPage(const httplib::Result& response, int status, const std::string& 
 const std::string& sampleMovie() {
   static const std::string bytes = [] {
     TempDir dir;
-    const auto file = dir / "sample.mp4";
     const auto result = runCommand({"ffmpeg", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                                     "testsrc=duration=2:size=160x120:rate=15", "-pix_fmt", "yuv420p", "-c:v", "libx264",
-                                    file.string()});
+                                    (dir / "sample.mp4").string()});
     if (result.status != 0) throw std::runtime_error("ffmpeg failed: " + result.err);
-    return readFile(file);
+    return readFile(dir / "sample.mp4");
   }();
   return bytes;
 }

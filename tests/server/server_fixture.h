@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,17 +19,11 @@ namespace tolvane::testing {
 inline constexpr const char* tusBodyType = "application/offset+octet-stream";
 
 // What a finished desktop sign-in hands to the app.
-struct SignedIn {
-  std::string accessToken;
-  std::string refreshToken;
-  std::string email;
-};
-
+struct SignedIn { std::string accessToken, refreshToken, email; };
 // A browser on a page of the site: its cookie header and the page's CSRF token.
-struct Visitor {
-  httplib::Headers cookie;
-  std::string csrf;
-};
+struct Visitor { httplib::Headers cookie; std::string csrf; };
+// A JSON error answer of the service: its status and body {"error": message, "code": code}.
+struct ApiError { int status; std::string code, message; };
 
 // A tolvane-server process on a free loopback port with its own data directory, started
 // with the given extra flags.
@@ -39,12 +34,8 @@ class TestServer {
 
   explicit TestServer(std::vector<std::string> extraFlags = {});
   ~TestServer() { stop(); }
-
   // Stops the process and starts it again on the same port and data directory.
-  void restart() {
-    stop();
-    start();
-  }
+  void restart() { stop(); start(); }
 
   int port() const { return port_; }
   std::string url(const std::string& path = "") const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
@@ -54,9 +45,9 @@ class TestServer {
   std::unique_ptr<httplib::Client> client() const;
 
   // The app's desktop sign-in: start, approve (through the web sign-in form and the
-  // connect page, unless the server runs with --auto-approve), poll once.
+  // connect page, unless the server runs with --auto-approve), poll once. Or approved in
+  // the browser session `session` (a webSession cookie).
   SignedIn signIn(const std::string& email = "tester@example.com");
-  // The same, approved in the browser session `session` (a webSession cookie).
   SignedIn signIn(const httplib::Headers& session);
   // Makes an account with `password` through `tolvane-server user add` (if missing).
   void addUser(const std::string& email);
@@ -66,14 +57,12 @@ class TestServer {
   // A form POST as the site's own page sends it (with its Origin) unless `headers`
   // names another Origin.
   httplib::Result postForm(const std::string& path, httplib::Headers headers, const std::string& body);
-  // A web session cookie header ("Cookie: tolvane_session=...") for `email`, signed in
-  // through the sign-in form with the account's password.
+  // A web session cookie header for `email`, signed in through the sign-in form.
   httplib::Headers webSession(const std::string& email);
 
   // POST /api/stream/upload-url with {"name": name}; the parsed ticket.
   nlohmann::json ticket(const SignedIn& user, const std::string& name = "Recording");
-  // tus creation under `headers` (see tusHeaders) of an upload of `length` bytes (none:
-  // without an Upload-Length).
+  // tus creation under `headers` (see tusHeaders) of `length` bytes (none: no Upload-Length).
   httplib::Result tusCreate(httplib::Headers headers, const std::optional<std::string>& length,
                             const std::string& metadata = "filetype dmlkZW8vbXA0");
   // A tus creation that must succeed; the upload's path ("/tus/...").
@@ -95,6 +84,7 @@ class TestServer {
   int port_;
   std::vector<std::string> flags_;
   std::unique_ptr<ChildProcess> process_;
+  std::mutex usersMutex_;
   std::set<std::string> users_;
 };
 
@@ -113,19 +103,13 @@ httplib::Result refresh(httplib::Client& http, const std::string& refreshToken,
                         const std::string& apiKey = TOLVANE_TEST_ANON_KEY,
                         const std::string& grantType = "refresh_token");
 nlohmann::json parseJson(const std::string& body);
-// A JSON error answer of the service: its status and body {"error": message, "code": code}.
-struct ApiError {
-  int status;
-  std::string code;
-  std::string message;
-};
 void expectError(const httplib::Result& response, const ApiError& expected);
-// Checks a tus error answer: its status and its one-line plain-text message.
+// A tus error answer: its status and its one-line plain-text message.
 void expectTusError(const httplib::Result& response, int status, const std::string& message);
-
-// Checks a web page: its status and a piece of its HTML.
+// An answer's status and the values of the headers `names`, one string each.
+std::vector<std::string> answerOf(const httplib::Result& response, const std::vector<std::string>& names = {});
+// A web page: its status and a piece of its HTML.
 void expectPage(const httplib::Result& response, int status, const std::string& part);
-
 // A small playable H.264 MP4 made once per process by ffmpeg (two seconds of test
 // pattern); its bytes.
 const std::string& sampleMovie();

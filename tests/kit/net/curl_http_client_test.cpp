@@ -19,30 +19,22 @@
 namespace tolvane {
 namespace {
 
-// A cpp-httplib server on 127.0.0.1 for the life of a test.
-class LoopbackServer {
- public:
-  LoopbackServer() {
-    // Stopping waits for idle keep-alive connections; keep that short.
-    server_.set_keep_alive_timeout(1);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-  }
+// A cpp-httplib server on 127.0.0.1 for the life of a test, serving once its routes are set.
+struct LoopbackServer {
+  LoopbackServer() { server.set_keep_alive_timeout(1); }  // stopping waits for idle keep-alive connections
   ~LoopbackServer() {
-    server_.stop();
-    if (thread_.joinable()) thread_.join();
+    server.stop();
+    if (thread.joinable()) thread.join();
   }
-
-  httplib::Server& server() { return server_; }
   void start() {
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    thread = std::thread([this] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
 
- private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = -1;
+  httplib::Server server;
+  int port = server.bind_to_any_port("127.0.0.1");
+  std::thread thread;
 };
 
 HTTPRequest makeRequest(std::string method, std::string url, HTTPHeaders headers = {}) {
@@ -53,13 +45,11 @@ HTTPRequest makeRequest(std::string method, std::string url, HTTPHeaders headers
   return request;
 }
 
-// Serves `bytes` by offset, counting the reads and the largest piece asked for.
+// Serves `bytes` by offset, noting the largest piece asked for.
 struct StringReader {
   const std::string& bytes;
-  std::size_t reads = 0;
   std::size_t largestRead = 0;
   std::size_t operator()(std::int64_t offset, std::span<std::byte> into) {
-    ++reads;
     largestRead = std::max(largestRead, into.size());
     const std::size_t count = std::min(into.size(), bytes.size() - std::size_t(offset));
     std::memcpy(into.data(), bytes.data() + offset, count);
@@ -74,7 +64,7 @@ TEST(CurlHTTPClient, ASilentServerTimesOutOrIsCancelledAndARefusedOneFailsAtOnce
   LoopbackServer loopback;
   std::latch arrived(2);
   std::latch release(1);
-  loopback.server().Get("/silent", [&](const httplib::Request&, httplib::Response&) {
+  loopback.server.Get("/silent", [&](const httplib::Request&, httplib::Response&) {
     arrived.count_down();
     release.wait();
   });
@@ -115,7 +105,7 @@ TEST(CurlHTTPClient, AbortedBodiesFailTheirRequestOnly) {
   LoopbackServer loopback;
   std::atomic<int> handled{0};
   std::atomic<bool> framed{false};  // chunked, or made to wait for "100 Continue"
-  loopback.server().Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
+  loopback.server.Patch("/files/1", [&](const httplib::Request& request, httplib::Response& response) {
     ++handled;
     framed = request.has_header("Transfer-Encoding") || request.has_header("Expect");
     response.status = 204;

@@ -14,49 +14,34 @@ namespace tolvane::testing {
 // first, then the fallback handler. Thread-safe, so it can stand behind concurrent
 // callers.
 class FakeHTTPTransport final : public HTTPPerforming {
+  // Runs `step` under the lock (defined first: its return type is deduced).
+  template <class F>
+  auto locked(F&& step) const {
+    std::lock_guard lock(mutex_);
+    return step();
+  }
+
  public:
   using Handler = std::function<HTTPResponse(const HTTPRequest&)>;
 
   void enqueue(std::int64_t status, std::string body) {
-    std::lock_guard lock(mutex_);
-    queued_.push_back([status, body](const HTTPRequest&) { return HTTPResponse{status, {}, body}; });
+    enqueue([status, body](const HTTPRequest&) { return HTTPResponse{status, {}, body}; });
   }
-  void enqueue(Handler handler) {
-    std::lock_guard lock(mutex_);
-    queued_.push_back(std::move(handler));
-  }
-  void setFallback(Handler handler) {
-    std::lock_guard lock(mutex_);
-    fallback_ = std::move(handler);
-  }
-
-  std::vector<HTTPRequest> requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-  HTTPRequest lastRequest() const {
-    std::lock_guard lock(mutex_);
-    return requests_.back();
-  }
-  std::size_t requestCount() const {
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-  }
+  void enqueue(Handler handler) { locked([&] { queued_.push_back(std::move(handler)); }); }
+  void setFallback(Handler handler) { locked([&] { fallback_ = std::move(handler); }); }
+  std::vector<HTTPRequest> requests() const { return locked([&] { return requests_; }); }
+  HTTPRequest lastRequest() const { return locked([&] { return requests_.back(); }); }
+  std::size_t requestCount() const { return locked([&] { return requests_.size(); }); }
 
   HTTPResponse data(const HTTPRequest& request, std::stop_token = {}) override {
-    Handler handler;
-    {
-      std::lock_guard lock(mutex_);
+    const Handler handler = locked([&] {
       requests_.push_back(request);
-      if (!queued_.empty()) {
-        handler = std::move(queued_.front());
-        queued_.pop_front();
-      } else {
-        handler = fallback_;
-      }
-    }
-    if (!handler) return HTTPResponse{599, {}, "no scripted answer"};
-    return handler(request);
+      if (queued_.empty()) return fallback_;
+      Handler next = std::move(queued_.front());
+      queued_.pop_front();
+      return next;
+    });
+    return handler ? handler(request) : HTTPResponse{599, {}, "no scripted answer"};
   }
 
   HTTPResponse upload(const HTTPRequest& request, std::span<const std::byte> body, std::stop_token stop = {}) override {
