@@ -12,7 +12,6 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/core/app_model.h"
 #include "app/shell/desktop_services_opener.h"
 #include "app/shell/qt_clipboard.h"
 #include "tests/app/desktop_test_env.h"

@@ -15,7 +15,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/shell/action_router.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/app/shell/shell_model_fixture.h"
 #include "tests/app/desktop_test_env.h"

@@ -7,7 +7,6 @@
 #include "tests/app/shell/shell_model_fixture.h"
 #include "app/shell/quit_coordinator.h"
 #include "kit/base/memory_log_sink.h"
-#include "tests/app/core/fake_model_clock.h"
 
 namespace tolvane {
 namespace {

@@ -25,16 +25,11 @@
 #include <mutex>
 #include <tuple>
 
-#include "app/core/app_model.h"
-#include "app/shell/action_router.h"
-#include "app/shell/autostart_entry.h"
 #include "app/shell/popover_placement.h"
 #include "app/shell/tray_icon_painter.h"
 #include "kit/base/format.h"
-#include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
 #include "tests/app/shell/shell_model_fixture.h"
-#include "tests/support/temp_dir.h"
 
 namespace tolvane {
 namespace {

@@ -12,7 +12,6 @@
 #include <stdexcept>
 
 #include "app/capture/sources/synthetic_sources.h"
-#include "app/core/app_model.h"
 #include "kit/base/format.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/ui/fake_actions.h"
