@@ -46,21 +46,18 @@ class ChangeListener : public QObject {
 };
 
 // One private session bus for the suite: the process's session connection is made once,
-// so every test of the suite shares it. Stopped by PID when the suite ends.
+// so every test of the suite shares it. Stopped by PID when the program ends.
 class ApplicationServiceTest : public testing::ShellModelFixture {
  protected:
   static void SetUpTestSuite() {
     testing::application();
-    busDir = std::make_unique<testing::TempDir>();
-    daemon = std::make_unique<testing::PrivateBus>(busDir->path());
-    address = daemon->qAddress();
-    busEnv = std::make_unique<testing::ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", address.toUtf8().constData());
+    static testing::TempDir busDir;
+    static testing::PrivateBus daemon(busDir.path());
+    address = daemon.qAddress();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
   }
   static void TearDownTestSuite() {
     for (const char* name : {"client", "second", "none"}) QDBusConnection::disconnectFromBus(QLatin1String(name));
-    daemon.reset();
-    busEnv.reset();
-    busDir.reset();
   }
 
   void SetUp() override { ASSERT_TRUE(client.isConnected()) << client.lastError().message().toStdString(); }
@@ -93,9 +90,6 @@ class ApplicationServiceTest : public testing::ShellModelFixture {
     return answer.get();
   }
 
-  static inline std::unique_ptr<testing::TempDir> busDir;
-  static inline std::unique_ptr<testing::PrivateBus> daemon;
-  static inline std::unique_ptr<testing::ScopedEnv> busEnv;
   static inline QString address;
 
   QDBusConnection client = QDBusConnection::connectToBus(address, QStringLiteral("client"));

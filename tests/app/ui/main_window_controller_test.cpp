@@ -237,14 +237,15 @@ TEST_F(MainWindowTest, TheRecordPaneFollowsARecordingFromStartToFinish) {
             model->recording().selectedTarget()->label());
   saveScreenshot("record-pane-idle.png");
 
-  permissions->microphone = PermissionStatus::denied;
-  auto reread = model->recording().refreshPermissionsAsync();
-  ASSERT_TRUE(testing::spinUntil([&] { return reread.isReady(); }));
+  const auto microphone = [&](PermissionStatus status) {
+    permissions->microphone = status;
+    auto reread = model->recording().refreshPermissionsAsync();
+    return testing::spinUntil([&] { return reread.isReady(); });
+  };
+  ASSERT_TRUE(microphone(PermissionStatus::denied));
   EXPECT_TRUE(find(QStringLiteral("permissionChecklist"))->isVisible());
   saveScreenshot("record-pane-permissions.png");
-  permissions->microphone = PermissionStatus::authorised;
-  reread = model->recording().refreshPermissionsAsync();
-  ASSERT_TRUE(testing::spinUntil([&] { return reread.isReady(); }));
+  ASSERT_TRUE(microphone(PermissionStatus::authorised));
   model->setShortcutNotice({});
 
   // The shell's router would do this with the record pane's buttons.
@@ -256,10 +257,7 @@ TEST_F(MainWindowTest, TheRecordPaneFollowsARecordingFromStartToFinish) {
   ASSERT_TRUE(testing::spinUntil([&] { return model->recording().phaseText() == "countdown(3)"; }));
   EXPECT_FALSE(find(QStringLiteral("startRecordingButton"))->isEnabled()) << "one start at a time";
   clock->advance(3);
-  ASSERT_TRUE(testing::spinUntil([&] {
-    return model->recording().phaseText() == "recording" || !model->recording().recordingError().isEmpty();
-  }));
-  ASSERT_EQ(model->recording().phaseText(), "recording")
+  ASSERT_TRUE(testing::spinUntil([&] { return model->recording().phaseText() == "recording"; }))
       << model->recording().phaseText().toStdString() << ": " << model->recording().recordingError().toStdString();
   ASSERT_TRUE(testing::spinUntil([&] {
     clock->advance(0.25);
