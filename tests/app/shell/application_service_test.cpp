@@ -220,7 +220,6 @@ TEST_F(ApplicationServiceTest, TheStateIsReadableAndEachRealChangeIsAnnounced) {
   }
 }
 
-
 class ActionRouterTest : public testing::ShellModelFixture {
  protected:
   // Every action's state, as "name" for enabled and "-name" for disabled.

@@ -130,7 +130,6 @@ TEST_F(PhaseWatcherTest, TheLoopPollsByPhaseAndEndsWhenStoppedReplacedOrGone) {
   EXPECT_EQ(view.trayRefreshes, before);
 }
 
-
 // A recording or a pause is stopped and gets 1.5 s of grace before the quit; a countdown
 // or a finish already under way does not hold the quit back.
 TEST(QuitCoordinatorTest, OnlyARecordingUnderWayIsStoppedAndGetsItsGrace) {
