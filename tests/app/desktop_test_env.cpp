@@ -1,6 +1,8 @@
 #include "tests/app/desktop_test_env.h"
 
 #include <QCoreApplication>
+#include <QQuickWindow>
+#include <QSettings>
 #include <QThread>
 #include <cstdlib>
 #include <map>
@@ -12,6 +14,7 @@
 #include "kit/auth/memory_session_storage.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/xvfb_server.h"
 
 namespace tolvane::testing {
 namespace {
@@ -44,7 +47,25 @@ struct Allowed final : DevicePermissions {
   PermissionStatus cameraStatus(const std::optional<std::string>&) override { return PermissionStatus::authorised; }
 };
 
+struct Desktop {
+  XvfbServer xvfb{1920, 1080};
+  TempDir home;
+  ScopedEnv display{"DISPLAY", xvfb.displayName().c_str()};
+  ScopedEnv platform{"QT_QPA_PLATFORM", "xcb"};
+  ScopedEnv backend{"QT_QUICK_BACKEND", "software"};
+  ScopedEnv style{"QT_QUICK_CONTROLS_STYLE", "Basic"};
+  ScopedEnv config{"XDG_CONFIG_HOME", (home / "config").c_str()};
+  Desktop() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((home / "settings").string()));
+  }
+};
+
 }  // namespace
+
+const std::string& testDisplayName() {
+  static Desktop desktop;
+  return desktop.xvfb.displayName();
+}
 
 AppModel::Settings sceneModelSettings(const std::filesystem::path& dir, std::shared_ptr<ModelClock> clock,
                                       bool withMicrophone, bool online) {
@@ -82,6 +103,12 @@ bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds dead
     QThread::msleep(5);
   }
   return true;
+}
+
+bool saveForReview(QWindow& window, const std::string& name) {
+  spinUntil([] { return false; }, std::chrono::milliseconds(700));
+  auto* quick = qobject_cast<QQuickWindow*>(&window);
+  return quick && quick->grabWindow().save(QString::fromStdString((screenshotDirectory() / name).string()));
 }
 
 std::filesystem::path screenshotDirectory() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
+#include <QWindow>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -26,8 +28,29 @@ bool readSceneSources(RecordingController& recording);
 // only: nothing waits on a time of its own).
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(60));
 
-// Where pictures for review go: <build>/artifacts/screenshots.
+// Keeps a picture of the window for review in <build>/artifacts/screenshots, not compared.
+// The entrance animations and glyphs are painted a frame or two after a change; the
+// picture is for people, so it waits a moment for them rather than for any one event.
+bool saveForReview(QWindow& window, const std::string& name);
 std::filesystem::path screenshotDirectory();
+
+// The display of the program's GUI application: a private 1920×1080 Xvfb started on first
+// use and stopped by PID at exit, with the software Qt Quick renderer, the Basic controls
+// style and settings and config kept in a private folder.
+const std::string& testDisplayName();
+
+// The program's one GUI application on that display: a QGuiApplication, or a QApplication
+// where a tray icon needs widgets. DejaVu Sans, so that pictures look the same everywhere.
+template <typename App>
+App& desktopApplication() {
+  testDisplayName();
+  static int argc = 1;
+  static char name[] = "tolvane-tests";
+  static char* argv[] = {name, nullptr};
+  static App* app = new App(argc, argv);
+  App::setFont(QFont(QStringLiteral("DejaVu Sans")));
+  return *app;
+}
 
 // A session bus of the test's own, ready for connections once made; stopped by PID.
 class PrivateBus {

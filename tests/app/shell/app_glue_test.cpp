@@ -3,7 +3,7 @@
 // line.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDesktopServices>
@@ -14,13 +14,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/core/app_model.h"
 #include "app/shell/desktop_services_opener.h"
 #include "app/shell/qt_clipboard.h"
 #include "app/shell/x11_startup_notification.h"
 #include "tests/app/desktop_test_env.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/xvfb_server.h"
 
 #include <xcb/xcb.h>
 
@@ -29,96 +27,56 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A file manager that only writes down what it was asked to show.
-class FakeFileManager : public QObject {
+// A file manager that only writes down what it was asked to show, and where
+// QDesktopServices would have sent a URL.
+class FakeDesktop : public QObject {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 
  public slots:
   void ShowItems(const QStringList& uris, const QString&) { shown << uris; }
-
- public:
-  QStringList shown;
-};
-
-// Where QDesktopServices would have sent a URL.
-class UrlCatcher : public QObject {
-  Q_OBJECT
-
- public slots:
   void open(const QUrl& url) { opened << url.toString(); }
 
  public:
-  QStringList opened;
+  QStringList shown, opened;
 };
 
-class AppGlueTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    xvfb = new testing::XvfbServer(800, 600);
-    setenv("DISPLAY", xvfb->displayName().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    static int argc = 1;
-    static char name[] = "shell_life_desktop_tests";
-    static char* argv[] = {name, nullptr};
-    app = new QApplication(argc, argv);
-  }
-  static void TearDownTestSuite() {
-    delete app;
-    delete xvfb;
-  }
-
-  static inline testing::XvfbServer* xvfb = nullptr;
-  static inline QApplication* app = nullptr;
-  testing::TempDir dir;
-};
-
-TEST_F(AppGlueTest, ACopiedLinkCanBePastedWithCtrlVOrTheMiddleButton) {
+TEST(AppGlueTest, TheClipboardAndTheHandOffsToTheFileManagerAndTheBrowser) {
+  testing::desktopApplication<QGuiApplication>();
+  // A copied link can be pasted with Ctrl+V or the middle button.
   QtClipboard().setText("https://tolvane.test/v/abc");
   EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "https://tolvane.test/v/abc");
   EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Selection), "https://tolvane.test/v/abc");
-}
 
-TEST_F(AppGlueTest, ShowInFolderAsksTheFileManagerAndFallsBackToTheFolder) {
+  testing::TempDir dir;
   testing::PrivateBus bus(dir.path());
-  UrlCatcher catcher;
-  QDesktopServices::setUrlHandler("file", &catcher, "open");
-  QDesktopServices::setUrlHandler("https", &catcher, "open");
+  FakeDesktop desktop;
+  QDesktopServices::setUrlHandler("file", &desktop, "open");
+  QDesktopServices::setUrlHandler("https", &desktop, "open");
   const QString movie = QString::fromStdString((dir / "vault" / "Clip 1" / "recording.mp4").string());
-  const QString folder = QUrl::fromLocalFile(QString::fromStdString((dir / "vault" / "Clip 1").string())).toString();
-
   {
     // No file manager on this bus: the folder opens instead.
-    auto client = QDBusConnection::connectToBus(bus.qAddress(), "opener-alone");
-    ASSERT_TRUE(client.isConnected());
-    DesktopServicesOpener opener(client);
+    DesktopServicesOpener opener(QDBusConnection::connectToBus(bus.qAddress(), "opener-alone"));
     opener.showInFolder(movie);
-    EXPECT_TRUE(testing::spinUntil([&] { return !catcher.opened.isEmpty(); }));
-    EXPECT_EQ(catcher.opened, QStringList{folder});
-    catcher.opened.clear();
-
+    EXPECT_TRUE(testing::spinUntil([&] { return !desktop.opened.isEmpty(); }));
     opener.openURL(QUrl("https://tolvane.test/library"));
     opener.openFile(movie);
-    EXPECT_EQ(catcher.opened, (QStringList{"https://tolvane.test/library", QUrl::fromLocalFile(movie).toString()}));
-    catcher.opened.clear();
+    EXPECT_EQ(desktop.opened, (QStringList{QUrl::fromLocalFile(QString::fromStdString((dir / "vault" / "Clip 1").string())).toString(),
+                                           "https://tolvane.test/library", QUrl::fromLocalFile(movie).toString()}));
+    desktop.opened.clear();
   }
-  QDBusConnection::disconnectFromBus("opener-alone");
-
-  FakeFileManager fileManager;
   auto service = QDBusConnection::connectToBus(bus.qAddress(), "file-manager");
-  ASSERT_TRUE(service.registerObject("/org/freedesktop/FileManager1", &fileManager, QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(service.registerObject("/org/freedesktop/FileManager1", &desktop, QDBusConnection::ExportAllSlots));
   ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
   {
-    auto client = QDBusConnection::connectToBus(bus.qAddress(), "opener");
-    DesktopServicesOpener opener(client);
+    DesktopServicesOpener opener(QDBusConnection::connectToBus(bus.qAddress(), "opener"));
     opener.showInFolder(movie);
-    EXPECT_TRUE(testing::spinUntil([&] { return !fileManager.shown.isEmpty(); }));
-    EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(movie).toString()});
+    EXPECT_TRUE(testing::spinUntil([&] { return !desktop.shown.isEmpty(); }));
+    EXPECT_EQ(desktop.shown, QStringList{QUrl::fromLocalFile(movie).toString()});
     testing::spinUntil([] { return false; }, 300ms);  // a late fallback would show up here
-    EXPECT_TRUE(catcher.opened.isEmpty());
+    EXPECT_TRUE(desktop.opened.isEmpty());
   }
-  QDBusConnection::disconnectFromBus("opener");
-  QDBusConnection::disconnectFromBus("file-manager");
+  for (const char* name : {"opener-alone", "opener", "file-manager"}) QDBusConnection::disconnectFromBus(name);
   QDesktopServices::unsetUrlHandler("file");
   QDesktopServices::unsetUrlHandler("https");
 }

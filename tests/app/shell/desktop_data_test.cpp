@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <QImage>
+
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -51,28 +51,6 @@ KeyFile parseKeyFile(const std::filesystem::path& path) {
   return groups;
 }
 
-std::vector<std::string> splitList(const std::string& value) {
-  std::vector<std::string> items;
-  std::istringstream stream(value);
-  std::string item;
-  while (std::getline(stream, item, ';')) {
-    if (!item.empty()) items.push_back(item);
-  }
-  return items;
-}
-
-// Width and height from a PNG's IHDR chunk; zeros when the file is not a PNG.
-std::pair<std::uint32_t, std::uint32_t> pngSize(const std::filesystem::path& path) {
-  const std::string bytes = readFile(path);
-  if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0) return {0, 0};
-  auto be32 = [&](std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-  };
-  return {be32(16), be32(20)};
-}
-
 TEST(DesktopDataTest, TheDesktopValidatorsAcceptTheFiles) {
   const auto desktop = runCommand({"desktop-file-validate", (sourceDir() / (kID + ".desktop")).string()});
   EXPECT_EQ(desktop.status, 0) << desktop.out << desktop.err;
@@ -86,7 +64,7 @@ TEST(DesktopDataTest, TheDesktopValidatorsAcceptTheFiles) {
   EXPECT_EQ(metainfo.out.find("E:"), std::string::npos) << metainfo.out;
 }
 
-TEST(DesktopDataTest, DesktopEntryActionsAreOnesTheProgramRunsForOtherPrograms) {
+TEST(DesktopDataTest, TheEntryAndTheServiceFileStartThisProgramAndOnlyItsExportedActions) {
   const KeyFile entry = parseKeyFile(sourceDir() / (kID + ".desktop"));
   ASSERT_TRUE(entry.contains("Desktop Entry"));
   const auto& main = entry.at("Desktop Entry");
@@ -94,42 +72,34 @@ TEST(DesktopDataTest, DesktopEntryActionsAreOnesTheProgramRunsForOtherPrograms) 
   EXPECT_EQ(main.at("DBusActivatable"), "true");
   EXPECT_EQ(main.at("Icon"), kID);
   EXPECT_EQ(main.at("Exec"), "tolvane");
-
-  const auto actions = splitList(main.at("Actions"));
-  EXPECT_EQ(actions, (std::vector<std::string>{"start-recording", "stop-recording", "toggle-drawing"}));
-  for (const auto& name : actions) {
+  std::istringstream actions(main.at("Actions"));
+  int count = 0;
+  for (std::string name; std::getline(actions, name, ';'); ++count) {
     SCOPED_TRACE(name);
     const auto action = appActionFromName(QString::fromStdString(name));
     ASSERT_TRUE(action.has_value());
     EXPECT_TRUE(isExportedAction(*action));
     ASSERT_TRUE(entry.contains("Desktop Action " + name));
     EXPECT_EQ(entry.at("Desktop Action " + name).at("Exec"), "tolvane --action " + name);
-    EXPECT_FALSE(entry.at("Desktop Action " + name).at("Name").empty());
   }
-}
+  EXPECT_EQ(count, 3) << "start, stop and drawing";
 
-TEST(DesktopDataTest, ServiceFileStartsTheInstalledProgramUnderTheApplicationID) {
   const auto path = buildDir() / (kID + ".service");
-  ASSERT_TRUE(std::filesystem::exists(path)) << path;
   const KeyFile service = parseKeyFile(path);
-  ASSERT_TRUE(service.contains("D-BUS Service"));
+  ASSERT_TRUE(service.contains("D-BUS Service")) << path;
   EXPECT_EQ(service.at("D-BUS Service").at("Name"), kID);
   const std::filesystem::path exec = service.at("D-BUS Service").at("Exec");
-  // The bus has no search path: a bare name would never start.
-  EXPECT_TRUE(exec.is_absolute()) << exec;
+  EXPECT_TRUE(exec.is_absolute()) << exec << ": the bus has no search path";
   EXPECT_EQ(exec.filename(), "tolvane");
   EXPECT_EQ(readFile(path).find('@'), std::string::npos) << "an unsubstituted variable";
 }
 
-TEST(DesktopDataTest, EveryIconSizeIsAPngOfThatSize) {
+TEST(DesktopDataTest, EveryIconSizeIsAPngOfThatSizeAndTheMetainfoNamesTheEntryAndTheRelease) {
   EXPECT_TRUE(std::filesystem::exists(sourceDir() / "icons" / (kID + ".svg")));
-  for (std::uint32_t size : {16u, 32u, 48u, 64u, 128u, 256u}) {
+  for (int size : {16, 32, 48, 64, 128, 256}) {
     const auto path = sourceDir() / "icons" / (kID + "-" + std::to_string(size) + ".png");
-    EXPECT_EQ(pngSize(path), std::make_pair(size, size)) << path;
+    EXPECT_EQ(QImage(QString::fromStdString(path.string()), "PNG").size(), QSize(size, size)) << path;
   }
-}
-
-TEST(DesktopDataTest, MetainfoNamesTheDesktopEntryAndTheCurrentRelease) {
   const std::string xml = readFile(sourceDir() / (kID + ".metainfo.xml"));
   auto first = [&](const std::string& pattern) {
     std::smatch match;
@@ -139,13 +109,6 @@ TEST(DesktopDataTest, MetainfoNamesTheDesktopEntryAndTheCurrentRelease) {
   EXPECT_EQ(first("<launchable type=\"desktop-id\">([^<]*)</launchable>"), kID + ".desktop");
   // The newest release comes first; a version bump that forgets it ships stale notes.
   EXPECT_EQ(first("<release version=\"([^\"]*)\""), TOLVANE_PROJECT_VERSION);
-
-  std::vector<std::string> binaries;
-  const std::regex binary("<binary>([^<]*)</binary>");
-  for (auto it = std::sregex_iterator(xml.begin(), xml.end(), binary); it != std::sregex_iterator(); ++it) {
-    binaries.push_back((*it)[1].str());
-  }
-  EXPECT_EQ(binaries, (std::vector<std::string>{"tolvane", "tolvane-cli", "tolvane-server"}));
 }
 
 }  // namespace

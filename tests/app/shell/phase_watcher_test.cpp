@@ -5,6 +5,8 @@
 #include "app/capture/sources/synthetic_sources.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/app/shell/shell_model_fixture.h"
+#include "app/shell/quit_coordinator.h"
+#include "kit/base/memory_log_sink.h"
 
 namespace tolvane {
 namespace {
@@ -27,16 +29,14 @@ struct RecordingView final : PhaseWatcher::View {
   void hideMainWindow() override { calls.push_back("hide window"); }
   void keepOutOfTaskbar() override { calls.push_back("out of taskbar"); }
   void refreshStatusItem() override { ++trayRefreshes; }
-
   Calls take() { return std::exchange(calls, {}); }
-
   Calls calls;
   int trayRefreshes = 0;
 };
 
 class PhaseWatcherTest : public testing::ShellModelFixture {
  protected:
-  // What one pass did.
+  // What one pass did; it sleeps 100 ms while a recording is prepared or runs, 500 otherwise.
   Calls pass(std::chrono::milliseconds expectedPause) {
     EXPECT_EQ(watcher.pass(), expectedPause) << recording().phase().text();
     return view.take();
@@ -49,16 +49,18 @@ class PhaseWatcherTest : public testing::ShellModelFixture {
   PhaseWatcher watcher{*model, view};
 };
 
-TEST_F(PhaseWatcherTest, TheFirstPassSetsEveryViewAndLaterPassesOnlyRefreshTheTray) {
+// The first pass sets every view; later ones write only what changed.
+TEST_F(PhaseWatcherTest, EachPassChangesOnlyWhatThePhaseAndTheFlagsChanged) {
   EXPECT_EQ(pass(500ms), (Calls{"drop countdown", "drop pill", "hide annotations", "hide bubble",  // the idle phase
                                 "hide bubble",                                                   // no camera
                                 "hide annotations"}));                                           // not drawing
   EXPECT_EQ(pass(500ms), Calls{});
   EXPECT_EQ(view.trayRefreshes, 2);
-}
+  selectCamera(true);
+  EXPECT_EQ(pass(500ms), Calls{"bubble"});
+  selectCamera(false);
+  EXPECT_EQ(pass(500ms), Calls{"hide bubble"});
 
-TEST_F(PhaseWatcherTest, TheCountdownHidesTheWindowAndEachNewNumberIsShown) {
-  pass(500ms);
   recording().startCountdown();
   waitForPhase(Phase::countdown(3));
   EXPECT_EQ(pass(100ms), (Calls{"hide window", "out of taskbar", "countdown 3"}));
@@ -66,46 +68,25 @@ TEST_F(PhaseWatcherTest, TheCountdownHidesTheWindowAndEachNewNumberIsShown) {
   waitForPhase(Phase::countdown(2));
   EXPECT_EQ(pass(100ms), (Calls{"hide window", "out of taskbar", "countdown 2"}));
   EXPECT_EQ(pass(100ms), Calls{});
-}
-
-TEST_F(PhaseWatcherTest, ARecordingShowsThePillAndDrawingComesAndGoesWithTheFlag) {
-  pass(500ms);
-  startRecording();
+  clock->advance(2);
+  waitForPhase(Phase::recording());
   EXPECT_EQ(pass(100ms), (Calls{"drop countdown", "pill", "hide bubble"}));
-
   model->annotations().setDrawing(true);
   EXPECT_EQ(pass(100ms), Calls{"annotations"});
-  // Off again: the canvas and its toolbar go in the very next pass.
-  model->annotations().setDrawing(false);
+  model->annotations().setDrawing(false);  // off again: the canvas goes in the very next pass
   EXPECT_EQ(pass(100ms), Calls{"hide annotations"});
-
   recording().pauseRecording();
   waitForPhase(Phase::paused());
   EXPECT_EQ(pass(100ms), (Calls{"drop countdown", "pill", "hide bubble"}));
-}
-
-TEST_F(PhaseWatcherTest, FinishingLeavesTheBubbleUntilTheRecordingIsBackToIdle) {
-  pass(500ms);
-  startRecording();
-  pass(100ms);
   selectCamera(true);
   EXPECT_EQ(pass(100ms), Calls{"bubble"});
 
+  // Finishing leaves the bubble until the recording is back to idle.
   recording().stopRecording();
   ASSERT_EQ(recording().phase(), Phase::finishing());
   EXPECT_EQ(pass(100ms), (Calls{"drop pill", "hide annotations"}));
-
   waitForPhase(Phase::idle());
   EXPECT_EQ(pass(500ms), (Calls{"drop countdown", "drop pill", "hide annotations", "bubble"}));
-}
-
-TEST_F(PhaseWatcherTest, ACameraChosenOrDroppedWhileIdleShowsOrHidesTheBubbleInOnePass) {
-  pass(500ms);
-  selectCamera(true);
-  EXPECT_EQ(pass(500ms), Calls{"bubble"});
-  EXPECT_EQ(pass(500ms), Calls{});
-  selectCamera(false);
-  EXPECT_EQ(pass(500ms), Calls{"hide bubble"});
 }
 
 TEST_F(PhaseWatcherTest, TheLoopPollsByPhaseAndEndsWhenStoppedReplacedOrGone) {
@@ -147,6 +128,39 @@ TEST_F(PhaseWatcherTest, TheLoopPollsByPhaseAndEndsWhenStoppedReplacedOrGone) {
   shortLived.reset();
   clock->advance(0.3);
   EXPECT_EQ(view.trayRefreshes, before);
+}
+
+// A recording or a pause is stopped and gets 1.5 s of grace before the quit; a countdown
+// or a finish already under way does not hold the quit back.
+TEST(QuitCoordinatorTest, OnlyARecordingUnderWayIsStoppedAndGetsItsGrace) {
+  for (const Phase& phase : {Phase::idle(), Phase::countdown(2), Phase::finishing(), Phase::recording(), Phase::paused()}) {
+    SCOPED_TRACE(phase.text());
+    const bool capturing = phase.isCapturing();
+    const auto log = MemoryLogSink::attach();
+    FakeModelClock clock;
+    int stops = 0, quits = 0;
+    const QuitCoordinator::Hooks hooks{[&] { return phase; }, [&] { ++stops; }, [&] { ++quits; }};
+    auto quit = std::make_unique<QuitCoordinator>(clock, hooks);
+    quit->requestQuit();
+    EXPECT_EQ(stops, capturing ? 1 : 0);
+    EXPECT_EQ(quits, capturing ? 0 : 1);
+    if (!capturing) continue;
+    EXPECT_TRUE(quit->isQuitPending());
+    EXPECT_TRUE(log->contains("lifecycle", LogLevel::info, "quit requested mid-recording — closing the file first"));
+    // Asking again during the grace neither stops twice nor hurries the quit.
+    quit->requestQuit();
+    clock.advance(1.49);
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(stops, 1);
+    clock.advance(0.02);
+    EXPECT_EQ(quits, 1);
+    // A coordinator gone during the grace quits nothing.
+    quit = std::make_unique<QuitCoordinator>(clock, hooks);
+    quit->requestQuit();
+    quit.reset();
+    clock.advance(2);
+    EXPECT_EQ(quits, 1);
+  }
 }
 
 }  // namespace

@@ -5,14 +5,15 @@
 
 namespace tolvane::testing {
 
-ShellModelFixture::ShellModelFixture() {
+ShellModelFixture::ShellModelFixture() { EXPECT_TRUE(readSceneSources(recording())); }
+
+std::unique_ptr<AppModel> ShellModelFixture::makeModel() {
   application();
   AppModel::Settings settings = sceneModelSettings(dir.path(), clock);
   settings.clipboard = clipboard;
   settings.opener = opener;
   settings.notifier = notifier;
-  model = std::make_unique<AppModel>(std::move(settings));
-  EXPECT_TRUE(readSceneSources(recording()));
+  return std::make_unique<AppModel>(std::move(settings));
 }
 
 ShellModelFixture::~ShellModelFixture() {

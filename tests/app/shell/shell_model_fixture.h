@@ -6,6 +6,7 @@
 
 #include "app/core/app_model.h"
 #include "app/shell/action_router.h"
+#include "app/shell/autostart_entry.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/support/temp_dir.h"
@@ -28,6 +29,7 @@ class ShellModelFixture : public ::testing::Test {
   ShellModelFixture();
   ~ShellModelFixture() override;
 
+  std::unique_ptr<AppModel> makeModel();
   RecordingController& recording() { return model->recording(); }
   void waitForPhase(const RecordingPhase& phase);
   // From idle through the whole countdown to a running recording.
@@ -38,7 +40,11 @@ class ShellModelFixture : public ::testing::Test {
   std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
   std::shared_ptr<FakeOpener> opener = std::make_shared<FakeOpener>();
   std::shared_ptr<FakeNotifier> notifier = std::make_shared<FakeNotifier>();
-  std::unique_ptr<AppModel> model;
+  std::unique_ptr<AppModel> model = makeModel();
+  // The router as the application makes it, with its autostart entry under `dir`.
+  AutostartEntry autostart{QString::fromStdString(dir.path().string())};
+  FakeHost host;
+  ActionRouter router{*model, host, autostart};
 };
 
 }  // namespace tolvane::testing
