@@ -83,14 +83,15 @@ TEST(AppGlueTest, TheClipboardAndTheHandOffsToTheFileManagerAndTheBrowser) {
 
 // What the desktop hears when a launcher activates the running Tolvane: the launch's
 // feedback ends with its id, and the window is activated with the time of the click.
-TEST_F(AppGlueTest, ALaunchIsCompletedAndItsWindowActivatedWithTheClicksTime) {
+TEST(AppGlueTest, ALaunchIsCompletedAndItsWindowActivatedWithTheClicksTime) {
+  testing::desktopApplication<QGuiApplication>();
   EXPECT_EQ(x11_startup::timestampOf("gnome-shell-1234-host-tolvane-0_TIME98765"), 98765u);
   for (const char* untimed : {"no-time-here", "x_TIME", "x_TIME12ab"}) {
     EXPECT_EQ(x11_startup::timestampOf(untimed), 0u) << untimed;
   }
 
   // Another client listening on the root window, as a launcher and a window manager do.
-  xcb_connection_t* listener = xcb_connect(xvfb->displayName().c_str(), nullptr);
+  xcb_connection_t* listener = xcb_connect(testing::testDisplayName().c_str(), nullptr);
   ASSERT_EQ(xcb_connection_has_error(listener), 0);
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(listener)).data->root;
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
