@@ -25,7 +25,7 @@ constexpr std::int64_t plentyBytes = 100'000'000'000;
 class FailableSources final : public SystemSourceFactory {
  public:
   struct Screen final : ScreenSource {
-    Screen(std::unique_ptr<ScreenSource> inner, FailableSources& owner) : inner(std::move(inner)), owner(owner) {}
+    Screen(std::unique_ptr<ScreenSource> wrapped, FailableSources& sources) : inner(std::move(wrapped)), owner(sources) {}
     void start(FrameHandler onFrame, FailureHandler onFailure) override {
       inner->start(std::move(onFrame), onFailure);
       std::lock_guard lock(owner.mutex_);
