@@ -90,7 +90,8 @@ TEST_F(CommandsTest, ListNewestFirstShowByIdOrPrefixAndDeleteToTheTrash) {
   EXPECT_EQ(result.out, "Moved “Older” to the Trash.\n");
   EXPECT_FALSE(fs::exists(older.directory));
   EXPECT_TRUE(fs::exists(home / ".local/share/Trash/files" / older.directory.filename() / "recording.mp4"));
-  EXPECT_EQ(json::parse(cli({"vault", "list", "--json"}).out).size(), 1u);  EXPECT_EQ(cli({"vault", "show", older.id()}).err, "tolvane-cli: No recording has the id " + older.id() + ".\n");
+  EXPECT_EQ(json::parse(cli({"vault", "list", "--json"}).out).size(), 1u);
+  EXPECT_EQ(cli({"vault", "show", older.id()}).err, "tolvane-cli: No recording has the id " + older.id() + ".\n");
 }
 
 TEST_F(CommandsTest, HelpPutsEachDescriptionUnderItsUsageWithinEightyColumns) {
@@ -103,24 +104,21 @@ TEST_F(CommandsTest, HelpPutsEachDescriptionUnderItsUsageWithinEightyColumns) {
   EXPECT_NE(record.find("\n\n  record the screen"), std::string::npos) << record;
 }
 
-TEST_F(CommandsTest, ProbePrintsTheMeasuredSecondsOrWhyNot) {
+TEST_F(CommandsTest, ProbePrintsTheMeasuredSecondsAndUsageErrorsUnreadableMoviesAndUnusableVaultsFail) {
   testing::writeTestMovie(dir / "m.mp4", 2.0);
   EXPECT_EQ(cli({"probe", (dir / "m.mp4").string()}).out, "2.000\n");
   writeFile(dir / "noise.mp4", std::string(5000, 'n'));
-  const auto result = cli({"probe", (dir / "noise.mp4").string()});
+  auto result = cli({"probe", (dir / "noise.mp4").string()});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "tolvane-cli: Tolvane couldn't read a movie in " + (dir / "noise.mp4").string() + ".\n");
-}
-
-TEST_F(CommandsTest, UsageErrorsAndUnusableVaults) {
   for (const auto& words : std::vector<std::vector<std::string>>{
            {"vault", "list", "--bogus"}, {"vault", "show"}, {"vault", "delete"}, {"vault", "path", "extra"}, {"probe"}}) {
-    const auto result = cli(words);
+    result = cli(words);
     EXPECT_EQ(result.status, 2) << words.back();
     EXPECT_EQ(result.out, "");
   }
   writeFile(dir / "file", "not a directory");
-  const auto result = cli({"vault", "list"}, (dir / "file/vault").string());
+  result = cli({"vault", "list"}, (dir / "file/vault").string());
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "tolvane-cli: Tolvane could not open the vault at " + (dir / "file/vault").string() + ".\n");
 }

@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <qcorotask.h>
-
 #include "app/core/annotation_model.h"
 #include "app/core/device_name.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/support/temp_dir.h"
-#include "tests/app/core/fake_model_clock.h"
 
 #include <QCoreApplication>
 #include <QPointF>
@@ -49,33 +46,6 @@ TEST(GuiThreadExecutorTest, RunsTasksInOrderOnTheContextThreadAndDropsThemOnceIt
   executor.post([&] { order.push_back(5); });
   QCoreApplication::processEvents();
   EXPECT_EQ(order.size(), 4u);
-}
-
-QCoro::Task<> countDown(ModelClock& clock, std::vector<double>& ticks) {
-  for (int i = 0; i < 3; ++i) {
-    co_await clock.sleep(1.0);
-    ticks.push_back(clock.now());
-  }
-}
-
-TEST(FakeModelClockTest, ResumesSleepingCoroutinesInDueOrder) {
-  FakeModelClock clock;
-  std::vector<double> ticks;
-  auto task = countDown(clock, ticks);
-  clock.advance(2.5);
-  EXPECT_EQ(ticks, (std::vector<double>{1001.0, 1002.0}));
-  clock.advance(10);
-  EXPECT_EQ(ticks.size(), 3u);
-  EXPECT_EQ(clock.pending(), 0u);
-
-  // A task still asleep when the clock goes away is woken and ends, not left to leak.
-  ticks.clear();
-  {
-    FakeModelClock going;
-    auto detached = countDown(going, ticks);
-    going.advance(1);
-  }
-  EXPECT_EQ(ticks, (std::vector<double>{1001.0, 1002.0, 1003.0}));
 }
 
 TEST(DeviceNameTest, ThePrettyHostNameUnquotedElseTheHostName) {

@@ -24,20 +24,17 @@ constexpr std::int64_t plentyBytes = 100'000'000'000;
 // The machine's sources, except that the test can make the screen fail mid-recording.
 class FailableSources final : public SystemSourceFactory {
  public:
-  class Screen final : public ScreenSource {
-   public:
-    Screen(std::unique_ptr<ScreenSource> inner, FailableSources& owner) : inner_(std::move(inner)), owner_(owner) {}
+  struct Screen final : ScreenSource {
+    Screen(std::unique_ptr<ScreenSource> wrapped, FailableSources& sources) : inner(std::move(wrapped)), owner(sources) {}
     void start(FrameHandler onFrame, FailureHandler onFailure) override {
-      inner_->start(std::move(onFrame), onFailure);
-      std::lock_guard lock(owner_.mutex_);
-      owner_.fail_ = onFailure;
+      inner->start(std::move(onFrame), onFailure);
+      std::lock_guard lock(owner.mutex_);
+      owner.fail_ = onFailure;
     }
-    void stop() override { inner_->stop(); }
-    const ScreenCaptureSettings& settings() const override { return inner_->settings(); }
-
-   private:
-    std::unique_ptr<ScreenSource> inner_;
-    FailableSources& owner_;
+    void stop() override { inner->stop(); }
+    const ScreenCaptureSettings& settings() const override { return inner->settings(); }
+    std::unique_ptr<ScreenSource> inner;
+    FailableSources& owner;
   };
 
   std::unique_ptr<ScreenSource> openScreen(const CaptureTarget& target, const ScreenCaptureSettings& settings) override {
@@ -95,24 +92,6 @@ TEST(RecordingPreflightTest, ChecksRunInOrderAndTheFirstFailureWins) {
       {{true, true, true, P::authorised, true, P::authorised, 2'147'483'648}, std::nullopt},
   };
   for (const auto& row : rows) EXPECT_EQ(RecordingPreflight::check(row.input), row.refusal);
-}
-
-TEST(DiskSpaceCheckTest, StopsBelow700MiBAndWarnsBelow2GiB) {
-  const struct {
-    std::int64_t freeBytes;
-    std::optional<std::string> warning;
-    bool stops;
-  } rows[] = {
-      {734'003'199, DiskSpaceCheck::stoppedMessage, true},
-      {734'003'200, "Running low on disk space \u2014 734 MB left.", false},
-      {2'147'483'647, "Running low on disk space \u2014 2.15 GB left.", false},
-      {2'147'483'648, std::nullopt, false},
-  };
-  for (const auto& row : rows) {
-    const auto verdict = DiskSpaceCheck::assess(row.freeBytes);
-    EXPECT_EQ(verdict.warning, row.warning) << row.freeBytes;
-    EXPECT_EQ(verdict.stopRecording, row.stops) << row.freeBytes;
-  }
 }
 
 TEST(PrivacySettingsTest, OpensTheDesktopsOwnPanelOrTheHelpPage) {
@@ -205,7 +184,6 @@ TEST_F(RecordingControllerTest, RefusesToStartWithTheFirstFailedCheckAndStaysIdl
 
 TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording) {
   EXPECT_EQ(model->selectedTargetID(), "display-4294967040");  // the first display
-  EXPECT_EQ(model->property("selectedTarget").toMap().value("id").toString(), "display-4294967040");
   EXPECT_EQ(model->selectedMicrophoneID(), SyntheticSources::toneID);  // on by default
   EXPECT_EQ(model->selectedCameraID(), std::nullopt);                  // never on by default
   QObject::connect(model.get(), &RecordingController::recordingFinished,
@@ -217,7 +195,6 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   model->startCountdown();  // pressed twice while the devices are read: one countdown
   waitForPhase(Phase::countdown(3));
   EXPECT_EQ(requested, 1);
-  EXPECT_EQ(model->phaseText(), "countdown(3)");
   clock->advance(1);
   const auto log = MemoryLogSink::attach();
   model->startCountdown();  // a second request during the countdown changes nothing but is logged
@@ -234,6 +211,9 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   }));
   model->pauseRecording();
   EXPECT_EQ(model->phase(), Phase::paused());
+  model->resumeRecording();
+  EXPECT_EQ(model->phase(), Phase::recording());
+  model->pauseRecording();
   stopAndWait();  // from the paused state
 
   const RecordingManifest finishedManifest = manifest(id);
@@ -245,7 +225,7 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   EXPECT_EQ(std::pair(model->elapsed(), model->currentItemID()), std::pair(0.0, std::optional<std::string>()));
 }
 
-TEST_F(RecordingControllerTest, AnImmediateStopKeepsTheEmptyFileWithoutAReview) {
+TEST_F(RecordingControllerTest, AnImmediateStopKeepsTheEmptyFileWithoutAReviewAndAnEmergencyStopKeepsTheItem) {
   QObject::connect(model.get(), &RecordingController::recordingFinished,
                    [&](const QString& id, double duration) { finished.emplace_back(id, duration); });
   int ended = 0;
@@ -257,23 +237,29 @@ TEST_F(RecordingControllerTest, AnImmediateStopKeepsTheEmptyFileWithoutAReview) 
   EXPECT_EQ(manifest(id).lastError,
             "This recording came out empty. The file is kept here in case something is salvageable.");
   EXPECT_EQ(std::pair(ended, finished.size()), std::pair(1, std::size_t{0}));
-}
 
-TEST_F(RecordingControllerTest, AnEmergencyStopLeavesTheItemForRecoveryAndChangesNoState) {
+  // An emergency stop (the process is going down) leaves the item for recovery and
+  // changes no state.
   startRecording();
-  const std::string id = *model->currentItemID();
+  const std::string second = *model->currentItemID();
   model->emergencyStop();
-  EXPECT_EQ(manifest(id).state, RecordingState::finalizing);
-  EXPECT_EQ(std::pair(model->phase(), model->currentItemID()), std::pair(Phase::recording(), std::optional(id)));
+  EXPECT_EQ(manifest(second).state, RecordingState::finalizing);
+  EXPECT_EQ(std::pair(model->phase(), model->currentItemID()), std::pair(Phase::recording(), std::optional(second)));
 }
 
-TEST_F(RecordingControllerTest, TheDiskWatchWarnsThenStopsTheRecording) {
+TEST_F(RecordingControllerTest, TheDiskWatchWarnsBelow2GiBThenStopsTheRecordingBelow700MiB) {
   startRecording();
-  freeBytes = 1'073'741'824;
+  freeBytes = 2'147'483'648;
+  clock->advance(10);
+  EXPECT_EQ(model->diskWarning(), "");
+  freeBytes = 2'147'483'647;
   clock->advance(9.5);
-  EXPECT_EQ(model->diskWarning(), "");  // the first check comes 10 s after the start
+  EXPECT_EQ(model->diskWarning(), "");  // checked every 10 s from the start
   clock->advance(0.5);
-  EXPECT_EQ(model->diskWarning(), "Running low on disk space \u2014 1.07 GB left.");
+  EXPECT_EQ(model->diskWarning(), "Running low on disk space \u2014 2.15 GB left.");
+  freeBytes = 734'003'200;
+  clock->advance(10);
+  EXPECT_EQ(model->diskWarning(), "Running low on disk space \u2014 734 MB left.");
   EXPECT_EQ(model->phase(), Phase::recording());
 
   freeBytes = 734'003'199;

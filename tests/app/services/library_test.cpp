@@ -50,8 +50,8 @@ TEST_F(LibraryTest, TrimPointsTheManifestAtTheNewFileUnlessTheRecordingStartedUp
     EXPECT_THAT([&] { library.trim(item.id(), 0.5, 2); }, says("Tolvane is still writing that recording (it is being "
                                                                "recorded or trimmed), so it can't be trimmed yet."));
   }
-  EXPECT_THAT([&] { library.trim(item.id(), 1, 1.49); }, says("Keep at least half a second of the recording."));
-  EXPECT_FALSE(vault->item(item.id())->manifest.holdUploadUntil) << "a failed trim releases the recording too";
+  // A cut too short, and that a failed trim releases the hold, go through the review in
+  // tests/app/core/app_model_test.
 
   const auto result = library.trim(item.id(), 0.5, 2);
   const auto manifest = vault->item(item.id())->manifest;

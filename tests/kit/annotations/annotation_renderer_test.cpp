@@ -36,15 +36,24 @@ TEST(AnnotationRendererTest, ArrowHeadsSitAtTheTipAndFollowTheShaft) {
     EXPECT_EQ(alphaAt(frame, x, y), 0) << x << "," << y;
   }
   EXPECT_GT(alphaAt(frame, 300, 499) + alphaAt(frame, 300, 500), 200);  // the one-pixel shaft
-
 }
 
-TEST(AnnotationRendererTest, OnePointPenDrawsARoundDot) {
+TEST(AnnotationRendererTest, OnePointPenDrawsARoundDotRectanglesAreOutlinesAndEllipsesInscribed) {
   const auto dot = renderOne(AnnotationStroke(AnnotationTool::pen, kRed, 0.02, {{0.5, 0.5}}), {1000, 1000});
   // Line width 20 px: a round dot of radius 10 around (500, 500).
   for (auto [x, y] : {std::pair{500, 500}, {506, 500}, {493, 500}, {500, 506}}) EXPECT_EQ(alphaAt(dot, x, y), 255);
   EXPECT_EQ(alphaAt(dot, 512, 500), 0);
   EXPECT_EQ(alphaAt(dot, 508, 508), 0);  // round, not square
+
+  const std::vector<Point> corners = {at(300, 300, 400), at(100, 100, 400)};  // dragged up-left
+  const auto rectangle = renderOne(AnnotationStroke(AnnotationTool::rectangle, kRed, 0.01, corners), {400, 400});
+  EXPECT_EQ(alphaAt(rectangle, 100, 100), 255);  // corner
+  EXPECT_EQ(alphaAt(rectangle, 200, 200), 0);    // not filled
+
+  const auto ellipse = renderOne(AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, corners), {400, 400});
+  EXPECT_EQ(alphaAt(ellipse, 100, 200), 255);  // touches the box's sides
+  EXPECT_EQ(alphaAt(ellipse, 200, 299), 255);
+  EXPECT_EQ(alphaAt(ellipse, 101, 101), 0);  // misses its corners
 }
 
 TEST(AnnotationRendererTest, HighlighterAlphaAppliesToTheWholeStrokeAndWidthFollowsTheShorterSideDownToOnePixel) {
@@ -62,18 +71,6 @@ TEST(AnnotationRendererTest, HighlighterAlphaAppliesToTheWholeStrokeAndWidthFoll
       renderOne(AnnotationStroke(AnnotationTool::line, kRed, 0.0001, {{0.1, 0.5}, {0.9, 0.5}}), {800, 200});
   EXPECT_GT(alphaAt(thin, 400, 99) + alphaAt(thin, 400, 100), 250);  // one pixel, straddling the row edge
   EXPECT_EQ(alphaAt(thin, 400, 97), 0);
-}
-
-TEST(AnnotationRendererTest, RectanglesAndInscribedEllipses) {
-  const std::vector<Point> corners = {at(300, 300, 400), at(100, 100, 400)};  // dragged up-left
-  const auto rectangle = renderOne(AnnotationStroke(AnnotationTool::rectangle, kRed, 0.01, corners), {400, 400});
-  EXPECT_EQ(alphaAt(rectangle, 100, 100), 255);  // corner
-  EXPECT_EQ(alphaAt(rectangle, 200, 200), 0);    // not filled
-
-  const auto ellipse = renderOne(AnnotationStroke(AnnotationTool::ellipse, kRed, 0.01, corners), {400, 400});
-  EXPECT_EQ(alphaAt(ellipse, 100, 200), 255);  // touches the box's sides
-  EXPECT_EQ(alphaAt(ellipse, 200, 299), 255);
-  EXPECT_EQ(alphaAt(ellipse, 101, 101), 0);  // misses its corners
 }
 
 TEST(AnnotationRendererTest, BlurStrokesAreNotDrawnButListed) {

@@ -19,7 +19,6 @@ TEST(MovieBrowserTest, AFinishedRecordingPlaysAndSeeksInChromium) {
   testing::TempDir dir;
   const auto movie = dir / "recording.mp4";
   testing::writeTestMovie(movie, 8.0, 320, 240, true);
-  EXPECT_NEAR(std::stod(testing::ffprobe(movie)["format"]["duration"].get<std::string>()), 8.0, 0.1);
 
   const auto result = testing::runCommand({"node", (tools / "play_movie.mjs").string(), movie.string()});
   std::cout << result.out;

@@ -110,16 +110,6 @@ TEST(MovieWriterTest, FramesThatFindTheQueueFullAreDroppedAndCounted) {
   EXPECT_EQ(writer.framesWritten() + writer.framesDropped(), appended);
 }
 
-TEST(MovieWriterTest, FinishingWithoutASessionCancelsAndRemovesTheFile) {
-  TempDir dir;
-  const auto movie = dir / "m.mp4";
-  MovieWriter writer(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
-  EXPECT_TRUE(std::filesystem::exists(movie));
-  EXPECT_TRUE(writer.finishSynchronously(30));
-  EXPECT_EQ(writer.status(), MovieWriter::Status::cancelled);
-  EXPECT_FALSE(std::filesystem::exists(movie));
-}
-
 TEST(MovieWriterTest, AFailureIsRecordedOnceAndTheFileIsLeftAsItIs) {
   TempDir dir;
   const auto movie = dir / "m.mp4";
@@ -157,11 +147,18 @@ TEST(MovieWriterTest, AFailureIsRecordedOnceAndTheFileIsLeftAsItIs) {
   EXPECT_TRUE(sink->contains("writer", LogLevel::error, "writer was 3 at finish; leaving the file as-is"));
 }
 
-TEST(MovieWriterTest, CreationFailuresSayWhy) {
+TEST(MovieWriterTest, CreationFailuresSayWhyAndFinishingWithoutASessionRemovesTheFile) {
   TempDir dir;
+  const auto movie = dir / "m.mp4";
+  MovieWriter unused(movie, 64, 48, 30, true, MovieWriter::fragmentInterval);
+  EXPECT_TRUE(std::filesystem::exists(movie));
+  EXPECT_TRUE(unused.finishSynchronously(30));
+  EXPECT_EQ(unused.status(), MovieWriter::Status::cancelled);
+  EXPECT_FALSE(std::filesystem::exists(movie));
+
   const std::tuple<std::filesystem::path, double, std::string> cases[] = {
       {"/nonexistent-folder/m.mp4", 64, "couldn't create the movie file (No such file or directory)"},
-      {dir / "m.mp4", 1.5, "the video encoder refused these settings"},
+      {movie, 1.5, "the video encoder refused these settings"},
   };
   for (const auto& [path, width, reason] : cases) {
     try {

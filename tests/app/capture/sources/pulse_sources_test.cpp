@@ -1,23 +1,66 @@
 // Runs the PulseAudio backend against a private daemon with a null sink (the computer's
-// sound) and a null source (a silent microphone). That the computer's sound reaches a
-// recording is judged end to end in tests/app/cli/record_command_test.
+// sound) and a null source (a silent microphone).
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <thread>
 
 #include "app/capture/sources/pulse_audio_devices.h"
 #include "app/capture/sources/source_factory.h"
 #include "app/capture/sources/system_source_catalog.h"
 #include "tests/app/capture/sources/source_test_support.h"
-#include "tests/support/pulse_daemon.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
 namespace {
 
-using testing::PulseDaemon;
+// A private PulseAudio daemon: a null sink (the default, whose monitor is the computer's
+// sound) and a null source (a silent microphone), reachable only through its own socket,
+// with HOME and the runtime directory in a temporary folder (it runs as root too).
+class PulseDaemon {
+ public:
+  static constexpr const char* sinkName = "tolvane_test_sink";
+  static constexpr const char* microphoneName = "tolvane_test_mic";
+
+  PulseDaemon() {
+    std::filesystem::create_directories(directory / "runtime");
+    auto daemonEnvironment = clientEnvironment();
+    daemonEnvironment["PULSE_SERVER"] = "";  // must not look for a server itself
+    process = std::make_unique<testing::ChildProcess>(
+        std::vector<std::string>{"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--use-pid-file=no",
+                                 "--disallow-exit", "--log-target=stderr",
+                                 std::string("--load=module-null-sink sink_name=") + sinkName,
+                                 std::string("--load=module-null-source source_name=") + microphoneName,
+                                 "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket.string()},
+        daemonEnvironment, directory / "pulseaudio.log");
+    for (int poll = 0; poll < 300 && process->isRunning(); ++poll) {
+      if (testing::runCommand({"pactl", "info"}, clientEnvironment()).status == 0) {
+        testing::runCommand({"pactl", "set-default-sink", sinkName}, clientEnvironment());
+        testing::runCommand({"pactl", "set-default-source", microphoneName}, clientEnvironment());
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw std::runtime_error("could not start pulseaudio: " + testing::readFile(directory / "pulseaudio.log"));
+  }
+  std::string serverAddress() const { return "unix:" + socket.string(); }
+  std::map<std::string, std::string> clientEnvironment() const {
+    return {{"PULSE_SERVER", serverAddress()}, {"HOME", directory.path().string()},
+            {"XDG_RUNTIME_DIR", (directory / "runtime").string()}};
+  }
+  void signal(int number) { process->kill(number); }  // SIGSTOP: a server that stops answering
+
+ private:
+  testing::TempDir directory;
+  std::filesystem::path socket = directory / "native";
+  std::unique_ptr<testing::ChildProcess> process;
+};
+
 const auto ignoreFailures = [](const std::string&) {};
 
 TEST(PulseSourcesTest, MicrophonesAreTheSourcesThatAreNotMonitorsAndAMissingOneFallsBackToTheDefault) {
