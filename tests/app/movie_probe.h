@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -49,6 +50,16 @@ inline MovieProbe probeMovie(const std::filesystem::path& movie) {
   }
   std::sort(probe.videoTimes.begin(), probe.videoTimes.end());
   return probe;
+}
+
+// The loudest sample of the movie's first audio track in dB below full scale (0 is
+// full scale); -inf when there is no sound at all.
+inline double movieAudioPeak(const std::filesystem::path& movie) {
+  const std::string err = runCommand({"ffmpeg", "-nostdin", "-i", movie.string(), "-map", "0:a:0", "-af",
+                                      "volumedetect", "-f", "null", "-"}).err;
+  const auto at = err.find("max_volume: ");
+  if (at == std::string::npos || err.compare(at + 12, 4, "-inf") == 0) return -std::numeric_limits<double>::infinity();
+  return std::stod(err.substr(at + 12));
 }
 
 // The decoded pixel (R, G, B) at (x, y) of the frame at `time` in a movie `width` pixels

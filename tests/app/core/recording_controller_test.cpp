@@ -13,6 +13,7 @@
 #include "kit/base/memory_log_sink.h"
 #include "tests/app/core/core_test_support.h"
 #include "tests/app/core/fake_model_clock.h"
+#include "tests/app/movie_probe.h"
 #include "tests/support/temp_dir.h"
 
 namespace tolvane {
@@ -219,6 +220,8 @@ TEST_F(RecordingControllerTest, CountsDownRecordsAndFinishesAReviewableRecording
   const RecordingManifest finishedManifest = manifest(id);
   EXPECT_EQ(finishedManifest.state, RecordingState::ready);
   EXPECT_TRUE(finishedManifest.holdUploadUntil) << "held for review in the same write that made it ready";
+  // The microphone, on by default, is heard in the file: the tone, not silence.
+  EXPECT_GT(testing::movieAudioPeak(services.vault()->item(id)->videoPath()), -20.0);
   ASSERT_EQ(finished.size(), 1u);
   EXPECT_EQ(finished[0].first.toStdString(), id);
   EXPECT_DOUBLE_EQ(finished[0].second, finishedManifest.durationSec);
