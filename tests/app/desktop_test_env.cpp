@@ -13,6 +13,7 @@
 #include "app/capture/sources/synthetic_sources.h"
 #include "kit/auth/memory_session_storage.h"
 #include "tests/app/core/core_fakes.h"
+#include "tests/app/core/core_test_support.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
@@ -96,13 +97,7 @@ bool readSceneSources(RecordingController& recording) {
 }
 
 bool spinUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QThread::msleep(5);
-  }
-  return true;
+  return runEventsUntil(done, deadline);
 }
 
 bool saveForReview(QWindow& window, const std::string& name) {

@@ -51,13 +51,7 @@ QCoreApplication& application() {
 
 bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
   application();
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QThread::msleep(5);
-  }
-  return true;
+  return runEventsUntil(done, deadline);
 }
 
 }  // namespace tolvane::testing
