@@ -87,9 +87,14 @@ TEST_F(UploadIntegrationTest, TheCommandLineWaitsOutAFailedAttemptAndPrintsTheSh
   // the oldest recording first.
   server_.kill();
   auto waited = std::async(std::launch::async, [&] { return cli({"upload", "--wait"}); });
-  while (waited.wait_for(50ms) == std::future_status::timeout &&
-         !(manifest(first).lastError && manifest(second).lastError)) {
+  // Bounded, so that a queue that never tries the second recording fails the test rather
+  // than hanging it (the server comes back either way, so the command line ends).
+  const auto giveUp = std::chrono::steady_clock::now() + 120s;
+  const auto bothFailed = [&] { return manifest(first).lastError && manifest(second).lastError; };
+  while (waited.wait_for(50ms) == std::future_status::timeout && !bothFailed() &&
+         std::chrono::steady_clock::now() < giveUp) {
   }
+  EXPECT_TRUE(bothFailed()) << "each recording's first attempt meets the server down";
   server_.start();
   const auto result = waited.get();
 
