@@ -23,10 +23,19 @@ endfunction()
 # tolvane_test(NAME SOURCES ... [DEPS ...] [LABELS ...] [TIMEOUT seconds])
 # One GoogleTest program; its cases are registered individually with CTest.
 # The default label is "unit" (also run under the sanitizers).
+# The sanitizer job runs only the "unit" tests, so it builds only them (and the programs
+# they start) through this one target instead of the whole tree.
+if(NOT TARGET tolvane_unit_tests)
+  add_custom_target(tolvane_unit_tests)
+endif()
+
 function(tolvane_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
+  endif()
+  if("unit" IN_LIST ARG_LABELS)
+    add_dependencies(tolvane_unit_tests ${name})
   endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
