@@ -65,6 +65,9 @@ UpdateRelease ReleaseStore::publish(const fs::path& package, UpdateRelease relea
   const fs::path stored = packageDirectory() / name;
   const fs::path partial = packageDirectory() / ("." + name + ".partial");
   fs::copy_file(package, partial, fs::copy_options::overwrite_existing);
+  // copy_file keeps the source's mode; like everything in the data folder, the copy is
+  // the server user's alone.
+  fs::permissions(partial, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
   fs::rename(partial, stored);
 
   std::erase_if(releases, [&](const UpdateRelease& old) { return old.version == release.version; });
