@@ -56,10 +56,24 @@ UpdateRelease ReleaseStore::publish(const fs::path& package, UpdateRelease relea
   if (!fs::is_regular_file(package)) throw std::runtime_error(fmt::format("There is no package file {}.", package.string()));
 
   std::vector<UpdateRelease> releases;
-  if (const auto existing = feedDocument()) releases = FeedSigner::readDocument(*existing).releases;
+  if (const auto existing = feedDocument()) {
+    try {
+      releases = FeedSigner::readDocument(*existing).releases;
+    } catch (const UpdateError& error) {
+      throw std::runtime_error(fmt::format("{} ({}; move it away to start a new feed)", error.what(), feedFile().string()));
+    }
+  }
+  release.packageURL = "packages/" + name;
+  // Overwriting another release's package would leave that release listed with a hash
+  // no download can match.
+  for (const auto& old : releases) {
+    if (old.packageURL == release.packageURL && old.version != release.version) {
+      throw std::runtime_error(fmt::format("The feed already lists {} as release {}; publish {} under another file name.",
+                                           name, old.version, release.version));
+    }
+  }
 
   fs::create_directories(packageDirectory());
-  release.packageURL = "packages/" + name;
   release = signer.describePackage(package, std::move(release));
   // Copied under a hidden name first: the server never serves a half-copied package.
   const fs::path stored = packageDirectory() / name;

@@ -58,9 +58,16 @@ TEST(UpdateFeedProtocol, PublishedReleasesAreServedSignedAndDownloadable) {
     const auto published = release(arguments);
     ASSERT_EQ(published.status, 0) << published.err;
   }
-  // A version given on the command line instead of the package's own.
+  // A version given on the command line instead of the package's own; the file name of
+  // another release's package is not reused.
   Strings explicitVersion = {"publish", older.string(), "--version", "0.3.0", "--minimum-os", "debian 13"};
   explicitVersion.insert(explicitVersion.end(), common.begin(), common.end());
+  const auto clash = release(explicitVersion);
+  EXPECT_EQ(clash.status, 1);
+  EXPECT_EQ(clash.err, "tolvane-server: The feed already lists tolvane_0.2.0_amd64.deb as release 0.2.0; publish "
+                       "0.3.0 under another file name.\n");
+  std::filesystem::copy_file(older, work / "tolvane_0.3.0_amd64.deb");
+  explicitVersion[1] = (work / "tolvane_0.3.0_amd64.deb").string();
   ASSERT_EQ(release(explicitVersion).status, 0);
 
   const auto feedAnswer = http->Get("/updates/feed.json");
