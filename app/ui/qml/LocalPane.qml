@@ -134,6 +134,7 @@ ListPaneLayout {
         footer: DialogButtonBox {
             alignment: Qt.AlignRight
             ActionButton {
+                id: keepButton
                 objectName: "keepIt"
                 text: "Keep it"
                 DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
@@ -150,6 +151,6 @@ ListPaneLayout {
             }
         }
         // "Keep it" is where the focus starts: Enter on an accidental Delete keeps the file.
-        onOpened: footer.contentChildren[0].forceActiveFocus()
+        onOpened: keepButton.forceActiveFocus()
     }
 }

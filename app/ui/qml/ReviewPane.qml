@@ -98,6 +98,7 @@ PaneLayout {
 
         // The movie, letterboxed on black at the recording's own aspect.
         Rectangle {
+            id: playerFrame
             objectName: "player"
             Layout.fillWidth: true
             Layout.preferredHeight: Math.round(width * 9 / 16)
@@ -111,16 +112,19 @@ PaneLayout {
                 id: player
                 audioOutput: AudioOutput {}
                 videoOutput: video
-                onSourceChanged: parent.framesShown = 0
+                onSourceChanged: playerFrame.framesShown = 0
                 // Play loops the kept range: past its end the playhead goes back to its start.
-                onPositionChanged: {
-                    if (playbackState === MediaPlayer.PlayingState && position >= pane.review.trimEnd * 1000)
-                        setPosition(Math.round(pane.review.trimStart * 1000));
+                onPositionChanged: () => {
+                    if (player.playbackState === MediaPlayer.PlayingState && player.position >= pane.review.trimEnd * 1000)
+                        player.setPosition(Math.round(pane.review.trimStart * 1000));
                 }
                 onMediaStatusChanged: {
-                    // A loaded movie shows its first kept frame rather than black.
-                    if (mediaStatus === MediaPlayer.LoadedMedia)
+                    // A loaded movie shows its first kept frame rather than black: a
+                    // stopped player draws nothing, a paused one shows where it stands.
+                    if (mediaStatus === MediaPlayer.LoadedMedia) {
+                        pause();
                         pane.seek(pane.review.trimStart);
+                    }
                 }
             }
             VideoOutput {
@@ -130,7 +134,7 @@ PaneLayout {
             }
             Connections {
                 target: video.videoSink
-                function onVideoFrameChanged() { video.parent.framesShown += 1; }
+                function onVideoFrameChanged() { playerFrame.framesShown += 1; }
             }
             Label {
                 anchors.centerIn: parent

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import Tolvane.Ui
 
 // The kept range of a recording: two handles over a track as long as the movie. The
