@@ -120,8 +120,6 @@ ListPaneLayout {
         modal: true
         focus: true
         title: format.deleteTitle()
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: title
 
         Label {
             objectName: "deleteMessage"

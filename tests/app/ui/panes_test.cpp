@@ -17,6 +17,7 @@
 #include "app/core/library_model.h"
 #include "app/core/review_model.h"
 #include "app/ui/main_window_controller.h"
+#include "app/ui/thumbnail_image_provider.h"
 #include "tests/app/core/core_fakes.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
@@ -101,10 +102,15 @@ class PanesTest : public ::testing::Test {
     engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine->rootContext()->setContextProperty(QStringLiteral("model"), model.get());
     engine->rootContext()->setContextProperty(QStringLiteral("actions"), &actions);
+    engine->addImageProvider(QStringLiteral("thumbnail"),
+                             new ThumbnailImageProvider(model->services().vault(), model->services().http(), dir / "thumbnails"));
     controller = std::make_unique<MainWindowController>(*model, *engine);
   }
 
+  // Launches the model as the application does (its upload queue starts) and signs in.
   void signIn() {
+    auto launching = model->bootstrap();
+    ASSERT_TRUE(testing::spinUntil([&] { return launching.isReady(); }));
     model->account().signIn();
     ASSERT_TRUE(testing::spinUntil([&] {
       return model->account().signInPhase() == AccountModel::SignInPhase::SignedIn && !model->account().account().isEmpty();
@@ -112,6 +118,15 @@ class PanesTest : public ::testing::Test {
   }
 
   RecordingVault& vault() { return *model->services().vault(); }
+  // Where a recording stands, for failure messages.
+  std::string describe(const std::string& id) {
+    const auto item = vault().item(id);
+    if (!item) return "(gone)";
+    const RecordingManifest& m = item->manifest;
+    return std::string(rawValue(m.state)) + ", " + std::to_string(m.uploadedBytes) + " of " +
+           std::to_string(m.fileSizeBytes) + " bytes sent, " + std::to_string(m.durationSec) + " s" +
+           (m.holdUploadUntil ? ", held" : "") + (m.lastError ? ", " + *m.lastError : "") + "; ";
+  }
 
   // A finished recording of `seconds` in the vault, as the recorder leaves one.
   VaultItem addRecording(const std::string& title, double seconds, RecordingState state = RecordingState::ready,
@@ -138,6 +153,16 @@ class PanesTest : public ::testing::Test {
   T* find(const QString& name) {
     return controller->window()->findChild<T*>(name);
   }
+  // The visible items whose object name starts with `prefix`, through the visual tree
+  // (a view's delegates are not the view's QObject children).
+  QList<QQuickItem*> itemsNamed(const QString& prefix, QQuickItem* from = nullptr) {
+    QList<QQuickItem*> found;
+    for (QQuickItem* child : (from ? from : controller->window()->contentItem())->childItems()) {
+      if (child->objectName().startsWith(prefix) && child->isVisible()) found << child;
+      found << itemsNamed(prefix, child);
+    }
+    return found;
+  }
   bool shows(const QString& name) {
     const auto* item = find(name);
     return item && item->isVisible();
@@ -150,9 +175,21 @@ class PanesTest : public ::testing::Test {
   QPoint centreOf(QQuickItem* item) {
     return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
   }
+  // Scrolls the pane until `item` is in sight, as a user would before clicking it.
+  static void scrollIntoView(QQuickItem* item) {
+    QQuickItem* flickable = item->parentItem();
+    while (flickable && !flickable->inherits("QQuickFlickable")) flickable = flickable->parentItem();
+    if (!flickable) return;
+    const double top = item->mapToItem(flickable->property("contentItem").value<QQuickItem*>(), QPointF(0, 0)).y();
+    const double current = flickable->property("contentY").toDouble(), visible = flickable->height();
+    if (top >= current && top + item->height() <= current + visible) return;
+    flickable->setProperty("contentY", std::max(0.0, top + item->height() - visible + 16));
+    QCoreApplication::processEvents();
+  }
   void click(QQuickItem* item) {
     ASSERT_NE(item, nullptr);
     ASSERT_TRUE(item->isVisible()) << item->objectName().toStdString();
+    scrollIntoView(item);
     QTest::mouseClick(controller->window(), Qt::LeftButton, {}, centreOf(item));
   }
   void selectPane(const QString& pane) {
@@ -250,7 +287,7 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   ASSERT_TRUE(testing::spinUntil([&] {
     const auto item = vault().item(recorded.id());
     return item && item->manifest.state == RecordingState::verified;
-  }, std::chrono::seconds(90))) << model->review().trimError().toStdString();
+  }, std::chrono::seconds(90))) << describe(recorded.id()) << model->review().trimError().toStdString();
   const auto uploaded = vault().item(recorded.id())->manifest;
   ASSERT_TRUE(uploaded.tusUploadURL.has_value());
   testing::writeFile(dir / "served.mp4", server.storedFile(*uploaded.tusUploadURL));
@@ -265,23 +302,24 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   ASSERT_TRUE(testing::spinUntil([&] { return shows(QStringLiteral("libraryGrid")); }));
   QQuickItem* card = nullptr;
   ASSERT_TRUE(testing::spinUntil([&] {
-    const auto cards = find(QStringLiteral("libraryGrid"))->findChildren<QQuickItem*>(QRegularExpression("^libraryCard-"));
+    const auto cards = itemsNamed(QStringLiteral("libraryCard-"));
     card = cards.isEmpty() ? nullptr : cards.first();
     return card != nullptr;
   }));
   EXPECT_EQ(card->property("title").toString(), "Quarterly demo");
-  auto* thumbnail = card->findChild<QObject*>(QStringLiteral("thumbnailImage"));
+  auto* thumbnail = itemsNamed(QStringLiteral("thumbnailImage"), card).value(0);
+  ASSERT_NE(thumbnail, nullptr);
   EXPECT_TRUE(testing::spinUntil([&] { return thumbnail->property("status").toInt() == 1; }))  // Image.Ready
       << thumbnail->property("source").toString().toStdString();
-  click(card->findChild<QQuickItem*>(QStringLiteral("libraryCopy")));
+  click(itemsNamed(QStringLiteral("libraryCopy"), card).value(0));
   EXPECT_EQ(clipboard->copied.last().toStdString(), *uploaded.shareURL);
   screenshot("library-pane.png");
 
   // Deleting the copy here asks first, with the words for a recording the library has.
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("local")));
   const QString rowName = QStringLiteral("localRow-") + QString::fromStdString(recorded.id());
-  ASSERT_TRUE(testing::spinUntil([&] { return shows(rowName); }));
-  find(rowName)->forceActiveFocus();
+  ASSERT_TRUE(testing::spinUntil([&] { return !itemsNamed(rowName).isEmpty(); }));
+  itemsNamed(rowName)[0]->forceActiveFocus();
   QTest::keyClick(controller->window(), Qt::Key_Delete);
   ASSERT_TRUE(testing::spinUntil([&] { return find<QObject>(QStringLiteral("deleteDialog"))->property("opened").toBool(); }));
   EXPECT_TRUE(find<QObject>(QStringLiteral("deleteMessage"))->property("text").toString().startsWith("It's already safe"));
@@ -312,7 +350,7 @@ TEST_F(PanesTest, LocalRowsShowTheirStateEveryControlHasANameAndDeletingCanBeCal
   ASSERT_TRUE(testing::spinUntil([&] { return model->library().localItems().size() == 5; }));
   QMap<QString, QQuickItem*> rows;
   ASSERT_TRUE(testing::spinUntil([&] {
-    for (auto* row : find(QStringLiteral("localList"))->findChildren<QQuickItem*>(QRegularExpression("^localRow-"))) {
+    for (auto* row : itemsNamed(QStringLiteral("localRow-"))) {
       rows[row->property("title").toString()] = row;
     }
     return rows.size() == 5;
@@ -328,10 +366,10 @@ TEST_F(PanesTest, LocalRowsShowTheirStateEveryControlHasANameAndDeletingCanBeCal
   for (auto it = expected.begin(); it != expected.end(); ++it) {
     QQuickItem* row = rows.value(it.key());
     ASSERT_NE(row, nullptr) << it.key().toStdString();
-    EXPECT_EQ(row->findChild<QObject*>(QStringLiteral("stateBadge"))->property("text").toString(), it->first)
-        << it.key().toStdString();
-    EXPECT_EQ(row->findChild<QQuickItem*>(QStringLiteral("retryUpload"))->isVisible(), it->second)
-        << it.key().toStdString();
+    const auto badge = itemsNamed(QStringLiteral("stateBadge"), row);
+    ASSERT_EQ(badge.size(), 1);
+    EXPECT_EQ(badge[0]->property("text").toString(), it->first) << it.key().toStdString();
+    EXPECT_EQ(itemsNamed(QStringLiteral("retryUpload"), row).size(), it->second ? 1 : 0) << it.key().toStdString();
   }
   screenshot("local-pane.png");
   EXPECT_EQ(unnamedControls(), "") << "on the local pane";
