@@ -22,11 +22,10 @@ FocusScope {
     Accessible.focusable: true
     Keys.onReturnPressed: links.open(shareUrl)
     Keys.onEnterPressed: links.open(shareUrl)
-    Keys.onPressed: event => {
-        if (event.matches(StandardKey.Copy) && shareUrl !== "") {
+    // Ctrl+C (the Edit menu's Copy) on the focused card copies its link.
+    function copy() {
+        if (shareUrl !== "")
             links.copy(shareUrl);
-            event.accepted = true;
-        }
     }
 
     Rectangle {

@@ -121,9 +121,8 @@ ListPaneLayout {
         focus: true
         title: format.deleteTitle()
 
-        Label {
+        contentItem: Label {
             objectName: "deleteMessage"
-            width: deleteDialog.availableWidth
             text: format.deleteMessage(deleteDialog.itemState)
             wrapMode: Text.Wrap
             color: Theme.text

@@ -27,11 +27,10 @@ FocusScope {
     Accessible.name: title + ", " + format.stateBadge(itemState)
     Accessible.focusable: true
     Keys.onDeletePressed: if (canDelete) deleteRequested()
-    Keys.onPressed: event => {
-        if (event.matches(StandardKey.Copy) && shareURL !== "") {
+    // Ctrl+C (the Edit menu's Copy) on the focused row copies its link.
+    function copy() {
+        if (shareURL !== "")
             links.copy(shareURL);
-            event.accepted = true;
-        }
     }
 
     Rectangle {

@@ -215,7 +215,8 @@ class PanesTest : public ::testing::Test {
   // What the accessibility tree of the window lacks: one line per control without a name.
   std::string unnamedControls() {
     testing::writeFile(dir / "names.py", kAccessibleNamesScript);
-    testing::ChildProcess walker({"python3", (dir / "names.py").string(), "tolvane-tests"}, {}, dir / "names.log");
+    // Debian's interpreter, the one python3-pyatspi is installed for.
+    testing::ChildProcess walker({"/usr/bin/python3", (dir / "names.py").string(), "tolvane-tests"}, {}, dir / "names.log");
     std::optional<int> status;
     testing::spinUntil([&] { return (status = walker.wait(std::chrono::milliseconds(0))).has_value(); });
     const std::string out = testing::readFile(dir / "names.log");
