@@ -211,7 +211,7 @@ std::string ThumbnailMaker::jpeg(const std::filesystem::path& movie, int maxWidt
   } else if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
     length = double(input->duration) / AV_TIME_BASE;
   }
-  const double at = (length > 0 && length < 2 * kFrameTimeSec) ? length / 2 : kFrameTimeSec;
+  const double at = (length > 0 && length < kFrameTimeSec) ? length / 2 : kFrameTimeSec;
   const int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
   const int64_t target = start + int64_t(std::llround(at / av_q2d(stream->time_base)));
   // A failed seek just decodes from the start.
