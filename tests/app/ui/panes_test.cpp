@@ -392,13 +392,15 @@ TEST_F(PanesTest, LocalRowsShowTheirStateEveryControlHasANameAndDeletingCanBeCal
   ASSERT_TRUE(testing::spinUntil([&] { return !dialog->property("visible").toBool(); }));
   EXPECT_EQ(model->library().localItems().size(), 5);
 
-  // The library lists the five; the review pane shows the one just finished.
+  // The library lists the five; the review pane shows the one just finished. (The rows
+  // go with the local pane.)
+  const QString onboarding = rows.value("Onboarding")->property("itemID").toString();
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("library")));
   ASSERT_TRUE(testing::spinUntil([&] {
     return shows(QStringLiteral("libraryGrid")) && find(QStringLiteral("libraryGrid"))->property("count").toInt() == 5;
   }));
   EXPECT_EQ(unnamedControls(), "") << "on the library pane";
-  model->recordingFinished(rows.value("Onboarding")->property("itemID").toString(), 4);
+  model->recordingFinished(onboarding, 4);
   ASSERT_TRUE(testing::spinUntil([&] { return paneName() == "reviewPane" && shows(QStringLiteral("trimBar")); }));
   EXPECT_EQ(unnamedControls(), "") << "on the review pane";
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("record")));
