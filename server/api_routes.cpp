@@ -80,7 +80,9 @@ nlohmann::json ApiRoutes::summary(const Video& video) const {
           {"views", video.views},
           {"mine", true},
           {"sharedWithTeam", false},
-          {"thumbnail", context_.options.url("/v/" + video.uid + "/thumbnail.svg")},
+          // A frame of the video once its file plays; a drawn placeholder before.
+          {"thumbnail",
+           context_.options.url("/v/" + video.uid + (video.isReady ? "/thumbnail.jpg" : "/thumbnail.svg"))},
           {"shareUrl", context_.options.url("/v/" + video.uid)}};
 }
 

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include <fmt/format.h>
@@ -11,6 +14,7 @@
 #include "kit/base/file_descriptor.h"
 #include "kit/base/format.h"
 #include "kit/base/iso8601.h"
+#include "kit/media/thumbnail_maker.h"
 #include "server/html.h"
 #include "server/http_helpers.h"
 #include "server/redirect_target.h"
@@ -49,6 +53,7 @@ void Pages::install(httplib::Server& server) {
   server.Get("/v/([^/]+)", http::route(this, &Pages::share));
   server.Get("/v/([^/]+)/video\\.mp4", http::route(this, &Pages::media));
   server.Get("/v/([^/]+)/thumbnail\\.svg", http::route(this, &Pages::thumbnail));
+  server.Get("/v/([^/]+)/thumbnail\\.jpg", http::route(this, &Pages::thumbnailPicture));
 }
 
 std::optional<Account> Pages::signedIn(const httplib::Request& request) {
@@ -346,6 +351,44 @@ void Pages::thumbnail(const httplib::Request& request, httplib::Response& respon
 )",
                                    html::escape(video->displayTitle().substr(0, 40))),
                        "image/svg+xml");
+}
+
+void Pages::thumbnailPicture(const httplib::Request& request, httplib::Response& response) {
+  const std::string uid = request.matches[1].str();
+  const auto video = http::isRecordingUid(uid) ? context_.recordings.find(uid) : std::nullopt;
+  if (!video || !video->savedAt || !video->uploadId || !video->isReady) {
+    response.status = 404;
+    return response.set_content("Not found\n", "text/plain");
+  }
+  // Made on the first request and kept: a saved video's file never changes. Two first
+  // requests at once each write a whole file under a temporary name and rename it.
+  const auto file = context_.options.dataDirectory / "thumbnails" / (uid + ".jpg");
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) {
+    std::filesystem::create_directories(file.parent_path(), error);
+    try {
+      ThumbnailMaker::writeJpeg(context_.uploads.path(*video->uploadId), file);
+    } catch (const std::exception& failure) {
+      context_.log.warning("no thumbnail for {}: {}", uid, failure.what());
+      response.status = 404;
+      return response.set_content("Not found\n", "text/plain");
+    }
+  }
+  const auto size = std::filesystem::file_size(file, error);
+  if (error) {
+    response.status = 404;
+    return response.set_content("Not found\n", "text/plain");
+  }
+  const std::string etag = fmt::format("\"{}-{}\"", uid, size);
+  response.set_header("Cache-Control", "public, max-age=86400");
+  response.set_header("ETag", etag);
+  if (request.get_header_value("If-None-Match") == etag) {
+    response.status = 304;
+    return;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  response.set_content(bytes, "image/jpeg");
 }
 
 }  // namespace tolvane::server

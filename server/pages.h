@@ -49,7 +49,10 @@ class Pages {
   void approve(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
   void share(const httplib::Request& request, httplib::Response& response);
   void media(const httplib::Request& request, httplib::Response& response);
+  // A drawn placeholder, for a video whose file is not saved or playable yet.
   void thumbnail(const httplib::Request& request, httplib::Response& response);
+  // A frame of the video as a JPEG, made once and kept in the data folder.
+  void thumbnailPicture(const httplib::Request& request, httplib::Response& response);
 
   ServerContext& context_;
 };

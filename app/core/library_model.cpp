@@ -11,10 +11,13 @@
 #include "app/core/change.h"
 #include "app/core/clipboard.h"
 #include "app/core/desktop_opener.h"
+#include "app/core/item_list_model.h"
 #include "app/core/model_clock.h"
 #include "app/core/notifier.h"
 #include "app/core/off_thread.h"
 #include "app/services/app_services.h"
+#include "kit/vault/recording_lock.h"
+#include "kit/vault/recording_vault.h"
 
 namespace tolvane {
 namespace {
@@ -45,6 +48,55 @@ QVariantMap localItemMap(const VaultItem& item) {
           {QStringLiteral("recoveredFromInterruption"), m.recoveredFromInterruption}};
 }
 
+const QString kStillRecording =
+    QStringLiteral("This recording is still being written. Delete it once it has finished.");
+
+const QStringList kLocalRoles{QStringLiteral("id"),
+                              QStringLiteral("title"),
+                              QStringLiteral("createdAt"),
+                              QStringLiteral("state"),
+                              QStringLiteral("durationSec"),
+                              QStringLiteral("fileSizeBytes"),
+                              QStringLiteral("uploadedBytes"),
+                              QStringLiteral("shareURL"),
+                              QStringLiteral("lastError"),
+                              QStringLiteral("notice"),
+                              QStringLiteral("filePath"),
+                              QStringLiteral("hasCamera"),
+                              QStringLiteral("recoveredFromInterruption"),
+                              QStringLiteral("thumbnailSource"),
+                              QStringLiteral("isUploadPending"),
+                              QStringLiteral("canDelete")};
+
+const QStringList kLibraryRoles{QStringLiteral("id"),
+                                QStringLiteral("title"),
+                                QStringLiteral("durationSec"),
+                                QStringLiteral("createdAt"),
+                                QStringLiteral("views"),
+                                QStringLiteral("mine"),
+                                QStringLiteral("sharedWithTeam"),
+                                QStringLiteral("thumbnail"),
+                                QStringLiteral("shareUrl"),
+                                QStringLiteral("thumbnailSource")};
+
+// The row the local list model shows: the plain map and what the panes derive from it.
+QVariantMap localRowMap(const VaultItem& item, bool locked) {
+  QVariantMap row = localItemMap(item);
+  const QString id = row.value(QStringLiteral("id")).toString();
+  row.insert(QStringLiteral("thumbnailSource"),
+             QStringLiteral("image://thumbnail/local/") + QString::fromUtf8(QUrl::toPercentEncoding(id)));
+  row.insert(QStringLiteral("isUploadPending"), isUploadPending(item.manifest.state));
+  row.insert(QStringLiteral("canDelete"), !locked);
+  return row;
+}
+
+// The remote image goes in as one path segment, so its own slashes are encoded.
+QString remoteThumbnailSource(const std::string& url) {
+  if (url.empty()) return {};
+  return QStringLiteral("image://thumbnail/remote/") +
+         QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(url)));
+}
+
 QVariantMap libraryItemMap(const RecordingSummary& summary) {
   return {{QStringLiteral("id"), QString::fromStdString(summary.id)},
           {QStringLiteral("title"), QString::fromStdString(summary.title)},
@@ -54,7 +106,8 @@ QVariantMap libraryItemMap(const RecordingSummary& summary) {
           {QStringLiteral("mine"), summary.mine},
           {QStringLiteral("sharedWithTeam"), summary.sharedWithTeam},
           {QStringLiteral("thumbnail"), QString::fromStdString(summary.thumbnail)},
-          {QStringLiteral("shareUrl"), QString::fromStdString(summary.shareUrl)}};
+          {QStringLiteral("shareUrl"), QString::fromStdString(summary.shareUrl)},
+          {QStringLiteral("thumbnailSource"), remoteThumbnailSource(summary.thumbnail)}};
 }
 
 }  // namespace
@@ -68,7 +121,9 @@ LibraryModel::LibraryModel(AppServices& services, std::shared_ptr<ModelClock> cl
       clipboard_(clipboard),
       opener_(opener),
       notifier_(notifier),
-      reviewItemID_(std::move(reviewItemID)) {}
+      reviewItemID_(std::move(reviewItemID)),
+      localItemsModel_(new ItemListModel(kLocalRoles, this)),
+      libraryItemsModel_(new ItemListModel(kLibraryRoles, this)) {}
 
 const VaultItem* LibraryModel::item(const QString& id) const {
   const std::string wanted = id.toStdString();
@@ -84,20 +139,36 @@ QCoro::Task<> LibraryModel::refresh() {
   QPointer<LibraryModel> self(this);
   const quint64 scan = ++scansStarted_;
   const auto vault = services_.vault();
-  auto scanning = offThread([vault] { return vault->all(); });
+  // The locks are read with the scan: a thousand flock calls do not belong on the
+  // GUI thread.
+  auto scanning = offThread([vault] {
+    std::pair<std::vector<VaultItem>, std::set<std::string>> found{vault->all(), {}};
+    for (const auto& item : found.first) {
+      if (RecordingLock::isHeld(item.directory)) found.second.insert(item.id());
+    }
+    return found;
+  });
   auto scanned = co_await scanning;
   if (!self || !scanned.ok() || scan < scanShown_) co_return;
   scanShown_ = scan;
-  apply(std::move(*scanned.value));
+  apply(std::move(scanned.value->first), std::move(scanned.value->second));
 }
 
-void LibraryModel::apply(std::vector<VaultItem> items) {
+void LibraryModel::apply(std::vector<VaultItem> items, std::set<std::string> locked) {
   const bool changed = items != items_;
+  const bool locksChanged = locked != lockedIDs_;
   items_ = std::move(items);
+  lockedIDs_ = std::move(locked);
   if (changed) {
     localItems_.clear();
     for (const auto& item : items_) localItems_.append(localItemMap(item));
     emit localItemsChanged();
+  }
+  if (changed || locksChanged) {
+    QVariantList rows;
+    rows.reserve(qsizetype(items_.size()));
+    for (const auto& item : items_) rows.append(localRowMap(item, lockedIDs_.count(item.id()) > 0));
+    localItemsModel_->setItems(rows);
   }
 
   int pending = 0;
@@ -161,7 +232,10 @@ QCoro::Task<> LibraryModel::reloadLibrary() {
   if (library.ok()) {
     QVariantList items;
     for (const auto& summary : *library.value) items.append(libraryItemMap(summary));
-    if (assignChanged(libraryItems_, items)) emit libraryItemsChanged();
+    if (assignChanged(libraryItems_, items)) {
+      libraryItemsModel_->setItems(libraryItems_);
+      emit libraryItemsChanged();
+    }
   } else {
     setLibraryError(QString::fromStdString(library.error));
   }
@@ -169,7 +243,10 @@ QCoro::Task<> LibraryModel::reloadLibrary() {
 }
 
 void LibraryModel::clearLibrary() {
-  if (assignChanged(libraryItems_, QVariantList())) emit libraryItemsChanged();
+  if (assignChanged(libraryItems_, QVariantList())) {
+    libraryItemsModel_->setItems(libraryItems_);
+    emit libraryItemsChanged();
+  }
 }
 
 void LibraryModel::retryUpload(const QString& id) {
@@ -182,6 +259,30 @@ void LibraryModel::showInFolder(const QString& id) {
 
 void LibraryModel::openLocalFile(const QString& id) {
   if (const VaultItem* found = item(id)) opener_.openFile(QString::fromStdString(found->videoPath().string()));
+}
+
+void LibraryModel::deleteLocal(const QString& id) { deleteLocalItem(id); }
+
+QCoro::Task<> LibraryModel::deleteLocalItem(QString id) {
+  QPointer<LibraryModel> self(this);
+  setLocalError({});
+  if (lockedIDs_.count(id.toStdString()) > 0) {
+    setLocalError(kStillRecording);
+    co_return;
+  }
+  // The vault checks the lock again under its own: a recording may have started
+  // writing since the last scan, and its refusal arrives as the error below.
+  const auto vault = services_.vault();
+  auto deleting = offThread([vault, id = id.toStdString()] { vault->deleteItem(id); });
+  const auto deleted = co_await deleting;
+  if (!self) co_return;
+  if (!deleted.ok()) setLocalError(QString::fromStdString(deleted.error));
+  auto rescanning = refresh();
+  co_await rescanning;
+}
+
+void LibraryModel::setLocalError(const QString& error) {
+  if (assignChanged(localError_, error)) emit localErrorChanged();
 }
 
 void LibraryModel::setLastShareURL(const QString& url) {

@@ -11,6 +11,7 @@
 
 #include <qcorotask.h>
 
+#include "app/core/item_list_model.h"
 #include "kit/vault/vault_item.h"
 
 namespace tolvane {
@@ -36,6 +37,14 @@ class LibraryModel final : public QObject {
   Q_PROPERTY(QString lastShareURL READ lastShareURL WRITE setLastShareURL NOTIFY lastShareURLChanged)
   Q_PROPERTY(QString recoveryNotice READ recoveryNotice WRITE setRecoveryNotice NOTIFY recoveryNoticeChanged)
   Q_PROPERTY(QString linkCopiedNotice READ linkCopiedNotice NOTIFY linkCopiedNoticeChanged)
+  // The same rows as localItems and libraryItems, as list models that change row by
+  // row, for the panes' long lists. Each row also has "thumbnailSource" (an image URL for
+  // the "thumbnail" image provider, or "" when there is none); local rows also have
+  // "isUploadPending" and "canDelete" (false while the recording's lock is held).
+  Q_PROPERTY(QObject* localItemsModel READ localItemsModel CONSTANT)
+  Q_PROPERTY(QObject* libraryItemsModel READ libraryItemsModel CONSTANT)
+  // Why the last delete failed, as a sentence; "" when it did not.
+  Q_PROPERTY(QString localError READ localError NOTIFY localErrorChanged)
 
  public:
   static constexpr double kLinkCopiedNoticeSec = 6.0;
@@ -58,6 +67,9 @@ class LibraryModel final : public QObject {
   QString lastShareURL() const { return lastShareURL_; }
   QString recoveryNotice() const { return recoveryNotice_; }
   QString linkCopiedNotice() const { return linkCopiedNotice_; }
+  ItemListModel* localItemsModel() const { return localItemsModel_; }
+  ItemListModel* libraryItemsModel() const { return libraryItemsModel_; }
+  QString localError() const { return localError_; }
 
   // A new recording clears the link of the previous one.
   void setLastShareURL(const QString& url);
@@ -76,6 +88,10 @@ class LibraryModel final : public QObject {
   Q_INVOKABLE void retryUpload(const QString& id);
   Q_INVOKABLE void showInFolder(const QString& id);
   Q_INVOKABLE void openLocalFile(const QString& id);
+  // Moves the recording's folder to the Trash, then rescans. A recording being written
+  // (its lock held) is refused; either failure lands in localError.
+  Q_INVOKABLE void deleteLocal(const QString& id);
+  QCoro::Task<> deleteLocalItem(QString id);
 
  signals:
   void localItemsChanged();
@@ -87,9 +103,11 @@ class LibraryModel final : public QObject {
   void lastShareURLChanged();
   void recoveryNoticeChanged();
   void linkCopiedNoticeChanged();
+  void localErrorChanged();
 
  private:
-  void apply(std::vector<VaultItem> items);
+  void apply(std::vector<VaultItem> items, std::set<std::string> locked);
+  void setLocalError(const QString& error);
   void copyReviewLink();
   QCoro::Task<> expireLinkCopiedNotice(quint64 notice);
   void setLinkCopiedNotice(const QString& notice);
@@ -113,6 +131,11 @@ class LibraryModel final : public QObject {
   QString lastShareURL_;
   QString recoveryNotice_;
   QString linkCopiedNotice_;
+  QString localError_;
+  ItemListModel* localItemsModel_;
+  ItemListModel* libraryItemsModel_;
+  // Ids of the local recordings whose lock was held at the last scan.
+  std::set<std::string> lockedIDs_;
   // Links already copied in this process: each is copied once, however often the
   // vault changes afterwards.
   std::set<std::string> copiedShareURLs_;

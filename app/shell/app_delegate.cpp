@@ -19,6 +19,7 @@
 #include "app/shell/status_item_controller.h"
 #include "app/shell/x11_startup_notification.h"
 #include "app/ui/main_window_controller.h"
+#include "app/ui/thumbnail_image_provider.h"
 #include "kit/base/signal_watcher.h"
 
 namespace tolvane {
@@ -139,6 +140,8 @@ void AppDelegate::installInterface() {
   engine_->addImportPath(QStringLiteral("qrc:/qt/qml"));
   engine_->rootContext()->setContextProperty(QStringLiteral("model"), model_.get());
   engine_->rootContext()->setContextProperty(QStringLiteral("actions"), actions_.get());
+  engine_->addImageProvider(QStringLiteral("thumbnail"),
+                            new ThumbnailImageProvider(model_->services().vault(), model_->services().http()));
 
   overlays_ = std::make_unique<OverlayController>(*model_, *engine_);
   mainWindow_ = std::make_unique<MainWindowController>(*model_, *engine_);

@@ -43,8 +43,9 @@ bool fitsAScreen(const QRect& frame) {
 }  // namespace
 
 MainWindowController::MainWindowController(AppModel& model, QQmlEngine& engine, QObject* parent)
-    : QObject(parent), model_(model), engine_(engine) {
+    : QObject(parent), model_(model), engine_(engine), links_(model) {
   engine_.rootContext()->setContextProperty(QStringLiteral("format"), &format_);
+  engine_.rootContext()->setContextProperty(QStringLiteral("links"), &links_);
 }
 
 MainWindowController::~MainWindowController() {

@@ -8,6 +8,7 @@
 #include <QQuickWindow>
 #include <QRect>
 
+#include "app/ui/pane_links.h"
 #include "app/ui/ui_format.h"
 
 class QQmlEngine;
@@ -19,7 +20,8 @@ class AppModel;
 // The one main window ("Tolvane", 940 × 640 at first, centred, its geometry remembered):
 // the sidebar, the pane the model selects and the menu bar. Created on first show and
 // kept; closing it only hides it. The views reach formatDuration through the context
-// property `format` (a UiFormat) the controller sets on the engine.
+// property `format` (a UiFormat) the controller sets on the engine, and copy or open
+// share links through `links` (a PaneLinks).
 class MainWindowController : public QObject {
   Q_OBJECT
 
@@ -59,6 +61,7 @@ class MainWindowController : public QObject {
   AppModel& model_;
   QQmlEngine& engine_;
   UiFormat format_;
+  PaneLinks links_;
   QPointer<QQuickWindow> window_;
   QPointer<QQuickWindow> about_;
   bool hiddenFromTaskbar_ = false;

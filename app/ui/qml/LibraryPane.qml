@@ -3,15 +3,18 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tolvane.Ui
 
-// The recordings in the user's web library, newest first.
-PaneLayout {
+// The recordings in the user's web library, newest first, as a grid of cards.
+ListPaneLayout {
     id: pane
     readonly property var library: model.library
     // AccountModel::SignInPhase::SignedIn
     readonly property bool signedIn: model.account.signInPhase === 2
-    readonly property var items: library.libraryItems
+    readonly property var items: library.libraryItemsModel
+    readonly property bool loading: library.isLoadingLibrary
+    readonly property bool failed: !loading && library.libraryError !== ""
 
     objectName: "libraryPane"
+    // The list is asked for afresh by the model whenever this pane is selected.
 
     RowLayout {
         Layout.fillWidth: true
@@ -27,14 +30,17 @@ PaneLayout {
                 font.weight: Font.DemiBold
             }
             Label {
+                objectName: "planLine"
                 visible: pane.signedIn
-                text: model.account.account.pro ? "Pro \u2014 unlimited recordings" : "Free plan"
+                text: format.planLine(model.account.account.pro === true)
                 color: Theme.secondaryText
             }
         }
         ActionButton {
-            enabled: pane.signedIn && !pane.library.isLoadingLibrary
+            objectName: "libraryRefresh"
+            enabled: pane.signedIn && !pane.loading
             text: "\u21bb Refresh"
+            Accessible.name: "Refresh"
             onClicked: pane.library.loadLibrary()
         }
         ActionButton {
@@ -43,41 +49,36 @@ PaneLayout {
         }
     }
 
-    Label {
+    EmptyState {
         Layout.fillWidth: true
         Layout.topMargin: 40
         visible: !pane.signedIn
-        horizontalAlignment: Text.AlignHCenter
+        icon: "signout"
+        title: "Not signed in"
         text: "Sign in to see the recordings in your library."
-        color: Theme.secondaryText
-        wrapMode: Text.Wrap
     }
 
     BusyIndicator {
+        objectName: "libraryLoading"
         Layout.alignment: Qt.AlignHCenter
         Layout.topMargin: 40
-        visible: pane.signedIn && pane.library.isLoadingLibrary
+        visible: pane.signedIn && pane.loading
         running: visible
+        Accessible.name: "Loading your library"
     }
 
     ColumnLayout {
+        objectName: "libraryError"
         Layout.fillWidth: true
         Layout.topMargin: 40
-        visible: pane.signedIn && !pane.library.isLoadingLibrary && pane.library.libraryError !== ""
+        visible: pane.signedIn && pane.failed
         spacing: 8
-        Label {
-            Layout.alignment: Qt.AlignHCenter
-            text: "Couldn't load your library"
-            color: Theme.text
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-        }
-        Label {
+        EmptyState {
             Layout.fillWidth: true
-            horizontalAlignment: Text.AlignHCenter
+            icon: "warning"
+            iconColor: Theme.warning
+            title: "Couldn't load your library"
             text: pane.library.libraryError
-            color: Theme.secondaryText
-            wrapMode: Text.Wrap
         }
         ActionButton {
             Layout.alignment: Qt.AlignHCenter
@@ -86,56 +87,49 @@ PaneLayout {
         }
     }
 
-    ColumnLayout {
+    EmptyState {
+        objectName: "libraryEmpty"
         Layout.fillWidth: true
         Layout.topMargin: 40
-        visible: pane.signedIn && !pane.library.isLoadingLibrary && pane.library.libraryError === ""
-                 && pane.items.length === 0
-        spacing: 6
-        Label {
-            Layout.alignment: Qt.AlignHCenter
-            text: "Nothing here yet"
-            color: Theme.text
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-        }
-        Label {
-            Layout.alignment: Qt.AlignHCenter
-            text: "Record something and it'll appear here and on the Tolvane website."
-            color: Theme.secondaryText
-        }
+        visible: pane.signedIn && !pane.loading && !pane.failed && pane.items.count === 0
+        title: "Nothing here yet"
+        text: "Record something and it'll appear here and on the Tolvane website."
     }
 
-    Repeater {
-        model: pane.signedIn ? pane.items : []
-        delegate: Card {
-            required property var modelData
-            Layout.fillWidth: true
-            padding: 14
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: 12
-                ColumnLayout {
-                    Layout.fillWidth: true
-                    spacing: 2
-                    Label {
-                        Layout.fillWidth: true
-                        text: modelData.title
-                        color: Theme.text
-                        font.weight: Font.DemiBold
-                        elide: Text.ElideRight
-                    }
-                    Label {
-                        text: format.duration(modelData.durationSec) + " \u00b7 " + modelData.views
-                              + (modelData.views === 1 ? " view" : " views")
-                        color: Theme.secondaryText
-                    }
-                }
-                ActionButton {
-                    visible: modelData.shareUrl !== ""
-                    text: "Open"
-                    onClicked: Qt.openUrlExternally(modelData.shareUrl)
-                }
+    GridView {
+        id: grid
+        objectName: "libraryGrid"
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        visible: pane.signedIn && !pane.failed && pane.items.count > 0
+        model: visible ? pane.items : null
+        clip: true
+        readonly property int columns: Math.max(1, Math.floor(width / 220))
+        cellWidth: Math.floor(width / columns)
+        cellHeight: Math.round((cellWidth - 32) * 9 / 16) + 96
+        cacheBuffer: cellHeight * 2
+        boundsBehavior: Flickable.StopAtBounds
+        keyNavigationEnabled: true
+        ScrollBar.vertical: ScrollBar {}
+        Accessible.role: Accessible.List
+        Accessible.name: "My recordings"
+
+        delegate: Item {
+            id: cell
+            required property var model
+            width: grid.cellWidth
+            height: grid.cellHeight
+            LibraryCard {
+                objectName: "libraryCard-" + cell.model.id
+                anchors.fill: parent
+                anchors.margins: 6
+                anchors.bottomMargin: 10
+                title: cell.model.title || ""
+                durationSec: cell.model.durationSec || 0
+                created: cell.model.createdAt || ""
+                views: cell.model.views || 0
+                shareUrl: cell.model.shareUrl || ""
+                thumbnailSource: cell.model.thumbnailSource || ""
             }
         }
     }

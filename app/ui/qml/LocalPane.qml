@@ -3,29 +3,19 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tolvane.Ui
 
-// Every recording kept on this computer, newest first, with where its upload stands.
-PaneLayout {
+// Every recording kept on this computer, newest first, with where its upload stands and
+// the way to let one go.
+ListPaneLayout {
     id: pane
     readonly property var library: model.library
-    readonly property var items: library.localItems
+    readonly property var items: library.localItemsModel
 
-    function stateLabel(state) {
-        switch (state) {
-        case "recording": return "Recording";
-        case "finalizing": return "Finishing";
-        case "ready": return "Waiting to upload";
-        case "uploading": return "Uploading";
-        case "uploaded": return "Uploaded \u2014 confirming";
-        case "verified": return "Safe in your library";
-        case "needsAttention": return "Needs your attention \u2014 the file is safe here";
-        }
-        return state;
-    }
-    function stateColor(state) {
-        if (state === "verified") return Theme.success;
-        if (state === "needsAttention") return Theme.warning;
-        if (state === "recording") return Theme.recordRed;
-        return Theme.info;
+    // Asks before a recording leaves this computer; what it says depends on whether the
+    // web library already has it.
+    function confirmDelete(id, state) {
+        deleteDialog.itemID = id;
+        deleteDialog.itemState = state;
+        deleteDialog.open();
     }
 
     objectName: "localPane"
@@ -51,7 +41,8 @@ PaneLayout {
                 wrapMode: Text.Wrap
             }
             Label {
-                text: pane.items.length + (pane.items.length === 1 ? " recording" : " recordings")
+                objectName: "localCount"
+                text: format.recordingCount(pane.items.count)
                 color: Theme.secondaryText
                 font.pixelSize: Theme.smallFontSize
             }
@@ -63,70 +54,100 @@ PaneLayout {
         }
     }
 
-    ColumnLayout {
+    Banner {
+        objectName: "localErrorBanner"
+        Layout.fillWidth: true
+        visible: pane.library.localError !== ""
+        tone: "error"
+        text: pane.library.localError
+    }
+
+    EmptyState {
+        objectName: "localEmpty"
         Layout.fillWidth: true
         Layout.topMargin: 40
-        visible: pane.items.length === 0
-        spacing: 6
-        Label {
-            Layout.alignment: Qt.AlignHCenter
-            text: "No recordings yet"
-            color: Theme.text
-            font.pixelSize: 15
-            font.weight: Font.DemiBold
-        }
-        Label {
-            Layout.alignment: Qt.AlignHCenter
-            text: "Recordings you make will be listed here, with a copy kept on this computer."
-            color: Theme.secondaryText
+        visible: pane.items.count === 0
+        icon: "drive"
+        title: "No recordings yet"
+        text: "Recordings you make will be listed here, with a copy kept on this computer."
+    }
+
+    ListView {
+        id: list
+        objectName: "localList"
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        visible: pane.items.count > 0
+        model: pane.items
+        clip: true
+        spacing: 8
+        cacheBuffer: 400
+        boundsBehavior: Flickable.StopAtBounds
+        keyNavigationEnabled: true
+        ScrollBar.vertical: ScrollBar {}
+        Accessible.role: Accessible.List
+        Accessible.name: "Recordings on this computer"
+
+        delegate: LocalRow {
+            id: delegateRow
+            required property var model
+            objectName: "localRow-" + model.id
+            width: ListView.view.width
+            library: pane.library
+            itemID: model.id
+            title: model.title || ""
+            createdAt: model.createdAt
+            durationSec: model.durationSec || 0
+            fileSizeBytes: model.fileSizeBytes || 0
+            itemState: model.state || ""
+            shareURL: model.shareURL || ""
+            thumbnailSource: model.thumbnailSource || ""
+            isUploadPending: model.isUploadPending === true
+            canDelete: model.canDelete !== false
+            onDeleteRequested: pane.confirmDelete(delegateRow.itemID, delegateRow.itemState)
         }
     }
 
-    Repeater {
-        model: pane.items
-        delegate: Card {
-            required property var modelData
-            readonly property bool uploadPending: modelData.state === "ready" || modelData.state === "uploading"
-                                                  || modelData.state === "needsAttention"
-            objectName: "localRow-" + modelData.id
-            Layout.fillWidth: true
-            padding: 14
-            RowLayout {
-                Layout.fillWidth: true
-                spacing: 12
-                ColumnLayout {
-                    Layout.fillWidth: true
-                    spacing: 3
-                    Label {
-                        Layout.fillWidth: true
-                        text: modelData.title
-                        color: Theme.text
-                        font.weight: Font.DemiBold
-                        elide: Text.ElideRight
-                    }
-                    Label {
-                        text: Qt.formatDateTime(modelData.createdAt, "d MMM yyyy, HH:mm") + " \u00b7 "
-                              + format.duration(modelData.durationSec) + " \u00b7 "
-                              + format.byteCount(modelData.fileSizeBytes)
-                        color: Theme.secondaryText
-                    }
-                    Label {
-                        text: pane.stateLabel(modelData.state)
-                        color: pane.stateColor(modelData.state)
-                        font.pixelSize: Theme.smallFontSize
-                        font.weight: Font.DemiBold
-                    }
-                }
-                ActionButton {
-                    visible: uploadPending
-                    text: "Try again"
-                    onClicked: pane.library.retryUpload(modelData.id)
-                }
-                ActionButton {
-                    text: "Show in Folder"
-                    onClicked: pane.library.showInFolder(modelData.id)
+    Dialog {
+        id: deleteDialog
+        objectName: "deleteDialog"
+        property string itemID: ""
+        property string itemState: ""
+
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        width: Math.min(440, pane.width - 40)
+        modal: true
+        focus: true
+        title: format.deleteTitle()
+
+        contentItem: Label {
+            objectName: "deleteMessage"
+            text: format.deleteMessage(deleteDialog.itemState)
+            wrapMode: Text.Wrap
+            color: Theme.text
+        }
+
+        footer: DialogButtonBox {
+            alignment: Qt.AlignRight
+            ActionButton {
+                id: keepButton
+                objectName: "keepIt"
+                text: "Keep it"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+            ActionButton {
+                objectName: "moveToTrash"
+                kind: "stop"
+                text: "Move to Trash"
+                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
+                onClicked: {
+                    pane.library.deleteLocal(deleteDialog.itemID);
+                    deleteDialog.close();
                 }
             }
         }
+        // "Keep it" is where the focus starts: Enter on an accidental Delete keeps the file.
+        onOpened: keepButton.forceActiveFocus()
     }
 }

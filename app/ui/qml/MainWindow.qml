@@ -27,11 +27,15 @@ ApplicationWindow {
         window.availability;
         return actions.isEnabled(name);
     }
-    // The Edit menu acts on whichever text field has the focus.
+    // The Edit menu acts on whichever text field has the focus, or on the row or card
+    // that holds it (Copy copies a recording's link).
     function editFocused(operation) {
-        const item = window.activeFocusItem;
-        if (item && typeof item[operation] === "function")
-            item[operation]();
+        for (let item = window.activeFocusItem; item; item = item.parent) {
+            if (typeof item[operation] === "function") {
+                item[operation]();
+                return;
+            }
+        }
     }
 
     onClosing: close => {

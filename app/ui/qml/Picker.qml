@@ -7,6 +7,19 @@ import Tolvane.Ui
 ComboBox {
     id: control
     font.pixelSize: Theme.fontSize
+    Accessible.name: displayText
+
+    // The choice as plain text: the style's read-only text field would reach screen
+    // readers as an unnamed entry.
+    contentItem: Label {
+        leftPadding: 10
+        rightPadding: control.indicator ? control.indicator.width + 4 : 10
+        text: control.displayText
+        font: control.font
+        color: Theme.text
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+    }
 
     background: Rectangle {
         implicitWidth: 140

@@ -1,10 +1,11 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import QtMultimedia
 import Tolvane.Ui
 
-// The recording that just finished: its title, where its upload stands, and the way to
-// send it now instead of waiting.
+// The recording that just finished: its title, the movie with the range to keep, where
+// its upload stands, and the way to send it now instead of waiting.
 PaneLayout {
     id: pane
     readonly property var review: model.review
@@ -13,32 +14,43 @@ PaneLayout {
     readonly property bool hasItem: review.reviewItemID !== ""
     readonly property string itemState: item.state || ""
     readonly property string shareURL: item.shareURL || ""
+    readonly property string filePath: item.filePath || ""
+    readonly property real duration: format.trimDuration(item.durationSec || 0)
+    readonly property bool trimmed: review.trimStart > 0 || review.trimEnd < duration
+    readonly property var status: format.reviewStatus(item, library.linkCopiedNotice)
+    readonly property color statusColor: status.tone === "success" ? Theme.success
+                                         : status.tone === "warning" ? Theme.warning
+                                         : status.tone === "progress" ? Theme.info : Theme.secondaryText
 
-    function statusText() {
-        if (itemState === "uploaded" || itemState === "verified")
-            return library.linkCopiedNotice !== "" ? library.linkCopiedNotice : "Saved to your library";
-        if (itemState === "uploading") {
-            const size = item.fileSizeBytes || 0;
-            const fraction = size > 0 ? Math.min(1, (item.uploadedBytes || 0) / size) : 0;
-            return "Uploading " + Math.round(fraction * 100) + "%";
-        }
-        if (itemState === "needsAttention")
-            return item.lastError ? item.lastError : "Upload needs attention";
-        return "Saved on this computer \u2014 uploading shortly";
+    // The player reads the file afresh whenever it changes: another item, or the same
+    // item after a trim rewrote it (its size changes with it).
+    readonly property string movieKey: filePath + "|" + (item.fileSizeBytes || 0)
+    onMovieKeyChanged: reload()
+    function reload() {
+        player.stop();
+        player.source = "";
+        if (pane.filePath !== "")
+            player.source = "file://" + pane.filePath;
+    }
+    // Shows the frame at `seconds` without starting playback.
+    function seek(seconds) {
+        player.setPosition(Math.round(seconds * 1000));
     }
 
     objectName: "reviewPane"
+    Component.onCompleted: reload()
 
     ColumnLayout {
+        objectName: "nothingToReview"
         Layout.fillWidth: true
         Layout.topMargin: 80
         visible: !pane.hasItem
         spacing: 8
-        Label {
+        MenuIcon {
             Layout.alignment: Qt.AlignHCenter
-            text: "\u2713"
+            name: "check"
             color: Theme.success
-            font.pixelSize: 36
+            size: 40
         }
         Label {
             Layout.alignment: Qt.AlignHCenter
@@ -72,6 +84,7 @@ PaneLayout {
             placeholderText: "Recording title"
             text: pane.review.reviewTitle
             font.pixelSize: 15
+            Accessible.name: "Recording title"
             background: Rectangle {
                 implicitHeight: 38
                 radius: 7
@@ -82,49 +95,172 @@ PaneLayout {
             onTextEdited: pane.review.reviewTitle = text
             onEditingFinished: pane.review.commitReviewTitle()
         }
+
+        // The movie, letterboxed on black at the recording's own aspect.
+        Rectangle {
+            id: playerFrame
+            objectName: "player"
+            Layout.fillWidth: true
+            Layout.preferredHeight: Math.round(width * 9 / 16)
+            color: "black"
+            radius: 6
+            // Frames the player has handed to the screen since the movie was loaded.
+            property int framesShown: 0
+            readonly property alias mediaPlayer: player
+
+            MediaPlayer {
+                id: player
+                audioOutput: AudioOutput {}
+                videoOutput: video
+                onSourceChanged: playerFrame.framesShown = 0
+                // Play loops the kept range: past its end the playhead goes back to its start.
+                onPositionChanged: () => {
+                    if (player.playbackState === MediaPlayer.PlayingState && player.position >= pane.review.trimEnd * 1000)
+                        player.setPosition(Math.round(pane.review.trimStart * 1000));
+                }
+                onMediaStatusChanged: {
+                    // A loaded movie shows its first kept frame rather than black: a
+                    // stopped player draws nothing, a paused one shows where it stands.
+                    if (mediaStatus === MediaPlayer.LoadedMedia) {
+                        pause();
+                        pane.seek(pane.review.trimStart);
+                    }
+                }
+            }
+            VideoOutput {
+                id: video
+                anchors.fill: parent
+                fillMode: VideoOutput.PreserveAspectFit
+            }
+            Connections {
+                target: video.videoSink
+                function onVideoFrameChanged() { playerFrame.framesShown += 1; }
+            }
+            Label {
+                anchors.centerIn: parent
+                visible: player.error !== MediaPlayer.NoError
+                text: "This movie can't be played here. It's safe on this computer."
+                color: "white"
+            }
+        }
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 10
+            ActionButton {
+                objectName: "playButton"
+                readonly property bool playing: player.playbackState === MediaPlayer.PlayingState
+                text: playing ? "Pause" : "Play"
+                Accessible.name: text
+                enabled: pane.filePath !== ""
+                onClicked: {
+                    if (playing) {
+                        player.pause();
+                        return;
+                    }
+                    const at = player.position / 1000;
+                    if (at < pane.review.trimStart || at >= pane.review.trimEnd - 0.05)
+                        pane.seek(pane.review.trimStart);
+                    player.play();
+                }
+            }
+            Label {
+                objectName: "playerPosition"
+                text: format.duration(player.position / 1000) + " / " + format.duration(pane.item.durationSec || 0)
+                color: Theme.secondaryText
+            }
+            Item { Layout.fillWidth: true }
+            Label {
+                text: pane.trimmed ? "Keeping " + format.duration(pane.review.trimStart) + " \u2013 "
+                                     + format.duration(pane.review.trimEnd) : ""
+                color: Theme.secondaryText
+            }
+        }
+
+        TrimBar {
+            objectName: "trimBar"
+            Layout.fillWidth: true
+            enabled: !pane.review.isTrimming
+            duration: pane.item.durationSec || 0
+            trimStart: pane.review.trimStart
+            trimEnd: pane.review.trimEnd
+            playhead: player.position / 1000
+            onStartMoved: seconds => pane.review.trimStart = seconds
+            onEndMoved: seconds => pane.review.trimEnd = seconds
+            onScrubbed: seconds => {
+                if (player.playbackState === MediaPlayer.PlayingState)
+                    player.pause();
+                pane.seek(seconds);
+            }
+        }
+
         Label {
             text: format.duration(pane.item.durationSec || 0) + " \u00b7 " + format.byteCount(pane.item.fileSizeBytes || 0)
             color: Theme.secondaryText
         }
-        Label {
+        RowLayout {
+            objectName: "reviewStatus"
             Layout.fillWidth: true
-            text: pane.statusText()
-            wrapMode: Text.Wrap
-            color: pane.itemState === "needsAttention" ? Theme.warning
-                   : pane.itemState === "uploaded" || pane.itemState === "verified" ? Theme.success : Theme.text
-        }
-        Label {
-            Layout.fillWidth: true
-            visible: pane.review.trimError !== ""
-            text: pane.review.trimError
-            color: Theme.recordRed
-            wrapMode: Text.Wrap
+            spacing: 8
+            Accessible.role: Accessible.StaticText
+            Accessible.name: pane.status.text || ""
+            MenuIcon {
+                Layout.alignment: Qt.AlignTop
+                name: pane.status.tone === "success" ? "check" : pane.status.tone === "warning" ? "warning"
+                      : pane.status.tone === "progress" ? "upload" : "drive"
+                color: pane.statusColor
+            }
+            Label {
+                objectName: "reviewStatusText"
+                Layout.fillWidth: true
+                text: pane.status.text || ""
+                wrapMode: Text.Wrap
+                color: pane.status.tone === "neutral" ? Theme.text : pane.statusColor
+            }
         }
         Flow {
             Layout.fillWidth: true
             spacing: 8
             ActionButton {
+                objectName: "reviewCopyLink"
                 visible: pane.shareURL !== ""
                 kind: "primary"
                 text: "Copy link"
-                onClicked: actions.trigger("copy-last-link")
+                onClicked: links.copy(pane.shareURL)
             }
             ActionButton {
+                objectName: "reviewOpenSharePage"
                 visible: pane.shareURL !== ""
                 text: "Open share page"
-                onClicked: Qt.openUrlExternally(pane.shareURL)
+                onClicked: links.open(pane.shareURL)
             }
             ActionButton {
-                visible: pane.itemState === "ready" || pane.itemState === "recording" || pane.itemState === "finalizing"
+                objectName: "trimAndUpload"
+                visible: pane.review.canTrim
                 enabled: !pane.review.isTrimming
-                text: pane.review.trimStart > 0 || pane.review.trimEnd < (pane.item.durationSec || 0)
-                      ? "Trim & upload" : "Upload full recording"
+                kind: pane.shareURL === "" ? "primary" : "secondary"
+                text: pane.review.isTrimming ? "Trimming\u2026" : pane.trimmed ? "Trim & upload" : "Upload full recording"
                 onClicked: pane.review.applyTrimAndUpload()
             }
+            BusyIndicator {
+                visible: pane.review.isTrimming
+                running: visible
+                implicitWidth: 28
+                implicitHeight: 28
+            }
             ActionButton {
+                objectName: "reviewShowInFolder"
                 text: "Show in Folder"
                 onClicked: pane.library.showInFolder(pane.review.reviewItemID)
             }
+        }
+        Label {
+            objectName: "trimError"
+            Layout.fillWidth: true
+            visible: pane.review.trimError !== ""
+            text: pane.review.trimError
+            color: Theme.recordRed
+            wrapMode: Text.Wrap
         }
     }
 }

@@ -17,6 +17,13 @@ Rectangle {
     implicitHeight: 34
     radius: 7
     color: isSelected ? Theme.selection : hover.hovered ? Qt.rgba(0, 0, 0, 0.05) : "transparent"
+    // Reachable with Tab and chosen with Space or Enter, like the panes' buttons.
+    activeFocusOnTab: true
+    border.width: activeFocus ? 2 : 0
+    border.color: Theme.tomato
+    Keys.onSpacePressed: model.selectPane(row.pane)
+    Keys.onReturnPressed: model.selectPane(row.pane)
+    Keys.onEnterPressed: model.selectPane(row.pane)
 
     Accessible.role: Accessible.PageTab
     Accessible.name: title

@@ -1,0 +1,215 @@
+#include "app/ui/thumbnail_image_provider.h"
+
+#include <QCryptographicHash>
+#include <QImage>
+#include <QPointer>
+#include <QRunnable>
+#include <QStandardPaths>
+#include <QUrl>
+#include <chrono>
+#include <fstream>
+#include <random>
+
+#include "kit/base/log.h"
+#include "kit/media/thumbnail_maker.h"
+#include "kit/net/http_performing.h"
+#include "kit/vault/recording_vault.h"
+
+namespace tolvane {
+namespace {
+
+const Logger& log() {
+  static const Logger logger{"thumbnails"};
+  return logger;
+}
+
+constexpr double kFetchTimeoutSec = 20;
+// Enough to overlap a few fetches with a decode; few enough to leave the two cores to
+// recording and playback.
+constexpr int kThreads = 3;
+
+// What a job produced: the picture, or why there is none.
+struct Outcome {
+  QImage image;
+  QString error;
+};
+
+void writeAtomically(const std::filesystem::path& destination, const std::string& bytes) {
+  std::random_device random;
+  const auto temporary =
+      destination.parent_path() / ("." + destination.filename().string() + "." + std::to_string(random()) + ".part");
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!out) return;  // a cache that cannot be written only costs a fetch next time
+  }
+  std::error_code ignored;
+  std::filesystem::rename(temporary, destination, ignored);
+  if (ignored) std::filesystem::remove(temporary, ignored);
+}
+
+QImage loaded(const std::filesystem::path& file) {
+  QImage image;
+  image.load(QString::fromStdString(file.string()), "JPEG");
+  if (image.isNull()) image.load(QString::fromStdString(file.string()));
+  return image;
+}
+
+Outcome localThumbnail(RecordingVault& vault, const std::filesystem::path& cache, const QString& id) {
+  const auto item = vault.item(id.toStdString());
+  if (!item) return {{}, QStringLiteral("No recording %1").arg(id)};
+  std::error_code error;
+  const auto modified = std::filesystem::last_write_time(item->videoPath(), error);
+  if (error) return {{}, QStringLiteral("The recording's movie is missing")};
+  const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(modified.time_since_epoch()).count();
+  const auto file = cache / (item->id() + "-" + std::to_string(stamp) + ".jpg");
+  if (!std::filesystem::exists(file)) {
+    std::filesystem::create_directories(cache, error);
+    try {
+      ThumbnailMaker::writeJpeg(item->videoPath(), file);
+    } catch (const std::exception& failure) {
+      log().info("no thumbnail for {}: {}", item->id(), failure.what());
+      return {{}, QString::fromUtf8(failure.what())};
+    }
+  }
+  QImage image = loaded(file);
+  if (image.isNull()) return {{}, QStringLiteral("The thumbnail could not be read")};
+  return {image, {}};
+}
+
+Outcome remoteThumbnail(HTTPPerforming& http, const std::filesystem::path& cache, const QString& url,
+                        std::stop_token stop) {
+  const QByteArray key = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256).toHex();
+  const auto file = cache / ("remote-" + key.left(32).toStdString() + ".jpg");
+  if (std::filesystem::exists(file)) {
+    QImage image = loaded(file);
+    if (!image.isNull()) return {image, {}};
+  }
+  const QUrl parsed(url);
+  if (!parsed.isValid() || (parsed.scheme() != QLatin1String("http") && parsed.scheme() != QLatin1String("https"))) {
+    return {{}, QStringLiteral("Not a picture address: %1").arg(url)};
+  }
+  HTTPRequest request;
+  request.url = url.toStdString();
+  request.timeoutSec = kFetchTimeoutSec;
+  HTTPResponse response;
+  try {
+    response = http.data(request, stop);
+  } catch (const std::exception& failure) {
+    return {{}, QString::fromUtf8(failure.what())};
+  }
+  if (response.status != 200) return {{}, QStringLiteral("The picture's server answered %1").arg(response.status)};
+  QImage image;
+  // Any format Qt reads (the service may still send its SVG placeholder).
+  if (!image.loadFromData(QByteArray::fromStdString(response.body))) {
+    return {{}, QStringLiteral("The picture could not be read")};
+  }
+  std::error_code error;
+  std::filesystem::create_directories(cache, error);
+  if (!error) writeAtomically(file, response.body);
+  return {image, {}};
+}
+
+// Runs on the pool and hands its outcome over by a queued signal: the response may be
+// gone by then (a delegate scrolled away), which drops the connection instead of
+// touching a deleted object.
+class ThumbnailJob final : public QObject, public QRunnable {
+  Q_OBJECT
+
+ public:
+  ThumbnailJob(std::function<Outcome()> work, QSize requestedSize)
+      : work_(std::move(work)), requestedSize_(requestedSize) {}
+
+  void run() override {
+    Outcome outcome;
+    try {
+      outcome = work_();
+    } catch (const std::exception& failure) {
+      outcome.error = QString::fromUtf8(failure.what());
+    }
+    if (!outcome.image.isNull() && requestedSize_.isValid() && !requestedSize_.isEmpty()) {
+      outcome.image = outcome.image.scaled(requestedSize_, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    }
+    emit done(outcome.image, outcome.error);
+  }
+
+ signals:
+  void done(const QImage& image, const QString& error);
+
+ private:
+  std::function<Outcome()> work_;
+  QSize requestedSize_;
+};
+
+class ThumbnailResponse final : public QQuickImageResponse {
+  Q_OBJECT
+
+ public:
+  void finish(const QImage& image, const QString& error) {
+    image_ = image;
+    error_ = error;
+    emit finished();
+  }
+
+  QQuickTextureFactory* textureFactory() const override {
+    return image_.isNull() ? nullptr : QQuickTextureFactory::textureFactoryForImage(image_);
+  }
+  QString errorString() const override { return error_; }
+
+ private:
+  QImage image_;
+  QString error_;
+};
+
+}  // namespace
+
+ThumbnailImageProvider::ThumbnailImageProvider(std::shared_ptr<RecordingVault> vault,
+                                               std::shared_ptr<HTTPPerforming> http,
+                                               std::filesystem::path cacheDirectory)
+    : vault_(std::move(vault)), http_(std::move(http)), cacheDirectory_(std::move(cacheDirectory)) {
+  if (cacheDirectory_.empty()) {
+    cacheDirectory_ =
+        std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString()) /
+        "tolvane" / "thumbnails";
+  }
+  pool_.setMaxThreadCount(kThreads);
+}
+
+ThumbnailImageProvider::~ThumbnailImageProvider() {
+  // Fetches in flight end at once rather than holding up the application's exit.
+  stop_.request_stop();
+  pool_.clear();
+  pool_.waitForDone();
+}
+
+QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString& id, const QSize& requestedSize) {
+  auto* response = new ThumbnailResponse;
+  const qsizetype slash = id.indexOf(QLatin1Char('/'));
+  const QString kind = id.left(slash);
+  const QString rest = QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8());
+  std::function<Outcome()> work;
+  if (slash > 0 && kind == QLatin1String("local") && vault_) {
+    work = [vault = vault_, cache = cacheDirectory_, rest] { return localThumbnail(*vault, cache, rest); };
+  } else if (slash > 0 && kind == QLatin1String("remote") && http_) {
+    work = [http = http_, cache = cacheDirectory_, rest, stop = stop_.get_token()] {
+      return remoteThumbnail(*http, cache, rest, stop);
+    };
+  }
+  if (!work || rest.isEmpty()) {
+    // Finished from the reader's event loop, after the caller has connected.
+    QMetaObject::invokeMethod(
+        response, [response, id] { response->finish({}, QStringLiteral("Unknown thumbnail %1").arg(id)); },
+        Qt::QueuedConnection);
+    return response;
+  }
+  auto* job = new ThumbnailJob(std::move(work), requestedSize);
+  QObject::connect(job, &ThumbnailJob::done, response, &ThumbnailResponse::finish, Qt::QueuedConnection);
+  // The job is a QObject made here but finished on the pool; it deletes itself.
+  job->setAutoDelete(true);
+  pool_.start(job);
+  return response;
+}
+
+}  // namespace tolvane
+
+#include "thumbnail_image_provider.moc"

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QQuickAsyncImageProvider>
+#include <QString>
+#include <QThreadPool>
+#include <filesystem>
+#include <memory>
+#include <stop_token>
+
+namespace tolvane {
+
+class HTTPPerforming;
+class RecordingVault;
+
+// The "thumbnail" image provider: "image://thumbnail/local/<id>" is a frame of a
+// recording on this computer, "image://thumbnail/remote/<percent-encoded URL>" the
+// service's picture of a library item. Each is made or fetched once and kept in the
+// user's cache folder (local ones keyed by the movie's modification time, so a trimmed
+// movie gets a new picture); never inside the recordings folder, which users browse.
+//
+// Decoding and fetching run on the provider's own thread pool, so that a screenful of
+// cards neither blocks the GUI thread nor queues ahead of the model's vault scans on
+// Qt's global pool. A missing or broken movie, or a failed fetch, ends the request with
+// an error (the Image's status is Error and the view shows its placeholder).
+class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
+ public:
+  // `cacheDirectory` empty: $XDG_CACHE_HOME/tolvane/thumbnails.
+  ThumbnailImageProvider(std::shared_ptr<RecordingVault> vault, std::shared_ptr<HTTPPerforming> http,
+                         std::filesystem::path cacheDirectory = {});
+  ~ThumbnailImageProvider() override;
+
+  QQuickImageResponse* requestImageResponse(const QString& id, const QSize& requestedSize) override;
+
+  const std::filesystem::path& cacheDirectory() const { return cacheDirectory_; }
+
+ private:
+  std::shared_ptr<RecordingVault> vault_;
+  std::shared_ptr<HTTPPerforming> http_;
+  std::filesystem::path cacheDirectory_;
+  std::stop_source stop_;
+  QThreadPool pool_;
+};
+
+}  // namespace tolvane
