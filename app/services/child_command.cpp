@@ -95,10 +95,14 @@ ChildCommand::Result ChildCommand::run(const std::vector<std::string>& argv) {
   return result;
 }
 
-pid_t ChildCommand::startDetached(const std::vector<std::string>& argv) {
+pid_t ChildCommand::startDetached(const std::vector<std::string>& argv, int standardInput) {
   if (argv.empty()) return -1;
   FileActions files;
-  posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (standardInput >= 0) {
+    posix_spawn_file_actions_adddup2(&files.actions, standardInput, STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
   SpawnAttributes attributes(/*newSession=*/true);
   auto pointers = argvPointers(argv);
   pid_t pid = -1;

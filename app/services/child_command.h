@@ -20,8 +20,10 @@ class ChildCommand {
   // Runs `argv` (argv[0] looked up on PATH) and waits for it. Standard input is /dev/null.
   static Result run(const std::vector<std::string>& argv);
   // Starts `argv` in a session of its own and does not wait for it; it writes where this
-  // process writes (the journal, a terminal). Returns its process id, or -1 when it could not be started.
-  static pid_t startDetached(const std::vector<std::string>& argv);
+  // process writes (the journal, a terminal) and reads `standardInput` (a descriptor of
+  // ours, or /dev/null when negative). Returns its process id, or -1 when it could not
+  // be started.
+  static pid_t startDetached(const std::vector<std::string>& argv, int standardInput = -1);
 };
 
 }  // namespace tolvane

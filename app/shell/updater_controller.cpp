@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <chrono>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <qcorofuture.h>
@@ -59,12 +60,19 @@ UpdaterController::Backend UpdaterController::systemBackend(AppModel& model) {
     installer->install(package, release, AppModel::currentVersion().toStdString());
   };
   backend.discardDownloads = [downloader] { downloader->discardAll(); };
-  backend.relaunch = [](const std::filesystem::path& executable) {
+  backend.relaunch = [](const std::filesystem::path& executable) -> pid_t {
     // The new instance starts once this one has gone: while it still holds the
     // application's name on the session bus, a second launch would only hand over to it.
-    static constexpr const char* kWaitThenStart =
-        "while kill -0 \"$1\" 2>/dev/null; do sleep 0.2; done; exec \"$0\"";
-    return ChildCommand::startDetached({"/bin/sh", "-c", kWaitThenStart, executable.string(), std::to_string(getpid())});
+    // It waits on a pipe whose writing end only this process holds (close-on-exec, so no
+    // other child inherits it): the end of this process closes it, whoever reaps it.
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    static constexpr const char* kWaitThenStart = "read -r _; exec \"$0\" </dev/null";
+    const pid_t pid = ChildCommand::startDetached({"/bin/sh", "-c", kWaitThenStart, executable.string()}, ends[0]);
+    close(ends[0]);
+    if (pid < 0) close(ends[1]);
+    // ends[1] stays open until the process ends, on purpose.
+    return pid;
   };
   return backend;
 }
