@@ -12,6 +12,7 @@
 
 #include "server/server_options.h"
 #include "server/tolvane_server.h"
+#include "server/release_command.h"
 #include "server/user_command.h"
 
 namespace {
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
   using tolvane::server::ServerOptions;
   if (argc >= 2 && std::string(argv[1]) == "user") {
     return tolvane::server::UserCommand::run(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
+  }
+  if (argc >= 2 && std::string(argv[1]) == "release") {
+    return tolvane::server::ReleaseCommand::run(std::vector<std::string>(argv + 2, argv + argc), stdout, stderr);
   }
   ServerOptions options;
   try {

@@ -147,11 +147,15 @@ std::string ServerOptions::usage() {
   return R"(Usage: tolvane-server [options]
        tolvane-server user add|passwd EMAIL [--data DIR]   (password from a prompt or stdin)
        tolvane-server user list|remove [EMAIL] [--data DIR]
+       tolvane-server release keygen --out DIR
+       tolvane-server release publish PACKAGE --notes FILE --key KEYFILE [--data DIR]
+                                      [--minimum-os TEXT] [--version V]
 
-The self-hosted Tolvane service: library API, tus uploads, sign-in and web pages.
+The self-hosted Tolvane service: library API, tus uploads, sign-in, web pages and the
+signed update feed for the desktop app.
 
   --listen HOST:PORT        address to serve on (default 127.0.0.1:8787)
-  --data DIR                where the database and uploads live
+  --data DIR                where the database, uploads and releases live
                             (default $XDG_DATA_HOME/tolvane-server)
   --site-url URL            address clients use, when it differs from http://HOST:PORT
   --anon-key KEY            anonymous key clients send to /auth/v1/token

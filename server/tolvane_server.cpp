@@ -12,11 +12,13 @@
 #include "server/desktop_routes.h"
 #include "server/http_helpers.h"
 #include "server/pages.h"
+#include "server/release_store.h"
 #include "server/request_guard.h"
 #include "server/server_secrets.h"
 #include "server/server_context.h"
 #include "server/server_crypto.h"
 #include "server/tus_routes.h"
+#include "server/update_routes.h"
 
 namespace tolvane::server {
 namespace {
@@ -68,6 +70,8 @@ TolvaneServer::TolvaneServer(ServerOptions options) : options_(std::move(options
   apiRoutes_ = std::make_unique<ApiRoutes>(*context_);
   tusRoutes_ = std::make_unique<TusRoutes>(*context_);
   pages_ = std::make_unique<Pages>(*context_);
+  releases_ = std::make_unique<ReleaseStore>(options_.dataDirectory);
+  updateRoutes_ = std::make_unique<UpdateRoutes>(*releases_);
   if (options_.servesTLS()) {
     auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertificate.c_str(), options_.tlsKey.c_str());
     if (!tls->is_valid()) {
@@ -161,6 +165,7 @@ void TolvaneServer::configureHTTP() {
   apiRoutes_->install(server);
   tusRoutes_->install(server);
   pages_->install(server);
+  updateRoutes_->install(server);
 }
 
 void TolvaneServer::purgeExpired() {

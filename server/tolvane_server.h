@@ -24,10 +24,12 @@ class Database;
 class DesktopRoutes;
 class Pages;
 class RecordingStore;
+class ReleaseStore;
 class SignInStore;
 class TokenService;
 class TusRoutes;
 class TusStore;
+class UpdateRoutes;
 class UploadSigner;
 class WebSessionStore;
 struct ServerContext;
@@ -74,6 +76,8 @@ class TolvaneServer {
   std::unique_ptr<ApiRoutes> apiRoutes_;
   std::unique_ptr<TusRoutes> tusRoutes_;
   std::unique_ptr<Pages> pages_;
+  std::unique_ptr<ReleaseStore> releases_;
+  std::unique_ptr<UpdateRoutes> updateRoutes_;
   std::unique_ptr<httplib::Server> http_;
   int listeningSocket_ = -1;  // set while binding; owned by http_
   std::mutex purgeMutex_;

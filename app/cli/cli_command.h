@@ -44,5 +44,6 @@ std::vector<Command> mediaCommands();
 std::vector<Command> accountCommands();
 std::vector<Command> uploadCommands();
 std::vector<Command> captureCommands();
+std::vector<Command> updateCommands();
 
 }  // namespace tolvane::cli

@@ -18,7 +18,7 @@ namespace {
 
 std::vector<Command> allCommands() {
   std::vector<Command> all;
-  for (auto group : {vaultCommands, mediaCommands, accountCommands, uploadCommands, captureCommands}) {
+  for (auto group : {vaultCommands, mediaCommands, accountCommands, uploadCommands, captureCommands, updateCommands}) {
     auto commands = group();
     all.insert(all.end(), std::make_move_iterator(commands.begin()), std::make_move_iterator(commands.end()));
   }

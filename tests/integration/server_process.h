@@ -24,7 +24,6 @@ class ServerProcess {
 
   static std::filesystem::path program() { return builtProgram("server/tolvane-server"); }
   int port() const { return port_; }
-  // Where it keeps its data (`tolvane-server release publish --data` writes there).
   const std::filesystem::path& dataDirectory() const { return data_.path(); }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 

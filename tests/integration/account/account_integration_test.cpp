@@ -1,5 +1,5 @@
 // The HTTP transport, service API, auth store and desktop sign-in against a real
-// tolvane-server on loopback, and the account commands of tolvane-cli.
+// tolvane-server on loopback, and the account and update commands of tolvane-cli.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -99,6 +99,42 @@ TEST_F(AccountIntegrationTest, TheCLISignsInShowsTheAccountAndSignsOut) {
   const auto after = cli({"whoami"});
   EXPECT_EQ(after.status, 1);
   EXPECT_EQ(after.err, "tolvane-cli: You're signed out of Tolvane.\n");
+}
+
+// `update check` trusts only a feed signed with the key it was given, and names the
+// newer release the server published.
+TEST_F(AccountIntegrationTest, TheCLIChecksTheServersSignedUpdateFeed) {
+  const auto run = [&](std::vector<std::string> words, const char* publicKey = "") {
+    return testing::runCommand(words, {{"TOLVANE_SITE_URL", server_.url()}, {"TOLVANE_UPDATE_PUBLIC_KEY", publicKey}});
+  };
+  const std::string cli = testing::builtProgram("app/cli/tolvane-cli").string();
+  const auto unpublished = run({cli, "update", "check"});
+  EXPECT_EQ(unpublished.status, 1);
+  EXPECT_EQ(unpublished.err, "tolvane-cli: Couldn't check for updates: The site answered HTTP 404 for " +
+                                 server_.url() + "/updates/feed.json.\n");
+
+  const std::string serverProgram = ServerProcess::program().string();
+  ASSERT_EQ(run({serverProgram, "release", "keygen", "--out", dir_.path().string()}).status, 0);
+  testing::writeFile(dir_ / "notes.txt", "Quicker start.");
+  testing::writeFile(dir_ / "tolvane_99.0.0_amd64.deb", "stand-in package");
+  const auto published = run({serverProgram, "release", "publish", (dir_ / "tolvane_99.0.0_amd64.deb").string(),
+                              "--version", "99.0.0", "--notes", (dir_ / "notes.txt").string(), "--key",
+                              (dir_ / "update-signing.key").string(), "--data", server_.dataDirectory().string()});
+  ASSERT_EQ(published.status, 0) << published.err;
+  std::string publicKey = testing::readFile(dir_ / "update-signing.key.pub");
+  publicKey.pop_back();
+
+  const auto newer = run({cli, "update", "check"}, publicKey.c_str());
+  EXPECT_EQ(newer.status, 0) << newer.err;
+  EXPECT_TRUE(newer.out.starts_with("Tolvane 99.0.0 is available")) << newer.out;
+  const auto json = nlohmann::json::parse(run({cli, "update", "check", "--json"}, publicKey.c_str()).out);
+  EXPECT_EQ(json["update"]["packageURL"], server_.url() + "/updates/packages/tolvane_99.0.0_amd64.deb");
+  EXPECT_EQ(json["update"]["notes"], "Quicker start.");
+  // The built-in key did not sign this feed.
+  const auto untrusted = run({cli, "update", "check"});
+  EXPECT_EQ(untrusted.status, 1);
+  EXPECT_EQ(untrusted.err,
+            "tolvane-cli: Couldn't check for updates: The update feed's signature doesn't match the update key.\n");
 }
 
 }  // namespace
