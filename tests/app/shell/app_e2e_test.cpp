@@ -298,9 +298,10 @@ class UpdateEndToEndTest : public AppEndToEndTest {
     ASSERT_EQ(keygen.status, 0) << keygen.err;
     publicKey_ = readFile(dir_ / "keys" / "update-signing.key.pub");
     while (!publicKey_.empty() && std::isspace(static_cast<unsigned char>(publicKey_.back()))) publicKey_.pop_back();
-    writeFile(dir_ / "installer",
-              "#!/bin/sh\n{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; '" + cli().string() +
-                  "' vault list --json | tr -d '\\n'; echo; } >> '" + (dir_ / "installs").string() + "'\n");
+    writeFile(dir_ / "installer", "#!/bin/sh\nset -e\ncd '" + dir_.path().string() + "'\n" +
+                                      "'" + cli().string() + "' vault list --json > vault.json 2>> installer.err\n" +
+                                      "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; tr -d '\\n' < vault.json; echo; }"
+                                      " > record\ncat record >> installs\n");
     std::filesystem::permissions(dir_ / "installer", std::filesystem::perms::owner_all);
   }
   void TearDown() override {
@@ -414,7 +415,7 @@ TEST_F(UpdateEndToEndTest, AnUpdateReadyMidRecordingWaitsForTheRecordingToEnd) {
   ASSERT_TRUE(eventually([&] { return !installs().empty(); }, 45s)) << log();
   const auto done = installs();
   ASSERT_EQ(done.size(), 1u);
-  ASSERT_TRUE(done[0].vault.is_array()) << done[0].vault.dump();
+  ASSERT_TRUE(done[0].vault.is_array()) << readFile(dir_ / "installs") << readFile(dir_ / "installer.err");
   ASSERT_EQ(done[0].vault.size(), 1u);
   const std::string state = done[0].vault[0].value("state", "");
   EXPECT_NE(state, "recording");
