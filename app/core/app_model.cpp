@@ -183,6 +183,10 @@ QCoro::Task<> AppModel::checkForUpdate() {
   if (assignChanged(availableUpdate_, update)) emit availableUpdateChanged();
 }
 
+void AppModel::setAvailableUpdate(const QVariantMap& update) {
+  if (assignChanged(availableUpdate_, update)) emit availableUpdateChanged();
+}
+
 void AppModel::selectPane(const QString& pane) {
   if (!kPanes.contains(pane)) return;
   appLog().info("sidebar: {}", pane.toStdString());

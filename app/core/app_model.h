@@ -93,6 +93,8 @@ class AppModel final : public QObject {
   RecordingController& recording() { return *recording_; }
   QString mainPane() const { return mainPane_; }
   QVariantMap availableUpdate() const { return availableUpdate_; }
+  // The updater's own news of a newer release, for a copy of Tolvane that can't update itself.
+  void setAvailableUpdate(const QVariantMap& update);
   QString shortcutNotice() const { return shortcutNotice_; }
   void setShortcutNotice(const QString& notice);
   static QString currentVersion();

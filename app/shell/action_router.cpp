@@ -49,8 +49,8 @@ bool ActionRouter::isEnabled(AppAction action) const {
       return signIn == AccountModel::SignInPhase::SignedIn;
     case AppAction::signIn:
       return signIn == AccountModel::SignInPhase::SignedOut;
-    // The updater can always check for now: there is no download to wait for.
     case AppAction::checkForUpdates:
+      return host_.canCheckForUpdates();
     default:
       return true;
   }

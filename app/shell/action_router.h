@@ -35,6 +35,8 @@ class ActionRouter : public QObject {
     virtual void showAbout() = 0;
     // A check the user asked for.
     virtual void checkForUpdates() = 0;
+    // False while the updater checks or downloads.
+    virtual bool canCheckForUpdates() const { return true; }
   };
 
   ActionRouter(AppModel& model, Host& host, AutostartEntry& autostart, QObject* parent = nullptr);
@@ -49,6 +51,8 @@ class ActionRouter : public QObject {
 
   bool openAtLogin() const;
   QStringList enabledActions() const;
+  // Something the host decides on (the updater's state) changed: menus re-read isEnabled().
+  void hostStateChanged() { recheckEnabled(); }
 
  signals:
   // The phase or the sign-in phase changed: menus re-read isEnabled().

@@ -17,6 +17,7 @@
 #include "app/shell/quit_coordinator.h"
 #include "app/shell/shortcut_notice.h"
 #include "app/shell/status_item_controller.h"
+#include "app/shell/updater_controller.h"
 #include "app/shell/x11_startup_notification.h"
 #include "app/ui/main_window_controller.h"
 #include "app/ui/thumbnail_image_provider.h"
@@ -31,6 +32,7 @@ AppDelegate::~AppDelegate() {
   // The watcher first: its last wake-up must find nothing to drive.
   if (phaseWatcher_) phaseWatcher_->stop();
   phaseWatcher_.reset();
+  updater_.reset();
   service_.reset();
   shortcuts_.reset();
   signalNotifier_.reset();
@@ -86,6 +88,7 @@ QCoro::Task<> AppDelegate::bootstrap() {
   // The teardown empties the router before the model; a bootstrap ended by it runs nothing.
   if (!self || !self->actions_) co_return;
   self->bootstrapped_ = true;
+  if (self->updater_) self->updater_->start();
   const std::vector<QString> names = std::exchange(self->pendingActions_, {});
   for (const QString& name : names) self->runAction(name);
 }
@@ -147,9 +150,13 @@ void AppDelegate::installInterface() {
   mainWindow_ = std::make_unique<MainWindowController>(*model_, *engine_);
   statusItem_ = std::make_unique<StatusItemController>(*model_, *actions_, *engine_);
   // The menu bar is part of the main window.
-  // Updates: the model checks the service's latest release at launch (in its bootstrap)
-  // and on request (Check for Updates…); installing them comes later.
-  log_.info("updates: checked at launch and on request");
+  // Updates: the model's release check feeds the record pane's banner; the updater checks
+  // the signed feed, downloads and installs.
+  updater_ = std::make_unique<UpdaterController>(*model_, UpdaterController::systemBackend(*model_),
+                                                 [this] { requestQuit(); });
+  connect(updater_.get(), &UpdaterController::canCheckForUpdatesChanged, actions_.get(),
+          &ActionRouter::hostStateChanged);
+  log_.info("updates: checked at launch, daily and on request");
 
   connect(model_.get(), &AppModel::showMainWindow, this, [this](const QString& pane) { showMainWindow(pane); });
   connect(statusItem_.get(), &StatusItemController::availabilityChanged, this, [this](bool available) {
@@ -219,7 +226,10 @@ void AppDelegate::checkForUpdates() {
   if (!model_) return;
   log_.info("checking for updates at the user's request");
   updateCheck_ = model_->checkForUpdate();
+  if (updater_) updater_->checkForUpdates();
 }
+
+bool AppDelegate::canCheckForUpdates() const { return !updater_ || updater_->canCheckForUpdates(); }
 
 // MARK: PhaseWatcher::View
 

@@ -28,6 +28,7 @@ class OverlayController;
 class QuitCoordinator;
 class SignalWatcher;
 class StatusItemController;
+class UpdaterController;
 
 // The application's spine, from launch to exit, on the GUI thread. It installs the
 // termination signals and the global shortcuts, takes the one model, builds the
@@ -56,6 +57,7 @@ class AppDelegate final : public QObject, public ActionRouter::Host, public Phas
   void requestQuit() override;
   void showAbout() override;
   void checkForUpdates() override;
+  bool canCheckForUpdates() const override;
 
   // PhaseWatcher::View
   void showCountdown(int seconds) override;
@@ -96,6 +98,7 @@ class AppDelegate final : public QObject, public ActionRouter::Host, public Phas
   std::unique_ptr<QSocketNotifier> signalNotifier_;
   std::unique_ptr<ApplicationService> service_;
   std::unique_ptr<QuitCoordinator> quit_;
+  std::unique_ptr<UpdaterController> updater_;
   AutostartEntry autostart_;
   // Held so that they are plainly owned; each ends on its own when the model is gone.
   std::optional<QCoro::Task<>> bootstrap_;
