@@ -34,6 +34,8 @@ const Logger& overlayLog() {
 constexpr QSize kPillSize(240, 44);
 constexpr QSize kBubbleSize(148, 148);
 constexpr QSize kToolbarSize(520, 44);
+// The countdown's circle.
+constexpr int kCountdownSide = 168;
 
 void registerItems() {
   static const bool registered = [] {
@@ -188,7 +190,10 @@ void OverlayController::showCountdown(int seconds) {
   if (!countdown_) countdown_ = makePanel(Kind::countdown, QStringLiteral("CountdownOverlay.qml"));
   if (!countdown_) return;
   countdown_->contentItem()->childItems().front()->setProperty("number", seconds);
-  countdown_->setGeometry(screen->geometry());
+  // Without a compositor the panel can't be see-through, so it covers only its circle.
+  const QRect whole = screen->geometry();
+  countdown_->setGeometry(compositing_ ? whole : QRect(whole.center() - QPoint(kCountdownSide / 2, kCountdownSide / 2),
+                                                       QSize(kCountdownSide, kCountdownSide)));
   countdown_->show();
   countdown_->raise();
 }
