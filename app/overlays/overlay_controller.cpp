@@ -260,6 +260,7 @@ void OverlayController::showAnnotations() {
     }
     canvas_->setGeometry(screen->geometry());
     canvas_->show();
+    canvas_->raise();
   }
   if (toolbar_) {
     toolbar_->setPosition(overlay_geometry::toolbarPosition(screen->geometry(), toolbar_->size()));

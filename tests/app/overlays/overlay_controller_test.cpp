@@ -12,15 +12,19 @@
 #include <QTest>
 #include <QVariantMap>
 #include <cmath>
+#include <map>
+#include <string>
 
 #include "app/overlays/camera_frame_store.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 // Xlib's macros break gtest's and Qt's names; it comes last.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 namespace tolvane {
@@ -63,6 +67,41 @@ void serverClick(QPoint at) {
   XTestFakeButtonEvent(display, 1, False, 0);
   XFlush(display);
 }
+
+// The colour the X server shows at `at` on the root window: what the compositor painted.
+QColor screenPixel(QPoint at) {
+  Display* display = x11Display();
+  XImage* image = XGetImage(display, DefaultRootWindow(display), at.x(), at.y(), 1, 1, AllPlanes, ZPixmap);
+  if (!image) return {};
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return QColor(static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
+                static_cast<int>(pixel & 0xFF));
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// A window taking almost all the screen that counts the presses it gets: something to
+// click and to see under the panels. (All of it would make it a full-screen window, which
+// a window manager stacks above everything else.)
+struct ScreenBelow : QObject {
+  explicit ScreenBelow(QColor color) {
+    window.setFlags(Qt::FramelessWindowHint);
+    window.setColor(color);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry().adjusted(10, 10, -10, -10));
+    window.installEventFilter(this);
+    window.show();
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress) ++clicks;
+    return false;
+  }
+  QQuickWindow window;
+  int clicks = 0;
+};
 
 class OverlayControllerTest : public ::testing::Test {
  protected:
@@ -131,22 +170,8 @@ class OverlayControllerTest : public ::testing::Test {
 };
 
 TEST_F(OverlayControllerTest, CountdownCoversTheScreenAndLetsClicksThrough) {
-  // Something to click under the countdown: a window taking the whole screen that
-  // counts the presses it gets.
-  struct ClickCounter : QObject {
-    int clicks = 0;
-    bool eventFilter(QObject*, QEvent* event) override {
-      if (event->type() == QEvent::MouseButtonPress) ++clicks;
-      return false;
-    }
-  } counter;
-  QQuickWindow below;
-  below.setFlags(Qt::FramelessWindowHint);
-  below.setColor(Qt::darkCyan);
-  below.setGeometry(screen());
-  below.installEventFilter(&counter);
-  below.show();
-  ASSERT_TRUE(testing::spinUntil([&] { return below.isExposed(); }));
+  ScreenBelow below(Qt::darkCyan);
+  ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
 
   overlays->showCountdown(3);
   QQuickWindow& countdown = shown(overlays->countdownPanel());
@@ -159,7 +184,7 @@ TEST_F(OverlayControllerTest, CountdownCoversTheScreenAndLetsClicksThrough) {
   testing::saveForReview(countdown, "overlay-countdown.png");
 
   serverClick(screen().center());
-  EXPECT_TRUE(testing::spinUntil([&] { return counter.clicks == 1; })) << "the click went to the window below";
+  EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; })) << "the click went to the window below";
 
   overlays->showCountdown(2);
   EXPECT_EQ(overlays->countdownPanel(), &countdown) << "the same panel shows the next number";
@@ -351,6 +376,44 @@ TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem)
   overlays->hideAnnotations();
   EXPECT_EQ(overlays->canvasPanel(), nullptr);
   EXPECT_EQ(overlays->toolbarPanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
+  const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
+  testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
+  testing::ChildProcess compositor({"xcompmgr"}, onDisplay, dir.path() / "xcompmgr.log");
+  const Atom selection = XInternAtom(x11Display(), "_NET_WM_CM_S0", False);
+  ASSERT_TRUE(testing::spinUntil([&] { return XGetSelectionOwner(x11Display(), selection) != 0; }));
+  overlays = std::make_unique<OverlayController>(*model, *engine);
+  EXPECT_TRUE(overlays->compositingNotice().isEmpty());
+
+  const QColor green(0, 200, 0);
+  ScreenBelow below(green);
+  ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
+
+  // The countdown covers the screen and still lets the click through.
+  overlays->showCountdown(3);
+  QQuickWindow& countdown = shown(overlays->countdownPanel());
+  EXPECT_EQ(countdown.geometry(), screen());
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), green, 2); }))
+      << "the countdown is see-through around its circle";
+  serverClick(QPoint(100, 100));
+  EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; }));
+  overlays->dropCountdown();
+
+  // The canvas shows what is under it, and a highlighter stroke over it once, at 0.38.
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  shown(overlays->canvasPanel());
+  model->annotations().addStroke(
+      AnnotationStroke(AnnotationTool::highlighter, annotation_colors::tomato, 0.05, {{0.4, 0.5}, {0.6, 0.5}}));
+  const auto tomato = [](double part) { return part * 0.38 * 255; };
+  const QColor highlighted(qRound(tomato(1.0) + 0.62 * 0), qRound(tomato(0.384) + 0.62 * 200), qRound(tomato(0.314)));
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(960, 540)), highlighted, 4); }))
+      << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
+  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), green, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
+  testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
+  overlays.reset();
 }
 
 }  // namespace
