@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QQuickPaintedItem>
+
+#include "app/overlays/stroke_draft.h"
+
+namespace tolvane {
+
+class AnnotationModel;
+
+// The drawing surface of the canvas: takes every press on the screen, turns the drag into
+// a stroke of the model's active tool, colour and width, and paints the model's strokes
+// and the one in progress with QPainter (the picture is repainted only on a change).
+class AnnotationCanvasItem : public QQuickPaintedItem {
+  Q_OBJECT
+  Q_PROPERTY(QObject* annotations READ annotations WRITE setAnnotations NOTIFY annotationsChanged)
+  // Whether a drag is drawing a stroke right now.
+  Q_PROPERTY(bool drawing READ drawing NOTIFY drawingChanged)
+
+ public:
+  explicit AnnotationCanvasItem(QQuickItem* parent = nullptr);
+
+  QObject* annotations() const;
+  void setAnnotations(QObject* annotations);
+  bool drawing() const { return draft_.stroke().has_value(); }
+
+  // A picture of the screen to draw over, for desktops without a compositing manager,
+  // where the canvas can't be see-through: the user draws over the desktop as it was
+  // when drawing began. None by default.
+  void setBackdrop(QImage backdrop);
+
+  void paint(QPainter* painter) override;
+
+ signals:
+  void annotationsChanged();
+  void drawingChanged();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseUngrabEvent() override;
+
+ private:
+  void extend(QPointF pointer);
+
+  QPointer<AnnotationModel> model_;
+  StrokeDraft draft_;
+  QImage backdrop_;
+};
+
+}  // namespace tolvane

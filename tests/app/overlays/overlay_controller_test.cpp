@@ -1,0 +1,420 @@
+#include "app/overlays/overlay_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QTest>
+#include <QVariantMap>
+#include <cmath>
+#include <map>
+#include <string>
+
+#include "app/overlays/camera_frame_store.h"
+#include "tests/app/core/fake_model_clock.h"
+#include "tests/app/desktop_test_env.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+// Xlib's macros break gtest's and Qt's names; it comes last.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+namespace tolvane {
+namespace {
+
+Display* x11Display() { return qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display(); }
+
+std::vector<unsigned long> cardinals(QWindow& window, const char* property, Atom type) {
+  Display* display = x11Display();
+  Atom actual = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  std::vector<unsigned long> values;
+  if (XGetWindowProperty(display, static_cast<::Window>(window.winId()), XInternAtom(display, property, False), 0, 64,
+                         False, type, &actual, &format, &count, &remaining, &data) == Success &&
+      data && format == 32) {
+    const auto* longs = reinterpret_cast<const unsigned long*>(data);
+    // Xlib hands 32-bit items over in longs, sign-extended.
+    for (unsigned long i = 0; i < count; ++i) values.push_back(longs[i] & 0xFFFFFFFFul);
+  }
+  if (data) XFree(data);
+  return values;
+}
+
+bool hasState(QWindow& window, const char* state) {
+  const Atom wanted = XInternAtom(x11Display(), state, False);
+  for (unsigned long atom : cardinals(window, "_NET_WM_STATE", XA_ATOM)) {
+    if (atom == wanted) return true;
+  }
+  return false;
+}
+
+// A click by the X server itself, so it lands in whichever window takes input there.
+void serverClick(QPoint at) {
+  Display* display = x11Display();
+  XTestFakeMotionEvent(display, -1, at.x(), at.y(), 0);
+  XTestFakeButtonEvent(display, 1, True, 0);
+  XTestFakeButtonEvent(display, 1, False, 0);
+  XFlush(display);
+}
+
+// The colour the X server shows at `at` on the root window: what the compositor painted.
+QColor screenPixel(QPoint at) {
+  Display* display = x11Display();
+  XImage* image = XGetImage(display, DefaultRootWindow(display), at.x(), at.y(), 1, 1, AllPlanes, ZPixmap);
+  if (!image) return {};
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return QColor(static_cast<int>((pixel >> 16) & 0xFF), static_cast<int>((pixel >> 8) & 0xFF),
+                static_cast<int>(pixel & 0xFF));
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// A window taking almost all the screen that counts the presses it gets: something to
+// click and to see under the panels. (All of it would make it a full-screen window, which
+// a window manager stacks above everything else.)
+struct ScreenBelow : QObject {
+  explicit ScreenBelow(QColor color) {
+    window.setFlags(Qt::FramelessWindowHint);
+    window.setColor(color);
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry().adjusted(10, 10, -10, -10));
+    window.installEventFilter(this);
+    window.show();
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress) ++clicks;
+    return false;
+  }
+  QQuickWindow window;
+  int clicks = 0;
+};
+
+class OverlayControllerTest : public ::testing::Test {
+ protected:
+  OverlayControllerTest() {
+    testing::desktopApplication<QGuiApplication>();
+    model = std::make_unique<AppModel>(testing::sceneModelSettings(dir.path(), clock));
+    EXPECT_TRUE(testing::readSceneSources(model->recording()));
+    engine = std::make_unique<QQmlEngine>();
+    engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine->rootContext()->setContextProperty(QStringLiteral("model"), model.get());
+    overlays = std::make_unique<OverlayController>(*model, *engine);
+  }
+
+  static QQuickWindow& shown(QQuickWindow* window) {
+    if (!window) throw std::runtime_error("the panel was not made");
+    EXPECT_TRUE(testing::spinUntil([&] { return window->isExposed(); }));
+    return *window;
+  }
+
+  // By the items' tree: a Repeater's items have no QObject parent to search from.
+  static QQuickItem* search(QQuickItem* item, const QString& name) {
+    if (item->objectName() == name) return item;
+    for (QQuickItem* child : item->childItems()) {
+      if (QQuickItem* found = search(child, name)) return found;
+    }
+    return nullptr;
+  }
+
+  template <typename T = QQuickItem>
+  static T* find(QQuickWindow& window, const QString& name) {
+    auto* found = qobject_cast<T*>(search(window.contentItem(), name));
+    if (!found) throw std::runtime_error("no item " + name.toStdString());
+    return found;
+  }
+
+  static void click(QQuickWindow& window, const QString& name) {
+    QQuickItem* item = find(window, name);
+    QTest::mouseClick(&window, Qt::LeftButton, {}, item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+  }
+
+  static const QRect& screen() {
+    static const QRect geometry = QGuiApplication::primaryScreen()->geometry();
+    return geometry;
+  }
+
+  // Whether one of the countdown's faces shows `text` fully.
+  static bool showsNumber(QQuickWindow& countdown, const QString& text) {
+    for (QObject* face : countdown.findChildren<QObject*>(QStringLiteral("countdownFace"))) {
+      if (face->property("text").toString() == text && face->property("opacity").toDouble() == 1.0) return true;
+    }
+    return false;
+  }
+
+  bool reachPhase(const QString& phase) {
+    return testing::spinUntil([&] {
+      clock->advance(0.25);
+      return model->recording().phaseText() == phase;
+    });
+  }
+
+  testing::TempDir dir;
+  std::shared_ptr<FakeModelClock> clock = std::make_shared<FakeModelClock>();
+  std::unique_ptr<AppModel> model;
+  std::unique_ptr<QQmlEngine> engine;
+  std::unique_ptr<OverlayController> overlays;
+};
+
+TEST_F(OverlayControllerTest, CountdownCoversTheScreenAndLetsClicksThrough) {
+  ScreenBelow below(Qt::darkCyan);
+  ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
+
+  overlays->showCountdown(3);
+  QQuickWindow& countdown = shown(overlays->countdownPanel());
+  // A bare Xvfb has no compositing manager: the panel is only its circle then.
+  ASSERT_FALSE(overlays->compositingNotice().isEmpty());
+  EXPECT_EQ(countdown.geometry(), QRect(screen().center() - QPoint(84, 84), QSize(168, 168)));
+  EXPECT_TRUE(countdown.flags().testFlag(Qt::WindowTransparentForInput));
+  EXPECT_TRUE(countdown.flags().testFlag(Qt::WindowDoesNotAcceptFocus));
+  EXPECT_TRUE(showsNumber(countdown, "3"));
+  testing::saveForReview(countdown, "overlay-countdown.png");
+
+  serverClick(screen().center());
+  EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; })) << "the click went to the window below";
+
+  overlays->showCountdown(2);
+  EXPECT_EQ(overlays->countdownPanel(), &countdown) << "the same panel shows the next number";
+  EXPECT_TRUE(testing::spinUntil([&] { return showsNumber(countdown, "2") && !showsNumber(countdown, "3"); }))
+      << "the new number fades in, the old one out";
+  overlays->dropCountdown();
+  EXPECT_EQ(overlays->countdownPanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, PillDrivesARealRecordingFromItsPlace) {
+  EXPECT_FALSE(overlays->compositingNotice().isEmpty()) << "a bare Xvfb has no compositing manager";
+  model->recording().startCountdown();
+  clock->advance(3);
+  ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().recordingError().toStdString();
+
+  overlays->showPill();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  overlays->showPill();
+  EXPECT_EQ(overlays->pillPanel(), &pill) << "shown once";
+  for (Qt::WindowType flag : {Qt::Tool, Qt::FramelessWindowHint, Qt::WindowStaysOnTopHint, Qt::WindowDoesNotAcceptFocus}) {
+    EXPECT_TRUE(pill.flags().testFlag(flag)) << flag;
+  }
+  EXPECT_EQ(cardinals(pill, "_NET_WM_DESKTOP", XA_CARDINAL), std::vector<unsigned long>{0xFFFFFFFF});
+  for (const char* state : {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+    EXPECT_TRUE(hasState(pill, state)) << state;
+  }
+  // Its content's size, centred, 64 px above the bottom.
+  QQuickItem* content = find(pill, QStringLiteral("controlPill"));
+  EXPECT_EQ(pill.size(), QSize(qRound(content->implicitWidth()), 44));
+  EXPECT_EQ(pill.geometry().center().x(), screen().center().x());
+  EXPECT_EQ(pill.geometry().bottom() + 1, screen().bottom() + 1 - 64);
+
+  ASSERT_TRUE(testing::spinUntil([&] {
+    clock->advance(0.25);
+    return model->recording().elapsed() >= 1.0;
+  }));
+  EXPECT_EQ(find<QObject>(pill, QStringLiteral("pauseButton"))->property("label").toString(), "Pause");
+  testing::saveForReview(pill, "overlay-pill-recording.png");
+
+  click(pill, QStringLiteral("pauseButton"));
+  ASSERT_TRUE(reachPhase(QStringLiteral("paused")));
+  EXPECT_EQ(find<QObject>(pill, QStringLiteral("pauseButton"))->property("label").toString(), "Resume");
+  EXPECT_EQ(find<QObject>(pill, QStringLiteral("statusDot"))->property("color").value<QColor>(), QColor("#d9822b"));
+  testing::saveForReview(pill, "overlay-pill-paused.png");
+  click(pill, QStringLiteral("pauseButton"));
+  ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().phaseText().toStdString() << " "
+      << find<QObject>(pill, QStringLiteral("pauseButton"))->property("label").toString().toStdString();
+
+  // The drawing button toggles drawing and says what a press would do next.
+  QObject* drawing = find<QObject>(pill, QStringLiteral("drawingButton"));
+  EXPECT_EQ(drawing->property("tip").toString(), "Draw on screen (Ctrl+Alt+D)");
+  click(pill, QStringLiteral("drawingButton"));
+  EXPECT_TRUE(model->annotations().isDrawing());
+  EXPECT_EQ(drawing->property("tip").toString(), "Stop drawing (Ctrl+Alt+D)");
+  click(pill, QStringLiteral("drawingButton"));
+  EXPECT_EQ(drawing->property("tip").toString(), "Draw on screen (Ctrl+Alt+D)");
+
+  // Dragging the capsule moves the panel.
+  const QPoint before = pill.position();
+  QTest::mousePress(&pill, Qt::LeftButton, {}, QPoint(4, 22));
+  QTest::mouseMove(&pill, QPoint(4 - 100, 22 - 40));
+  // The panel moved under the pointer: where it was released is where it was pressed.
+  QTest::mouseRelease(&pill, Qt::LeftButton, {}, QPoint(4, 22));
+  // Within a few pixels: the panel's own recentring as its labels change width may still
+  // be on its way to the X server.
+  const auto movedBy = [&] { return pill.position() - before; };
+  EXPECT_TRUE(testing::spinUntil([&] {
+    const QPoint moved = movedBy();
+    return std::abs(moved.x() + 100) <= 10 && std::abs(moved.y() + 40) <= 10;
+  })) << movedBy().x() << "," << movedBy().y();
+
+  click(pill, QStringLiteral("stopButton"));
+  ASSERT_TRUE(reachPhase(QStringLiteral("idle")));
+  overlays->dropPill();
+  EXPECT_EQ(overlays->pillPanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, BubbleFollowsTheLayoutAndDraggingWritesItBack) {
+  BubbleLayout layout;
+  layout.centre = {0.5, 0.25};
+  layout.diameterFraction = 0.2;
+  model->recording().setBubble(layout);
+  overlays->showBubble();
+  QQuickWindow& bubble = shown(overlays->bubblePanel());
+  EXPECT_EQ(bubble.size(), QSize(148, 148));
+  EXPECT_EQ(bubble.geometry().center(), QPoint(960 - 1, 270 - 1));
+  EXPECT_EQ(model->recording().bubble(), layout) << "placing it doesn't move the layout";
+
+  // The camera's picture reaches the circle, mirrored: red on the camera's left shows on
+  // the preview's right.
+  auto* store = qobject_cast<CameraFrameStore*>(find(bubble, QStringLiteral("cameraSurface"))->property("store").value<QObject*>());
+  ASSERT_NE(store, nullptr);
+  const VideoFrame frame = VideoFrame::allocate(64, 48);
+  frame.fill(255, 0, 0, 255);  // blue (BGRA)
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      std::uint8_t* p = frame.pixel(x, y);
+      p[0] = 0;
+      p[2] = 255;  // red
+    }
+  }
+  store->sink()->showFrame(frame);
+  ASSERT_TRUE(testing::spinUntil([&] { return find(bubble, QStringLiteral("cameraSurface"))->property("hasPicture").toBool(); }));
+  testing::saveForReview(bubble, "overlay-bubble.png");
+  const QImage seen = bubble.grabWindow();
+  const QColor left = seen.pixelColor(40, 74);
+  const QColor right = seen.pixelColor(108, 74);
+  EXPECT_GT(left.blue(), 200) << "left shows the camera's right";
+  EXPECT_LT(left.red(), 60);
+  EXPECT_GT(right.red(), 200);
+  EXPECT_LT(right.blue(), 60);
+
+  // Dragged far past the right and bottom edges: the layout pins to 1 and keeps its size.
+  QTest::mousePress(&bubble, Qt::LeftButton, {}, QPoint(74, 74));
+  QTest::mouseMove(&bubble, QPoint(74 + 4000, 74 + 4000));
+  QTest::mouseRelease(&bubble, Qt::LeftButton, {}, QPoint(74, 74));
+  EXPECT_TRUE(testing::spinUntil([&] { return model->recording().bubble().centre == Point{1.0, 1.0}; }));
+  EXPECT_DOUBLE_EQ(model->recording().bubble().diameterFraction, 0.2);
+
+  bubble.setPosition(screen().x() + 100 - 74, screen().y() + 540 - 74);
+  EXPECT_TRUE(testing::spinUntil([&] {
+    const Point centre = model->recording().bubble().centre;
+    return std::abs(centre.x - 100.0 / 1920) < 1e-9 && std::abs(centre.y - 0.5) < 1e-9;
+  }));
+  overlays->hideBubble();
+  EXPECT_EQ(overlays->bubblePanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem) {
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  QQuickWindow& canvas = shown(overlays->canvasPanel());
+  QQuickWindow& toolbar = shown(overlays->toolbarPanel());
+  EXPECT_EQ(canvas.geometry(), screen());
+  EXPECT_EQ(toolbar.geometry().center().x(), screen().center().x());
+  EXPECT_EQ(toolbar.y(), screen().y() + 56);
+  EXPECT_EQ(toolbar.size().height(), 44);
+  EXPECT_FALSE(find(toolbar, QStringLiteral("undoButton"))->isEnabled()) << "nothing to undo yet";
+
+  // One drag per tool, each in its own colour, through real mouse events on the canvas.
+  const QStringList tools = {"pen", "highlighter", "arrow", "line", "rectangle", "ellipse", "blur"};
+  const QStringList swatches = {"Tomato", "Yellow", "Green", "Blue", "White", "Tomato", "White"};
+  for (qsizetype i = 0; i < tools.size(); ++i) {
+    click(toolbar, "tool_" + tools[i]);
+    click(toolbar, "swatch_" + swatches[i]);
+    ASSERT_EQ(model->annotations().activeToolName(), tools[i]);
+    ASSERT_TRUE(find(toolbar, "tool_" + tools[i])->property("active").toBool());
+    const int left = 120 + static_cast<int>(i) * 250;
+    QTest::mousePress(&canvas, Qt::LeftButton, {}, QPoint(left, 300));
+    for (int step = 1; step <= 4; ++step) QTest::mouseMove(&canvas, QPoint(left + step * 40, 300 + step * step * 15));
+    // Switching tools mid-drag (the pointer is held by the canvas, so not by a click).
+    if (i == 2) model->annotations().setActiveTool(AnnotationTool::pen);
+    QTest::mouseRelease(&canvas, Qt::LeftButton, {}, QPoint(left + 160, 540));
+  }
+  const std::vector<AnnotationStroke>& strokes = model->annotations().strokes();
+  ASSERT_EQ(strokes.size(), 7u);
+  EXPECT_EQ(strokes[0].points.size(), 6u) << "the pen kept every point";
+  EXPECT_EQ(strokes[0].points.front(), (Point{120.0 / 1920, 300.0 / 1080}));
+  EXPECT_EQ(strokes[2].tool, AnnotationTool::arrow) << "the tool switch waited for the next stroke";
+  EXPECT_EQ(strokes[3].points, (std::vector<Point>{{870.0 / 1920, 300.0 / 1080}, {1030.0 / 1920, 540.0 / 1080}}));
+  EXPECT_EQ(strokes[4].color, annotation_colors::white);
+  EXPECT_TRUE(find(toolbar, QStringLiteral("undoButton"))->isEnabled());
+
+  // A bare click is a dot.
+  click(toolbar, QStringLiteral("tool_pen"));
+  QTest::mouseClick(&canvas, Qt::LeftButton, {}, QPoint(1800, 900));
+  ASSERT_EQ(strokes.size(), 8u);
+  EXPECT_EQ(strokes.back().points.size(), 2u);
+  EXPECT_EQ(strokes.back().points[0], strokes.back().points[1]);
+
+  // Every tool with the toolbar over it, as one picture.
+  testing::saveForReview(canvas, "overlay-canvas.png");
+  QImage picture = canvas.grabWindow();
+  {
+    QPainter painter(&picture);
+    painter.drawImage(toolbar.position() - canvas.position(), toolbar.grabWindow());
+  }
+  picture.save(QString::fromStdString((testing::screenshotDirectory() / "overlay-canvas-toolbar.png").string()));
+
+  click(toolbar, QStringLiteral("undoButton"));
+  EXPECT_EQ(strokes.size(), 7u);
+  click(toolbar, QStringLiteral("clearButton"));
+  EXPECT_TRUE(strokes.empty());
+  EXPECT_FALSE(find(toolbar, QStringLiteral("undoButton"))->isEnabled());
+  EXPECT_FALSE(find(toolbar, QStringLiteral("clearButton"))->isEnabled());
+
+  click(toolbar, QStringLiteral("doneButton"));
+  EXPECT_FALSE(model->annotations().isDrawing());
+  overlays->hideAnnotations();
+  EXPECT_EQ(overlays->canvasPanel(), nullptr);
+  EXPECT_EQ(overlays->toolbarPanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
+  const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
+  testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
+  testing::ChildProcess compositor({"xcompmgr"}, onDisplay, dir.path() / "xcompmgr.log");
+  const Atom selection = XInternAtom(x11Display(), "_NET_WM_CM_S0", False);
+  ASSERT_TRUE(testing::spinUntil([&] { return XGetSelectionOwner(x11Display(), selection) != 0; }));
+  overlays = std::make_unique<OverlayController>(*model, *engine);
+  EXPECT_TRUE(overlays->compositingNotice().isEmpty());
+
+  const QColor green(0, 200, 0);
+  ScreenBelow below(green);
+  ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
+
+  // The countdown covers the screen and still lets the click through.
+  overlays->showCountdown(3);
+  QQuickWindow& countdown = shown(overlays->countdownPanel());
+  EXPECT_EQ(countdown.geometry(), screen());
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), green, 2); }))
+      << "the countdown is see-through around its circle";
+  serverClick(QPoint(100, 100));
+  EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; }));
+  overlays->dropCountdown();
+
+  // The canvas shows what is under it, and a highlighter stroke over it once, at 0.38.
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  shown(overlays->canvasPanel());
+  model->annotations().addStroke(
+      AnnotationStroke(AnnotationTool::highlighter, annotation_colors::tomato, 0.05, {{0.4, 0.5}, {0.6, 0.5}}));
+  const auto tomato = [](double part) { return part * 0.38 * 255; };
+  const QColor highlighted(qRound(tomato(1.0) + 0.62 * 0), qRound(tomato(0.384) + 0.62 * 200), qRound(tomato(0.314)));
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(960, 540)), highlighted, 4); }))
+      << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
+  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), green, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
+  testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
+  overlays.reset();
+}
+
+}  // namespace
+}  // namespace tolvane
