@@ -49,6 +49,16 @@ PaneLayout {
         tone: "warning"
         text: model.shortcutNotice
     }
+    // Without a compositing manager our floating panels cannot be kept out of a display
+    // recording; the overlay side says so once, and the user sees it before recording.
+    Banner {
+        objectName: "compositingBanner"
+        readonly property string notice: typeof overlays !== "undefined" ? overlays.compositingNotice : ""
+        Layout.fillWidth: true
+        visible: notice !== ""
+        tone: "info"
+        text: notice
+    }
     Banner {
         Layout.fillWidth: true
         visible: pane.recording.diskWarning !== ""
