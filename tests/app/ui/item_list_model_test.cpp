@@ -5,6 +5,7 @@
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QStringList>
+#include <ostream>
 
 namespace tolvane {
 namespace {
@@ -65,6 +66,9 @@ struct DiffCase {
   QStringList signalsExpected;
   QStringList idsExpected;  // when the list given is not the result (rows left out)
 };
+
+// Test names, not bytes, in ctest's listing.
+void PrintTo(const DiffCase& c, std::ostream* out) { *out << c.name; }
 
 class ItemListModelDiff : public ::testing::TestWithParam<DiffCase> {};
 

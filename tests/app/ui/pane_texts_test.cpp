@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "app/ui/trim_rules.h"
 #include "app/ui/ui_format.h"
@@ -64,6 +65,9 @@ struct StatusCase {
   QString text;
   QString tone;
 };
+
+// Test names, not bytes, in ctest's listing.
+void PrintTo(const StatusCase& c, std::ostream* out) { *out << c.name; }
 
 class ReviewStatus : public ::testing::TestWithParam<StatusCase> {};
 

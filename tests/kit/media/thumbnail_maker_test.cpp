@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "kit/media/ffmpeg_error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
@@ -56,6 +58,9 @@ struct MovieCase {
   double redSec, blueSec;
   int expectedWidth, expectedHeight;
 };
+
+// Test names, not bytes, in ctest's listing.
+void PrintTo(const MovieCase& c, std::ostream* out) { *out << c.name; }
 
 class ThumbnailMakerSizes : public ::testing::TestWithParam<MovieCase> {};
 
