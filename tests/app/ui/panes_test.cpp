@@ -70,8 +70,12 @@ void startAccessibilityBus() {
     testing::PrivateBus bus{dir.path()};
     testing::ScopedEnv address{"DBUS_SESSION_BUS_ADDRESS", bus.address().c_str()};
     testing::ScopedEnv always{"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"};
+    // Its socket goes under a runtime folder of its own: the default one is shared by every
+    // accessibility bus of this user, and a test elsewhere that starts and stops one would
+    // pull ours away.
     testing::ChildProcess launcher{{"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"},
-                                   {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}}, dir / "at-spi.log"};
+                                   {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"XDG_RUNTIME_DIR", dir.path().string()}},
+                                   dir / "at-spi.log"};
     Bus() {
       testing::spinUntil([&] {
         return testing::runCommand({"gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path",
