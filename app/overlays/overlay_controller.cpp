@@ -108,6 +108,17 @@ QScreen* OverlayController::targetScreen() const {
   return index ? screens[static_cast<qsizetype>(*index)] : nullptr;
 }
 
+QString OverlayController::panelTitle(Kind kind) {
+  switch (kind) {
+    case Kind::countdown: return QStringLiteral("Tolvane Countdown");
+    case Kind::pill: return QStringLiteral("Tolvane Recording Controls");
+    case Kind::bubble: return QStringLiteral("Tolvane Camera");
+    case Kind::canvas: return QStringLiteral("Tolvane Drawing");
+    case Kind::toolbar: return QStringLiteral("Tolvane Drawing Tools");
+  }
+  return QStringLiteral("Tolvane");
+}
+
 OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& file) {
   QQmlComponent component(&engine_, QUrl(QStringLiteral("qrc:/qt/qml/Tolvane/Overlays/") + file));
   QObject* created = component.create(context_.get());
@@ -135,7 +146,9 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
     // dark where their rounded corners leave gaps.
     window->setColor(QColor(28, 28, 30));
   }
-  window->setTitle(QStringLiteral("Tolvane"));
+  // Each panel has a name of its own: window lists, screen readers and scripts looking for
+  // the main window "Tolvane" must not take a panel for it.
+  window->setTitle(panelTitle(kind));
   content->setParent(window.get());
   content->setParentItem(window->contentItem());
 

@@ -181,7 +181,7 @@ TEST_F(AppEndToEndTest, RecordsFromTheDBusActionStopsOnCtrlAltRAndOpensTheReview
   ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
   ASSERT_EQ(activateAction("start-recording").status, 0) << log();
   ASSERT_TRUE(reachesPhase("recording"));
-  EXPECT_TRUE(eventually([&] { return !mainWindowShown(); }, 10s)) << "the window stays off the recorded screen";
+  EXPECT_TRUE(eventually([&] { return !mainWindowShown(); }, 10s)) << "the window stays off the recorded screen\n" << log();
   ASSERT_TRUE(onlyItemIs("recording")) << vaultItems().dump();
 
   // Shift held makes the press someone else's: the recording goes on.
