@@ -87,21 +87,44 @@ std::filesystem::path UpdateDownloader::download(const UpdateRelease& release, c
   log().info("downloading {} from {}", release.version, url->text());
   HTTPRequest request;
   request.url = url->text();
-  const HTTPResponse response = http_->data(request, stop);
-  if (stop.stop_requested()) throw CancellationError();
+  // Written to disk as it arrives: a package never sits in memory whole.
+  const std::filesystem::path partial = directory_ / ("." + file.filename().string() + ".partial");
+  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+  std::int64_t written = 0;
+  const HTTPPerforming::BodyWriter write = [&](std::int64_t offset, std::string_view bytes) {
+    // A request sent anew starts the body over.
+    if (offset != written) {
+      out.seekp(offset);
+      written = offset;
+    }
+    // The feed said how big the package is; a server sending more is not sending it.
+    if (written + std::int64_t(bytes.size()) > release.size) {
+      throw UpdateError("The download is larger than the update's " + std::to_string(release.size) + " bytes.");
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw UpdateError("Couldn't save the update to " + directory_.string() + ".");
+    written += std::int64_t(bytes.size());
+  };
+  HTTPResponse response;
+  try {
+    response = http_->download(request, write, stop);
+    out.close();
+  } catch (...) {
+    out.close();
+    removeQuietly(partial);
+    throw;
+  }
+  if (stop.stop_requested()) {
+    removeQuietly(partial);
+    throw CancellationError();
+  }
   if (response.status != 200) {
+    removeQuietly(partial);
     throw UpdateError("Couldn't download the update (the server answered " + std::to_string(response.status) + ").");
   }
-
-  const std::filesystem::path partial = directory_ / ("." + file.filename().string() + ".partial");
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    out.write(response.body.data(), static_cast<std::streamsize>(response.body.size()));
-    out.close();
-    if (!out) {
-      removeQuietly(partial);
-      throw UpdateError("Couldn't save the update to " + directory_.string() + ".");
-    }
+  if (!out) {
+    removeQuietly(partial);
+    throw UpdateError("Couldn't save the update to " + directory_.string() + ".");
   }
   // Checked before it takes the package's name, so that name only ever holds a verified file.
   try {
@@ -115,7 +138,7 @@ std::filesystem::path UpdateDownloader::download(const UpdateRelease& release, c
     removeQuietly(partial);
     throw UpdateError("Couldn't save the update to " + directory_.string() + ": " + error.message() + ".");
   }
-  log().info("downloaded and verified {} ({} bytes)", release.version, response.body.size());
+  log().info("downloaded and verified {} ({} bytes)", release.version, written);
   return file;
 }
 

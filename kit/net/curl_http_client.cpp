@@ -41,6 +41,11 @@ struct Transfer {
   // Why the reader stopped the transfer, to be thrown once libcurl has returned.
   std::exception_ptr readerError;
   bool bodyEndedEarly = false;
+  // A body handed over as it arrives instead of kept, with the offset of its next byte
+  // and what the writer threw.
+  const HTTPPerforming::BodyWriter* writer = nullptr;
+  std::int64_t received = 0;
+  std::exception_ptr writerError;
 };
 
 std::size_t readBody(char* buffer, std::size_t size, std::size_t count, void* context) {
@@ -77,8 +82,20 @@ int seekBody(void* context, curl_off_t offset, int origin) {
 
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
   auto& transfer = *static_cast<Transfer*>(context);
-  transfer.response.body.append(data, size * count);
-  return size * count;
+  const std::size_t length = size * count;
+  if (transfer.writer == nullptr) {
+    transfer.response.body.append(data, length);
+    return length;
+  }
+  try {
+    (*transfer.writer)(transfer.received, std::string_view(data, length));
+  } catch (...) {
+    // Any count but `length` makes libcurl stop with CURLE_WRITE_ERROR.
+    transfer.writerError = std::current_exception();
+    return 0;
+  }
+  transfer.received += static_cast<std::int64_t>(length);
+  return length;
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -289,7 +306,13 @@ HTTPResponse CurlHTTPClient::uploadStreaming(const HTTPRequest& request, std::in
   return perform(request, RequestBody::streamed(read, length), std::move(stop));
 }
 
-HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBody& body, std::stop_token stop) {
+HTTPResponse CurlHTTPClient::download(const HTTPRequest& request, const BodyWriter& write, std::stop_token stop) {
+  if (!request.body) return perform(request, RequestBody::none(false), std::move(stop), &write);
+  return perform(request, RequestBody::inMemory(std::as_bytes(std::span(*request.body))), std::move(stop), &write);
+}
+
+HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBody& body, std::stop_token stop,
+                                     const BodyWriter* write) {
   const bool hasBody = body.present;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -310,6 +333,7 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBo
     transfer.onUploadProgress = &request.onUploadProgress;
     transfer.reader = body.reader;
     transfer.bodyLength = body.length;
+    transfer.writer = write;
     HeaderList headers;
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers) {
@@ -376,6 +400,7 @@ HTTPResponse CurlHTTPClient::perform(const HTTPRequest& request, const RequestBo
       return std::move(transfer.response);
     }
     if (transfer.readerError) std::rethrow_exception(transfer.readerError);
+    if (transfer.writerError) std::rethrow_exception(transfer.writerError);
     if (transfer.bodyEndedEarly) throw bodyEndedEarly();
     if (result == CURLE_ABORTED_BY_CALLBACK || stop.stop_requested()) throw CancellationError();
     long osErrno = 0;

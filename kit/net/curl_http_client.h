@@ -32,6 +32,8 @@ class CurlHTTPClient final : public HTTPPerforming {
   // a quarter of a mebibyte at a time.
   HTTPResponse uploadStreaming(const HTTPRequest& request, std::int64_t length, const BodyReader& read,
                                std::stop_token stop = {}) override;
+  // Hands each piece of the body to `write` from libcurl's own receive buffer.
+  HTTPResponse download(const HTTPRequest& request, const BodyWriter& write, std::stop_token stop = {}) override;
 
   const HTTPSessionSettings& settings() const { return settings_; }
 
@@ -40,7 +42,8 @@ class CurlHTTPClient final : public HTTPPerforming {
   class HandleLease;
   struct RequestBody;
 
-  HTTPResponse perform(const HTTPRequest& request, const RequestBody& body, std::stop_token stop);
+  HTTPResponse perform(const HTTPRequest& request, const RequestBody& body, std::stop_token stop,
+                       const BodyWriter* write = nullptr);
   CURL* takeHandle();
   void returnHandle(CURL* handle);
 

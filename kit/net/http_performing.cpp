@@ -38,6 +38,13 @@ HTTPResponse HTTPPerforming::uploadStreaming(const HTTPRequest& request, std::in
   return upload(request, body, std::move(stop));
 }
 
+HTTPResponse HTTPPerforming::download(const HTTPRequest& request, const BodyWriter& write, std::stop_token stop) {
+  HTTPResponse response = data(request, std::move(stop));
+  if (!response.body.empty()) write(0, response.body);
+  response.body.clear();
+  return response;
+}
+
 TransportError bodyEndedEarly() {
   return TransportError(TransportError::Kind::other, "The request body ended before its announced length.");
 }

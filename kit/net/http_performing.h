@@ -77,6 +77,19 @@ class HTTPPerforming {
   // serves transports that cannot stream; CurlHTTPClient streams.
   virtual HTTPResponse uploadStreaming(const HTTPRequest& request, std::int64_t length, const BodyReader& read,
                                        std::stop_token stop = {});
+
+  // Takes the final response's body bytes as they arrive: `offset` is where `bytes`
+  // start in the body, back at 0 when the request is sent anew after a lost connection
+  // (the sink starts over). Whatever it throws aborts the request and comes out of
+  // download() unchanged.
+  using BodyWriter = std::function<void(std::int64_t offset, std::string_view bytes)>;
+
+  // Sends the request and hands the answer's body to `write` instead of keeping it, so
+  // that a large download never sits in memory whole; the returned response has no body.
+  //
+  // This default collects the body with data() and hands it over at once, which serves
+  // transports that cannot stream; CurlHTTPClient streams.
+  virtual HTTPResponse download(const HTTPRequest& request, const BodyWriter& write, std::stop_token stop = {});
 };
 
 }  // namespace tolvane

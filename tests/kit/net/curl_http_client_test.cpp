@@ -146,5 +146,39 @@ TEST(CurlHTTPClient, AbortedBodiesFailTheirRequestOnly) {
             "The request body ended before its announced length.");
 }
 
+// A download reaches its writer in pieces, in order, through a redirect; a writer that
+// fails (a full disk) stops the transfer with its own error.
+TEST(CurlHTTPClient, DownloadsHandTheBodyOverInPiecesAndAFailingWriterStopsThem) {
+  LoopbackServer loopback;
+  const std::string package(3 * 1024 * 1024 + 17, 'p');
+  loopback.server.Get("/latest", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_redirect("/packages/p.deb");
+  });
+  loopback.server.Get("/packages/p.deb", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(package, "application/vnd.debian.binary-package");
+  });
+  loopback.start();
+
+  CurlHTTPClient client;
+  std::string written;
+  std::size_t pieces = 0;
+  const HTTPPerforming::BodyWriter write = [&](std::int64_t offset, std::string_view bytes) {
+    ASSERT_EQ(offset, std::int64_t(written.size()));
+    written.append(bytes);
+    ++pieces;
+  };
+  const HTTPResponse response = client.download(makeRequest("GET", loopback.url("/latest")), write);
+  EXPECT_EQ(response.status, 200);
+  EXPECT_TRUE(response.body.empty()) << "nothing of a download is kept in memory";
+  EXPECT_TRUE(written == package);
+  EXPECT_GT(pieces, 1u);
+
+  const HTTPPerforming::BodyWriter full = [](std::int64_t offset, std::string_view) {
+    if (offset > 0) throw std::filesystem::filesystem_error("disk full", std::make_error_code(std::errc::no_space_on_device));
+  };
+  EXPECT_THROW(client.download(makeRequest("GET", loopback.url("/packages/p.deb")), full),
+               std::filesystem::filesystem_error);
+}
+
 }  // namespace
 }  // namespace tolvane
