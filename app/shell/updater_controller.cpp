@@ -1,6 +1,7 @@
 #include "app/shell/updater_controller.h"
 
 #include <QPointer>
+#include <QSettings>
 #include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,6 +24,9 @@ namespace {
 QString qText(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
+
+// The generatedAt of the newest feed accepted, in the application's settings.
+constexpr QLatin1StringView kFeedFloorKey("updates/lastFeedGeneratedAt");
 
 UpdaterController::Backend UpdaterController::systemBackend(AppModel& model) {
   // A key that can't be read fails every check with its reason, instead of the launch.
@@ -47,7 +51,13 @@ UpdaterController::Backend UpdaterController::systemBackend(AppModel& model) {
     if (response.status != 200) {
       throw UpdateError("the feed at " + feedURL.text() + " answered " + std::to_string(response.status));
     }
-    return verifier->verify(response.body, std::chrono::system_clock::now(), notBefore);
+    // The floor outlives the process: a feed replayed after a restart is refused too.
+    QSettings settings(QStringLiteral("com.tolvanelabs.Tolvane"), QStringLiteral("Tolvane"));
+    const std::string floor =
+        notBefore.empty() ? settings.value(kFeedFloorKey).toString().toStdString() : notBefore;
+    UpdateFeed feed = verifier->verify(response.body, std::chrono::system_clock::now(), floor);
+    settings.setValue(kFeedFloorKey, QString::fromStdString(feed.generatedAt));
+    return feed;
   };
   backend.detectInstallation = [] { return InstalledPackage::detect(AppModel::currentVersion().toStdString()); };
   backend.download = [downloader, verifier, keyError, feedURL](const UpdateRelease& release, std::stop_token stop) {
