@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     std::fputs(ServerOptions::usage().c_str(), stdout);
     return 0;
   }
+  if (options.showVersion) {
+    std::puts(ServerOptions::versionLine().c_str());
+    return 0;
+  }
   if (options.printClientConfig) {
     // Lines a client run or build takes as environment or as CMake cache values.
     std::printf("TOLVANE_SITE_URL=%s\nTOLVANE_AUTH_URL=%s\nTOLVANE_ANON_KEY=%s\n", options.siteURL.c_str(),

@@ -64,6 +64,7 @@ ServerOptions ServerOptions::parse(const std::vector<std::string>& arguments) {
       return arguments[++i];
     };
     if (flag == "--help" || flag == "-h") options.showHelp = true;
+    else if (flag == "--version") options.showVersion = true;
     else if (flag == "--print-client-config") options.printClientConfig = true;
     else if (flag == "--listen") parseListen(options, value());
     else if (flag == "--data") data = value();
@@ -182,8 +183,11 @@ signed update feed for the desktop app.
   --latest-download-url U   download address /api/linux/latest announces
   --latest-page-url U       release page /api/linux/latest announces
   --print-client-config     print the site URL, auth URL and anonymous key, then exit
+  --version                 print the version, then exit
   --help                    show this text
 )";
 }
+
+std::string ServerOptions::versionLine() { return std::string("tolvane-server ") + TOLVANE_SERVER_VERSION; }
 
 }  // namespace tolvane::server

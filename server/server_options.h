@@ -50,9 +50,12 @@ struct ServerOptions {
   std::string latestPageURL;
   bool printClientConfig = false;
   bool showHelp = false;
+  bool showVersion = false;
 
   static ServerOptions parse(const std::vector<std::string>& arguments);
   static std::string usage();
+  // "tolvane-server VERSION": the project's version, the one its packages carry.
+  static std::string versionLine();
 
   std::filesystem::path databasePath() const { return dataDirectory / "tolvane-server.sqlite3"; }
   std::filesystem::path keyFile() const { return dataDirectory / "tolvane-server.keys"; }
