@@ -100,12 +100,14 @@ class AppEndToEndTest : public ::testing::Test {
     return env;
   }
 
-  std::map<std::string, std::string> desktopEnv() const {
-    return clientEnv({{"DISPLAY", display_->displayName()},
-                      {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
-                      {"QT_QPA_PLATFORM", "xcb"},
-                      {"QT_QUICK_BACKEND", "software"},
-                      {"TOLVANE_LOG_LEVEL", "info"}});
+  std::map<std::string, std::string> desktopEnv(const std::map<std::string, std::string>& extra = {}) const {
+    auto env = clientEnv({{"DISPLAY", display_->displayName()},
+                          {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
+                          {"QT_QPA_PLATFORM", "xcb"},
+                          {"QT_QUICK_BACKEND", "software"},
+                          {"TOLVANE_LOG_LEVEL", "info"}});
+    for (const auto& [key, value] : extra) env[key] = value;
+    return env;
   }
 
   CommandResult run(const std::vector<std::string>& argv) const { return runCommand(argv, desktopEnv()); }
@@ -122,6 +124,15 @@ class AppEndToEndTest : public ::testing::Test {
     return run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
                 "--method", "org.freedesktop.DBus.NameHasOwner", kBusName})
                .out.find("true") != std::string::npos;
+  }
+
+  // The PID of the process that owns the application's bus name; empty when none does.
+  std::string nameOwnerPid() const {
+    const auto answer = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                             kBusName});
+    std::smatch match;
+    return std::regex_search(answer.out, match, std::regex(R"(uint32 (\d+))")) ? match[1].str() : std::string();
   }
 
   // A State property as plain text: gdbus prints (<'recording'>,) or (<3.5>,).
@@ -266,23 +277,14 @@ TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
       << readFile(dir_ / "bus.log");
 
   // The bus started it, so the test stops it by the PID the bus reports.
-  const auto pid = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(pid.out, match, std::regex(R"(uint32 (\d+))"))) << pid.out << pid.err;
-  const std::string owner = match[1].str();
+  const std::string owner = nameOwnerPid();
+  ASSERT_FALSE(owner.empty());
   std::error_code error;
   ASSERT_EQ(std::filesystem::read_symlink("/proc/" + owner + "/exe", error), std::filesystem::canonical(app()))
       << "the name's owner " << owner << " is not this build's tolvane";
   ::kill(std::stoi(owner), SIGTERM);
   EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
 }
-
-}  // namespace
-}  // namespace tolvane::testing
-
-namespace tolvane::testing {
-namespace {
 
 // The updater against a loopback server that publishes a newer release signed with a key
 // of the test's own, and a stand-in installer that writes down, at the moment it runs,
@@ -311,13 +313,8 @@ class UpdateEndToEndTest : public AppEndToEndTest {
   std::unique_ptr<ChildProcess> launchUpdatable() {
     return std::make_unique<ChildProcess>(
         std::vector<std::string>{app().string()},
-        clientEnvWith({{"TOLVANE_UPDATE_PUBLIC_KEY", publicKey_}, {"TOLVANE_UPDATE_INSTALLER", (dir_ / "installer").string()}}),
+        desktopEnv({{"TOLVANE_UPDATE_PUBLIC_KEY", publicKey_}, {"TOLVANE_UPDATE_INSTALLER", (dir_ / "installer").string()}}),
         dir_ / "tolvane.log");
-  }
-  std::map<std::string, std::string> clientEnvWith(const std::map<std::string, std::string>& extra) const {
-    auto env = desktopEnv();
-    for (const auto& [key, value] : extra) env[key] = value;
-    return env;
   }
 
   // Publishes version 99.0.0 of a stand-in package; returns its SHA-256.
@@ -362,9 +359,7 @@ class UpdateEndToEndTest : public AppEndToEndTest {
     ASSERT_TRUE(std::regex_search(text, match, std::regex(R"(relaunching \(process (\d+)\))"))) << text;
     relaunched_ = std::stoi(match[1].str());
     ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
-    const auto owner = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                            "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
-    EXPECT_NE(owner.out.find("uint32 " + std::to_string(relaunched_)), std::string::npos) << owner.out << owner.err;
+    EXPECT_EQ(nameOwnerPid(), std::to_string(relaunched_));
     ::kill(relaunched_, SIGTERM);
     EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
     relaunched_ = -1;
