@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -296,10 +295,6 @@ class UpdateEndToEndTest : public AppEndToEndTest {
   void SetUp() override {
     AppEndToEndTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    const auto keygen = runCommand({ServerProcess::program().string(), "release", "keygen", "--out", (dir_ / "keys").string()}, {});
-    ASSERT_EQ(keygen.status, 0) << keygen.err;
-    publicKey_ = readFile(dir_ / "keys" / "update-signing.key.pub");
-    while (!publicKey_.empty() && std::isspace(static_cast<unsigned char>(publicKey_.back()))) publicKey_.pop_back();
     writeFile(dir_ / "installer", "#!/bin/sh\nset -e\ncd '" + dir_.path().string() + "'\n" +
                                       "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; } >> installs\n");
     std::filesystem::permissions(dir_ / "installer", std::filesystem::perms::owner_all);
@@ -315,16 +310,11 @@ class UpdateEndToEndTest : public AppEndToEndTest {
         dir_ / "tolvane.log");
   }
 
-  // Publishes version 99.0.0 of a stand-in package; returns its SHA-256.
+  // Publishes version 99.0.0 of a stand-in package, before the app is launched with the
+  // feed's key; returns its SHA-256.
   std::string publishNewerRelease() {
     writeFile(dir_ / "tolvane_99.0.0_amd64.deb", std::string(50000, 'd') + "a newer Tolvane");
-    writeFile(dir_ / "notes.txt", "Faster uploads.");
-    const auto published = runCommand({ServerProcess::program().string(), "release", "publish",
-                                       (dir_ / "tolvane_99.0.0_amd64.deb").string(), "--notes",
-                                       (dir_ / "notes.txt").string(), "--key", (dir_ / "keys" / "update-signing.key").string(),
-                                       "--data", server_.dataDirectory().string(), "--version", "99.0.0"},
-                                      {});
-    EXPECT_EQ(published.status, 0) << published.out << published.err;
+    publicKey_ = server_.publishRelease(dir_ / "tolvane_99.0.0_amd64.deb", "99.0.0");
     return runCommand({"sh", "-c", "sha256sum '" + (dir_ / "tolvane_99.0.0_amd64.deb").string() + "' | cut -d' ' -f1"}, {})
         .out;
   }
