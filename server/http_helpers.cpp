@@ -1,7 +1,14 @@
 #include "server/http_helpers.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <memory>
+
+#include "kit/base/file_descriptor.h"
 
 namespace tolvane::server::http {
 
@@ -13,6 +20,25 @@ void sendJson(httplib::Response& response, int status, const nlohmann::json& bod
 
 void sendError(httplib::Response& response, int status, const std::string& message, const std::string& code) {
   sendJson(response, status, {{"error", message}, {"code", code}});
+}
+
+bool sendFile(httplib::Response& response, const std::filesystem::path& path, const std::string& contentType) {
+  // The file closes with the last copy of the content provider.
+  const auto file = std::make_shared<FileDescriptor>(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const auto size = file->isOpen() ? ::lseek(file->get(), 0, SEEK_END) : -1;
+  if (size < 0) return false;
+  response.set_header("Accept-Ranges", "bytes");
+  // cpp-httplib applies the request's Range to a provider of known length and asks it
+  // only for the bytes it sends.
+  response.set_content_provider(std::size_t(size), contentType,
+                                [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                  char buffer[64 * 1024];
+                                  const std::size_t want = std::min(length, sizeof buffer);
+                                  const ssize_t got = ::pread(file->get(), buffer, want, off_t(offset));
+                                  if (got <= 0) return false;
+                                  return sink.write(buffer, std::size_t(got));
+                                });
+  return true;
 }
 
 std::optional<std::string> readBody(const httplib::ContentReader& reader, std::size_t limit) {

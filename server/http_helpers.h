@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ inline constexpr std::size_t maxSmallBody = 64 * 1024;
 void sendJson(httplib::Response& response, int status, const nlohmann::json& body);
 // The service's error body: {"error": sentence, "code": code}.
 void sendError(httplib::Response& response, int status, const std::string& message, const std::string& code);
+
+// Answers with the file at `path`, honouring the request's Range so that a video seeks
+// and an interrupted download resumes; the file is read piece by piece as it is sent.
+// False, with nothing answered, when the file cannot be opened.
+bool sendFile(httplib::Response& response, const std::filesystem::path& path, const std::string& contentType);
 
 // Reads a whole request body of at most `limit` bytes; none when it is longer or the
 // connection fails.

@@ -1,8 +1,5 @@
 #include "server/pages.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +8,6 @@
 
 #include <fmt/format.h>
 
-#include "kit/base/file_descriptor.h"
 #include "kit/base/format.h"
 #include "kit/base/iso8601.h"
 #include "kit/media/thumbnail_maker.h"
@@ -316,26 +312,11 @@ void Pages::media(const httplib::Request& request, httplib::Response& response) 
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
   }
-  // The file closes with the last copy of the content provider.
-  const auto file =
-      std::make_shared<FileDescriptor>(::open(context_.uploads.path(*video->uploadId).c_str(), O_RDONLY | O_CLOEXEC));
-  const auto size = file->isOpen() ? ::lseek(file->get(), 0, SEEK_END) : -1;
-  if (size < 0) {
+  if (!http::sendFile(response, context_.uploads.path(*video->uploadId), "video/mp4")) {
     response.status = 404;
     return response.set_content("Not found\n", "text/plain");
   }
-  response.set_header("Accept-Ranges", "bytes");
   response.set_header("Cache-Control", "private, max-age=3600");
-  // cpp-httplib applies the request's Range to a provider of known length and asks it
-  // only for the bytes it sends, so large files are read piece by piece.
-  response.set_content_provider(std::size_t(size), "video/mp4",
-                                [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                  char buffer[64 * 1024];
-                                  const std::size_t want = std::min(length, sizeof buffer);
-                                  const ssize_t got = ::pread(file->get(), buffer, want, off_t(offset));
-                                  if (got <= 0) return false;
-                                  return sink.write(buffer, std::size_t(got));
-                                });
 }
 
 void Pages::thumbnail(const httplib::Request& request, httplib::Response& response) {

@@ -1,12 +1,5 @@
 #include "server/update_routes.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <memory>
-
-#include "kit/base/file_descriptor.h"
 #include "server/http_helpers.h"
 
 namespace tolvane::server {
@@ -37,21 +30,8 @@ void UpdateRoutes::feed(const httplib::Request&, httplib::Response& response) {
 void UpdateRoutes::package(const httplib::Request& request, httplib::Response& response) {
   const auto path = releases_.package(request.matches[1].str());
   if (!path) return notFound(response);
-  // The file closes with the last copy of the content provider.
-  const auto file = std::make_shared<FileDescriptor>(::open(path->c_str(), O_RDONLY | O_CLOEXEC));
-  const auto size = file->isOpen() ? ::lseek(file->get(), 0, SEEK_END) : -1;
-  if (size < 0) return notFound(response);
-  response.set_header("Accept-Ranges", "bytes");
-  // cpp-httplib applies the request's Range to a provider of known length and asks it
-  // only for the bytes it sends, so an interrupted download resumes where it stopped.
-  response.set_content_provider(std::size_t(size), "application/vnd.debian.binary-package",
-                                [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-                                  char buffer[64 * 1024];
-                                  const std::size_t want = std::min(length, sizeof buffer);
-                                  const ssize_t got = ::pread(file->get(), buffer, want, off_t(offset));
-                                  if (got <= 0) return false;
-                                  return sink.write(buffer, std::size_t(got));
-                                });
+  // A download interrupted halfway resumes with a Range request.
+  if (!http::sendFile(response, *path, "application/vnd.debian.binary-package")) notFound(response);
 }
 
 }  // namespace tolvane::server

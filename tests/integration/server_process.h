@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -50,6 +51,25 @@ class ServerProcess {
     return {};
   }
 
+  // Publishes `package` as release `version` of the update feed, signed with a key made on
+  // first use; the key's public half, as a client is given it.
+  std::string publishRelease(const std::filesystem::path& package, const std::string& version,
+                             const std::string& notes = "Faster uploads.") {
+    const auto key = release_ / "update-signing.key";
+    if (!std::filesystem::exists(key)) {
+      const auto made = runCommand({program().string(), "release", "keygen", "--out", release_.path().string()});
+      EXPECT_EQ(made.status, 0) << made.err;
+    }
+    writeFile(release_ / "notes.txt", notes);
+    const auto published =
+        runCommand({program().string(), "release", "publish", package.string(), "--version", version, "--notes",
+                    (release_ / "notes.txt").string(), "--key", key.string(), "--data", data_.path().string()});
+    EXPECT_EQ(published.status, 0) << published.out << published.err;
+    std::string publicKey = readFile(release_ / "update-signing.key.pub");
+    while (!publicKey.empty() && std::isspace(static_cast<unsigned char>(publicKey.back()))) publicKey.pop_back();
+    return publicKey;
+  }
+
   // A session through the desktop sign-in, which the server approves at the first poll.
   static AuthSession signIn(std::shared_ptr<HTTPPerforming> http, const std::string& siteURL) {
     const DesktopSignIn signIn(std::move(http), *Url::parse(siteURL));
@@ -58,6 +78,7 @@ class ServerProcess {
 
  private:
   TempDir data_;
+  TempDir release_;
   int port_ = freeLoopbackPort();
   std::vector<std::string> flags_;
   std::unique_ptr<ChildProcess> process_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/thrown.h"
+
 namespace tolvane::server {
 namespace {
 
@@ -38,12 +40,8 @@ TEST(ServerOptions, RefusesBadCommandLinesWithAMessage) {
       {{"--site-url", "ftp://x"}, "--site-url needs an http:// or https:// address, not \"ftp://x\"."},
       {{"--frobnicate"}, "Unknown option \"--frobnicate\". Try --help."}};
   for (const auto& [arguments, message] : cases) {
-    try {
-      ServerOptions::parse(arguments);
-      ADD_FAILURE() << "accepted " << arguments.front();
-    } catch (const ServerOptionsError& error) {
-      EXPECT_EQ(error.what(), message);
-    }
+    EXPECT_EQ(testing::thrownWhat<ServerOptionsError>([&] { ServerOptions::parse(arguments); }), message)
+        << arguments.front();
   }
 }
 

@@ -14,6 +14,7 @@
 #include "kit/update/update_error.h"
 #include "tests/kit/net/fake_http_transport.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/thrown.h"
 
 // The updater's blocking steps on real files: the download into the cache and its
 // check against the signed release, and the install through a stand-in installer.
@@ -109,12 +110,8 @@ TEST_F(UpdateStepsTest, AFailedDownloadLeavesNothingBehind) {
     UpdateRelease release = release_;
     release.packageURL = c.packageURL;
     release.version = c.version;
-    try {
-      downloader_.download(release, *Url::parse(kFeedURL));
-      ADD_FAILURE() << "no error";
-    } catch (const UpdateError& error) {
-      EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
-    }
+    const auto error = testing::thrownWhat<UpdateError>([&] { downloader_.download(release, *Url::parse(kFeedURL)); });
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
     EXPECT_TRUE(cacheFiles().empty());
   }
 }
@@ -129,12 +126,8 @@ TEST_F(UpdateStepsTest, InstallerGetsOnlyANewerVerifiedPackageAndAFailureKeepsIt
   EXPECT_EQ(calls(), "");
 
   writeFile(dir_ / "status", "1");
-  try {
-    installer_.install(file, release_, kRunning);
-    ADD_FAILURE() << "no error";
-  } catch (const UpdateError& error) {
-    EXPECT_STREQ(error.what(), "Tolvane 9.1.0 could not be installed (the installer ended with status 1).");
-  }
+  EXPECT_EQ(testing::thrownWhat<UpdateError>([&] { installer_.install(file, release_, kRunning); }),
+            "Tolvane 9.1.0 could not be installed (the installer ended with status 1).");
   EXPECT_EQ(calls(), file.string() + "\n");
   EXPECT_EQ(readFile(file), packageBytes_) << "kept for the next attempt";
 

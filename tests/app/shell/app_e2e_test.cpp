@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -100,12 +99,14 @@ class AppEndToEndTest : public ::testing::Test {
     return env;
   }
 
-  std::map<std::string, std::string> desktopEnv() const {
-    return clientEnv({{"DISPLAY", display_->displayName()},
-                      {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
-                      {"QT_QPA_PLATFORM", "xcb"},
-                      {"QT_QUICK_BACKEND", "software"},
-                      {"TOLVANE_LOG_LEVEL", "info"}});
+  std::map<std::string, std::string> desktopEnv(const std::map<std::string, std::string>& extra = {}) const {
+    auto env = clientEnv({{"DISPLAY", display_->displayName()},
+                          {"DBUS_SESSION_BUS_ADDRESS", busAddress_},
+                          {"QT_QPA_PLATFORM", "xcb"},
+                          {"QT_QUICK_BACKEND", "software"},
+                          {"TOLVANE_LOG_LEVEL", "info"}});
+    for (const auto& [key, value] : extra) env[key] = value;
+    return env;
   }
 
   CommandResult run(const std::vector<std::string>& argv) const { return runCommand(argv, desktopEnv()); }
@@ -122,6 +123,15 @@ class AppEndToEndTest : public ::testing::Test {
     return run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
                 "--method", "org.freedesktop.DBus.NameHasOwner", kBusName})
                .out.find("true") != std::string::npos;
+  }
+
+  // The PID of the process that owns the application's bus name; empty when none does.
+  std::string nameOwnerPid() const {
+    const auto answer = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                             kBusName});
+    std::smatch match;
+    return std::regex_search(answer.out, match, std::regex(R"(uint32 (\d+))")) ? match[1].str() : std::string();
   }
 
   // A State property as plain text: gdbus prints (<'recording'>,) or (<3.5>,).
@@ -266,11 +276,8 @@ TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
       << readFile(dir_ / "bus.log");
 
   // The bus started it, so the test stops it by the PID the bus reports.
-  const auto pid = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
-  std::smatch match;
-  ASSERT_TRUE(std::regex_search(pid.out, match, std::regex(R"(uint32 (\d+))"))) << pid.out << pid.err;
-  const std::string owner = match[1].str();
+  const std::string owner = nameOwnerPid();
+  ASSERT_FALSE(owner.empty());
   std::error_code error;
   ASSERT_EQ(std::filesystem::read_symlink("/proc/" + owner + "/exe", error), std::filesystem::canonical(app()))
       << "the name's owner " << owner << " is not this build's tolvane";
@@ -278,30 +285,18 @@ TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
   EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
 }
 
-}  // namespace
-}  // namespace tolvane::testing
-
-namespace tolvane::testing {
-namespace {
-
 // The updater against a loopback server that publishes a newer release signed with a key
-// of the test's own, and a stand-in installer that writes down, at the moment it runs,
-// the package it was given, its SHA-256 and the vault's items (was a recording or an
-// upload under way?). After a successful install the app relaunches itself: the test
+// of the test's own, and a stand-in installer that writes down the package it was given
+// and its SHA-256. (Waiting for a recording or an upload to end is the updater
+// controller's own test, over a real model.) After a successful install the app relaunches itself: the test
 // sees the old process end, the new one take the bus name, and stops it by its PID.
 class UpdateEndToEndTest : public AppEndToEndTest {
  protected:
   void SetUp() override {
     AppEndToEndTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    const auto keygen = runCommand({ServerProcess::program().string(), "release", "keygen", "--out", (dir_ / "keys").string()}, {});
-    ASSERT_EQ(keygen.status, 0) << keygen.err;
-    publicKey_ = readFile(dir_ / "keys" / "update-signing.key.pub");
-    while (!publicKey_.empty() && std::isspace(static_cast<unsigned char>(publicKey_.back()))) publicKey_.pop_back();
     writeFile(dir_ / "installer", "#!/bin/sh\nset -e\ncd '" + dir_.path().string() + "'\n" +
-                                      "'" + cli().string() + "' vault list --json > vault.json 2>> installer.err\n" +
-                                      "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; tr -d '\\n' < vault.json; echo; }"
-                                      " > record\ncat record >> installs\n");
+                                      "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; } >> installs\n");
     std::filesystem::permissions(dir_ / "installer", std::filesystem::perms::owner_all);
   }
   void TearDown() override {
@@ -311,43 +306,29 @@ class UpdateEndToEndTest : public AppEndToEndTest {
   std::unique_ptr<ChildProcess> launchUpdatable() {
     return std::make_unique<ChildProcess>(
         std::vector<std::string>{app().string()},
-        clientEnvWith({{"TOLVANE_UPDATE_PUBLIC_KEY", publicKey_}, {"TOLVANE_UPDATE_INSTALLER", (dir_ / "installer").string()}}),
+        desktopEnv({{"TOLVANE_UPDATE_PUBLIC_KEY", publicKey_}, {"TOLVANE_UPDATE_INSTALLER", (dir_ / "installer").string()}}),
         dir_ / "tolvane.log");
   }
-  std::map<std::string, std::string> clientEnvWith(const std::map<std::string, std::string>& extra) const {
-    auto env = desktopEnv();
-    for (const auto& [key, value] : extra) env[key] = value;
-    return env;
-  }
 
-  // Publishes version 99.0.0 of a stand-in package; returns its SHA-256.
+  // Publishes version 99.0.0 of a stand-in package, before the app is launched with the
+  // feed's key; returns its SHA-256.
   std::string publishNewerRelease() {
     writeFile(dir_ / "tolvane_99.0.0_amd64.deb", std::string(50000, 'd') + "a newer Tolvane");
-    writeFile(dir_ / "notes.txt", "Faster uploads.");
-    const auto published = runCommand({ServerProcess::program().string(), "release", "publish",
-                                       (dir_ / "tolvane_99.0.0_amd64.deb").string(), "--notes",
-                                       (dir_ / "notes.txt").string(), "--key", (dir_ / "keys" / "update-signing.key").string(),
-                                       "--data", server_.dataDirectory().string(), "--version", "99.0.0"},
-                                      {});
-    EXPECT_EQ(published.status, 0) << published.out << published.err;
+    publicKey_ = server_.publishRelease(dir_ / "tolvane_99.0.0_amd64.deb", "99.0.0");
     return runCommand({"sh", "-c", "sha256sum '" + (dir_ / "tolvane_99.0.0_amd64.deb").string() + "' | cut -d' ' -f1"}, {})
         .out;
   }
 
-  // The installs so far: the package path, its SHA-256 and the vault's items as JSON.
+  // The installs so far: the package path and its SHA-256.
   struct Install {
     std::string package;
     std::string sha256;
-    nlohmann::json vault;
   };
   std::vector<Install> installs() const {
     std::vector<Install> found;
     std::istringstream lines(std::filesystem::exists(dir_ / "installs") ? readFile(dir_ / "installs") : "");
     Install install;
     while (std::getline(lines, install.package) && std::getline(lines, install.sha256)) {
-      std::string vault;
-      std::getline(lines, vault);
-      install.vault = nlohmann::json::parse(vault, nullptr, false);
       install.sha256 += "\n";
       found.push_back(install);
     }
@@ -362,9 +343,7 @@ class UpdateEndToEndTest : public AppEndToEndTest {
     ASSERT_TRUE(std::regex_search(text, match, std::regex(R"(relaunching \(process (\d+)\))"))) << text;
     relaunched_ = std::stoi(match[1].str());
     ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
-    const auto owner = run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                            "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetConnectionUnixProcessID", kBusName});
-    EXPECT_NE(owner.out.find("uint32 " + std::to_string(relaunched_)), std::string::npos) << owner.out << owner.err;
+    EXPECT_EQ(nameOwnerPid(), std::to_string(relaunched_));
     ::kill(relaunched_, SIGTERM);
     EXPECT_TRUE(eventually([&] { return !nameOwned(); }, 30s));
     relaunched_ = -1;
@@ -386,40 +365,6 @@ TEST_F(UpdateEndToEndTest, WithNothingRunningTheUpdateInstallsAtOnceAndTheAppRel
   EXPECT_EQ(done[0].package, (dir_ / "cache" / "tolvane" / "updates" / "tolvane_99.0.0.deb").string());
   EXPECT_NE(log().find("appcast loaded: 1 item(s)"), std::string::npos) << log();
   EXPECT_EQ(log().find("postponing update install"), std::string::npos) << log();
-  expectRelaunch(*tolvane);
-}
-
-TEST_F(UpdateEndToEndTest, AnUpdateReadyMidRecordingWaitsForTheRecordingToEnd) {
-  auto tolvane = launchUpdatable();
-  ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
-  ASSERT_EQ(activateAction("start-recording").status, 0) << log();
-  ASSERT_TRUE(reachesPhase("recording"));
-  publishNewerRelease();
-  // Asked until the check ran: an automatic one under way at that moment takes the request.
-  ASSERT_TRUE(eventually(
-      [&] {
-        activateAction("check-for-updates");
-        return eventually([&] { return log().find("postponing update install — recording or upload in progress") !=
-                                       std::string::npos; },
-                          3s);
-      },
-      20s))
-      << log();
-  std::this_thread::sleep_for(2s);
-  EXPECT_TRUE(installs().empty()) << "installed mid-recording";
-  EXPECT_TRUE(reachesPhase("recording", 0s));
-
-  ASSERT_EQ(activateAction("stop-recording").status, 0) << log();
-  ASSERT_TRUE(reachesPhase("idle", 60s));
-  // Within one 30-second step of the recording's end.
-  ASSERT_TRUE(eventually([&] { return !installs().empty(); }, 45s)) << log();
-  const auto done = installs();
-  ASSERT_EQ(done.size(), 1u);
-  ASSERT_TRUE(done[0].vault.is_array()) << readFile(dir_ / "installs") << readFile(dir_ / "installer.err");
-  ASSERT_EQ(done[0].vault.size(), 1u);
-  const std::string state = done[0].vault[0].value("state", "");
-  EXPECT_NE(state, "recording");
-  EXPECT_NE(state, "uploading");
   expectRelaunch(*tolvane);
 }
 

@@ -113,16 +113,8 @@ TEST_F(AccountIntegrationTest, TheCLIChecksTheServersSignedUpdateFeed) {
   EXPECT_EQ(unpublished.err, "tolvane-cli: Couldn't check for updates: The site answered HTTP 404 for " +
                                  server_.url() + "/updates/feed.json.\n");
 
-  const std::string serverProgram = ServerProcess::program().string();
-  ASSERT_EQ(run({serverProgram, "release", "keygen", "--out", dir_.path().string()}).status, 0);
-  testing::writeFile(dir_ / "notes.txt", "Quicker start.");
   testing::writeFile(dir_ / "tolvane_99.0.0_amd64.deb", "stand-in package");
-  const auto published = run({serverProgram, "release", "publish", (dir_ / "tolvane_99.0.0_amd64.deb").string(),
-                              "--version", "99.0.0", "--notes", (dir_ / "notes.txt").string(), "--key",
-                              (dir_ / "update-signing.key").string(), "--data", server_.dataDirectory().string()});
-  ASSERT_EQ(published.status, 0) << published.err;
-  std::string publicKey = testing::readFile(dir_ / "update-signing.key.pub");
-  publicKey.pop_back();
+  const std::string publicKey = server_.publishRelease(dir_ / "tolvane_99.0.0_amd64.deb", "99.0.0", "Quicker start.");
 
   const auto newer = run({cli, "update", "check"}, publicKey.c_str());
   EXPECT_EQ(newer.status, 0) << newer.err;

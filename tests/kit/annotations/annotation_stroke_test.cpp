@@ -6,6 +6,7 @@
 
 #include "kit/annotations/annotation_decoding_error.h"
 #include "kit/base/uuid.h"
+#include "tests/support/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -53,14 +54,9 @@ TEST(AnnotationStrokeTest, MalformedDataIsRejectedWithASentence) {
     bad.push_back(changed);
   }
   for (const auto& value : bad) {
-    try {
-      decode(value);
-      ADD_FAILURE() << "accepted: " << value.dump();
-    } catch (const AnnotationDecodingError& error) {
-      const std::string message = error.what();
-      EXPECT_EQ(message.rfind("Tolvane couldn't read the annotations: ", 0), 0u) << message;
-      EXPECT_EQ(message.back(), '.');
-    }
+    const std::string message = testing::thrownWhat<AnnotationDecodingError>([&] { decode(value); });
+    EXPECT_TRUE(message.starts_with("Tolvane couldn't read the annotations: ")) << value.dump() << ": " << message;
+    EXPECT_EQ(message.back(), '.');
   }
 }
 

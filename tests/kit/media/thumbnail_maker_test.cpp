@@ -7,6 +7,7 @@
 #include "kit/media/ffmpeg_error.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -107,12 +108,9 @@ TEST(ThumbnailMaker, FilesWithoutAPictureFailWithASentence) {
 
   for (const char* name : {"missing.mp4", "garbage.mp4", "sound.m4a", "cut.mp4"}) {
     SCOPED_TRACE(name);
-    try {
-      ThumbnailMaker::writeJpeg(dir / name, dir / "out.jpg");
-      ADD_FAILURE() << "no error";
-    } catch (const FFmpegError& error) {
-      EXPECT_FALSE(std::string(error.what()).empty());
-    }
+    const auto error = testing::thrownWhat<FFmpegError>([&] { ThumbnailMaker::writeJpeg(dir / name, dir / "out.jpg"); });
+    EXPECT_NE(error, "no error");
+    EXPECT_FALSE(error.empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "out.jpg"));
   }
 }

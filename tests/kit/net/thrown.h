@@ -3,19 +3,9 @@
 #include <string>
 
 #include "kit/net/http_error.h"
+#include "tests/support/thrown.h"
 
 namespace tolvane::testing {
-
-// What `call` threw as E, or "no error", so one comparison checks the exact user-facing text.
-template <class E, class F>
-std::string thrownWhat(F&& call) {
-  try {
-    call();
-  } catch (const E& error) {
-    return error.what();
-  }
-  return "no error";
-}
 
 // An HTTPError as "status message [code]", so a table row can state all three at once.
 template <class F>

@@ -9,6 +9,7 @@
 #include "kit/update/feed_signer.h"
 #include "kit/update/update_encoding.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/thrown.h"
 
 namespace tolvane {
 namespace {
@@ -19,14 +20,7 @@ using testing::writeFile;
 
 const Date kNow = *parseISO8601("2026-12-07T12:00:00Z");
 
-std::string thrownBy(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const UpdateError& error) {
-    return error.what();
-  }
-  return "";
-}
+std::string thrownBy(const std::function<void()>& action) { return testing::thrownWhat<UpdateError>(action); }
 
 // A payload re-wrapped with the given signature, so a test can change bytes and keep
 // the original signature (or the reverse).
