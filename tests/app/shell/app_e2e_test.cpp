@@ -286,9 +286,9 @@ TEST_F(AppEndToEndTest, TheBusStartsTolvaneFromItsServiceFileForAnAction) {
 }
 
 // The updater against a loopback server that publishes a newer release signed with a key
-// of the test's own, and a stand-in installer that writes down the package it was given
-// and its SHA-256. (Waiting for a recording or an upload to end is the updater
-// controller's own test, over a real model.) After a successful install the app relaunches itself: the test
+// of the test's own, and a stand-in installer that writes down, at the moment it runs,
+// the package it was given, its SHA-256 and the vault's items (was a recording or an
+// upload under way?). After a successful install the app relaunches itself: the test
 // sees the old process end, the new one take the bus name, and stops it by its PID.
 class UpdateEndToEndTest : public AppEndToEndTest {
  protected:
@@ -296,7 +296,9 @@ class UpdateEndToEndTest : public AppEndToEndTest {
     AppEndToEndTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     writeFile(dir_ / "installer", "#!/bin/sh\nset -e\ncd '" + dir_.path().string() + "'\n" +
-                                      "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; } >> installs\n");
+                                      "'" + cli().string() + "' vault list --json > vault.json 2>> installer.err\n" +
+                                      "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; tr -d '\\n' < vault.json; echo; }"
+                                      " > record\ncat record >> installs\n");
     std::filesystem::permissions(dir_ / "installer", std::filesystem::perms::owner_all);
   }
   void TearDown() override {
@@ -319,16 +321,20 @@ class UpdateEndToEndTest : public AppEndToEndTest {
         .out;
   }
 
-  // The installs so far: the package path and its SHA-256.
+  // The installs so far: the package path, its SHA-256 and the vault's items as JSON.
   struct Install {
     std::string package;
     std::string sha256;
+    nlohmann::json vault;
   };
   std::vector<Install> installs() const {
     std::vector<Install> found;
     std::istringstream lines(std::filesystem::exists(dir_ / "installs") ? readFile(dir_ / "installs") : "");
     Install install;
     while (std::getline(lines, install.package) && std::getline(lines, install.sha256)) {
+      std::string vault;
+      std::getline(lines, vault);
+      install.vault = nlohmann::json::parse(vault, nullptr, false);
       install.sha256 += "\n";
       found.push_back(install);
     }
@@ -365,6 +371,40 @@ TEST_F(UpdateEndToEndTest, WithNothingRunningTheUpdateInstallsAtOnceAndTheAppRel
   EXPECT_EQ(done[0].package, (dir_ / "cache" / "tolvane" / "updates" / "tolvane_99.0.0.deb").string());
   EXPECT_NE(log().find("appcast loaded: 1 item(s)"), std::string::npos) << log();
   EXPECT_EQ(log().find("postponing update install"), std::string::npos) << log();
+  expectRelaunch(*tolvane);
+}
+
+TEST_F(UpdateEndToEndTest, AnUpdateReadyMidRecordingWaitsForTheRecordingToEnd) {
+  auto tolvane = launchUpdatable();
+  ASSERT_TRUE(eventually([&] { return nameOwned(); }, 30s)) << log();
+  ASSERT_EQ(activateAction("start-recording").status, 0) << log();
+  ASSERT_TRUE(reachesPhase("recording"));
+  publishNewerRelease();
+  // Asked until the check ran: an automatic one under way at that moment takes the request.
+  ASSERT_TRUE(eventually(
+      [&] {
+        activateAction("check-for-updates");
+        return eventually([&] { return log().find("postponing update install — recording or upload in progress") !=
+                                       std::string::npos; },
+                          3s);
+      },
+      20s))
+      << log();
+  std::this_thread::sleep_for(2s);
+  EXPECT_TRUE(installs().empty()) << "installed mid-recording";
+  EXPECT_TRUE(reachesPhase("recording", 0s));
+
+  ASSERT_EQ(activateAction("stop-recording").status, 0) << log();
+  ASSERT_TRUE(reachesPhase("idle", 60s));
+  // Within one 30-second step of the recording's end.
+  ASSERT_TRUE(eventually([&] { return !installs().empty(); }, 45s)) << log();
+  const auto done = installs();
+  ASSERT_EQ(done.size(), 1u);
+  ASSERT_TRUE(done[0].vault.is_array()) << readFile(dir_ / "installs") << readFile(dir_ / "installer.err");
+  ASSERT_EQ(done[0].vault.size(), 1u);
+  const std::string state = done[0].vault[0].value("state", "");
+  EXPECT_NE(state, "recording");
+  EXPECT_NE(state, "uploading");
   expectRelaunch(*tolvane);
 }
 
