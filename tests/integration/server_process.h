@@ -51,22 +51,28 @@ class ServerProcess {
     return {};
   }
 
-  // Publishes `package` as release `version` of the update feed, signed with a key made on
-  // first use; the key's public half, as a client is given it.
-  std::string publishRelease(const std::filesystem::path& package, const std::string& version,
-                             const std::string& notes = "Faster uploads.") {
-    const auto key = release_ / "update-signing.key";
-    if (!std::filesystem::exists(key)) {
+  // The update signing key's public half, as a client is given it; the key pair is made
+  // on first use.
+  std::string releasePublicKey() {
+    if (!std::filesystem::exists(releaseKey())) {
       const auto made = runCommand({program().string(), "release", "keygen", "--out", release_.path().string()});
       EXPECT_EQ(made.status, 0) << made.err;
     }
+    std::string publicKey = readFile(release_ / "update-signing.key.pub");
+    while (!publicKey.empty() && std::isspace(static_cast<unsigned char>(publicKey.back()))) publicKey.pop_back();
+    return publicKey;
+  }
+
+  // Publishes `package` as release `version` of the update feed, signed with that key;
+  // returns the key's public half.
+  std::string publishRelease(const std::filesystem::path& package, const std::string& version,
+                             const std::string& notes = "Faster uploads.") {
+    std::string publicKey = releasePublicKey();
     writeFile(release_ / "notes.txt", notes);
     const auto published =
         runCommand({program().string(), "release", "publish", package.string(), "--version", version, "--notes",
-                    (release_ / "notes.txt").string(), "--key", key.string(), "--data", data_.path().string()});
+                    (release_ / "notes.txt").string(), "--key", releaseKey().string(), "--data", data_.path().string()});
     EXPECT_EQ(published.status, 0) << published.out << published.err;
-    std::string publicKey = readFile(release_ / "update-signing.key.pub");
-    while (!publicKey.empty() && std::isspace(static_cast<unsigned char>(publicKey.back()))) publicKey.pop_back();
     return publicKey;
   }
 
@@ -77,6 +83,8 @@ class ServerProcess {
   }
 
  private:
+  std::filesystem::path releaseKey() const { return release_ / "update-signing.key"; }
+
   TempDir data_;
   TempDir release_;
   int port_ = freeLoopbackPort();

@@ -295,6 +295,7 @@ class UpdateEndToEndTest : public AppEndToEndTest {
   void SetUp() override {
     AppEndToEndTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    publicKey_ = server_.releasePublicKey();
     writeFile(dir_ / "installer", "#!/bin/sh\nset -e\ncd '" + dir_.path().string() + "'\n" +
                                       "'" + cli().string() + "' vault list --json > vault.json 2>> installer.err\n" +
                                       "{ echo \"$1\"; sha256sum \"$1\" | cut -d' ' -f1; tr -d '\\n' < vault.json; echo; }"
