@@ -15,6 +15,7 @@
 #include <map>
 #include <string>
 
+#include "app/capture/sources/synthetic_sources.h"
 #include "app/overlays/camera_frame_store.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
@@ -311,6 +312,36 @@ TEST_F(OverlayControllerTest, BubbleFollowsTheLayoutAndDraggingWritesItBack) {
   }));
   overlays->hideBubble();
   EXPECT_EQ(overlays->bubblePanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, BubbleShowsTheRecordingsOwnCameraWhileRecording) {
+  model->recording().setProperty("selectedCameraID", QString::fromStdString(std::string(SyntheticSources::barsID)));
+  overlays->showBubble();
+  QQuickWindow& bubble = shown(overlays->bubblePanel());
+  auto* store = qobject_cast<CameraFrameStore*>(find(bubble, QStringLiteral("cameraSurface"))->property("store").value<QObject*>());
+  ASSERT_NE(store, nullptr);
+  // Idle: the preview session's own full-size pictures.
+  ASSERT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(640, 480); }));
+
+  model->recording().startCountdown();
+  clock->advance(3);
+  ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().recordingError().toStdString();
+  // The preview session let the camera go; the engine's small copies take over.
+  ASSERT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(427, 320); }))
+      << store->image().width() << "x" << store->image().height();
+  ASSERT_TRUE(testing::spinUntil([&] { return find(bubble, QStringLiteral("cameraSurface"))->property("hasPicture").toBool(); }));
+  // The colour bars fill the circle instead of its dark ground (28, 28, 30).
+  const QImage seen = bubble.grabWindow();
+  int bright = 0;
+  for (int x = 30; x <= 118; x += 4) bright += qGray(seen.pixel(x, 74)) > 80 ? 1 : 0;
+  EXPECT_GT(bright, 15) << "of 23 points across the middle";
+  testing::saveForReview(bubble, "overlay-bubble-recording.png");
+
+  model->recording().stopRecording();
+  ASSERT_TRUE(reachPhase(QStringLiteral("idle")));
+  // Idle again: the preview session's pictures are back.
+  EXPECT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(640, 480); }));
+  overlays->hideBubble();
 }
 
 TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem) {
