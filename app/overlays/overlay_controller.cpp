@@ -17,6 +17,7 @@
 #include "app/overlays/camera_frame_store.h"
 #include "app/overlays/camera_preview_item.h"
 #include "app/overlays/overlay_geometry.h"
+#include "app/overlays/x11_panel_stacking.h"
 #include "app/overlays/x11_panel_support.h"
 #include "app/ui/ui_format.h"
 #include "kit/base/log.h"
@@ -72,6 +73,13 @@ OverlayController::OverlayController(AppModel& model, QQmlEngine& engine, QObjec
   model_.recording().setCameraPreviewSink(frames_->sink());
 
   compositing_ = onX11() && x11_panel_support::hasCompositingManager();
+  if (onX11()) {
+    // Lowest first: the canvas under the pill and the bubble, which stay usable while
+    // drawing; the toolbar over them; the countdown over everything.
+    stacking_ = std::make_unique<X11PanelStacking>([this] {
+      return std::vector<QWindow*>{canvas_.get(), bubble_.get(), pill_.get(), toolbar_.get(), countdown_.get()};
+    });
+  }
   if (onX11() && !compositing_) {
     compositingNotice_ = QStringLiteral(
         "No compositing manager runs on this desktop, so Tolvane's floating controls show in display recordings.");
@@ -119,11 +127,12 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
   }
 
   Panel window(new QQuickWindow);
+  // The window manager doesn't place or stack any panel: a manager keeps full-screen
+  // windows above its own "always on top" layer, and the panels must stay over those
+  // too. They never take the focus anyway; the stacking keeper holds them on top.
   Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                          Qt::NoDropShadowWindowHint;
-  // The countdown goes over everything, full screen ones included, so the window manager
-  // doesn't place it at all; the others are managed tool windows.
-  flags |= kind == Kind::countdown ? Qt::X11BypassWindowManagerHint : Qt::Tool;
+                          Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint;
+  if (kind != Kind::countdown) flags |= Qt::Tool;
   window->setFlags(flags);
   if (compositing_) {
     QSurfaceFormat format = window->format();
@@ -195,7 +204,7 @@ void OverlayController::showCountdown(int seconds) {
   countdown_->setGeometry(compositing_ ? whole : QRect(whole.center() - QPoint(kCountdownSide / 2, kCountdownSide / 2),
                                                        QSize(kCountdownSide, kCountdownSide)));
   countdown_->show();
-  countdown_->raise();
+  keepOnTop();
 }
 
 void OverlayController::dropCountdown() { countdown_.reset(); }
@@ -208,6 +217,7 @@ void OverlayController::showPill() {
   if (!pill_) return;
   pill_->setPosition(overlay_geometry::pillPosition(screen->geometry(), pill_->size()));
   pill_->show();
+  keepOnTop();
 }
 
 void OverlayController::dropPill() { pill_.reset(); }
@@ -222,6 +232,7 @@ void OverlayController::showBubble() {
   }
   bubble_->resize(kBubbleSize);
   bubble_->show();
+  keepOnTop();
 }
 
 void OverlayController::hideBubble() {
@@ -260,14 +271,21 @@ void OverlayController::showAnnotations() {
     }
     canvas_->setGeometry(screen->geometry());
     canvas_->show();
-    canvas_->raise();
   }
   if (toolbar_) {
     toolbar_->setPosition(overlay_geometry::toolbarPosition(screen->geometry(), toolbar_->size()));
     toolbar_->show();
-    // Both are kept above normal windows; the toolbar is raised last so it stays over the
-    // canvas.
-    toolbar_->raise();
+  }
+  keepOnTop();
+}
+
+void OverlayController::keepOnTop() {
+  if (stacking_) {
+    stacking_->restack();
+    return;
+  }
+  for (QQuickWindow* panel : {canvas_.get(), bubble_.get(), pill_.get(), toolbar_.get(), countdown_.get()}) {
+    if (panel && panel->isVisible()) panel->raise();
   }
 }
 

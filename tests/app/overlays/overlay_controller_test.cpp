@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QTest>
 #include <QVariantMap>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
@@ -407,6 +409,78 @@ TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem)
   overlays->hideAnnotations();
   EXPECT_EQ(overlays->canvasPanel(), nullptr);
   EXPECT_EQ(overlays->toolbarPanel(), nullptr);
+}
+
+// The mapped children of the root window, topmost first: the stacking order on screen.
+std::vector<::Window> mappedTopFirst() {
+  Display* display = x11Display();
+  ::Window root = 0;
+  ::Window parent = 0;
+  ::Window* children = nullptr;
+  unsigned int count = 0;
+  std::vector<::Window> mapped;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) return mapped;
+  for (unsigned int i = count; i-- > 0;) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, children[i], &attributes) != 0 && attributes.map_state == IsViewable) {
+      mapped.push_back(children[i]);
+    }
+  }
+  if (children) XFree(children);
+  return mapped;
+}
+
+bool windowManagerRuns() {
+  Display* display = x11Display();
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0,
+                     1, False, XA_WINDOW, &type, &format, &count, &remaining, &data);
+  if (data) XFree(data);
+  return count == 1;
+}
+
+TEST_F(OverlayControllerTest, PanelsStayAboveAFullScreenWindowMappedAfterThem) {
+  const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
+  testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
+  ASSERT_TRUE(testing::spinUntil([] { return windowManagerRuns(); }));
+
+  overlays->showPill();
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  QQuickWindow& canvas = shown(overlays->canvasPanel());
+  QQuickWindow& toolbar = shown(overlays->toolbarPanel());
+  const std::vector<::Window> panels = {static_cast<::Window>(toolbar.winId()), static_cast<::Window>(pill.winId()),
+                                        static_cast<::Window>(canvas.winId())};
+  const auto panelsOnTop = [&] {
+    const std::vector<::Window> stack = mappedTopFirst();
+    return stack.size() > panels.size() && std::equal(panels.begin(), panels.end(), stack.begin());
+  };
+  EXPECT_TRUE(testing::spinUntil(panelsOnTop)) << "the toolbar over the pill over the canvas, over everything";
+
+  // A full-screen window comes later and takes the focus: a window manager stacks it
+  // above its own "always on top" windows.
+  const QColor magenta(255, 0, 255);
+  QQuickWindow fullScreen;
+  fullScreen.setColor(magenta);
+  fullScreen.showFullScreen();
+  fullScreen.requestActivate();
+  ASSERT_TRUE(testing::spinUntil([&] {
+    return fullScreen.isExposed() && fullScreen.geometry() == screen() && fullScreen.isActive() &&
+           hasState(fullScreen, "_NET_WM_STATE_FULLSCREEN");
+  }));
+  // The window manager's restacking and our answer to it both settle.
+  testing::spinUntil([] { return false; }, std::chrono::milliseconds(700));
+
+  EXPECT_TRUE(panelsOnTop());
+  const QPoint pillCentre = pill.geometry().center();
+  EXPECT_FALSE(near(screenPixel(pillCentre), magenta, 10)) << "the pill shows, not the full-screen window";
+  EXPECT_FALSE(near(screenPixel(QPoint(300, 800)), magenta, 10)) << "the canvas shows";
+  overlays.reset();
 }
 
 TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
