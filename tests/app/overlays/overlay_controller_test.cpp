@@ -231,6 +231,8 @@ TEST_F(OverlayControllerTest, PillDrivesARealRecordingFromItsPlace) {
   ASSERT_TRUE(reachPhase(QStringLiteral("paused")));
   EXPECT_EQ(find<QObject>(pill, QStringLiteral("pauseButton"))->property("label").toString(), "Resume");
   EXPECT_EQ(find<QObject>(pill, QStringLiteral("statusDot"))->property("color").value<QColor>(), QColor("#d9822b"));
+  // The pointer leaves the button, so the picture shows it at rest.
+  QTest::mouseMove(&pill, QPoint(4, 22));
   testing::saveForReview(pill, "overlay-pill-paused.png");
   click(pill, QStringLiteral("pauseButton"));
   ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().phaseText().toStdString() << " "
@@ -492,18 +494,24 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
   overlays = std::make_unique<OverlayController>(*model, *engine);
   EXPECT_TRUE(overlays->compositingNotice().isEmpty());
 
-  const QColor green(0, 200, 0);
-  ScreenBelow below(green);
+  // A calm desktop blue: the pictures saved here go into the documentation.
+  const QColor desktop(58, 96, 140);
+  ScreenBelow below(desktop);
   ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
 
   // The countdown covers the screen and still lets the click through.
   overlays->showCountdown(3);
   QQuickWindow& countdown = shown(overlays->countdownPanel());
   EXPECT_EQ(countdown.geometry(), screen());
-  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), green, 2); }))
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), desktop, 2); }))
       << "the countdown is see-through around its circle";
   serverClick(QPoint(100, 100));
   EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; }));
+  // As the user sees it: the circle over the desktop.
+  testing::spinUntil([] { return false; }, std::chrono::milliseconds(700));
+  QGuiApplication::primaryScreen()
+      ->grabWindow(0, screen().center().x() - 120, screen().center().y() - 120, 240, 240)
+      .save(QString::fromStdString((testing::screenshotDirectory() / "overlay-countdown-on-desktop.png").string()));
   overlays->dropCountdown();
 
   // The canvas shows what is under it, and a highlighter stroke over it once, at 0.38.
@@ -512,11 +520,11 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
   shown(overlays->canvasPanel());
   model->annotations().addStroke(
       AnnotationStroke(AnnotationTool::highlighter, annotation_colors::tomato, 0.05, {{0.4, 0.5}, {0.6, 0.5}}));
-  const auto tomato = [](double part) { return part * 0.38 * 255; };
-  const QColor highlighted(qRound(tomato(1.0) + 0.62 * 0), qRound(tomato(0.384) + 0.62 * 200), qRound(tomato(0.314)));
+  const auto over = [](double tomato, int under) { return qRound(tomato * 0.38 * 255 + 0.62 * under); };
+  const QColor highlighted(over(1.0, desktop.red()), over(0.384, desktop.green()), over(0.314, desktop.blue()));
   EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(960, 540)), highlighted, 4); }))
       << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
-  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), green, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
+  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), desktop, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
   testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
   overlays.reset();
 }
