@@ -267,6 +267,30 @@ TEST_F(OverlayControllerTest, PillDrivesARealRecordingFromItsPlace) {
   EXPECT_EQ(overlays->pillPanel(), nullptr);
 }
 
+TEST_F(OverlayControllerTest, TipsStayOnTheScreenBesideAPillDraggedToItsEdge) {
+  overlays->showPill();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  // Dragged so far right that the drawing button, whose tip is the longest, is flush with
+  // the screen's edge: a tip centred on it would stick out.
+  QQuickItem* drawing = find(pill, QStringLiteral("drawingButton"));
+  const QPointF buttonRight = drawing->mapToScene(QPointF(drawing->width(), drawing->height() / 2));
+  const QPoint edge(screen().right() + 1 - qRound(buttonRight.x()), screen().bottom() + 1 - pill.height());
+  pill.setPosition(edge);
+  ASSERT_TRUE(testing::spinUntil([&] { return pill.position() == edge; }));
+
+  QTest::mouseMove(&pill, (buttonRight - QPointF(drawing->width() / 2, 0)).toPoint());
+  QWindow* tip = nullptr;
+  ASSERT_TRUE(testing::spinUntil([&] {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+      if (window->type() == Qt::ToolTip && window->isVisible()) tip = window;
+    }
+    return tip != nullptr;
+  }));
+  EXPECT_GT(tip->width(), drawing->width() * 2) << "a tip wider than its button";
+  EXPECT_TRUE(screen().contains(tip->geometry())) << tip->x() << "," << tip->y() << " " << tip->width();
+  EXPECT_LT(tip->geometry().bottom(), pill.y()) << "above the pill at the bottom edge";
+}
+
 TEST_F(OverlayControllerTest, BubbleFollowsTheLayoutAndDraggingWritesItBack) {
   BubbleLayout layout;
   layout.centre = {0.5, 0.25};
