@@ -116,6 +116,22 @@ QScreen* OverlayController::targetScreen() const {
   return index ? screens[static_cast<qsizetype>(*index)] : nullptr;
 }
 
+QString OverlayController::panelTitle(Kind kind) {
+  switch (kind) {
+    case Kind::pill:
+      return QStringLiteral("Tolvane recording controls");
+    case Kind::bubble:
+      return QStringLiteral("Tolvane camera preview");
+    case Kind::countdown:
+      return QStringLiteral("Tolvane countdown");
+    case Kind::canvas:
+      return QStringLiteral("Tolvane drawing");
+    case Kind::toolbar:
+      return QStringLiteral("Tolvane drawing tools");
+  }
+  return QStringLiteral("Tolvane");
+}
+
 OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& file) {
   QQmlComponent component(&engine_, QUrl(QStringLiteral("qrc:/qt/qml/Tolvane/Overlays/") + file));
   QObject* created = component.create(context_.get());
@@ -144,7 +160,9 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
     // dark where their rounded corners leave gaps.
     window->setColor(QColor(28, 28, 30));
   }
-  window->setTitle(QStringLiteral("Tolvane"));
+  // Named apart from the main window ("Tolvane"), so that whoever looks for that one by
+  // its title (a test, a window switcher, a script) doesn't find a panel instead.
+  window->setTitle(panelTitle(kind));
   content->setParent(window.get());
   content->setParentItem(window->contentItem());
 

@@ -63,6 +63,7 @@ class OverlayController : public QObject {
   enum class Kind { pill, bubble, countdown, canvas, toolbar };
   // A hidden panel with `file`'s view as its content; null (logged) when the view fails.
   Panel makePanel(Kind kind, const QString& file);
+  static QString panelTitle(Kind kind);
   // Keeps a panel at its content's fitting size.
   void fitToContent(QQuickWindow& window);
   void positionBubble();
