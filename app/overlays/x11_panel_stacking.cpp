@@ -65,15 +65,30 @@ X11PanelStacking::~X11PanelStacking() {
 bool X11PanelStacking::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
   if (eventType != "xcb_generic_event_t") return false;
   const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  xcb_window_t window = XCB_NONE;
   switch (event->response_type & 0x7f) {
     case XCB_MAP_NOTIFY:
+      window = static_cast<const xcb_map_notify_event_t*>(message)->window;
+      break;
     case XCB_CONFIGURE_NOTIFY:
+      window = static_cast<const xcb_configure_notify_event_t*>(message)->window;
+      break;
     case XCB_CIRCULATE_NOTIFY:
-      // Our own raises come back here too; the check after them finds nothing to do.
-      scheduleRestack();
+      window = static_cast<const xcb_circulate_notify_event_t*>(message)->window;
       break;
     default:
-      break;
+      return false;
+  }
+  // Our own moves and raises come back here too. Answering them would let a window that
+  // stays above whatever we do (another keeper like this one) keep us raising forever.
+  if (isPanel(window) || isOwnTransient(window)) return false;
+  scheduleRestack();
+  return false;
+}
+
+bool X11PanelStacking::isPanel(std::uint32_t id) const {
+  for (QWindow* panel : panels_()) {
+    if (panel && panel->handle() && panel->winId() == id) return true;
   }
   return false;
 }

@@ -2,6 +2,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -36,6 +37,7 @@ class X11PanelStacking : public QObject, public QAbstractNativeEventFilter {
 
  private:
   void scheduleRestack();
+  bool isPanel(std::uint32_t id) const;
 
   Panels panels_;
   bool listening_ = false;
