@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -22,36 +23,29 @@ TEST(CameraPreviewFeedTest, CopiesKeepTheAspectAndNeverGrow) {
   }
 }
 
-// Records what arrives; the first delivery can be held to keep the worker busy.
+// Records what arrives; the first delivery is held until release(), keeping the worker busy.
 struct Receiver {
   void deliver(const VideoFrame& frame) {
     std::unique_lock lock(mutex);
     ++entered;
     changed.notify_all();
-    changed.wait(lock, [&] { return !holding; });
-    sizes.push_back({static_cast<double>(frame.width()), static_cast<double>(frame.height())});
+    changed.wait(lock, [&] { return released; });
     blues.push_back(frame.pixel(0, 0)[0]);
-    ++delivered;
+    if (blues.size() == 1) firstSize = {static_cast<double>(frame.width()), static_cast<double>(frame.height())};
     changed.notify_all();
   }
   // The bound only keeps a broken feed from hanging the test.
-  bool waitFor(const std::size_t& value, std::size_t count) {
+  bool waitFor(const std::function<bool()>& done) {
     std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return value >= count; });
-  }
-  void release() {
-    std::lock_guard lock(mutex);
-    holding = false;
-    changed.notify_all();
+    return changed.wait_for(lock, std::chrono::seconds(10), done);
   }
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool holding = true;
-  std::size_t entered = 0;
-  std::size_t delivered = 0;
-  std::vector<Size> sizes;
+  bool released = false;
+  int entered = 0;
   std::vector<int> blues;
+  Size firstSize;
 };
 
 // A camera picture whose blue channel tells it apart.
@@ -66,21 +60,25 @@ TEST(CameraPreviewFeedTest, KeepsOnlyTheNewestPictureAtTheRateAndStopsAtClose) {
   CameraPreviewFeed feed([&](const VideoFrame& frame) { receiver.deliver(frame); }, 120, 15);
 
   feed.offer(picture(1), 10.0);
-  ASSERT_TRUE(receiver.waitFor(receiver.entered, 1));
+  ASSERT_TRUE(receiver.waitFor([&] { return receiver.entered == 1; }));
   // While the first copy is held, a newer picture replaces the one waiting in the slot…
   feed.offer(picture(2), 10.1);
   feed.offer(picture(3), 10.2);
   // …unless it comes too soon after the last one taken.
   feed.offer(picture(4), 10.22);
-  receiver.release();
-  ASSERT_TRUE(receiver.waitFor(receiver.delivered, 2));
+  {
+    std::lock_guard lock(receiver.mutex);
+    receiver.released = true;
+    receiver.changed.notify_all();
+  }
+  ASSERT_TRUE(receiver.waitFor([&] { return receiver.blues.size() == 2; }));
 
   feed.close();
   feed.offer(picture(5), 20.0);
   {
     std::lock_guard lock(receiver.mutex);
     EXPECT_EQ(receiver.blues, (std::vector<int>{1, 3}));
-    EXPECT_EQ(receiver.sizes.front(), (Size{160, 120})) << "scaled down before it is handed over";
+    EXPECT_EQ(receiver.firstSize, (Size{160, 120})) << "scaled down before it is handed over";
   }
 }
 
