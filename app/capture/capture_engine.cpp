@@ -56,6 +56,10 @@ CaptureEngine::CaptureEngine(RecordingOptions options, std::filesystem::path out
     : options_(std::move(options)),
       outputPath_(std::move(outputPath)),
       sourceFactory_(std::move(sources)),
+      cameraPreview_(options_.cameraPreview && options_.cameraID
+                         ? std::make_unique<CameraPreviewFeed>(options_.cameraPreview, options_.cameraPreviewSide,
+                                                               cameraPreviewRate)
+                         : nullptr),
       clock_(hostSeconds ? std::move(hostSeconds) : std::function<double()>(monotonicSeconds)) {}
 
 CaptureEngine::~CaptureEngine() {
@@ -376,6 +380,7 @@ void CaptureEngine::flushRemainingAudio() {
 
 // Camera queue: only the newest picture is kept; the camera never drives timing.
 void CaptureEngine::handleCameraFrame(const VideoFrame& frame) {
+  if (cameraPreview_) cameraPreview_->offer(frame, monotonicSeconds());
   std::lock_guard lock(stateLock_);
   latestCameraBuffer_ = frame;
 }
@@ -455,6 +460,7 @@ void CaptureEngine::stopSources(std::chrono::steady_clock::time_point deadline) 
   const int abandoned = shutdown.run(deadline);
   // What a source abandoned now delivers later goes nowhere.
   gate_->close();
+  if (cameraPreview_) cameraPreview_->close();
   if (abandoned > 0) log_.error("{} capture source(s) did not stop in time and were left behind", abandoned);
 }
 

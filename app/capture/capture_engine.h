@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/capture/audio_drift_corrector.h"
+#include "app/capture/camera_preview_feed.h"
 #include "app/capture/capture_engine_delegate.h"
 #include "app/capture/capture_error.h"
 #include "app/capture/frame_compositor.h"
@@ -122,6 +123,7 @@ class CaptureEngine {
   static constexpr int screenQueueDepth = 6;             // frames in flight at most
   static constexpr double sourceStopLimit = 1.0;         // seconds the sources get to stop
   static constexpr double immediateStopLimit = 3.0;      // seconds stopImmediately() takes at most
+  static constexpr double cameraPreviewRate = 15;        // copies a second for options.cameraPreview
 
   // Test hook: no timers are scheduled by start(); the test ticks them itself.
   void setTimersEnabled(bool enabled) { timersEnabled_ = enabled; }
@@ -174,6 +176,8 @@ class CaptureEngine {
   const std::shared_ptr<SourceGate> gate_ = std::make_shared<SourceGate>();
 
   FrameCompositor compositor_;  // video queue only
+  // The copies for options.cameraPreview; none without one. Outlives the camera queue.
+  const std::unique_ptr<CameraPreviewFeed> cameraPreview_;
   AudioMixBuffer mixer_{48000, 2, 0.3, 5.0};
 
   // Guarded by stateLock_.

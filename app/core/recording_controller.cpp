@@ -21,6 +21,9 @@ namespace {
 constexpr double tickIntervalSeconds = 0.25;
 // The screen grant takes a moment to be visible to a fresh connection.
 constexpr double screenRequestSettleSeconds = 0.5;
+// The camera copies the bubble gets while recording: twice its diameter on the shorter
+// side, enough for a sharp circle on a high-density screen.
+constexpr int cameraPreviewSidePixels = 320;
 
 std::optional<std::string> fromText(const QString& text) {
   if (text.isEmpty()) return std::nullopt;
@@ -411,6 +414,11 @@ QCoro::Task<> RecordingController::beginRecording() {
   options.bubble = bubble_;
   options.frameRate = RecordingSessionRules::frameRate;
   options.maxLongEdge = RecordingSessionRules::maxLongEdge;
+  if (options_.previewSink && options.cameraID) {
+    // The camera is the engine's while it records, so the bubble shows the engine's copies.
+    options.cameraPreview = [sink = options_.previewSink](const VideoFrame& frame) { sink->showFrame(frame); };
+    options.cameraPreviewSide = cameraPreviewSidePixels;
+  }
 
   // The engine opens the camera itself, so the preview lets go of it first.
   if (preview_) {

@@ -17,6 +17,7 @@
 #include "app/overlays/camera_frame_store.h"
 #include "app/overlays/camera_preview_item.h"
 #include "app/overlays/overlay_geometry.h"
+#include "app/overlays/x11_panel_stacking.h"
 #include "app/overlays/x11_panel_support.h"
 #include "app/ui/ui_format.h"
 #include "kit/base/log.h"
@@ -72,6 +73,13 @@ OverlayController::OverlayController(AppModel& model, QQmlEngine& engine, QObjec
   model_.recording().setCameraPreviewSink(frames_->sink());
 
   compositing_ = onX11() && x11_panel_support::hasCompositingManager();
+  if (onX11()) {
+    // Lowest first: the canvas under the pill and the bubble, which stay usable while
+    // drawing; the toolbar over them; the countdown over everything.
+    stacking_ = std::make_unique<X11PanelStacking>([this] {
+      return std::vector<QWindow*>{canvas_.get(), bubble_.get(), pill_.get(), toolbar_.get(), countdown_.get()};
+    });
+  }
   if (onX11() && !compositing_) {
     compositingNotice_ = QStringLiteral(
         "No compositing manager runs on this desktop, so Tolvane's floating controls show in display recordings.");
@@ -110,11 +118,16 @@ QScreen* OverlayController::targetScreen() const {
 
 QString OverlayController::panelTitle(Kind kind) {
   switch (kind) {
-    case Kind::countdown: return QStringLiteral("Tolvane Countdown");
-    case Kind::pill: return QStringLiteral("Tolvane Recording Controls");
-    case Kind::bubble: return QStringLiteral("Tolvane Camera");
-    case Kind::canvas: return QStringLiteral("Tolvane Drawing");
-    case Kind::toolbar: return QStringLiteral("Tolvane Drawing Tools");
+    case Kind::pill:
+      return QStringLiteral("Tolvane recording controls");
+    case Kind::bubble:
+      return QStringLiteral("Tolvane camera preview");
+    case Kind::countdown:
+      return QStringLiteral("Tolvane countdown");
+    case Kind::canvas:
+      return QStringLiteral("Tolvane drawing");
+    case Kind::toolbar:
+      return QStringLiteral("Tolvane drawing tools");
   }
   return QStringLiteral("Tolvane");
 }
@@ -130,11 +143,12 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
   }
 
   Panel window(new QQuickWindow);
+  // The window manager doesn't place or stack any panel: a manager keeps full-screen
+  // windows above its own "always on top" layer, and the panels must stay over those
+  // too. They never take the focus anyway; the stacking keeper holds them on top.
   Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                          Qt::NoDropShadowWindowHint;
-  // The countdown goes over everything, full screen ones included, so the window manager
-  // doesn't place it at all; the others are managed tool windows.
-  flags |= kind == Kind::countdown ? Qt::X11BypassWindowManagerHint : Qt::Tool;
+                          Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint;
+  if (kind != Kind::countdown) flags |= Qt::Tool;
   window->setFlags(flags);
   if (compositing_) {
     QSurfaceFormat format = window->format();
@@ -146,8 +160,8 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
     // dark where their rounded corners leave gaps.
     window->setColor(QColor(28, 28, 30));
   }
-  // Each panel has a name of its own: window lists, screen readers and scripts looking for
-  // the main window "Tolvane" must not take a panel for it.
+  // Named apart from the main window ("Tolvane"), so that whoever looks for that one by
+  // its title (a test, a window switcher, a script) doesn't find a panel instead.
   window->setTitle(panelTitle(kind));
   content->setParent(window.get());
   content->setParentItem(window->contentItem());
@@ -208,7 +222,7 @@ void OverlayController::showCountdown(int seconds) {
   countdown_->setGeometry(compositing_ ? whole : QRect(whole.center() - QPoint(kCountdownSide / 2, kCountdownSide / 2),
                                                        QSize(kCountdownSide, kCountdownSide)));
   countdown_->show();
-  countdown_->raise();
+  keepOnTop();
 }
 
 void OverlayController::dropCountdown() { countdown_.reset(); }
@@ -221,6 +235,7 @@ void OverlayController::showPill() {
   if (!pill_) return;
   pill_->setPosition(overlay_geometry::pillPosition(screen->geometry(), pill_->size()));
   pill_->show();
+  keepOnTop();
 }
 
 void OverlayController::dropPill() { pill_.reset(); }
@@ -235,6 +250,7 @@ void OverlayController::showBubble() {
   }
   bubble_->resize(kBubbleSize);
   bubble_->show();
+  keepOnTop();
 }
 
 void OverlayController::hideBubble() {
@@ -273,14 +289,21 @@ void OverlayController::showAnnotations() {
     }
     canvas_->setGeometry(screen->geometry());
     canvas_->show();
-    canvas_->raise();
   }
   if (toolbar_) {
     toolbar_->setPosition(overlay_geometry::toolbarPosition(screen->geometry(), toolbar_->size()));
     toolbar_->show();
-    // Both are kept above normal windows; the toolbar is raised last so it stays over the
-    // canvas.
-    toolbar_->raise();
+  }
+  keepOnTop();
+}
+
+void OverlayController::keepOnTop() {
+  if (stacking_) {
+    stacking_->restack();
+    return;
+  }
+  for (QQuickWindow* panel : {canvas_.get(), bubble_.get(), pill_.get(), toolbar_.get(), countdown_.get()}) {
+    if (panel && panel->isVisible()) panel->raise();
   }
 }
 

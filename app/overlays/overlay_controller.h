@@ -16,6 +16,7 @@ namespace tolvane {
 class AppModel;
 class CameraFrameStore;
 class UiFormat;
+class X11PanelStacking;
 
 // The floating panels of a recording: the countdown, the control pill, the camera
 // bubble, the drawing canvas and its toolbar (frameless, always on top, never taking the
@@ -67,12 +68,15 @@ class OverlayController : public QObject {
   void fitToContent(QQuickWindow& window);
   void positionBubble();
   void syncBubbleLayout();
+  // Puts the shown panels above every other window, in their order.
+  void keepOnTop();
 
   AppModel& model_;
   QQmlEngine& engine_;
   std::unique_ptr<QQmlContext> context_;
   std::unique_ptr<UiFormat> format_;
   std::unique_ptr<CameraFrameStore> frames_;
+  std::unique_ptr<X11PanelStacking> stacking_;  // on X11 only
   QString compositingNotice_;
   bool compositing_ = false;
   bool placingBubble_ = false;

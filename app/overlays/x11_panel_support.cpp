@@ -2,9 +2,9 @@
 
 #include <QGuiApplication>
 #include <QWindow>
-#include <algorithm>
 #include <string>
-#include <vector>
+
+#include "app/ui/x11_window_state.h"
 
 // Xlib's macros (None, Bool, Status…) clash with Qt's names; it comes last.
 #include <X11/Xatom.h>
@@ -40,23 +40,6 @@ class IgnoredErrors {
   XErrorHandler previous_;
 };
 
-std::vector<Atom> readAtoms(Display* display, ::Window window, Atom property) {
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
-  std::vector<Atom> atoms;
-  if (XGetWindowProperty(display, window, property, 0, 64, False, XA_ATOM, &type, &format, &count, &remaining,
-                         &data) == Success &&
-      type == XA_ATOM && format == 32 && data) {
-    const auto* values = reinterpret_cast<const Atom*>(data);
-    atoms.assign(values, values + count);
-  }
-  if (data) XFree(data);
-  return atoms;
-}
-
 }  // namespace
 
 bool hasCompositingManager() {
@@ -70,19 +53,12 @@ bool hasCompositingManager() {
 bool markAsPanel(QWindow& window) {
   Display* display = x11Display();
   if (!display) return false;
-  const auto id = static_cast<::Window>(window.winId());
-  const Atom netWmState = XInternAtom(display, "_NET_WM_STATE", False);
-  std::vector<Atom> states = readAtoms(display, id, netWmState);
-  for (const char* name : {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR",
-                           "_NET_WM_STATE_SKIP_PAGER"}) {
-    const Atom state = XInternAtom(display, name, False);
-    if (std::find(states.begin(), states.end(), state) == states.end()) states.push_back(state);
-  }
-  XChangeProperty(display, id, netWmState, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(states.data()), static_cast<int>(states.size()));
+  x11_window_state::setStates(
+      window, {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"},
+      true);
   const unsigned long desktop = kAllDesktops;
-  XChangeProperty(display, id, XInternAtom(display, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&desktop), 1);
+  XChangeProperty(display, static_cast<::Window>(window.winId()), XInternAtom(display, "_NET_WM_DESKTOP", False),
+                  XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&desktop), 1);
   XFlush(display);
   return true;
 }

@@ -29,7 +29,12 @@ Window {
         interval: 500
         onTriggered: {
             const origin = tip.target.mapToGlobal(0, 0)
-            tip.x = origin.x + (tip.target.width - tip.width) / 2
+            // Centred on its control, but never cut off by the screen's side (a pill
+            // dragged to the edge).
+            const screenLeft = tip.screen ? tip.screen.virtualX : -1e9
+            const screenRight = tip.screen ? tip.screen.virtualX + tip.screen.width : 1e9
+            const centred = origin.x + (tip.target.width - tip.width) / 2
+            tip.x = Math.max(screenLeft + 4, Math.min(centred, screenRight - tip.width - 4))
             const screenBottom = tip.screen ? tip.screen.virtualY + tip.screen.height : 1e9
             const below = origin.y + tip.target.height + 10
             tip.y = below + tip.height <= screenBottom ? below : origin.y - tip.height - 10

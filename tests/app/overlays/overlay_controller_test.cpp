@@ -11,10 +11,13 @@
 #include <QScreen>
 #include <QTest>
 #include <QVariantMap>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
 
+#include "app/capture/sources/synthetic_sources.h"
 #include "app/overlays/camera_frame_store.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
@@ -228,6 +231,8 @@ TEST_F(OverlayControllerTest, PillDrivesARealRecordingFromItsPlace) {
   ASSERT_TRUE(reachPhase(QStringLiteral("paused")));
   EXPECT_EQ(find<QObject>(pill, QStringLiteral("pauseButton"))->property("label").toString(), "Resume");
   EXPECT_EQ(find<QObject>(pill, QStringLiteral("statusDot"))->property("color").value<QColor>(), QColor("#d9822b"));
+  // The pointer leaves the button, so the picture shows it at rest.
+  QTest::mouseMove(&pill, QPoint(4, 22));
   testing::saveForReview(pill, "overlay-pill-paused.png");
   click(pill, QStringLiteral("pauseButton"));
   ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().phaseText().toStdString() << " "
@@ -260,6 +265,30 @@ TEST_F(OverlayControllerTest, PillDrivesARealRecordingFromItsPlace) {
   ASSERT_TRUE(reachPhase(QStringLiteral("idle")));
   overlays->dropPill();
   EXPECT_EQ(overlays->pillPanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, TipsStayOnTheScreenBesideAPillDraggedToItsEdge) {
+  overlays->showPill();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  // Dragged so far right that the drawing button, whose tip is the longest, is flush with
+  // the screen's edge: a tip centred on it would stick out.
+  QQuickItem* drawing = find(pill, QStringLiteral("drawingButton"));
+  const QPointF buttonRight = drawing->mapToScene(QPointF(drawing->width(), drawing->height() / 2));
+  const QPoint edge(screen().right() + 1 - qRound(buttonRight.x()), screen().bottom() + 1 - pill.height());
+  pill.setPosition(edge);
+  ASSERT_TRUE(testing::spinUntil([&] { return pill.position() == edge; }));
+
+  QTest::mouseMove(&pill, (buttonRight - QPointF(drawing->width() / 2, 0)).toPoint());
+  QWindow* tip = nullptr;
+  ASSERT_TRUE(testing::spinUntil([&] {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+      if (window->type() == Qt::ToolTip && window->isVisible()) tip = window;
+    }
+    return tip != nullptr;
+  }));
+  EXPECT_GT(tip->width(), drawing->width() * 2) << "a tip wider than its button";
+  EXPECT_TRUE(screen().contains(tip->geometry())) << tip->x() << "," << tip->y() << " " << tip->width();
+  EXPECT_LT(tip->geometry().bottom(), pill.y()) << "above the pill at the bottom edge";
 }
 
 TEST_F(OverlayControllerTest, BubbleFollowsTheLayoutAndDraggingWritesItBack) {
@@ -311,6 +340,36 @@ TEST_F(OverlayControllerTest, BubbleFollowsTheLayoutAndDraggingWritesItBack) {
   }));
   overlays->hideBubble();
   EXPECT_EQ(overlays->bubblePanel(), nullptr);
+}
+
+TEST_F(OverlayControllerTest, BubbleShowsTheRecordingsOwnCameraWhileRecording) {
+  model->recording().setProperty("selectedCameraID", QString::fromStdString(std::string(SyntheticSources::barsID)));
+  overlays->showBubble();
+  QQuickWindow& bubble = shown(overlays->bubblePanel());
+  auto* store = qobject_cast<CameraFrameStore*>(find(bubble, QStringLiteral("cameraSurface"))->property("store").value<QObject*>());
+  ASSERT_NE(store, nullptr);
+  // Idle: the preview session's own full-size pictures.
+  ASSERT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(640, 480); }));
+
+  model->recording().startCountdown();
+  clock->advance(3);
+  ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().recordingError().toStdString();
+  // The preview session let the camera go; the engine's small copies take over.
+  ASSERT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(427, 320); }))
+      << store->image().width() << "x" << store->image().height();
+  ASSERT_TRUE(testing::spinUntil([&] { return find(bubble, QStringLiteral("cameraSurface"))->property("hasPicture").toBool(); }));
+  // The colour bars fill the circle instead of its dark ground (28, 28, 30).
+  const QImage seen = bubble.grabWindow();
+  int bright = 0;
+  for (int x = 30; x <= 118; x += 4) bright += qGray(seen.pixel(x, 74)) > 80 ? 1 : 0;
+  EXPECT_GT(bright, 15) << "of 23 points across the middle";
+  testing::saveForReview(bubble, "overlay-bubble-recording.png");
+
+  model->recording().stopRecording();
+  ASSERT_TRUE(reachPhase(QStringLiteral("idle")));
+  // Idle again: the preview session's pictures are back.
+  EXPECT_TRUE(testing::spinUntil([&] { return store->image().size() == QSize(640, 480); }));
+  overlays->hideBubble();
 }
 
 TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem) {
@@ -378,6 +437,78 @@ TEST_F(OverlayControllerTest, CanvasTurnsDragsIntoStrokesAndTheToolbarEditsThem)
   EXPECT_EQ(overlays->toolbarPanel(), nullptr);
 }
 
+// The mapped children of the root window, topmost first: the stacking order on screen.
+std::vector<::Window> mappedTopFirst() {
+  Display* display = x11Display();
+  ::Window root = 0;
+  ::Window parent = 0;
+  ::Window* children = nullptr;
+  unsigned int count = 0;
+  std::vector<::Window> mapped;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) return mapped;
+  for (unsigned int i = count; i-- > 0;) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, children[i], &attributes) != 0 && attributes.map_state == IsViewable) {
+      mapped.push_back(children[i]);
+    }
+  }
+  if (children) XFree(children);
+  return mapped;
+}
+
+bool windowManagerRuns() {
+  Display* display = x11Display();
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long remaining = 0;
+  unsigned char* data = nullptr;
+  XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0,
+                     1, False, XA_WINDOW, &type, &format, &count, &remaining, &data);
+  if (data) XFree(data);
+  return count == 1;
+}
+
+TEST_F(OverlayControllerTest, PanelsStayAboveAFullScreenWindowMappedAfterThem) {
+  const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
+  testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
+  ASSERT_TRUE(testing::spinUntil([] { return windowManagerRuns(); }));
+
+  overlays->showPill();
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  QQuickWindow& canvas = shown(overlays->canvasPanel());
+  QQuickWindow& toolbar = shown(overlays->toolbarPanel());
+  const std::vector<::Window> panels = {static_cast<::Window>(toolbar.winId()), static_cast<::Window>(pill.winId()),
+                                        static_cast<::Window>(canvas.winId())};
+  const auto panelsOnTop = [&] {
+    const std::vector<::Window> stack = mappedTopFirst();
+    return stack.size() > panels.size() && std::equal(panels.begin(), panels.end(), stack.begin());
+  };
+  EXPECT_TRUE(testing::spinUntil(panelsOnTop)) << "the toolbar over the pill over the canvas, over everything";
+
+  // A full-screen window comes later and takes the focus: a window manager stacks it
+  // above its own "always on top" windows.
+  const QColor magenta(255, 0, 255);
+  QQuickWindow fullScreen;
+  fullScreen.setColor(magenta);
+  fullScreen.showFullScreen();
+  fullScreen.requestActivate();
+  ASSERT_TRUE(testing::spinUntil([&] {
+    return fullScreen.isExposed() && fullScreen.geometry() == screen() && fullScreen.isActive() &&
+           hasState(fullScreen, "_NET_WM_STATE_FULLSCREEN");
+  }));
+  // The window manager's restacking and our answer to it both settle.
+  testing::spinUntil([] { return false; }, std::chrono::milliseconds(700));
+
+  EXPECT_TRUE(panelsOnTop());
+  const QPoint pillCentre = pill.geometry().center();
+  EXPECT_FALSE(near(screenPixel(pillCentre), magenta, 10)) << "the pill shows, not the full-screen window";
+  EXPECT_FALSE(near(screenPixel(QPoint(300, 800)), magenta, 10)) << "the canvas shows";
+  overlays.reset();
+}
+
 TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
   const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
   testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
@@ -387,18 +518,24 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
   overlays = std::make_unique<OverlayController>(*model, *engine);
   EXPECT_TRUE(overlays->compositingNotice().isEmpty());
 
-  const QColor green(0, 200, 0);
-  ScreenBelow below(green);
+  // A calm desktop blue: the pictures saved here go into the documentation.
+  const QColor desktop(58, 96, 140);
+  ScreenBelow below(desktop);
   ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
 
   // The countdown covers the screen and still lets the click through.
   overlays->showCountdown(3);
   QQuickWindow& countdown = shown(overlays->countdownPanel());
   EXPECT_EQ(countdown.geometry(), screen());
-  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), green, 2); }))
+  EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(100, 100)), desktop, 2); }))
       << "the countdown is see-through around its circle";
   serverClick(QPoint(100, 100));
   EXPECT_TRUE(testing::spinUntil([&] { return below.clicks == 1; }));
+  // As the user sees it: the circle over the desktop.
+  testing::spinUntil([] { return false; }, std::chrono::milliseconds(700));
+  QGuiApplication::primaryScreen()
+      ->grabWindow(0, screen().center().x() - 120, screen().center().y() - 120, 240, 240)
+      .save(QString::fromStdString((testing::screenshotDirectory() / "overlay-countdown-on-desktop.png").string()));
   overlays->dropCountdown();
 
   // The canvas shows what is under it, and a highlighter stroke over it once, at 0.38.
@@ -407,11 +544,11 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
   shown(overlays->canvasPanel());
   model->annotations().addStroke(
       AnnotationStroke(AnnotationTool::highlighter, annotation_colors::tomato, 0.05, {{0.4, 0.5}, {0.6, 0.5}}));
-  const auto tomato = [](double part) { return part * 0.38 * 255; };
-  const QColor highlighted(qRound(tomato(1.0) + 0.62 * 0), qRound(tomato(0.384) + 0.62 * 200), qRound(tomato(0.314)));
+  const auto over = [](double tomato, int under) { return qRound(tomato * 0.38 * 255 + 0.62 * under); };
+  const QColor highlighted(over(1.0, desktop.red()), over(0.384, desktop.green()), over(0.314, desktop.blue()));
   EXPECT_TRUE(testing::spinUntil([&] { return near(screenPixel(QPoint(960, 540)), highlighted, 4); }))
       << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
-  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), green, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
+  EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), desktop, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
   testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
   overlays.reset();
 }
