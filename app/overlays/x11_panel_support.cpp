@@ -83,6 +83,10 @@ bool markAsPanel(QWindow& window) {
   const unsigned long desktop = kAllDesktops;
   XChangeProperty(display, id, XInternAtom(display, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&desktop), 1);
+  // Display recordings leave out windows so marked: they show what lies under the panel.
+  const unsigned long excluded = 1;
+  XChangeProperty(display, id, XInternAtom(display, "_TOLVANE_CAPTURE_EXCLUDED", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&excluded), 1);
   XFlush(display);
   return true;
 }

@@ -6,6 +6,7 @@
 #include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_content_reader.h"
 #include "app/capture/sources/x11_cursor_painter.h"
+#include "app/capture/sources/x11_panel_eraser.h"
 #include "kit/base/clock.h"
 
 namespace tolvane {
@@ -30,6 +31,7 @@ X11ScreenSource::X11ScreenSource(const std::string& xDisplayName, std::uint32_t 
   ::Display* display = connection().display();
   int screen = DefaultScreen(display);
   setPictureFormat(DefaultVisual(display, screen), DefaultDepth(display, screen), monitor_.width, monitor_.height);
+  eraser_ = std::make_unique<X11PanelEraser>(connection(), monitor_.x, monitor_.y, monitor_.width, monitor_.height);
   watchDamage(connection().root());
 }
 
@@ -39,14 +41,20 @@ bool X11ScreenSource::tick() {
   double hostTime = monotonicSeconds();
   // With every buffer still in the pipeline, the damage is left for the next tick.
   if (!canRead()) return true;
-  bool damaged = takeEvents();
+  bool damaged = takeEvents([this](const XEvent& event) { eraser_->handleEvent(event); });
+  // A window that moved or was restacked needs no damage of its own to change the screen.
+  bool restacked = eraser_->update();
   bool cursorMoved = settings().showsCursor && cursor().update();
   if (connection().isBroken()) {
     fail(serverLost);
     return false;
   }
-  if (hasDelivered() && !damaged && !cursorMoved) {
+  if (hasDelivered() && !damaged && !restacked && !cursorMoved) {
     deliverIdle(hostTime);
+    return true;
+  }
+  if (eraser_->isErasing() && eraser_->build() &&
+      deliverPicture(eraser_->drawable(), 0, 0, monitor_.x, monitor_.y, hostTime)) {
     return true;
   }
   if (!deliverPicture(connection().root(), monitor_.x, monitor_.y, monitor_.x, monitor_.y, hostTime)) {
