@@ -60,8 +60,8 @@ X11PanelEraser::~X11PanelEraser() {
   ::Display* display = connection_.display();
   X11ErrorTrap trap(connection_);
   for (auto& [window, named] : named_) {
-    XRenderFreePicture(display, named.picture);
-    XFreePixmap(display, named.pixmap);
+    if (named.picture != 0) XRenderFreePicture(display, named.picture);
+    if (named.pixmap != 0) XFreePixmap(display, named.pixmap);
   }
   releaseBackground();
   if (rootPicture_ != 0) XRenderFreePicture(display, rootPicture_);
@@ -129,8 +129,8 @@ void X11PanelEraser::forget(::Window window) {
   if (found == named_.end()) return;
   if (!connection_.isBroken()) {
     X11ErrorTrap trap(connection_);  // the window, and with it the pixmap's source, may be gone
-    XRenderFreePicture(connection_.display(), found->second.picture);
-    XFreePixmap(connection_.display(), found->second.pixmap);
+    if (found->second.picture != 0) XRenderFreePicture(connection_.display(), found->second.picture);
+    if (found->second.pixmap != 0) XFreePixmap(connection_.display(), found->second.pixmap);
   }
   named_.erase(found);
 }
@@ -188,7 +188,12 @@ void X11PanelEraser::releaseBackground() {
   // The server renders the window into this pixmap whatever covers it on screen; the
   // name stays valid until the window is resized, unmapped or destroyed.
   ::Pixmap pixmap = XCompositeNameWindowPixmap(display, window.id);
-  if (trap.failed()) return 0;
+  if (trap.failed()) {
+    // Not redirected (a compositing manager's own overlay window): not asked again
+    // until the window changes.
+    named_.emplace(window.id, NamedPicture{});
+    return 0;
+  }
   ::Picture picture = XRenderCreatePicture(display, pixmap, format, 0, nullptr);
   if (trap.failed()) {
     XFreePixmap(display, pixmap);

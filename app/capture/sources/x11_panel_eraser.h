@@ -85,7 +85,7 @@ class X11PanelEraser {
   ::Picture rootPicture_ = 0;
   ::Pixmap backgroundPixmap_ = 0;  // the root's wallpaper pixmap as last read; not ours
   ::Picture background_ = 0;
-  std::unordered_map<::Window, NamedPicture> named_;
+  std::unordered_map<::Window, NamedPicture> named_;  // zeros: the window has no composite pixmap
 };
 
 }  // namespace tolvane

@@ -17,6 +17,10 @@ const char* const serverLost = "Tolvane lost the connection to the X server.";
 
 const char* const displayGone = "That display isn't available any more.";
 
+// Frames read after the last damage under a compositing manager: it repaints the screen
+// within a frame or two of a window's change.
+constexpr int kTrailingFrames = 2;
+
 }  // namespace
 
 X11ScreenSource::X11ScreenSource(const std::string& xDisplayName, std::uint32_t displayID,
@@ -49,7 +53,12 @@ bool X11ScreenSource::tick() {
     fail(serverLost);
     return false;
   }
-  if (hasDelivered() && !damaged && !restacked && !cursorMoved) {
+  // Under a compositing manager a window's damage is seen before the manager has put it
+  // on screen; the next frames are read too, so the last change is never left out.
+  if (damaged && eraser_->isCompositing()) trailingFrames_ = kTrailingFrames;
+  const bool trailing = !damaged && trailingFrames_ > 0;
+  if (trailing) --trailingFrames_;
+  if (hasDelivered() && !damaged && !restacked && !cursorMoved && !trailing) {
     deliverIdle(hostTime);
     return true;
   }

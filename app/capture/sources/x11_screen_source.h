@@ -27,6 +27,7 @@ class X11ScreenSource : public X11PictureSource {
 
   DisplayInfo monitor_;
   std::unique_ptr<X11PanelEraser> eraser_;
+  int trailingFrames_ = 0;  // still to read after the last damage
 };
 
 }  // namespace tolvane

@@ -336,6 +336,11 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   EXPECT_TRUE(windowProbe.waitFor([&](const FrameSample& s) {
     return isComplete(s) && s.colors == std::vector<std::uint32_t>{left, left};
   }));
+
+  // A change of a window under a panel is in the recording too, once the compositing
+  // manager shows it.
+  desktop.fill(leftWindow, blue);
+  EXPECT_TRUE(probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors[3] == blue; }));
   EXPECT_TRUE(probe.failures.items().empty());
 }
 
