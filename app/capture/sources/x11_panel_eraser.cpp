@@ -219,8 +219,15 @@ bool X11PanelEraser::build() {
     attributes.subwindow_mode = IncludeInferiors;
     rootPicture_ = XRenderCreatePicture(display, connection_.root(), format, CPSubwindowMode, &attributes);
   }
-  XRenderComposite(display, PictOpSrc, rootPicture_, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
-                   static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+  // Under a panel that covers the whole monitor (the drawing canvas) everything is
+  // painted again below, and the screen's own picture is not needed.
+  const bool coversMonitor = std::any_of(rebuilt_.begin(), rebuilt_.end(), [&](const XRectangle& area) {
+    return area.x == 0 && area.y == 0 && area.width == width_ && area.height == height_;
+  });
+  if (!coversMonitor) {
+    XRenderComposite(display, PictOpSrc, rootPicture_, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
+                     static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+  }
 
   XRenderSetPictureClipRectangles(display, scratchPicture_, 0, 0, rebuilt_.data(), static_cast<int>(rebuilt_.size()));
   if (::Picture background = backgroundPicture(); background != 0) {

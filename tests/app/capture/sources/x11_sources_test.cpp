@@ -296,7 +296,7 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   // The canvas: clear (as good as) everywhere but one highlighter stroke at alpha 0.38.
   constexpr int strokeAlpha = 97;  // 0.38 × 255
   constexpr std::uint32_t strokeYellow = 0x61616100;
-  standIns.create(0, 0, 1920, 1080, true, true, {{800, 200, 200, 40, strokeYellow}});
+  const auto canvas = standIns.create(0, 0, 1920, 1080, true, true, {{800, 200, 200, 40, strokeYellow}});
 
   const std::vector<std::pair<int, int>> points{{550, 470}, {650, 470}, {600, 530}, {400, 380},
                                                 {270, 270}, {320, 320}, {900, 220}, {850, 170}};
@@ -320,7 +320,10 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   auto erased = probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors == beneath; });
   ASSERT_TRUE(erased) << "no frame showed what lies under the panels";
 
-  // A panel that moves is left out where it went, from the first frame that shows the move.
+  // With the canvas gone, only the smaller panels' rectangles are painted again; one that
+  // moves is left out where it went, from the first frame that shows the move.
+  XUnmapWindow(x.display(), canvas);
+  XSync(x.display(), False);
   ASSERT_TRUE(probe.waitFor([](const FrameSample& s) { return s.status == FrameStatus::idle; }));
   XMoveWindow(x.display(), pillFrame, 800, 150);
   XSync(x.display(), False);
