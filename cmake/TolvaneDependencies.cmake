@@ -20,7 +20,7 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavut
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
-pkg_check_modules(X11LIBS REQUIRED IMPORTED_TARGET x11 xext xrandr xfixes xcomposite xdamage)
+pkg_check_modules(X11LIBS REQUIRED IMPORTED_TARGET x11 xext xrandr xfixes xcomposite xdamage xrender)
 # Tests listen to the X server as another client would, through xcb (no Xlib macros).
 pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
 

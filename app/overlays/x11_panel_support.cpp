@@ -57,8 +57,13 @@ bool markAsPanel(QWindow& window) {
       window, {"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"},
       true);
   const unsigned long desktop = kAllDesktops;
-  XChangeProperty(display, static_cast<::Window>(window.winId()), XInternAtom(display, "_NET_WM_DESKTOP", False),
-                  XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&desktop), 1);
+  const auto id = static_cast<::Window>(window.winId());
+  XChangeProperty(display, id, XInternAtom(display, "_NET_WM_DESKTOP", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&desktop), 1);
+  // Display recordings leave out windows so marked: they show what lies under the panel.
+  const unsigned long excluded = 1;
+  XChangeProperty(display, id, XInternAtom(display, "_TOLVANE_CAPTURE_EXCLUDED", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&excluded), 1);
   XFlush(display);
   return true;
 }

@@ -20,6 +20,7 @@ bool hasCompositingManager();
 // Marks a panel that is not mapped yet for the window manager: on every desktop
 // (_NET_WM_DESKTOP 0xFFFFFFFF and sticky), kept above normal windows, and out of the
 // taskbar and the pager. The window manager reads the properties when it maps the window.
+// Also marks it (_TOLVANE_CAPTURE_EXCLUDED) for display recordings to leave out.
 bool markAsPanel(QWindow& window);
 
 // The frame of a top-level window on the desktop, in root-window pixels.

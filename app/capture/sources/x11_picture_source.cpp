@@ -69,20 +69,26 @@ void X11PictureSource::unwatchDamage() {
 
 bool X11PictureSource::takeEvents(const std::function<void(const XEvent&)>& other) {
   ::Display* display = connection_->display();
-  bool damaged = false;
+  // Subclasses may watch more drawables than the one watchDamage() names; every damage
+  // reported is subtracted, or it would never be reported again.
+  std::vector<::Damage> damaged;
   while (!connection_->isBroken() && XPending(display) > 0) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == damageEventBase_ + XDamageNotify) {
-      damaged = true;
+      const ::Damage damage = reinterpret_cast<const XDamageNotifyEvent&>(event).damage;
+      if (std::find(damaged.begin(), damaged.end(), damage) == damaged.end()) damaged.push_back(damage);
     } else if (other) {
       other(event);
     }
   }
   // Subtracted before reading, so changes made while the picture is read raise a new
   // event and are caught by the next tick.
-  if (damaged && !connection_->isBroken()) XDamageSubtract(display, damage_, None, None);
-  return damaged || damage_ == 0;
+  if (!damaged.empty() && !connection_->isBroken()) {
+    X11ErrorTrap trap(*connection_);  // a watched window may be gone by now, its damage with it
+    for (::Damage damage : damaged) XDamageSubtract(display, damage, None, None);
+  }
+  return !damaged.empty() || damage_ == 0;
 }
 
 void X11PictureSource::setPictureFormat(::Visual* visual, int depth, int width, int height) {

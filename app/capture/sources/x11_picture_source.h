@@ -55,7 +55,8 @@ class X11PictureSource : public ScreenSource {
   void watchDamage(::Drawable drawable);
   void unwatchDamage();
   // Reads every pending event, passing those that are not damage reports to `other`,
-  // and tells whether the watched drawable changed.
+  // and tells whether a watched drawable changed (this one or any other the subclass
+  // created damage for on this connection).
   bool takeEvents(const std::function<void(const XEvent&)>& other = {});
 
   // The size and format of the pictures read from now on. Throws CaptureSourceError for

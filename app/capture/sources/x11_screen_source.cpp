@@ -6,6 +6,7 @@
 #include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_content_reader.h"
 #include "app/capture/sources/x11_cursor_painter.h"
+#include "app/capture/sources/x11_panel_eraser.h"
 #include "kit/base/clock.h"
 
 namespace tolvane {
@@ -15,6 +16,10 @@ namespace {
 const char* const serverLost = "Tolvane lost the connection to the X server.";
 
 const char* const displayGone = "That display isn't available any more.";
+
+// Frames read after the last damage under a compositing manager: it repaints the screen
+// within a frame or two of a window's change.
+constexpr int kTrailingFrames = 2;
 
 }  // namespace
 
@@ -30,6 +35,7 @@ X11ScreenSource::X11ScreenSource(const std::string& xDisplayName, std::uint32_t 
   ::Display* display = connection().display();
   int screen = DefaultScreen(display);
   setPictureFormat(DefaultVisual(display, screen), DefaultDepth(display, screen), monitor_.width, monitor_.height);
+  eraser_ = std::make_unique<X11PanelEraser>(connection(), monitor_.x, monitor_.y, monitor_.width, monitor_.height);
   watchDamage(connection().root());
 }
 
@@ -39,14 +45,25 @@ bool X11ScreenSource::tick() {
   double hostTime = monotonicSeconds();
   // With every buffer still in the pipeline, the damage is left for the next tick.
   if (!canRead()) return true;
-  bool damaged = takeEvents();
+  bool damaged = takeEvents([this](const XEvent& event) { eraser_->handleEvent(event); });
+  // A window that moved or was restacked needs no damage of its own to change the screen.
+  bool restacked = eraser_->update();
   bool cursorMoved = settings().showsCursor && cursor().update();
   if (connection().isBroken()) {
     fail(serverLost);
     return false;
   }
-  if (hasDelivered() && !damaged && !cursorMoved) {
+  // Under a compositing manager a window's damage is seen before the manager has put it
+  // on screen; the next frames are read too, so the last change is never left out.
+  if (damaged && eraser_->isCompositing()) trailingFrames_ = kTrailingFrames;
+  const bool trailing = !damaged && trailingFrames_ > 0;
+  if (trailing) --trailingFrames_;
+  if (hasDelivered() && !damaged && !restacked && !cursorMoved && !trailing) {
     deliverIdle(hostTime);
+    return true;
+  }
+  if (eraser_->isErasing() && eraser_->build() &&
+      deliverPicture(eraser_->drawable(), 0, 0, monitor_.x, monitor_.y, hostTime)) {
     return true;
   }
   if (!deliverPicture(connection().root(), monitor_.x, monitor_.y, monitor_.x, monitor_.y, hostTime)) {

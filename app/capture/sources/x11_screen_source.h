@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/capture/sources/shareable_content.h"
@@ -7,9 +8,13 @@
 
 namespace tolvane {
 
+class X11PanelEraser;
+
 // One monitor of an X server, read through MIT-SHM at the configured rate with the
 // pointer drawn in from XFixes. XDamage tells whether anything changed, so a static
-// screen is delivered as idle frames without being read at all.
+// screen is delivered as idle frames without being read at all. While Tolvane's own
+// floating panels are on the monitor, the picture is read with them taken out (see
+// X11PanelEraser): the recording adds the bubble and the drawings itself.
 class X11ScreenSource : public X11PictureSource {
  public:
   // Throws CaptureSourceError: the X server cannot be opened, or targetGone "That
@@ -21,6 +26,8 @@ class X11ScreenSource : public X11PictureSource {
   bool tick() override;
 
   DisplayInfo monitor_;
+  std::unique_ptr<X11PanelEraser> eraser_;
+  int trailingFrames_ = 0;  // still to read after the last damage
 };
 
 }  // namespace tolvane

@@ -7,17 +7,22 @@
 #include <iostream>
 #include <thread>
 
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
 #include <nlohmann/json.hpp>
 
 #include "app/capture/sources/capture_sources.h"
 #include "app/capture/sources/system_source_catalog.h"
 #include "app/capture/sources/x11_connection.h"
 #include "app/capture/sources/x11_content_reader.h"
+#include "app/capture/sources/x11_top_level_windows.h"
 #include "app/capture/sources/x11_screen_source.h"
 #include "app/capture/sources/x11_window_source.h"
 #include "tests/app/capture/sources/source_test_support.h"
 #include "tests/app/x11_test_desktop.h"
 #include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/xvfb_server.h"
 
 // Windows name only the fields that matter to each case; the rest keep defaults.
@@ -77,6 +82,93 @@ class FrameProbe {
   std::size_t last_ = 0;
 };
 
+// Stand-ins for Tolvane's floating panels and for other clients' windows, made the way
+// the panels are: override-redirect top-levels, translucent ones with a 32-bit visual,
+// marked with the exclusion property. Each shows a pixmap as its background, so the
+// server keeps it painted without a client answering exposures.
+class StandIns {
+ public:
+  explicit StandIns(X11Connection& connection) : x_(connection), display_(connection.display()) {
+    XVisualInfo info{};
+    XMatchVisualInfo(display_, DefaultScreen(display_), 32, TrueColor, &info);
+    argbVisual_ = info.visual;
+    argbColormap_ = XCreateColormap(display_, x_.root(), argbVisual_, AllocNone);
+  }
+  // `pixels` are premultiplied 0xAARRGGBB for a translucent window, 0xRRGGBB otherwise;
+  // `marks` (x, y, width, height, pixel) paint over the first one.
+  ::Window create(int x, int y, int width, int height, bool translucent, bool excluded,
+                  std::vector<std::tuple<int, int, int, int, unsigned long>> marks, ::Window parent = 0) {
+    const int depth = translucent ? 32 : DefaultDepth(display_, DefaultScreen(display_));
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.border_pixel = 0;
+    attributes.colormap = translucent ? argbColormap_ : DefaultColormap(display_, DefaultScreen(display_));
+    ::Pixmap picture = XCreatePixmap(display_, x_.root(), width, height, depth);
+    GC gc = XCreateGC(display_, picture, 0, nullptr);
+    for (auto [mx, my, mw, mh, pixel] : marks) {
+      XSetForeground(display_, gc, pixel);
+      XFillRectangle(display_, picture, gc, mx, my, mw, mh);
+    }
+    XFreeGC(display_, gc);
+    attributes.background_pixmap = picture;
+    ::Window window = XCreateWindow(display_, parent != 0 ? parent : x_.root(), x, y, width, height, 0, depth,
+                                    InputOutput, translucent ? argbVisual_ : CopyFromParent,
+                                    CWOverrideRedirect | CWBorderPixel | CWColormap | CWBackPixmap, &attributes);
+    XFreePixmap(display_, picture);
+    if (excluded) {
+      const unsigned long one = 1;
+      XChangeProperty(display_, window, x_.atom(X11TopLevelWindows::kExcludedProperty), XA_CARDINAL, 32,
+                      PropModeReplace, reinterpret_cast<const unsigned char*>(&one), 1);
+    }
+    XMapWindow(display_, window);
+    XSync(display_, False);
+    return window;
+  }
+  // The root as it shows on screen now, at (x, y), as 0xRRGGBB.
+  std::uint32_t onScreen(int x, int y) {
+    XImage* image = XGetImage(display_, x_.root(), x, y, 1, 1, AllPlanes, ZPixmap);
+    const auto pixel = static_cast<std::uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF);
+    XDestroyImage(image);
+    return pixel;
+  }
+  void setWallpaper(unsigned long color) {
+    ::Pixmap tile = XCreatePixmap(display_, x_.root(), 8, 8, DefaultDepth(display_, DefaultScreen(display_)));
+    GC gc = XCreateGC(display_, tile, 0, nullptr);
+    XSetForeground(display_, gc, color);
+    XFillRectangle(display_, tile, gc, 0, 0, 8, 8);
+    XFreeGC(display_, gc);
+    XChangeProperty(display_, x_.root(), x_.atom("_XROOTPMAP_ID"), XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&tile), 1);
+    XSetWindowBackgroundPixmap(display_, x_.root(), tile);
+    XClearWindow(display_, x_.root());
+    XSync(display_, False);
+  }
+
+ private:
+  X11Connection& x_;
+  ::Display* display_;
+  ::Visual* argbVisual_ = nullptr;
+  ::Colormap argbColormap_ = 0;
+};
+
+// One channel of `over` at `alpha` (premultiplied) over `under`, as 0xRRGGBB.
+std::uint32_t blend(std::uint32_t premultiplied, int alpha, std::uint32_t under) {
+  std::uint32_t out = 0;
+  for (int shift : {0, 8, 16}) {
+    const int top = static_cast<int>((premultiplied >> shift) & 0xFF);
+    const int below = static_cast<int>((under >> shift) & 0xFF);
+    out |= static_cast<std::uint32_t>(top + (below * (255 - alpha) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+bool near(std::uint32_t a, std::uint32_t b) {
+  for (int shift : {0, 8, 16}) {
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 2) return false;
+  }
+  return true;
+}
+
 class X11SourcesTest : public ::testing::Test {
  protected:
   testing::XvfbServer xvfb;
@@ -85,6 +177,13 @@ class X11SourcesTest : public ::testing::Test {
   std::uint32_t mainDisplayID() {
     X11Connection connection(xvfb.displayName());
     return X11ContentReader(connection).displays().at(0).displayID;
+  }
+  // Polls the server-side state `done` reads, for at most 20 s.
+  static bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+      if (done()) return true;
+    }
+    return false;
   }
   X11ScreenSource screen(int width, int height) {
     return X11ScreenSource(xvfb.displayName(), mainDisplayID(), ScreenCaptureSettings{width, height, 30, true});
@@ -176,6 +275,76 @@ TEST_F(X11SourcesTest, StoppingWhileTheServerDoesNotAnswerCutsTheConnectionInste
   std::cout << "stopping the screen of a stopped X server took " << took.count() << " s\n";
   EXPECT_EQ(probe.failures.items(1), std::vector<std::string>{"Tolvane lost the connection to the X server."});
   xvfb.signal(SIGCONT);
+}
+
+TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowShowsOnlyItself) {
+  constexpr std::uint32_t wallpaper = 0x304050, left = 0xC02020, right = 0x20A020, magenta = 0xFF00FF;
+  X11Connection x(xvfb.displayName());
+  StandIns standIns(x);
+  standIns.setWallpaper(wallpaper);
+  const auto leftWindow = desktop.create({.x = 100, .y = 100, .width = 500, .height = 400, .color = left});
+  desktop.create({.x = 600, .y = 100, .width = 500, .height = 400, .color = right});
+  // Someone else's translucent window: blended over what lies below, in and out of a panel.
+  constexpr std::uint32_t halfBlue = 0x80000080;
+  standIns.create(250, 250, 100, 100, true, false, {{0, 0, 100, 100, halfBlue}});
+  // The pill, as a client inside a frame of a reparenting window manager, over both
+  // windows and the desktop.
+  const auto pillFrame = standIns.create(500, 450, 200, 100, false, false, {{0, 0, 200, 100, magenta}});
+  standIns.create(0, 0, 200, 100, false, true, {{0, 0, 200, 100, magenta}}, pillFrame);
+  // The bubble preview: a translucent white disc's square.
+  standIns.create(300, 200, 200, 200, true, true, {{0, 0, 200, 200, 0x80808080}});
+  // The canvas: clear (as good as) everywhere but one highlighter stroke at alpha 0.38.
+  constexpr int strokeAlpha = 97;  // 0.38 × 255
+  constexpr std::uint32_t strokeYellow = 0x61616100;
+  const auto canvas = standIns.create(0, 0, 1920, 1080, true, true, {{800, 200, 200, 40, strokeYellow}});
+
+  const std::vector<std::pair<int, int>> points{{550, 470}, {650, 470}, {600, 530}, {400, 380},
+                                                {270, 270}, {320, 320}, {900, 220}, {850, 170}};
+  const std::uint32_t blueOverLeft = blend(0x000080, 0x80, left);
+  const std::vector<std::uint32_t> beneath{left, right, wallpaper, left, blueOverLeft, blueOverLeft, right, right};
+
+  // Without a compositing manager the panels stay in the picture, as on screen, where the
+  // canvas on top shows its pixels as they are.
+  auto source = screen(1920, 1080);
+  FrameProbe probe(source, points);
+  ASSERT_TRUE(probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors[6] == 0x616100; }));
+
+  // One starts while recording: the stand-ins show on the screen, blended by it...
+  testing::TempDir dir;
+  testing::ChildProcess compositor({"xcompmgr"}, {{"DISPLAY", xvfb.displayName()}}, dir.path() / "xcompmgr.log");
+  ASSERT_TRUE(eventually([&] { return XGetSelectionOwner(x.display(), x.atom("_NET_WM_CM_S0")) != 0; }));
+  ASSERT_TRUE(eventually([&] { return near(standIns.onScreen(900, 220), blend(0x616100, strokeAlpha, right)); }))
+      << std::hex << standIns.onScreen(900, 220);
+  EXPECT_EQ(standIns.onScreen(550, 470), magenta);
+  // ...and not in the recording, which shows what lies under them.
+  auto erased = probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors == beneath; });
+  ASSERT_TRUE(erased) << "no frame showed what lies under the panels";
+
+  // With the canvas gone, only the smaller panels' rectangles are painted again; one that
+  // moves is left out where it went, from the first frame that shows the move.
+  XUnmapWindow(x.display(), canvas);
+  XSync(x.display(), False);
+  ASSERT_TRUE(probe.waitFor([](const FrameSample& s) { return s.status == FrameStatus::idle; }));
+  XMoveWindow(x.display(), pillFrame, 800, 150);
+  XSync(x.display(), False);
+  for (int frame = 0; frame < 3; ++frame) {
+    auto moved = probe.waitFor(isComplete);
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->colors, beneath) << "frame " << frame << " after the move";
+  }
+
+  // A window recording reads the window's own pixmap: the bubble over it never shows.
+  X11WindowSource windowSource(xvfb.displayName(), static_cast<std::uint32_t>(leftWindow), {500, 400, 30, false});
+  FrameProbe windowProbe(windowSource, {{300, 200}, {220, 170}});
+  EXPECT_TRUE(windowProbe.waitFor([&](const FrameSample& s) {
+    return isComplete(s) && s.colors == std::vector<std::uint32_t>{left, left};
+  }));
+
+  // A change of a window under a panel is in the recording too, once the compositing
+  // manager shows it.
+  desktop.fill(leftWindow, blue);
+  EXPECT_TRUE(probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors[3] == blue; }));
+  EXPECT_TRUE(probe.failures.items().empty());
 }
 
 }  // namespace

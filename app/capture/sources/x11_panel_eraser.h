@@ -1,0 +1,91 @@
+#pragma once
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrender.h>
+
+#include <unordered_map>
+#include <vector>
+
+#include "app/capture/sources/x11_top_level_windows.h"
+
+namespace tolvane {
+
+class X11Connection;
+
+// Takes Tolvane's own floating panels back out of a picture of a monitor. The recording
+// composites the camera bubble, the strokes and the blur itself, so the panels that show
+// them (and the pill and toolbar) must not be recorded a second time.
+//
+// The picture is built on the server: the monitor as the compositing manager shows it
+// is copied into a scratch pixmap; then, clipped to the rectangles our panels cover,
+// the desktop background and every other visible top-level window, bottom to top, are
+// painted again from their composite pixmaps with XRender. What lies under a panel is
+// then in the picture, and the panel is not. Reading the picture costs the same one
+// shared-memory copy as reading the screen.
+//
+// Only under a compositing manager does every top-level window have a composite pixmap;
+// without one the panels stay in the picture (and available() is false).
+class X11PanelEraser {
+ public:
+  // `x`, `y`, `width`, `height`: the monitor, in root-window pixels.
+  X11PanelEraser(X11Connection& connection, int x, int y, int width, int height);
+  ~X11PanelEraser();
+  X11PanelEraser(const X11PanelEraser&) = delete;
+  X11PanelEraser& operator=(const X11PanelEraser&) = delete;
+
+  void handleEvent(const XEvent& event);
+  // Once a frame: reads what changed among the top-level windows. True when any window
+  // came, went, moved or was restacked, and for a few frames after that: the picture
+  // changes without damage being reported for it, when the compositing manager gets to
+  // repainting the screen.
+  bool update();
+  // Whether a panel of ours covers part of the monitor and can be taken out, so that the
+  // picture is to come from build() and drawable().
+  bool isErasing() const { return isCompositing_ && !rebuilt_.empty(); }
+  // Whether a compositing manager runs: the windows' own damage then tells of changes,
+  // not the root's.
+  bool isCompositing() const { return isCompositing_; }
+  // Builds the picture without our panels; false when the server refused.
+  bool build();
+  // The picture build() made, of the monitor's size, at (0, 0).
+  ::Pixmap drawable() const { return scratch_; }
+
+ private:
+  struct NamedPicture {
+    ::Pixmap pixmap = 0;
+    ::Picture picture = 0;
+  };
+
+  bool hasCompositingManager() const;
+  ::Picture backgroundPicture();
+  ::Picture windowPicture(const X11TopLevelWindows::Window& window);
+  void forget(::Window window);
+  void releaseBackground();
+
+  X11Connection& connection_;
+  X11TopLevelWindows windows_;
+  int x_;
+  int y_;
+  int width_;
+  int height_;
+  ::Atom compositingSelection_;
+  ::Atom rootPixmapAtoms_[2];
+  int fixesEventBase_ = -1;
+  bool isCompositing_ = false;
+  bool loggedNoCompositor_ = false;
+  bool isBackgroundStale_ = true;
+  // What build() paints again, in picture coordinates: where our panels are, and for a
+  // few frames after they moved, where they were, since the compositing manager may not
+  // have repainted there yet.
+  std::vector<XRectangle> rebuilt_;
+  std::vector<XRectangle> panels_;  // where they are now
+  int settlingFrames_ = 0;
+  ::Pixmap scratch_ = 0;
+  ::Picture scratchPicture_ = 0;
+  ::Picture rootPicture_ = 0;
+  ::Pixmap backgroundPixmap_ = 0;  // the root's wallpaper pixmap as last read; not ours
+  ::Picture background_ = 0;
+  std::unordered_map<::Window, NamedPicture> named_;  // zeros: the window has no composite pixmap
+};
+
+}  // namespace tolvane
