@@ -13,6 +13,7 @@
 #include "app/core/desktop_opener.h"
 #include "app/core/item_list_model.h"
 #include "app/core/model_clock.h"
+#include "app/core/movie_version.h"
 #include "app/core/notifier.h"
 #include "app/core/off_thread.h"
 #include "app/services/app_services.h"
@@ -87,11 +88,14 @@ const QStringList kLibraryRoles{QStringLiteral("id"),
                                 QStringLiteral("thumbnailSource")};
 
 // The row the local list model shows: the plain map and what the panes derive from it.
-QVariantMap localRowMap(const VaultItem& item, bool locked) {
+// The picture's address names the movie's version: after a trim the row asks for a new
+// picture, which the views' image cache (keyed by address) has never seen.
+QVariantMap localRowMap(const VaultItem& item, bool locked, const std::string& version) {
   QVariantMap row = localItemMap(item);
   const QString id = row.value(QStringLiteral("id")).toString();
-  row.insert(QStringLiteral("thumbnailSource"),
-             QStringLiteral("image://thumbnail/local/") + QString::fromUtf8(QUrl::toPercentEncoding(id)));
+  row.insert(QStringLiteral("thumbnailSource"), QStringLiteral("image://thumbnail/local/") +
+                                                    QString::fromUtf8(QUrl::toPercentEncoding(id)) + QLatin1Char('/') +
+                                                    QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(version))));
   row.insert(QStringLiteral("isUploadPending"), isUploadPending(item.manifest.state));
   row.insert(QStringLiteral("canDelete"), !locked);
   return row;
@@ -177,33 +181,40 @@ QCoro::Task<> LibraryModel::refresh() {
   const auto vault = services_.vault();
   // The locks are read with the scan: a thousand flock calls do not belong on the
   // GUI thread.
+  // So are the movies' versions, a stat each.
   auto scanning = offThread([vault] {
-    std::pair<std::vector<VaultItem>, std::set<std::string>> found{vault->all(), {}};
-    for (const auto& item : found.first) {
-      if (RecordingLock::isHeld(item.directory)) found.second.insert(item.id());
+    Scan found{vault->all(), {}, {}};
+    for (const auto& item : found.items) {
+      if (RecordingLock::isHeld(item.directory)) found.locked.insert(item.id());
+      found.versions.emplace(item.id(), movieVersion(item.videoPath()));
     }
     return found;
   });
   auto scanned = co_await scanning;
   if (!self || !scanned.ok() || scan < scanShown_) co_return;
   scanShown_ = scan;
-  apply(std::move(scanned.value->first), std::move(scanned.value->second));
+  apply(std::move(*scanned.value));
 }
 
-void LibraryModel::apply(std::vector<VaultItem> items, std::set<std::string> locked) {
-  const bool changed = items != items_;
-  const bool locksChanged = locked != lockedIDs_;
-  items_ = std::move(items);
-  lockedIDs_ = std::move(locked);
+void LibraryModel::apply(Scan scan) {
+  const bool changed = scan.items != items_;
+  const bool rowsChanged = changed || scan.locked != lockedIDs_ || scan.versions != movieVersions_;
+  items_ = std::move(scan.items);
+  lockedIDs_ = std::move(scan.locked);
+  movieVersions_ = std::move(scan.versions);
   if (changed) {
     localItems_.clear();
     for (const auto& item : items_) localItems_.append(localItemMap(item));
     emit localItemsChanged();
   }
-  if (changed || locksChanged) {
+  if (rowsChanged) {
     QVariantList rows;
     rows.reserve(qsizetype(items_.size()));
-    for (const auto& item : items_) rows.append(localRowMap(item, lockedIDs_.count(item.id()) > 0));
+    for (const auto& item : items_) {
+      const auto version = movieVersions_.find(item.id());
+      rows.append(localRowMap(item, lockedIDs_.count(item.id()) > 0,
+                              version == movieVersions_.end() ? std::string("missing") : version->second));
+    }
     localItemsModel_->setItems(rows);
   }
 

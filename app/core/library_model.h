@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariantList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <stop_token>
@@ -119,7 +120,14 @@ class LibraryModel final : public QObject {
   void localErrorChanged();
 
  private:
-  void apply(std::vector<VaultItem> items, std::set<std::string> locked);
+  // What a vault scan found: the recordings, the ids whose lock is held and each
+  // recording's movie version.
+  struct Scan {
+    std::vector<VaultItem> items;
+    std::set<std::string> locked;
+    std::map<std::string, std::string> versions;
+  };
+  void apply(Scan scan);
   void setLocalError(const QString& error);
   void copyReviewLink();
   QCoro::Task<> expireLinkCopiedNotice(quint64 notice);
@@ -150,6 +158,7 @@ class LibraryModel final : public QObject {
   ItemListModel* libraryItemsModel_;
   // Ids of the local recordings whose lock was held at the last scan.
   std::set<std::string> lockedIDs_;
+  std::map<std::string, std::string> movieVersions_;
   // Links already copied in this process: each is copied once, however often the
   // vault changes afterwards.
   std::set<std::string> copiedShareURLs_;

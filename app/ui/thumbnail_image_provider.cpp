@@ -6,10 +6,10 @@
 #include <QRunnable>
 #include <QStandardPaths>
 #include <QUrl>
-#include <chrono>
 #include <fstream>
 #include <random>
 
+#include "app/core/movie_version.h"
 #include "kit/base/log.h"
 #include "kit/media/thumbnail_maker.h"
 #include "kit/net/http_performing.h"
@@ -55,15 +55,30 @@ QImage loaded(const std::filesystem::path& file) {
   return image;
 }
 
+// Pictures of this recording's earlier movies: a trimmed recording has no use for them.
+void removeEarlierVersions(const std::filesystem::path& cache, const std::string& id,
+                           const std::filesystem::path& current) {
+  std::error_code error;
+  const std::string prefix = id + "-";
+  for (std::filesystem::directory_iterator entry(cache, error), end; !error && entry != end; entry.increment(error)) {
+    const auto& path = entry->path();
+    if (path != current && path.extension() == ".jpg" && path.filename().string().starts_with(prefix)) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  }
+}
+
 Outcome localThumbnail(RecordingVault& vault, const std::filesystem::path& cache, const QString& id) {
   const auto item = vault.item(id.toStdString());
   if (!item) return {{}, QStringLiteral("No recording %1").arg(id)};
-  std::error_code error;
-  const auto modified = std::filesystem::last_write_time(item->videoPath(), error);
-  if (error) return {{}, QStringLiteral("The recording's movie is missing")};
-  const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(modified.time_since_epoch()).count();
-  const auto file = cache / (item->id() + "-" + std::to_string(stamp) + ".jpg");
+  // Keyed by the movie as it is now, not by the version the address was made with: an
+  // address from before a trim still gets the trimmed movie's picture.
+  const std::string version = movieVersion(item->videoPath());
+  if (version == "missing") return {{}, QStringLiteral("The recording's movie is missing")};
+  const auto file = cache / (item->id() + "-" + version + ".jpg");
   if (!std::filesystem::exists(file)) {
+    std::error_code error;
     std::filesystem::create_directories(cache, error);
     try {
       ThumbnailMaker::writeJpeg(item->videoPath(), file);
@@ -71,6 +86,7 @@ Outcome localThumbnail(RecordingVault& vault, const std::filesystem::path& cache
       log().info("no thumbnail for {}: {}", item->id(), failure.what());
       return {{}, QString::fromUtf8(failure.what())};
     }
+    removeEarlierVersions(cache, item->id(), file);
   }
   QImage image = loaded(file);
   if (image.isNull()) return {{}, QStringLiteral("The thumbnail could not be read")};
@@ -186,7 +202,11 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
   auto* response = new ThumbnailResponse;
   const qsizetype slash = id.indexOf(QLatin1Char('/'));
   const QString kind = id.left(slash);
-  const QString rest = QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8());
+  QString rest = id.mid(slash + 1);
+  // A local picture's address ends in the movie's version after one more slash; it only
+  // tells addresses apart.
+  if (kind == QLatin1String("local")) rest = rest.section(QLatin1Char('/'), 0, 0);
+  rest = QUrl::fromPercentEncoding(rest.toUtf8());
   std::function<Outcome()> work;
   if (slash > 0 && kind == QLatin1String("local") && vault_) {
     work = [vault = vault_, cache = cacheDirectory_, rest] { return localThumbnail(*vault, cache, rest); };
