@@ -10,6 +10,7 @@
 namespace tolvane {
 
 class HTTPPerforming;
+class MovieIndex;
 class RecordingVault;
 
 // The "thumbnail" image provider: "image://thumbnail/local/<id>/<movie version>" is a
@@ -39,6 +40,8 @@ class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
   std::shared_ptr<RecordingVault> vault_;
   std::shared_ptr<HTTPPerforming> http_;
   std::filesystem::path cacheDirectory_;
+  // Where the recordings' movies are, shared by the jobs.
+  std::shared_ptr<MovieIndex> movieIndex_;
   std::stop_source stop_;
   QThreadPool pool_;
 };
