@@ -113,8 +113,18 @@ void ApiRoutes::library(const httplib::Request& request, httplib::Response& resp
     }
     limit = std::min(*parsed, kMaxLibraryLimit);
   }
+  // Pages after the first: the newest `offset` recordings are skipped.
+  int64_t offset = 0;
+  if (request.has_param("offset")) {
+    const auto parsed = http::parseInt64(request.get_param_value("offset"));
+    if (!parsed || *parsed < 0) {
+      http::sendError(response, 400, "The offset must be a whole number of at least 0.", "invalid_request");
+      return;
+    }
+    offset = *parsed;
+  }
   nlohmann::json recordings = nlohmann::json::array();
-  for (const auto& video : context_.recordings.library(account->id, limit)) recordings.push_back(summary(video));
+  for (const auto& video : context_.recordings.library(account->id, limit, offset)) recordings.push_back(summary(video));
   http::sendJson(response, 200, {{"recordings", recordings}});
 }
 

@@ -54,11 +54,11 @@ std::optional<Video> RecordingStore::find(const std::string& uid) {
   return fromRow(*row);
 }
 
-std::vector<Video> RecordingStore::library(const std::string& accountId, int64_t limit) {
+std::vector<Video> RecordingStore::library(const std::string& accountId, int64_t limit, int64_t offset) {
   const auto rows = database_.query(std::string("SELECT ") + kColumns +
                                         " FROM videos WHERE account_id = ? AND saved_at IS NOT NULL "
-                                        "ORDER BY saved_at DESC, seq DESC LIMIT ?",
-                                    {accountId, limit});
+                                        "ORDER BY saved_at DESC, seq DESC LIMIT ? OFFSET ?",
+                                    {accountId, limit, offset});
   std::vector<Video> videos;
   videos.reserve(rows.size());
   for (const auto& row : rows) videos.push_back(fromRow(row));

@@ -35,7 +35,7 @@ class RecordingStore {
   std::optional<Video> create(const std::string& accountId, const std::string& name, std::optional<int64_t> limit);
   std::optional<Video> find(const std::string& uid);
   // The account's saved recordings, newest first.
-  std::vector<Video> library(const std::string& accountId, int64_t limit);
+  std::vector<Video> library(const std::string& accountId, int64_t limit, int64_t offset = 0);
 
   // Puts the video into the library (again) with a title and duration.
   void save(const std::string& uid, const std::string& title, int64_t durationSec);

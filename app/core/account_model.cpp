@@ -127,7 +127,8 @@ QCoro::Task<> AccountModel::refreshAccount() {
   const auto api = services_.api();
   auto loadingAccount = offThread([api] { return api->me(); });
   const auto info = co_await loadingAccount;
-  if (!self) co_return;
+  // Signed out meanwhile: the account that came back is no one's any more.
+  if (!self || phase_ != SignInPhase::SignedIn) co_return;
   if (!info.ok()) {
     appLog().error("couldn't load account: {}", info.error);
     co_return;
@@ -135,6 +136,10 @@ QCoro::Task<> AccountModel::refreshAccount() {
   if (assignChanged(account_, accountMap(*info.value))) emit accountChanged();
   // An account without an e-mail leaves the one the session gave.
   if (info.value->email) setEmail(QString::fromStdString(*info.value->email));
+}
+
+void AccountModel::refresh() {
+  if (phase_ == SignInPhase::SignedIn) refreshAccount();
 }
 
 void AccountModel::signOut() { finishSignOut(); }

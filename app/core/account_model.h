@@ -48,6 +48,9 @@ class AccountModel final : public QObject {
   Q_INVOKABLE void cancelSignIn();
   Q_INVOKABLE void signOut();
 
+  // Asks the service for the signed-in user's account again (the plan may have changed
+  // on the web). Signed out it does nothing; a failure keeps what is shown.
+  Q_INVOKABLE void refresh();
   // At launch: takes up the stored session, if any, and loads its account.
   QCoro::Task<> restoreSession();
   // The stored session ended without the user signing out (the backend refused its

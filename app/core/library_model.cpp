@@ -13,14 +13,22 @@
 #include "app/core/desktop_opener.h"
 #include "app/core/item_list_model.h"
 #include "app/core/model_clock.h"
+#include "app/core/movie_version.h"
 #include "app/core/notifier.h"
 #include "app/core/off_thread.h"
 #include "app/services/app_services.h"
+#include "kit/base/log.h"
+#include "kit/upload/tolvane_api.h"
 #include "kit/vault/recording_lock.h"
 #include "kit/vault/recording_vault.h"
 
 namespace tolvane {
 namespace {
+
+const Logger& appLog() {
+  static const Logger log("app");
+  return log;
+}
 
 const QString kLinkCopied = QStringLiteral("Link copied — paste it anywhere.");
 
@@ -80,11 +88,14 @@ const QStringList kLibraryRoles{QStringLiteral("id"),
                                 QStringLiteral("thumbnailSource")};
 
 // The row the local list model shows: the plain map and what the panes derive from it.
-QVariantMap localRowMap(const VaultItem& item, bool locked) {
+// The picture's address names the movie's version: after a trim the row asks for a new
+// picture, which the views' image cache (keyed by address) has never seen.
+QVariantMap localRowMap(const VaultItem& item, bool locked, const std::string& version) {
   QVariantMap row = localItemMap(item);
   const QString id = row.value(QStringLiteral("id")).toString();
-  row.insert(QStringLiteral("thumbnailSource"),
-             QStringLiteral("image://thumbnail/local/") + QString::fromUtf8(QUrl::toPercentEncoding(id)));
+  row.insert(QStringLiteral("thumbnailSource"), QStringLiteral("image://thumbnail/local/") +
+                                                    QString::fromUtf8(QUrl::toPercentEncoding(id)) + QLatin1Char('/') +
+                                                    QString::fromUtf8(QUrl::toPercentEncoding(QString::fromStdString(version))));
   row.insert(QStringLiteral("isUploadPending"), isUploadPending(item.manifest.state));
   row.insert(QStringLiteral("canDelete"), !locked);
   return row;
@@ -108,6 +119,35 @@ QVariantMap libraryItemMap(const RecordingSummary& summary) {
           {QStringLiteral("thumbnail"), QString::fromStdString(summary.thumbnail)},
           {QStringLiteral("shareUrl"), QString::fromStdString(summary.shareUrl)},
           {QStringLiteral("thumbnailSource"), remoteThumbnailSource(summary.thumbnail)}};
+}
+
+// The library after its first page: the next pages until a short one, each recording
+// once (a recording saved meanwhile pushes the older ones down a place, and a service
+// that ignores the offset sends the first page again, which ends the paging). A failed
+// page ends it with what came so far and why.
+LibraryModel::LibraryPages remainingLibraryPages(TolvaneAPI& api, std::vector<RecordingSummary> recordings,
+                                                 std::stop_token stop) {
+  LibraryModel::LibraryPages pages;
+  std::set<std::string> seen;
+  for (const auto& summary : recordings) seen.insert(summary.id);
+  for (qint64 page = 1; page < LibraryModel::kMaxLibraryPages && !stop.stop_requested(); ++page) {
+    std::vector<RecordingSummary> next;
+    try {
+      next = api.library(LibraryModel::kLibraryPageSize, qint64(recordings.size()), stop);
+    } catch (const std::exception& failure) {
+      pages.error = failure.what();
+      break;
+    }
+    std::size_t added = 0;
+    for (auto& summary : next) {
+      if (!seen.insert(summary.id).second) continue;
+      recordings.push_back(std::move(summary));
+      ++added;
+    }
+    if (qint64(next.size()) < LibraryModel::kLibraryPageSize || added == 0) break;
+  }
+  pages.recordings = std::move(recordings);
+  return pages;
 }
 
 }  // namespace
@@ -141,33 +181,40 @@ QCoro::Task<> LibraryModel::refresh() {
   const auto vault = services_.vault();
   // The locks are read with the scan: a thousand flock calls do not belong on the
   // GUI thread.
+  // So are the movies' versions, a stat each.
   auto scanning = offThread([vault] {
-    std::pair<std::vector<VaultItem>, std::set<std::string>> found{vault->all(), {}};
-    for (const auto& item : found.first) {
-      if (RecordingLock::isHeld(item.directory)) found.second.insert(item.id());
+    Scan found{vault->all(), {}, {}};
+    for (const auto& item : found.items) {
+      if (RecordingLock::isHeld(item.directory)) found.locked.insert(item.id());
+      found.versions.emplace(item.id(), movieVersion(item.videoPath()));
     }
     return found;
   });
   auto scanned = co_await scanning;
   if (!self || !scanned.ok() || scan < scanShown_) co_return;
   scanShown_ = scan;
-  apply(std::move(scanned.value->first), std::move(scanned.value->second));
+  apply(std::move(*scanned.value));
 }
 
-void LibraryModel::apply(std::vector<VaultItem> items, std::set<std::string> locked) {
-  const bool changed = items != items_;
-  const bool locksChanged = locked != lockedIDs_;
-  items_ = std::move(items);
-  lockedIDs_ = std::move(locked);
+void LibraryModel::apply(Scan scan) {
+  const bool changed = scan.items != items_;
+  const bool rowsChanged = changed || scan.locked != lockedIDs_ || scan.versions != movieVersions_;
+  items_ = std::move(scan.items);
+  lockedIDs_ = std::move(scan.locked);
+  movieVersions_ = std::move(scan.versions);
   if (changed) {
     localItems_.clear();
     for (const auto& item : items_) localItems_.append(localItemMap(item));
     emit localItemsChanged();
   }
-  if (changed || locksChanged) {
+  if (rowsChanged) {
     QVariantList rows;
     rows.reserve(qsizetype(items_.size()));
-    for (const auto& item : items_) rows.append(localRowMap(item, lockedIDs_.count(item.id()) > 0));
+    for (const auto& item : items_) {
+      const auto version = movieVersions_.find(item.id());
+      rows.append(localRowMap(item, lockedIDs_.count(item.id()) > 0,
+                              version == movieVersions_.end() ? std::string("missing") : version->second));
+    }
     localItemsModel_->setItems(rows);
   }
 
@@ -219,34 +266,63 @@ void LibraryModel::loadLibrary() { reloadLibrary(); }
 
 QCoro::Task<> LibraryModel::reloadLibrary() {
   QPointer<LibraryModel> self(this);
+  const quint64 load = ++librariesStarted_;
+  // The pages an older load is still asking for would only be thrown away.
+  libraryStop_.request_stop();
+  libraryStop_ = std::stop_source();
+  const std::stop_token stop = libraryStop_.get_token();
   const auto auth = services_.auth();
   const auto api = services_.api();
   auto checkingSignIn = offThread([auth] { return auth->isSignedIn(); });
   const auto signedIn = co_await checkingSignIn;
-  if (!self || !signedIn.value.value_or(false)) co_return;
+  if (!self || load != librariesStarted_ || !signedIn.value.value_or(false)) co_return;
   setLoadingLibrary(true);
   setLibraryError({});
-  auto loadingLibrary = offThread([api] { return api->library(100); });
-  const auto library = co_await loadingLibrary;
-  if (!self) co_return;
-  if (library.ok()) {
-    QVariantList items;
-    for (const auto& summary : *library.value) items.append(libraryItemMap(summary));
-    if (assignChanged(libraryItems_, items)) {
-      libraryItemsModel_->setItems(libraryItems_);
-      emit libraryItemsChanged();
-    }
-  } else {
-    setLibraryError(QString::fromStdString(library.error));
+  auto loadingFirstPage = offThread([api, stop] { return api->library(kLibraryPageSize, 0, stop); });
+  const auto firstPage = co_await loadingFirstPage;
+  // A newer load (or a sign-out) took over; it shows its own pages.
+  if (!self || load != librariesStarted_) co_return;
+  if (!firstPage.ok()) {
+    setLibraryError(QString::fromStdString(firstPage.error));
+    setLoadingLibrary(false);
+    co_return;
   }
+  // The first page is shown at once, unless the list on screen is longer: that one
+  // stays until the rest has come, so a refresh neither shortens the grid nor throws
+  // its scroll position away.
+  std::vector<RecordingSummary> recordings = *firstPage.value;
+  const bool more = qint64(recordings.size()) >= kLibraryPageSize;
+  if (!more || qsizetype(recordings.size()) >= libraryItems_.size()) showLibraryItems(recordings);
   setLoadingLibrary(false);
+  if (!more) co_return;
+
+  // The rest, a page at a time on one worker, until a short page.
+  auto loadingRest = offThread([api, stop, recordings] { return remainingLibraryPages(*api, recordings, stop); });
+  const auto rest = co_await loadingRest;
+  if (!self || load != librariesStarted_ || !rest.ok()) co_return;
+  if (!rest.value->error.empty()) {
+    appLog().error("couldn't load the library past {} recordings: {}", rest.value->recordings.size(),
+                   rest.value->error);
+  }
+  showLibraryItems(rest.value->recordings);
 }
 
-void LibraryModel::clearLibrary() {
-  if (assignChanged(libraryItems_, QVariantList())) {
+void LibraryModel::showLibraryItems(const std::vector<RecordingSummary>& recordings) {
+  QVariantList items;
+  items.reserve(qsizetype(recordings.size()));
+  for (const auto& summary : recordings) items.append(libraryItemMap(summary));
+  if (assignChanged(libraryItems_, items)) {
     libraryItemsModel_->setItems(libraryItems_);
     emit libraryItemsChanged();
   }
+}
+
+void LibraryModel::clearLibrary() {
+  // A load still paging belongs to the account that went.
+  ++librariesStarted_;
+  libraryStop_.request_stop();
+  setLoadingLibrary(false);
+  showLibraryItems({});
 }
 
 void LibraryModel::retryUpload(const QString& id) {

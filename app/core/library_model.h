@@ -4,14 +4,17 @@
 #include <QString>
 #include <QVariantList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include <qcorotask.h>
 
 #include "app/core/item_list_model.h"
+#include "kit/upload/service_records.h"
 #include "kit/vault/vault_item.h"
 
 namespace tolvane {
@@ -48,6 +51,16 @@ class LibraryModel final : public QObject {
 
  public:
   static constexpr double kLinkCopiedNoticeSec = 6.0;
+  // The web library is asked for in pages of this many recordings, up to this many
+  // pages (a bound against a service that never sends a short page).
+  static constexpr qint64 kLibraryPageSize = 100;
+  static constexpr qint64 kMaxLibraryPages = 500;
+
+  // The library's pages after the first, as far as they came.
+  struct LibraryPages {
+    std::vector<RecordingSummary> recordings;
+    std::string error;  // why a page failed; "" when the last page was short
+  };
 
   // `reviewItemID` names the recording under review, whose link is copied.
   LibraryModel(AppServices& services, std::shared_ptr<ModelClock> clock, Clipboard& clipboard,
@@ -80,7 +93,8 @@ class LibraryModel final : public QObject {
   // Rescans the vault; the lists change when the scan is back.
   Q_INVOKABLE void refreshLocalItems();
   QCoro::Task<> refresh();
-  // The web library, when signed in; a failure keeps the previous list.
+  // The whole web library, when signed in, page by page off the GUI thread; the first
+  // page's failure keeps the previous list and says why in libraryError.
   Q_INVOKABLE void loadLibrary();
   QCoro::Task<> reloadLibrary();
   void clearLibrary();
@@ -106,13 +120,21 @@ class LibraryModel final : public QObject {
   void localErrorChanged();
 
  private:
-  void apply(std::vector<VaultItem> items, std::set<std::string> locked);
+  // What a vault scan found: the recordings, the ids whose lock is held and each
+  // recording's movie version.
+  struct Scan {
+    std::vector<VaultItem> items;
+    std::set<std::string> locked;
+    std::map<std::string, std::string> versions;
+  };
+  void apply(Scan scan);
   void setLocalError(const QString& error);
   void copyReviewLink();
   QCoro::Task<> expireLinkCopiedNotice(quint64 notice);
   void setLinkCopiedNotice(const QString& notice);
   void setLibraryError(const QString& error);
   void setLoadingLibrary(bool loading);
+  void showLibraryItems(const std::vector<RecordingSummary>& recordings);
 
   AppServices& services_;
   std::shared_ptr<ModelClock> clock_;
@@ -136,6 +158,7 @@ class LibraryModel final : public QObject {
   ItemListModel* libraryItemsModel_;
   // Ids of the local recordings whose lock was held at the last scan.
   std::set<std::string> lockedIDs_;
+  std::map<std::string, std::string> movieVersions_;
   // Links already copied in this process: each is copied once, however often the
   // vault changes afterwards.
   std::set<std::string> copiedShareURLs_;
@@ -143,6 +166,9 @@ class LibraryModel final : public QObject {
   quint64 scansStarted_ = 0;
   quint64 scanShown_ = 0;
   quint64 noticesShown_ = 0;
+  // Each library load's number: one that is no longer the newest stops paging.
+  quint64 librariesStarted_ = 0;
+  std::stop_source libraryStop_;
 };
 
 }  // namespace tolvane

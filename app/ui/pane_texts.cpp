@@ -1,6 +1,7 @@
 #include "app/ui/pane_texts.h"
 
 #include <QHash>
+#include <QUrl>
 #include <algorithm>
 
 namespace tolvane {
@@ -20,6 +21,16 @@ QString PaneTexts::recordingCount(qint64 count) {
 
 QString PaneTexts::planLine(bool paid) {
   return paid ? QStringLiteral("Pro — unlimited recordings") : QStringLiteral("Free plan");
+}
+
+QString PaneTexts::siteName(const QString& siteURL) {
+  QString host = QUrl(siteURL).host();
+  if (host.startsWith(QLatin1String("www."))) host.remove(0, 4);
+  return host;
+}
+
+QString PaneTexts::libraryEmptyText(const QString& siteName) {
+  return QStringLiteral("Record something and it'll appear here and on %1.").arg(siteName);
 }
 
 QString PaneTexts::stateBadge(const QString& state) {

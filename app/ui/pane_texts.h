@@ -19,6 +19,11 @@ class PaneTexts {
   // "1 recording", "12 recordings".
   static QString recordingCount(qint64 count);
   static QString planLine(bool paid);
+  // The web site's name for the sentences that point there: the host of its address,
+  // without "www.".
+  static QString siteName(const QString& siteURL);
+  // The empty library's invitation, naming the web site.
+  static QString libraryEmptyText(const QString& siteName);
   // The label of a local recording's badge for a manifest state ("ready", …); "" for
   // a state this version does not know.
   static QString stateBadge(const QString& state);

@@ -6,10 +6,14 @@
 #include <QRunnable>
 #include <QStandardPaths>
 #include <QUrl>
-#include <chrono>
+#include <atomic>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <random>
+#include <unordered_map>
 
+#include "app/core/movie_version.h"
 #include "kit/base/log.h"
 #include "kit/media/thumbnail_maker.h"
 #include "kit/net/http_performing.h"
@@ -55,22 +59,71 @@ QImage loaded(const std::filesystem::path& file) {
   return image;
 }
 
-Outcome localThumbnail(RecordingVault& vault, const std::filesystem::path& cache, const QString& id) {
-  const auto item = vault.item(id.toStdString());
-  if (!item) return {{}, QStringLiteral("No recording %1").arg(id)};
+// Pictures of this recording's earlier movies: a trimmed recording has no use for them.
+void removeEarlierVersions(const std::filesystem::path& cache, const std::string& id,
+                           const std::filesystem::path& current) {
   std::error_code error;
-  const auto modified = std::filesystem::last_write_time(item->videoPath(), error);
-  if (error) return {{}, QStringLiteral("The recording's movie is missing")};
-  const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(modified.time_since_epoch()).count();
-  const auto file = cache / (item->id() + "-" + std::to_string(stamp) + ".jpg");
+  const std::string prefix = id + "-";
+  for (std::filesystem::directory_iterator entry(cache, error), end; !error && entry != end; entry.increment(error)) {
+    const auto& path = entry->path();
+    if (path != current && path.extension() == ".jpg" && path.filename().string().starts_with(prefix)) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+    }
+  }
+}
+
+}  // namespace
+
+// Where each recording's movie is, from one vault scan shared by every request: asking
+// the vault for one item reads every manifest, and a list of a thousand rows would read
+// a million. A recording not in the index, or whose movie is not the version the
+// address names (it was trimmed since), rescans.
+class MovieIndex {
+ public:
+  std::optional<std::filesystem::path> movie(RecordingVault& vault, const std::string& id,
+                                             const std::string& wantedVersion) {
+    std::lock_guard lock(mutex_);
+    auto found = movies_.find(id);
+    const bool current =
+        found != movies_.end() && (wantedVersion.empty() ? std::filesystem::exists(found->second)
+                                                         : movieVersion(found->second) == wantedVersion);
+    if (!current) {
+      movies_.clear();
+      for (const auto& item : vault.all()) movies_.emplace(item.id(), item.videoPath());
+      found = movies_.find(id);
+    }
+    if (found == movies_.end()) return std::nullopt;
+    return found->second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::filesystem::path> movies_;
+};
+
+namespace {
+
+Outcome localThumbnail(MovieIndex& index, RecordingVault& vault, const std::filesystem::path& cache,
+                       const QString& id, const std::string& wantedVersion) {
+  const std::string recording = id.toStdString();
+  const auto movie = index.movie(vault, recording, wantedVersion);
+  if (!movie) return {{}, QStringLiteral("No recording %1").arg(id)};
+  // Keyed by the movie as it is now, not by the version the address was made with: an
+  // address from before a trim still gets the trimmed movie's picture.
+  const std::string version = movieVersion(*movie);
+  if (version == "missing") return {{}, QStringLiteral("The recording's movie is missing")};
+  const auto file = cache / (recording + "-" + version + ".jpg");
   if (!std::filesystem::exists(file)) {
+    std::error_code error;
     std::filesystem::create_directories(cache, error);
     try {
-      ThumbnailMaker::writeJpeg(item->videoPath(), file);
+      ThumbnailMaker::writeJpeg(*movie, file);
     } catch (const std::exception& failure) {
-      log().info("no thumbnail for {}: {}", item->id(), failure.what());
+      log().info("no thumbnail for {}: {}", recording, failure.what());
       return {{}, QString::fromUtf8(failure.what())};
     }
+    removeEarlierVersions(cache, recording, file);
   }
   QImage image = loaded(file);
   if (image.isNull()) return {{}, QStringLiteral("The thumbnail could not be read")};
@@ -117,10 +170,17 @@ class ThumbnailJob final : public QObject, public QRunnable {
   Q_OBJECT
 
  public:
-  ThumbnailJob(std::function<Outcome()> work, QSize requestedSize)
-      : work_(std::move(work)), requestedSize_(requestedSize) {}
+  ThumbnailJob(std::function<Outcome()> work, QSize requestedSize, std::shared_ptr<std::atomic_bool> cancelled)
+      : work_(std::move(work)), requestedSize_(requestedSize), cancelled_(std::move(cancelled)) {}
 
   void run() override {
+    // A row scrolled past before its turn came: a list flicked from top to bottom
+    // queues a picture for every row, and the few in sight would wait behind them all.
+    // A cancelled response still has to finish, for the engine to let go of it.
+    if (cancelled_->load()) {
+      emit done({}, QStringLiteral("Cancelled"));
+      return;
+    }
     Outcome outcome;
     try {
       outcome = work_();
@@ -139,6 +199,7 @@ class ThumbnailJob final : public QObject, public QRunnable {
  private:
   std::function<Outcome()> work_;
   QSize requestedSize_;
+  std::shared_ptr<std::atomic_bool> cancelled_;
 };
 
 class ThumbnailResponse final : public QQuickImageResponse {
@@ -155,10 +216,14 @@ class ThumbnailResponse final : public QQuickImageResponse {
     return image_.isNull() ? nullptr : QQuickTextureFactory::textureFactoryForImage(image_);
   }
   QString errorString() const override { return error_; }
+  // The view no longer wants the picture (its delegate went away).
+  void cancel() override { cancelled_->store(true); }
+  const std::shared_ptr<std::atomic_bool>& cancelled() const { return cancelled_; }
 
  private:
   QImage image_;
   QString error_;
+  std::shared_ptr<std::atomic_bool> cancelled_ = std::make_shared<std::atomic_bool>(false);
 };
 
 }  // namespace
@@ -166,7 +231,10 @@ class ThumbnailResponse final : public QQuickImageResponse {
 ThumbnailImageProvider::ThumbnailImageProvider(std::shared_ptr<RecordingVault> vault,
                                                std::shared_ptr<HTTPPerforming> http,
                                                std::filesystem::path cacheDirectory)
-    : vault_(std::move(vault)), http_(std::move(http)), cacheDirectory_(std::move(cacheDirectory)) {
+    : vault_(std::move(vault)),
+      http_(std::move(http)),
+      cacheDirectory_(std::move(cacheDirectory)),
+      movieIndex_(std::make_shared<MovieIndex>()) {
   if (cacheDirectory_.empty()) {
     cacheDirectory_ =
         std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString()) /
@@ -186,10 +254,19 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
   auto* response = new ThumbnailResponse;
   const qsizetype slash = id.indexOf(QLatin1Char('/'));
   const QString kind = id.left(slash);
-  const QString rest = QUrl::fromPercentEncoding(id.mid(slash + 1).toUtf8());
+  QString rest = id.mid(slash + 1);
+  // A local picture's address ends in the movie's version after one more slash.
+  std::string version;
+  if (kind == QLatin1String("local")) {
+    version = QUrl::fromPercentEncoding(rest.section(QLatin1Char('/'), 1).toUtf8()).toStdString();
+    rest = rest.section(QLatin1Char('/'), 0, 0);
+  }
+  rest = QUrl::fromPercentEncoding(rest.toUtf8());
   std::function<Outcome()> work;
   if (slash > 0 && kind == QLatin1String("local") && vault_) {
-    work = [vault = vault_, cache = cacheDirectory_, rest] { return localThumbnail(*vault, cache, rest); };
+    work = [index = movieIndex_, vault = vault_, cache = cacheDirectory_, rest, version] {
+      return localThumbnail(*index, *vault, cache, rest, version);
+    };
   } else if (slash > 0 && kind == QLatin1String("remote") && http_) {
     work = [http = http_, cache = cacheDirectory_, rest, stop = stop_.get_token()] {
       return remoteThumbnail(*http, cache, rest, stop);
@@ -202,7 +279,7 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
         Qt::QueuedConnection);
     return response;
   }
-  auto* job = new ThumbnailJob(std::move(work), requestedSize);
+  auto* job = new ThumbnailJob(std::move(work), requestedSize, response->cancelled());
   QObject::connect(job, &ThumbnailJob::done, response, &ThumbnailResponse::finish, Qt::QueuedConnection);
   // The job is a QObject made here but finished on the pool; it deletes itself.
   job->setAutoDelete(true);

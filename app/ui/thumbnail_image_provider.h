@@ -10,13 +10,16 @@
 namespace tolvane {
 
 class HTTPPerforming;
+class MovieIndex;
 class RecordingVault;
 
-// The "thumbnail" image provider: "image://thumbnail/local/<id>" is a frame of a
-// recording on this computer, "image://thumbnail/remote/<percent-encoded URL>" the
-// service's picture of a library item. Each is made or fetched once and kept in the
-// user's cache folder (local ones keyed by the movie's modification time, so a trimmed
-// movie gets a new picture); never inside the recordings folder, which users browse.
+// The "thumbnail" image provider: "image://thumbnail/local/<id>/<movie version>" is a
+// frame of a recording on this computer, "image://thumbnail/remote/<percent-encoded URL>"
+// the service's picture of a library item. Each is made or fetched once and kept in the
+// user's cache folder (local ones keyed by the movie's version, so a trimmed movie gets a
+// new picture and the old one is removed); never inside the recordings folder, which
+// users browse. The version in a local address only makes it a new address for the
+// views' image cache when the movie changes.
 //
 // Decoding and fetching run on the provider's own thread pool, so that a screenful of
 // cards neither blocks the GUI thread nor queues ahead of the model's vault scans on
@@ -37,6 +40,8 @@ class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
   std::shared_ptr<RecordingVault> vault_;
   std::shared_ptr<HTTPPerforming> http_;
   std::filesystem::path cacheDirectory_;
+  // Where the recordings' movies are, shared by the jobs.
+  std::shared_ptr<MovieIndex> movieIndex_;
   std::stop_source stop_;
   QThreadPool pool_;
 };

@@ -7,6 +7,7 @@
 // The kit's helpers, which the command line prints with too.
 #include "kit/base/format.h"
 #include "kit/base/relative_date_format.h"
+#include "kit/config/config.h"
 #include "kit/vault/local_date_format.h"
 
 namespace tolvane {
@@ -49,6 +50,10 @@ QString UiFormat::viewCount(qint64 count) const { return PaneTexts::viewCount(co
 QString UiFormat::recordingCount(qint64 count) const { return PaneTexts::recordingCount(count); }
 
 QString UiFormat::planLine(bool paid) const { return PaneTexts::planLine(paid); }
+
+QString UiFormat::libraryEmptyText() const {
+  return PaneTexts::libraryEmptyText(PaneTexts::siteName(QString::fromStdString(Config::siteURL().text())));
+}
 
 QString UiFormat::stateBadge(const QString& state) const { return PaneTexts::stateBadge(state); }
 

@@ -34,6 +34,8 @@ class UiFormat final : public QObject {
   Q_INVOKABLE QString viewCount(qint64 count) const;
   Q_INVOKABLE QString recordingCount(qint64 count) const;
   Q_INVOKABLE QString planLine(bool paid) const;
+  // The empty library's invitation, naming this build's web site.
+  Q_INVOKABLE QString libraryEmptyText() const;
   Q_INVOKABLE QString stateBadge(const QString& state) const;
   Q_INVOKABLE QString deleteTitle() const;
   Q_INVOKABLE QString deleteMessage(const QString& state) const;

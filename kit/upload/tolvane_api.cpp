@@ -85,8 +85,10 @@ AccountInfo TolvaneAPI::me(std::stop_token stop) {
   return decodeOrUnexpected([&] { return AccountInfo::fromJSON(object); });
 }
 
-std::vector<RecordingSummary> TolvaneAPI::library(std::int64_t limit, std::stop_token stop) {
-  const auto object = send("/api/recordings?limit=" + std::to_string(limit), "GET", std::nullopt, stop);
+std::vector<RecordingSummary> TolvaneAPI::library(std::int64_t limit, std::int64_t offset, std::stop_token stop) {
+  std::string path = "/api/recordings?limit=" + std::to_string(limit);
+  if (offset > 0) path += "&offset=" + std::to_string(offset);
+  const auto object = send(path, "GET", std::nullopt, stop);
   return decodeOrUnexpected([&] {
     std::vector<RecordingSummary> recordings;
     for (const auto& entry : json::requireArray(object, "recordings")) {

@@ -33,7 +33,9 @@ class TolvaneAPI {
   TolvaneAPI(std::shared_ptr<AuthStore> auth, std::shared_ptr<HTTPPerforming> http, Url siteURL);
 
   AccountInfo me(std::stop_token stop = {});
-  std::vector<RecordingSummary> library(std::int64_t limit, std::stop_token stop = {});
+  // One page of the library, newest first: at most `limit` recordings after the newest
+  // `offset`. The first page's request carries no offset.
+  std::vector<RecordingSummary> library(std::int64_t limit, std::int64_t offset = 0, std::stop_token stop = {});
   UploadTicket createUploadTicket(const std::string& name, std::stop_token stop = {});
   UploadTicket resignUploadTicket(const std::string& uid, std::stop_token stop = {});
   // Returns the recording's share link when the service gave one. `durationSec` is sent

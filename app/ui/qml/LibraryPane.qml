@@ -93,7 +93,7 @@ ListPaneLayout {
         Layout.topMargin: 40
         visible: pane.signedIn && !pane.loading && !pane.failed && pane.items.count === 0
         title: "Nothing here yet"
-        text: "Record something and it'll appear here and on the Tolvane website."
+        text: format.libraryEmptyText()
     }
 
     GridView {

@@ -121,11 +121,16 @@ ListPaneLayout {
         focus: true
         title: format.deleteTitle()
 
-        contentItem: Label {
-            objectName: "deleteMessage"
-            text: format.deleteMessage(deleteDialog.itemState)
-            wrapMode: Text.Wrap
-            color: Theme.text
+        // The wrapped message sits in a layout: as the dialog's content item itself, its
+        // height (which follows its width) fed the dialog's height within one binding.
+        contentItem: ColumnLayout {
+            Label {
+                objectName: "deleteMessage"
+                Layout.fillWidth: true
+                text: format.deleteMessage(deleteDialog.itemState)
+                wrapMode: Text.Wrap
+                color: Theme.text
+            }
         }
 
         footer: DialogButtonBox {

@@ -79,6 +79,15 @@ Rectangle {
             height: 1
             color: Theme.border
         }
+        // Each time the window is shown the account is asked for afresh: the plan may
+        // have changed on the web meanwhile.
+        Connections {
+            target: sidebar.Window.window
+            function onVisibleChanged() {
+                if (sidebar.Window.window.visible)
+                    model.account.refresh();
+            }
+        }
         ColumnLayout {
             objectName: "accountFooter"
             Layout.fillWidth: true

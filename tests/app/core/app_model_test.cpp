@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QSet>
+
 #include <qcorotask.h>
 
 #include "app/core/recovery_notice.h"
@@ -248,6 +250,38 @@ TEST_F(AccountTest, SignInFailsSaysWhyOrIsCancelledOrLoadsTheAccountAndRenamesRe
   QObject::connect(&m.library(), &LibraryModel::isLoadingLibraryChanged, [&] { ++loads; });
   QCoro::waitFor(m.library().reloadLibrary());
   EXPECT_EQ(loads, 0) << "signed out, the library is not asked for";
+}
+
+TEST_F(AccountTest, TheWholeWebLibraryLoadsPageByPageAndARefreshNeverShowsLessThanItHad) {
+  auto& m = makeModel(server.url());
+  m.account().signIn();
+  ASSERT_TRUE(processEventsUntil([&] { return phase() == AccountModel::SignInPhase::SignedIn; }));
+  // Two full pages and a short one.
+  const auto api = m.services().api();
+  const auto save = [&](int number) {
+    const auto ticket = api->createUploadTicket("Clip");
+    api->saveRecording(ticket.uid, "Clip " + std::to_string(number), 3);
+  };
+  for (int number = 0; number < 205; ++number) save(number);
+
+  m.library().loadLibrary();
+  ASSERT_TRUE(processEventsUntil([&] { return libraryTitles().size() == 205; }))
+      << libraryTitles().size() << " " << m.library().libraryError().toStdString();
+  const QStringList titles = libraryTitles();
+  EXPECT_EQ(QSet<QString>(titles.begin(), titles.end()).size(), 205) << "each recording once";
+  EXPECT_EQ(titles.first(), "Clip 204");
+  EXPECT_EQ(titles.last(), "Clip 0");
+  EXPECT_EQ(m.library().libraryItemsModel()->count(), 205);
+  EXPECT_FALSE(m.library().isLoadingLibrary());
+
+  // Refreshing a long list: the grid goes from the whole old list to the whole new one.
+  save(205);
+  QList<qsizetype> shown;
+  QObject::connect(&m.library(), &LibraryModel::libraryItemsChanged,
+                   [&] { shown << m.library().libraryItems().size(); });
+  m.library().loadLibrary();
+  ASSERT_TRUE(processEventsUntil([&] { return libraryTitles().first() == "Clip 205"; }));
+  EXPECT_EQ(shown, QList<qsizetype>{206});
 }
 
 }  // namespace

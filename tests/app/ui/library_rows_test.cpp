@@ -10,6 +10,7 @@
 
 #include "app/core/app_model.h"
 #include "app/core/item_list_model.h"
+#include "app/core/movie_version.h"
 #include "app/ui/thumbnail_image_provider.h"
 #include "kit/auth/memory_session_storage.h"
 #include "kit/vault/recording_lock.h"
@@ -86,7 +87,7 @@ TEST_F(LibraryRowsTest, RowsSayWhatMayBeDoneAndDeletesGoToTheTrashUnlessTheRecor
     const QVariantMap row = rowOf(e.item);
     SCOPED_TRACE(e.item.manifest.title);
     EXPECT_EQ(row.value("thumbnailSource").toString(),
-              QString::fromStdString("image://thumbnail/local/" + e.item.id()));
+              QString::fromStdString("image://thumbnail/local/" + e.item.id() + "/" + movieVersion(e.item.videoPath())));
     EXPECT_EQ(row.value("isUploadPending").toBool(), e.pending);
     EXPECT_EQ(row.value("canDelete").toBool(), e.canDelete);
   }
@@ -153,10 +154,28 @@ TEST_F(LibraryRowsTest, LocalThumbnailsAreMadeOnceIntoTheCacheAndBrokenOnesAreEr
   const auto stamp = fs::last_write_time(cached[0]);
   EXPECT_EQ(request(provider, QString::fromStdString("local/" + good.id())), "");
   EXPECT_EQ(fs::last_write_time(cached[0]), stamp);
-  // ...until the movie changes (a trim rewrites it): then there is a new one.
-  fs::last_write_time(good.videoPath(), fs::last_write_time(good.videoPath()) + std::chrono::seconds(5));
-  EXPECT_EQ(request(provider, QString::fromStdString("local/" + good.id())), "");
-  EXPECT_EQ(std::distance(fs::directory_iterator(cache), fs::directory_iterator()), 2);
+  // ...until the movie changes (a trim rewrites it, within the same second): the row
+  // gets a new address, so the views' image cache misses, and the request a new picture
+  // in place of the old one, even by an address from before.
+  LibraryModel& library = model->library();
+  QCoro::waitFor(library.refresh());
+  const QString before = rowOf(good).value("thumbnailSource").toString();
+  fs::last_write_time(good.videoPath(), fs::last_write_time(good.videoPath()) + std::chrono::milliseconds(1));
+  QCoro::waitFor(library.refresh());
+  EXPECT_NE(rowOf(good).value("thumbnailSource").toString(), before);
+  EXPECT_EQ(request(provider, QString::fromStdString("local/" + good.id() + "/stale-version")), "");
+  std::vector<fs::path> remade;
+  for (const auto& entry : fs::directory_iterator(cache)) remade.push_back(entry.path());
+  ASSERT_EQ(remade.size(), 1u);
+  EXPECT_NE(remade[0], cached[0]);
+
+  // A request the view drops still finishes, so that the engine can let go of it.
+  std::unique_ptr<QQuickImageResponse> dropped(
+      provider.requestImageResponse(QString::fromStdString("local/" + good.id()), QSize()));
+  bool droppedFinished = false;
+  QObject::connect(dropped.get(), &QQuickImageResponse::finished, [&] { droppedFinished = true; });
+  dropped->cancel();
+  EXPECT_TRUE(processEventsUntil([&] { return droppedFinished; }));
 
   for (const std::string& id : {"local/" + broken.id(), std::string("local/no-such-id"), std::string("elsewhere/x"),
                                 std::string("remote/http%3A%2F%2F127.0.0.1%3A9%2Fa.jpg")}) {

@@ -33,6 +33,9 @@ TEST(PaneTexts, CountsPlanBadgesAndDeleteTexts) {
   EXPECT_EQ(PaneTexts::recordingCount(1000), "1000 recordings");
   EXPECT_EQ(PaneTexts::planLine(false), "Free plan");
   EXPECT_EQ(PaneTexts::planLine(true), "Pro — unlimited recordings");
+  EXPECT_EQ(PaneTexts::libraryEmptyText(PaneTexts::siteName("https://www.tolvane.example/app")),
+            "Record something and it'll appear here and on tolvane.example.");
+  EXPECT_EQ(PaneTexts::siteName("http://127.0.0.1:8080"), "127.0.0.1");
 
   const std::pair<const char*, const char*> badges[] = {
       {"recording", "Recording"},

@@ -249,6 +249,17 @@ class PanesTest : public ::testing::Test {
 TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedHere) {
   ASSERT_NO_FATAL_FAILURE(signIn());
   shownWindow();
+  // Each time the window is shown, the footer's account is asked for afresh.
+  const auto accountRequests = [&] {
+    const std::string log = testing::readFile(server.dataDirectory() / "server.log");
+    std::size_t count = 0;
+    for (auto at = log.find(" GET /api/me "); at != std::string::npos; at = log.find(" GET /api/me ", at + 1)) ++count;
+    return count;
+  };
+  const std::size_t requestsBefore = accountRequests();
+  controller->hide();
+  shownWindow();
+  EXPECT_TRUE(testing::spinUntil([&] { return accountRequests() > requestsBefore; }));
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("review")));
   EXPECT_TRUE(shows(QStringLiteral("nothingToReview")));
   screenshot("review-pane-empty.png");
