@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QRunnable>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <mutex>
@@ -28,9 +30,8 @@ const Logger& log() {
 }
 
 constexpr double kFetchTimeoutSec = 20;
-// Enough to overlap a few fetches with a decode; few enough to leave the two cores to
-// recording and playback.
-constexpr int kThreads = 3;
+// Enough fetches at once to hide the network's latency behind each other.
+constexpr int kFetchThreads = 3;
 
 // What a job produced: the picture, or why there is none.
 struct Outcome {
@@ -240,14 +241,17 @@ ThumbnailImageProvider::ThumbnailImageProvider(std::shared_ptr<RecordingVault> v
         std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString()) /
         "tolvane" / "thumbnails";
   }
-  pool_.setMaxThreadCount(kThreads);
+  decodePool_.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+  fetchPool_.setMaxThreadCount(kFetchThreads);
 }
 
 ThumbnailImageProvider::~ThumbnailImageProvider() {
   // Fetches in flight end at once rather than holding up the application's exit.
   stop_.request_stop();
-  pool_.clear();
-  pool_.waitForDone();
+  for (QThreadPool* pool : {&decodePool_, &fetchPool_}) {
+    pool->clear();
+    pool->waitForDone();
+  }
 }
 
 QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString& id, const QSize& requestedSize) {
@@ -263,7 +267,9 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
   }
   rest = QUrl::fromPercentEncoding(rest.toUtf8());
   std::function<Outcome()> work;
+  QThreadPool* pool = &fetchPool_;
   if (slash > 0 && kind == QLatin1String("local") && vault_) {
+    pool = &decodePool_;
     work = [index = movieIndex_, vault = vault_, cache = cacheDirectory_, rest, version] {
       return localThumbnail(*index, *vault, cache, rest, version);
     };
@@ -283,7 +289,7 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
   QObject::connect(job, &ThumbnailJob::done, response, &ThumbnailResponse::finish, Qt::QueuedConnection);
   // The job is a QObject made here but finished on the pool; it deletes itself.
   job->setAutoDelete(true);
-  pool_.start(job);
+  pool->start(job);
   return response;
 }
 

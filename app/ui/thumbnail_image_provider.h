@@ -21,9 +21,12 @@ class RecordingVault;
 // users browse. The version in a local address only makes it a new address for the
 // views' image cache when the movie changes.
 //
-// Decoding and fetching run on the provider's own thread pool, so that a screenful of
+// Decoding and fetching run on the provider's own thread pools, so that a screenful of
 // cards neither blocks the GUI thread nor queues ahead of the model's vault scans on
-// Qt's global pool. A missing or broken movie, or a failed fetch, ends the request with
+// Qt's global pool. Movies are decoded on one core less than the machine has: a list
+// flicked through for the first time asks for a picture per row, and decoders on every
+// core would take the GUI thread's time to draw the list. Fetches mostly wait on the
+// network and get a pool of their own. A missing or broken movie, or a failed fetch, ends the request with
 // an error (the Image's status is Error and the view shows its placeholder).
 class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
  public:
@@ -43,7 +46,8 @@ class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
   // Where the recordings' movies are, shared by the jobs.
   std::shared_ptr<MovieIndex> movieIndex_;
   std::stop_source stop_;
-  QThreadPool pool_;
+  QThreadPool decodePool_;
+  QThreadPool fetchPool_;
 };
 
 }  // namespace tolvane

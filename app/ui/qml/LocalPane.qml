@@ -82,6 +82,8 @@ ListPaneLayout {
         clip: true
         spacing: 8
         cacheBuffer: 400
+        // Rows scrolled out are handed the next recording instead of being made anew.
+        reuseItems: true
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: true
         ScrollBar.vertical: ScrollBar {}

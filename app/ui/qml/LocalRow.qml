@@ -104,24 +104,33 @@ FocusScope {
             ToolTip.text: "More"
             ToolTip.visible: hovered
             ToolTip.delay: 500
-            onClicked: menu.open()
-            Menu {
-                id: menu
-                y: more.height
-                MenuItem {
-                    text: "Show in Folder"
-                    onTriggered: row.library.showInFolder(row.itemID)
-                }
-                MenuItem {
-                    text: "Open in Video Player"
-                    onTriggered: row.library.openLocalFile(row.itemID)
-                }
-                MenuSeparator {}
-                MenuItem {
-                    objectName: "deleteMenuItem"
-                    text: "Delete from this computer\u2026"
-                    enabled: row.canDelete
-                    onTriggered: row.deleteRequested()
+            // Made on first use: a menu per row made with the row would cost more than
+            // the rest of the row while a long list scrolls.
+            onClicked: {
+                if (!menuLoader.active)
+                    menuLoader.active = true;
+                menuLoader.item.open();
+            }
+            Loader {
+                id: menuLoader
+                active: false
+                sourceComponent: Menu {
+                    y: more.height
+                    MenuItem {
+                        text: "Show in Folder"
+                        onTriggered: row.library.showInFolder(row.itemID)
+                    }
+                    MenuItem {
+                        text: "Open in Video Player"
+                        onTriggered: row.library.openLocalFile(row.itemID)
+                    }
+                    MenuSeparator {}
+                    MenuItem {
+                        objectName: "deleteMenuItem"
+                        text: "Delete from this computer\u2026"
+                        enabled: row.canDelete
+                        onTriggered: row.deleteRequested()
+                    }
                 }
             }
         }
