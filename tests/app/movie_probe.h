@@ -62,11 +62,18 @@ inline double movieAudioPeak(const std::filesystem::path& movie) {
   return std::stod(err.substr(at + 12));
 }
 
+// The frame at `time` as ffmpeg decodes it: R, G, B bytes, row after row, with no
+// padding; empty when there is none. ffmpeg converts with the matrix and range the stream
+// declares, as a player would.
+inline std::string movieFrameRGB(const std::filesystem::path& movie, double time) {
+  return runCommand({"ffmpeg", "-nostdin", "-v", "error", "-ss", std::to_string(time), "-i", movie.string(),
+                     "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"}).out;
+}
+
 // The decoded pixel (R, G, B) at (x, y) of the frame at `time` in a movie `width` pixels
 // wide; -1s when there is none.
 inline std::array<int, 3> moviePixel(const std::filesystem::path& movie, double time, int width, int x, int y) {
-  const auto out = runCommand({"ffmpeg", "-nostdin", "-v", "error", "-ss", std::to_string(time), "-i", movie.string(),
-                               "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"}).out;
+  const std::string out = movieFrameRGB(movie, time);
   const std::size_t offset = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 3;
   if (out.size() < offset + 3) return {-1, -1, -1};
   auto byte = [&](std::size_t i) { return static_cast<int>(static_cast<unsigned char>(out[offset + i])); };

@@ -8,19 +8,23 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QRasterWindow>
 #include <QScreen>
 #include <QTest>
 #include <QVariantMap>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <map>
 #include <string>
 
 #include "app/capture/sources/synthetic_sources.h"
+#include "app/capture/sources/system_source_catalog.h"
 #include "app/overlays/camera_frame_store.h"
 #include "tests/app/core/fake_model_clock.h"
 #include "tests/app/desktop_test_env.h"
+#include "tests/app/movie_probe.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -509,19 +513,35 @@ TEST_F(OverlayControllerTest, PanelsStayAboveAFullScreenWindowMappedAfterThem) {
   overlays.reset();
 }
 
-TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
-  const std::map<std::string, std::string> onDisplay = {{"DISPLAY", testing::testDisplayName()}};
-  testing::ChildProcess windowManager({"openbox", "--sm-disable"}, onDisplay, dir.path() / "openbox.log");
-  testing::ChildProcess compositor({"xcompmgr"}, onDisplay, dir.path() / "xcompmgr.log");
-  const Atom selection = XInternAtom(x11Display(), "_NET_WM_CM_S0", False);
-  ASSERT_TRUE(testing::spinUntil([&] { return XGetSelectionOwner(x11Display(), selection) != 0; }));
-  overlays = std::make_unique<OverlayController>(*model, *engine);
-  EXPECT_TRUE(overlays->compositingNotice().isEmpty());
+// openbox and xcompmgr on the test's display while it lives, stopped by PID. The test's
+// own windows are shown first and taken over as openbox starts: one mapped while openbox
+// is still starting up may never be managed, and so never shown.
+struct CompositingDesktop {
+  explicit CompositingDesktop(const std::filesystem::path& logs)
+      : windowManager({"openbox", "--sm-disable"}, onDisplay(), logs / "openbox.log"),
+        compositor({"xcompmgr"}, onDisplay(), logs / "xcompmgr.log") {}
+  static std::map<std::string, std::string> onDisplay() { return {{"DISPLAY", testing::testDisplayName()}}; }
+  // Whether both run and openbox manages `window`: panels made from then on are
+  // see-through, and the window shows under them.
+  static bool hasTakenOver(QWindow& window) {
+    const Atom selection = XInternAtom(x11Display(), "_NET_WM_CM_S0", False);
+    const Atom state = XInternAtom(x11Display(), "WM_STATE", False);
+    return windowManagerRuns() && XGetSelectionOwner(x11Display(), selection) != 0 &&
+           !cardinals(window, "WM_STATE", state).empty() && window.isExposed();
+  }
+  testing::ChildProcess windowManager;
+  testing::ChildProcess compositor;
+};
 
+TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThrough) {
   // A calm desktop blue: the pictures saved here go into the documentation.
   const QColor desktop(58, 96, 140);
   ScreenBelow below(desktop);
   ASSERT_TRUE(testing::spinUntil([&] { return below.window.isExposed(); }));
+  CompositingDesktop compositing(dir.path());
+  ASSERT_TRUE(testing::spinUntil([&] { return CompositingDesktop::hasTakenOver(below.window); }));
+  overlays = std::make_unique<OverlayController>(*model, *engine);
+  EXPECT_TRUE(overlays->compositingNotice().isEmpty());
 
   // The countdown covers the screen and still lets the click through.
   overlays->showCountdown(3);
@@ -550,6 +570,197 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
       << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
   EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), desktop, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
   testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
+  overlays.reset();
+}
+
+// The test's own X display, with the colour bars for a camera.
+struct DisplayAndBars final : SourceCatalog {
+  ShareableContent shareableContent() override { return system.shareableContent(); }
+  std::vector<AudioDeviceOption> microphones() override { return {}; }
+  std::vector<CameraOption> cameras() override { return {{std::string(SyntheticSources::barsID), "Colour bars"}}; }
+  SystemSourceCatalog system;
+};
+
+// A window over almost all the screen painting a grid of coloured blocks laid out in
+// screen pixels: what lies under a panel is known at every point.
+struct BlockPattern : QRasterWindow {
+  static constexpr int kBlock = 240;
+  static QColor colorAt(QPoint at) {
+    // Mid-tones, none of them a panel's dark ground or one of the camera's pure bars.
+    static const std::array<QColor, 5> palette = {QColor(196, 84, 64), QColor(72, 150, 92), QColor(80, 96, 180),
+                                                  QColor(214, 176, 72), QColor(150, 90, 160)};
+    return palette[static_cast<std::size_t>((at.x() / kBlock + 2 * (at.y() / kBlock)) % 5)];
+  }
+  // At least `margin` pixels from its block's edges, where the encoder's halved colour
+  // resolution mixes neighbouring blocks.
+  static bool isInsideBlock(QPoint at, int margin) {
+    const int x = at.x() % kBlock;
+    const int y = at.y() % kBlock;
+    return x >= margin && x < kBlock - margin && y >= margin && y < kBlock - margin;
+  }
+  explicit BlockPattern(const QRect& area) {
+    setFlags(Qt::FramelessWindowHint);
+    setGeometry(area);
+    show();
+  }
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    for (int y = 0; y < geometry().bottom() + 1; y += kBlock) {
+      for (int x = 0; x < geometry().right() + 1; x += kBlock) {
+        painter.fillRect(QRect(x, y, kBlock, kBlock).translated(-position()), colorAt(QPoint(x, y)));
+      }
+    }
+  }
+};
+
+QColor meanColor(const QImage& image, const QRect& area) {
+  double sums[3] = {0, 0, 0};
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const QColor color = image.pixelColor(x, y);
+      sums[0] += color.red();
+      sums[1] += color.green();
+      sums[2] += color.blue();
+    }
+  }
+  const double count = static_cast<double>(area.width()) * area.height();
+  return QColor(qRound(sums[0] / count), qRound(sums[1] / count), qRound(sums[2] / count));
+}
+
+std::string text(const QColor& color) {
+  return std::to_string(color.red()) + "," + std::to_string(color.green()) + "," + std::to_string(color.blue());
+}
+
+// A recording of the display, judged on its decoded file: the panels are taken out of
+// the screen's picture, and the bubble and the strokes they show are drawn into the
+// video once, by the recording itself.
+TEST_F(OverlayControllerTest, ADisplayRecordingHasThePanelsContentOnceAndTheDesktopUnderThem) {
+  const QRect patternArea = screen().adjusted(10, 10, -10, -10);
+  BlockPattern pattern(patternArea);
+  ASSERT_TRUE(testing::spinUntil([&] { return pattern.isExposed(); }));
+  CompositingDesktop compositing(dir.path());
+  ASSERT_TRUE(testing::spinUntil([&] {
+    return CompositingDesktop::hasTakenOver(pattern) && pattern.geometry() == patternArea;
+  })) << "openbox took the pattern over where it was";
+  overlays.reset();
+  model.reset();
+  AppModel::Settings settings = testing::sceneModelSettings(dir.path(), clock);
+  settings.recording.catalog = std::make_shared<DisplayAndBars>();
+  model = std::make_unique<AppModel>(std::move(settings));
+  engine->rootContext()->setContextProperty(QStringLiteral("model"), model.get());
+  ASSERT_TRUE(testing::readSceneSources(model->recording()));
+  ASSERT_TRUE(model->recording().selectedTarget() && model->recording().selectedTarget()->isDisplay());
+  overlays = std::make_unique<OverlayController>(*model, *engine);
+  ASSERT_TRUE(overlays->compositingNotice().isEmpty());
+
+  // The pointer, which the recording shows, on the desktop's margin, away from the checks.
+  XTestFakeMotionEvent(x11Display(), -1, 2, 2, 0);
+  XFlush(x11Display());
+
+  // A small bubble in the middle of a block: the recording draws it 86 px wide, inside
+  // the 148 px preview panel, so the preview's own picture would show around it.
+  BubbleLayout layout;
+  layout.centre = {360.0 / 1920, 360.0 / 1080};
+  layout.diameterFraction = 0.08;
+  model->recording().setBubble(layout);
+  model->recording().setSelectedCameraID(std::string(SyntheticSources::barsID));
+  model->recording().startCountdown();
+  clock->advance(3);
+  ASSERT_TRUE(reachPhase(QStringLiteral("recording"))) << model->recording().recordingError().toStdString();
+  const std::string itemID = model->recording().currentItemID().value_or("");
+
+  overlays->showPill();
+  overlays->showBubble();
+  model->annotations().setDrawing(true);
+  overlays->showAnnotations();
+  QQuickWindow& pill = shown(overlays->pillPanel());
+  QQuickWindow& bubble = shown(overlays->bubblePanel());
+  QQuickWindow& toolbar = shown(overlays->toolbarPanel());
+  shown(overlays->canvasPanel());
+  model->annotations().addStroke(
+      AnnotationStroke(AnnotationTool::highlighter, annotation_colors::tomato, 0.05, {{0.4, 0.5}, {0.6, 0.5}}));
+
+  // As the compositor lays the stroke: cairo's premultiplied 8-bit ink at alpha 97
+  // (0.38), then libyuv's blend keeps (256 - 97) / 256 of the block. The encoder turns
+  // that RGB into BT.601 video, which ffmpeg turns back.
+  const QPoint inStroke(850, 540);
+  const QColor block = BlockPattern::colorAt(inStroke);
+  const auto over = [](double ink, int under) { return qRound(ink * 97) + under * (256 - 97) / 256; };
+  const QColor highlighted(over(1.0, block.red()), over(0.384, block.green()), over(0.314, block.blue()));
+  // On screen first, as the user sees it: the engine's camera in the preview, the stroke.
+  QQuickItem* camera = find(bubble, QStringLiteral("cameraSurface"));
+  ASSERT_TRUE(testing::spinUntil([&] { return camera->property("hasPicture").toBool(); }));
+  ASSERT_TRUE(testing::spinUntil([&] { return near(screenPixel(inStroke), highlighted, 4); }))
+      << text(screenPixel(inStroke)) << " for " << text(highlighted);
+  double shownAt = 0;
+  ASSERT_TRUE(testing::spinUntil([&] {
+    clock->advance(0.25);
+    shownAt = model->recording().elapsed();
+    return shownAt > 0;
+  }));
+  ASSERT_TRUE(testing::spinUntil([&] {
+    clock->advance(0.25);
+    return model->recording().elapsed() >= shownAt + 2.5;
+  }));
+  const QRect pillArea = pill.geometry();
+  const QRect toolbarArea = toolbar.geometry();
+  const QRect previewArea = bubble.geometry();
+  model->recording().stopRecording();
+  ASSERT_TRUE(reachPhase(QStringLiteral("idle")));
+
+  const auto item = model->services().vault()->item(itemID);
+  ASSERT_TRUE(item.has_value()) << itemID;
+  const std::string rgb = testing::movieFrameRGB(item->directory / item->manifest.fileName, shownAt + 1.5);
+  ASSERT_EQ(rgb.size(), std::size_t{1920 * 1080 * 3}) << "a full-size frame";
+  const QImage frame =
+      QImage(reinterpret_cast<const uchar*>(rgb.data()), 1920, 1080, 1920 * 3, QImage::Format_RGB888).copy();
+  frame.save(QString::fromStdString((testing::screenshotDirectory() / "overlay-recorded-frame.png").string()));
+
+  // The encoder's round trip on the same block away from the stroke: the tolerances below
+  // stand well clear of it.
+  const QColor plain = meanColor(frame, QRect(780, 600, 120, 100));
+  EXPECT_TRUE(near(plain, block, 2)) << text(plain);
+
+  // 1. Where the pill and the toolbar are, the blocks beneath them.
+  for (const QRect& area : {pillArea, toolbarArea}) {
+    int differing = 0;
+    QPoint first;
+    for (int y = area.top(); y <= area.bottom(); y += 2) {
+      for (int x = area.left(); x <= area.right(); x += 2) {
+        const QPoint at(x, y);
+        if (!BlockPattern::isInsideBlock(at, 6) || near(frame.pixelColor(at), BlockPattern::colorAt(at), 12)) continue;
+        if (differing++ == 0) first = at;
+      }
+    }
+    EXPECT_EQ(differing, 0) << "first at " << first.x() << "," << first.y() << ": " << text(frame.pixelColor(first));
+  }
+
+  // 2. The bubble once: where the layout puts it, the camera's six middle bars mirrored
+  // (blue, its rightmost, on the left) ...
+  const Rect drawn = layout.rect({1920, 1080});
+  const QPoint centre(360, 360);
+  const std::array<QColor, 6> bars = {QColor(0, 0, 255),   QColor(255, 0, 0),   QColor(255, 0, 255),
+                                      QColor(0, 255, 0),   QColor(0, 255, 255), QColor(255, 255, 0)};
+  for (std::size_t i = 0; i < bars.size(); ++i) {
+    const QPoint at(qRound(drawn.x + (static_cast<double>(i) + 0.5) * drawn.width / 6), centre.y());
+    const QColor seen = meanColor(frame, QRect(at - QPoint(1, 1), QSize(3, 3)));
+    EXPECT_TRUE(near(seen, bars[i], 30)) << "bar " << i << ": " << text(seen);
+  }
+  // ... and around it, within the preview panel's square, the block: no second picture,
+  // ring or shadow.
+  for (int degrees = 0; degrees < 360; degrees += 45) {
+    for (double radius : {drawn.width / 2 + 6, 66.0}) {
+      const double angle = degrees * M_PI / 180;
+      const QPoint at = centre + QPoint(qRound(radius * std::cos(angle)), qRound(radius * std::sin(angle)));
+      ASSERT_TRUE(previewArea.contains(at));
+      const QColor seen = meanColor(frame, QRect(at - QPoint(1, 1), QSize(3, 3)));
+      EXPECT_TRUE(near(seen, BlockPattern::colorAt(at), 10)) << degrees << "° at " << radius << ": " << text(seen);
+    }
+  }
+
+  // 3. The highlighter over the block, once.
+  const QColor inked = meanColor(frame, QRect(800, 530, 100, 20));
+  EXPECT_TRUE(near(inked, highlighted, 6)) << text(inked) << " for " << text(highlighted);
   overlays.reset();
 }
 
