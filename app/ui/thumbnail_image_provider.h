@@ -24,7 +24,9 @@ class RecordingVault;
 // Decoding and fetching run on the provider's own thread pool, so that a screenful of
 // cards neither blocks the GUI thread nor queues ahead of the model's vault scans on
 // Qt's global pool. A missing or broken movie, or a failed fetch, ends the request with
-// an error (the Image's status is Error and the view shows its placeholder).
+// an error (the Image's status is Error and the view shows its placeholder). The
+// provider goes with the QML engine, and no job outlives it: what they use (the vault,
+// the network, the image readers) may go right after.
 class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
  public:
   // `cacheDirectory` empty: $XDG_CACHE_HOME/tolvane/thumbnails.
