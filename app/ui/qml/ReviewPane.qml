@@ -59,14 +59,19 @@ PaneLayout {
             font.pixelSize: Theme.titleFontSize
             font.weight: Font.DemiBold
         }
+        // Filling the width (a layout of fixed-width rows would be no wider than they
+        // are, and sit at the pane's left) and wrapping in a narrow window.
         Label {
-            Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
             text: "Your last recording is safe. Record something new to see it here."
             color: Theme.secondaryText
+            wrapMode: Text.Wrap
         }
     }
 
     Label {
+        objectName: "paneTitle"
         visible: pane.hasItem
         text: "Your recording"
         color: Theme.text
