@@ -116,7 +116,8 @@ ListPaneLayout {
             anchors.rightMargin: -cardMargin
             model: visible ? pane.items : null
             clip: true
-            readonly property int columns: Math.max(1, Math.floor(width / 220))
+            // As many as fit the column, at 220 points each at least.
+            readonly property int columns: Math.max(1, Math.floor((width - 2 * cardMargin) / 220))
             cellWidth: Math.floor(width / columns)
             cellHeight: Math.round((cellWidth - 32) * 9 / 16) + 96
             cacheBuffer: cellHeight * 2

@@ -16,7 +16,9 @@ PaneLayout {
     readonly property string shareURL: item.shareURL || ""
     readonly property string filePath: item.filePath || ""
     readonly property real duration: format.trimDuration(item.durationSec || 0)
-    readonly property bool trimmed: review.trimStart > 0 || review.trimEnd < duration
+    // As the review judges it when it uploads: after a trim, the new movie's own length
+    // may be a frame off the range that made it, which is still the whole of it.
+    readonly property bool trimmed: !format.keepsWhole(review.trimStart, review.trimEnd, duration)
     readonly property var status: format.reviewStatus(item, library.linkCopiedNotice)
     readonly property color statusColor: status.tone === "success" ? Theme.success
                                          : status.tone === "warning" ? Theme.warning
