@@ -106,7 +106,7 @@ class MovieIndex {
 namespace {
 
 Outcome localThumbnail(MovieIndex& index, RecordingVault& vault, const std::filesystem::path& cache,
-                       const QString& id, const std::string& wantedVersion) {
+                       const QString& id, const std::string& wantedVersion, std::stop_token stop) {
   const std::string recording = id.toStdString();
   const auto movie = index.movie(vault, recording, wantedVersion);
   if (!movie) return {{}, QStringLiteral("No recording %1").arg(id)};
@@ -116,6 +116,8 @@ Outcome localThumbnail(MovieIndex& index, RecordingVault& vault, const std::file
   if (version == "missing") return {{}, QStringLiteral("The recording's movie is missing")};
   const auto file = cache / (recording + "-" + version + ".jpg");
   if (!std::filesystem::exists(file)) {
+    // Decoding a frame is the slow part: a provider going away does not wait for it.
+    if (stop.stop_requested()) return {{}, QStringLiteral("Cancelled")};
     std::error_code error;
     std::filesystem::create_directories(cache, error);
     try {
@@ -166,19 +168,27 @@ Outcome remoteThumbnail(HTTPPerforming& http, const std::filesystem::path& cache
 
 // Runs on the pool and hands its outcome over by a queued signal: the response may be
 // gone by then (a delegate scrolled away), which drops the connection instead of
-// touching a deleted object.
+// touching a deleted object. Every job answers its response exactly once, also when it
+// never runs: a cancelled response still has to finish, for the engine to let go of it.
 class ThumbnailJob final : public QObject, public QRunnable {
   Q_OBJECT
 
  public:
-  ThumbnailJob(std::function<Outcome()> work, QSize requestedSize, std::shared_ptr<std::atomic_bool> cancelled)
-      : work_(std::move(work)), requestedSize_(requestedSize), cancelled_(std::move(cancelled)) {}
+  ThumbnailJob(std::function<Outcome()> work, QSize requestedSize, std::shared_ptr<std::atomic_bool> cancelled,
+               std::stop_token stop)
+      : work_(std::move(work)), requestedSize_(requestedSize), cancelled_(std::move(cancelled)), stop_(std::move(stop)) {}
+
+  // Taken off the queue unrun, by the provider going away.
+  ~ThumbnailJob() override {
+    if (!answered_) emit done({}, QStringLiteral("Cancelled"));
+  }
 
   void run() override {
+    answered_ = true;
     // A row scrolled past before its turn came: a list flicked from top to bottom
     // queues a picture for every row, and the few in sight would wait behind them all.
-    // A cancelled response still has to finish, for the engine to let go of it.
-    if (cancelled_->load()) {
+    // Nor does a provider going away wait for pictures nobody will see.
+    if (cancelled_->load() || stop_.stop_requested()) {
       emit done({}, QStringLiteral("Cancelled"));
       return;
     }
@@ -201,6 +211,8 @@ class ThumbnailJob final : public QObject, public QRunnable {
   std::function<Outcome()> work_;
   QSize requestedSize_;
   std::shared_ptr<std::atomic_bool> cancelled_;
+  std::stop_token stop_;
+  bool answered_ = false;
 };
 
 class ThumbnailResponse final : public QQuickImageResponse {
@@ -246,7 +258,11 @@ ThumbnailImageProvider::ThumbnailImageProvider(std::shared_ptr<RecordingVault> v
 }
 
 ThumbnailImageProvider::~ThumbnailImageProvider() {
-  // Fetches in flight end at once rather than holding up the application's exit.
+  // The jobs use the vault, the network and the image readers; none may be left running
+  // once the provider is gone, which the engine's teardown takes for the end of them.
+  // Fetches in flight end at once and jobs about to decode give up rather than holding
+  // up the exit; queued ones are dropped (answering their responses as cancelled); the
+  // pool is waited on for those already reading a picture.
   stop_.request_stop();
   for (QThreadPool* pool : {&decodePool_, &fetchPool_}) {
     pool->clear();
@@ -270,8 +286,8 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
   QThreadPool* pool = &fetchPool_;
   if (slash > 0 && kind == QLatin1String("local") && vault_) {
     pool = &decodePool_;
-    work = [index = movieIndex_, vault = vault_, cache = cacheDirectory_, rest, version] {
-      return localThumbnail(*index, *vault, cache, rest, version);
+    work = [index = movieIndex_, vault = vault_, cache = cacheDirectory_, rest, version, stop = stop_.get_token()] {
+      return localThumbnail(*index, *vault, cache, rest, version, stop);
     };
   } else if (slash > 0 && kind == QLatin1String("remote") && http_) {
     work = [http = http_, cache = cacheDirectory_, rest, stop = stop_.get_token()] {
@@ -285,7 +301,7 @@ QQuickImageResponse* ThumbnailImageProvider::requestImageResponse(const QString&
         Qt::QueuedConnection);
     return response;
   }
-  auto* job = new ThumbnailJob(std::move(work), requestedSize, response->cancelled());
+  auto* job = new ThumbnailJob(std::move(work), requestedSize, response->cancelled(), stop_.get_token());
   QObject::connect(job, &ThumbnailJob::done, response, &ThumbnailResponse::finish, Qt::QueuedConnection);
   // The job is a QObject made here but finished on the pool; it deletes itself.
   job->setAutoDelete(true);

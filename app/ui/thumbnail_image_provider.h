@@ -26,8 +26,10 @@ class RecordingVault;
 // Qt's global pool. Movies are decoded on one core less than the machine has: a list
 // flicked through for the first time asks for a picture per row, and decoders on every
 // core would take the GUI thread's time to draw the list. Fetches mostly wait on the
-// network and get a pool of their own. A missing or broken movie, or a failed fetch, ends the request with
-// an error (the Image's status is Error and the view shows its placeholder).
+// network and get a pool of their own. A missing or broken movie, or a failed fetch,
+// ends the request with an error (the Image's status is Error and the view shows its
+// placeholder). The provider goes with the QML engine, and no job outlives it: what they
+// use (the vault, the network, the image readers) may go right after.
 class ThumbnailImageProvider final : public QQuickAsyncImageProvider {
  public:
   // `cacheDirectory` empty: $XDG_CACHE_HOME/tolvane/thumbnails.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/core/review_model.h"
+
 namespace tolvane {
 
 double TrimRules::trackDuration(double durationSec) {
@@ -18,5 +20,9 @@ double TrimRules::clampEnd(double value, double trimStart, double duration) {
 }
 
 double TrimRules::secondsAt(double x, double width, double duration) { return x / std::max(width, 1.0) * duration; }
+
+bool TrimRules::keepsWhole(double trimStart, double trimEnd, double duration) {
+  return trimStart <= ReviewModel::kUncutMarginSec && trimEnd >= duration - ReviewModel::kUncutMarginSec;
+}
 
 }  // namespace tolvane

@@ -18,6 +18,9 @@ class TrimRules {
   static double clampEnd(double value, double trimStart, double duration);
   // The time under a pointer `x` points along a track `width` points wide.
   static double secondsAt(double x, double width, double duration);
+  // Whether the range keeps the whole recording, within the margin under which the review
+  // uploads it uncut: a trimmed movie's own length may differ from the range by a frame.
+  static bool keepsWhole(double trimStart, double trimEnd, double duration);
 };
 
 }  // namespace tolvane

@@ -74,6 +74,10 @@ double UiFormat::clampTrimEnd(double value, double trimStart, double duration) c
   return TrimRules::clampEnd(value, trimStart, duration);
 }
 
+bool UiFormat::keepsWhole(double trimStart, double trimEnd, double duration) const {
+  return TrimRules::keepsWhole(trimStart, trimEnd, duration);
+}
+
 double UiFormat::secondsAt(double x, double width, double duration) const {
   return TrimRules::secondsAt(x, width, duration);
 }

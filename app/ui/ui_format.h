@@ -46,6 +46,7 @@ class UiFormat final : public QObject {
   Q_INVOKABLE double clampTrimStart(double value, double trimEnd) const;
   Q_INVOKABLE double clampTrimEnd(double value, double trimStart, double duration) const;
   Q_INVOKABLE double secondsAt(double x, double width, double duration) const;
+  Q_INVOKABLE bool keepsWhole(double trimStart, double trimEnd, double duration) const;
 };
 
 }  // namespace tolvane

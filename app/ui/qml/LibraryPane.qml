@@ -23,6 +23,7 @@ ListPaneLayout {
             Layout.fillWidth: true
             spacing: 2
             Label {
+                objectName: "paneTitle"
                 Layout.fillWidth: true
                 text: "My recordings"
                 color: Theme.text
@@ -36,14 +37,17 @@ ListPaneLayout {
                 color: Theme.secondaryText
             }
         }
+        // At the top, level with the title, as on the other panes.
         ActionButton {
             objectName: "libraryRefresh"
+            Layout.alignment: Qt.AlignTop
             enabled: pane.signedIn && !pane.loading
             text: "\u21bb Refresh"
             Accessible.name: "Refresh"
             onClicked: pane.library.loadLibrary()
         }
         ActionButton {
+            Layout.alignment: Qt.AlignTop
             text: "Open on the web"
             onClicked: actions.trigger("open-web-library")
         }
@@ -96,40 +100,50 @@ ListPaneLayout {
         text: format.libraryEmptyText()
     }
 
-    GridView {
-        id: grid
-        objectName: "libraryGrid"
+    // The cards' outer edges line up with the header's: the grid reaches out past the
+    // column by the margin each card keeps inside its cell.
+    Item {
         Layout.fillWidth: true
         Layout.fillHeight: true
         visible: pane.signedIn && !pane.failed && pane.items.count > 0
-        model: visible ? pane.items : null
-        clip: true
-        readonly property int columns: Math.max(1, Math.floor(width / 220))
-        cellWidth: Math.floor(width / columns)
-        cellHeight: Math.round((cellWidth - 32) * 9 / 16) + 96
-        cacheBuffer: cellHeight * 2
-        boundsBehavior: Flickable.StopAtBounds
-        keyNavigationEnabled: true
-        ScrollBar.vertical: ScrollBar {}
-        Accessible.role: Accessible.List
-        Accessible.name: "My recordings"
 
-        delegate: Item {
-            id: cell
-            required property var model
-            width: grid.cellWidth
-            height: grid.cellHeight
-            LibraryCard {
-                objectName: "libraryCard-" + cell.model.id
-                anchors.fill: parent
-                anchors.margins: 6
-                anchors.bottomMargin: 10
-                title: cell.model.title || ""
-                durationSec: cell.model.durationSec || 0
-                created: cell.model.createdAt || ""
-                views: cell.model.views || 0
-                shareUrl: cell.model.shareUrl || ""
-                thumbnailSource: cell.model.thumbnailSource || ""
+        GridView {
+            id: grid
+            objectName: "libraryGrid"
+            readonly property int cardMargin: 6
+            anchors.fill: parent
+            anchors.leftMargin: -cardMargin
+            anchors.rightMargin: -cardMargin
+            model: visible ? pane.items : null
+            clip: true
+            // As many as fit the column, at 220 points each at least.
+            readonly property int columns: Math.max(1, Math.floor((width - 2 * cardMargin) / 220))
+            cellWidth: Math.floor(width / columns)
+            cellHeight: Math.round((cellWidth - 32) * 9 / 16) + 96
+            cacheBuffer: cellHeight * 2
+            boundsBehavior: Flickable.StopAtBounds
+            keyNavigationEnabled: true
+            ScrollBar.vertical: ScrollBar {}
+            Accessible.role: Accessible.List
+            Accessible.name: "My recordings"
+
+            delegate: Item {
+                id: cell
+                required property var model
+                width: grid.cellWidth
+                height: grid.cellHeight
+                LibraryCard {
+                    objectName: "libraryCard-" + cell.model.id
+                    anchors.fill: parent
+                    anchors.margins: grid.cardMargin
+                    anchors.bottomMargin: 10
+                    title: cell.model.title || ""
+                    durationSec: cell.model.durationSec || 0
+                    created: cell.model.createdAt || ""
+                    views: cell.model.views || 0
+                    shareUrl: cell.model.shareUrl || ""
+                    thumbnailSource: cell.model.thumbnailSource || ""
+                }
             }
         }
     }

@@ -7,15 +7,28 @@ import Tolvane.Ui
 Item {
     id: frame
     default property alias content: column.data
-    property int maxContentWidth: 760
-    readonly property int margin: 28
+    property int maxContentWidth: Theme.paneMaxWidth
+    readonly property int margin: Theme.paneMargin
+
+    // Whether a visible section (the list) takes the height left below the header.
+    function hasFillingSection() {
+        for (let i = 0; i < column.children.length; ++i) {
+            const section = column.children[i];
+            if (section.visible && section.Layout.fillHeight)
+                return true;
+        }
+        return false;
+    }
 
     ColumnLayout {
         id: column
         width: Math.min(frame.width - 2 * frame.margin, frame.maxContentWidth)
         x: Math.max(frame.margin, (frame.width - width) / 2)
         y: frame.margin
-        height: frame.height - frame.margin
-        spacing: 14
+        // With no list to take it (an empty, loading or failed pane), spare height would be
+        // shared out among the sections and push the header down; the column then keeps
+        // to its content, as a scrolling pane's does.
+        height: hasFillingSection() ? frame.height - frame.margin : implicitHeight
+        spacing: Theme.paneSpacing
     }
 }

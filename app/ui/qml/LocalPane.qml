@@ -29,6 +29,7 @@ ListPaneLayout {
             Layout.fillWidth: true
             spacing: 2
             Label {
+                objectName: "paneTitle"
                 text: "On this computer"
                 color: Theme.text
                 font.pixelSize: Theme.titleFontSize
@@ -116,12 +117,34 @@ ListPaneLayout {
         property string itemID: ""
         property string itemState: ""
 
+        // Over the whole window, in its middle, whatever part of it the pane takes.
         parent: Overlay.overlay
         anchors.centerIn: parent
-        width: Math.min(440, pane.width - 40)
+        width: Math.min(440, parent.width - 40)
+        padding: 20
+        topPadding: 12
+        bottomPadding: 4
         modal: true
         focus: true
         title: format.deleteTitle()
+
+        // A card like the panes' own; the style's frame would take the brand colour the
+        // window gives its focus rings.
+        background: Rectangle {
+            color: Theme.card
+            radius: Theme.radius
+            border.color: Theme.border
+        }
+        header: Label {
+            text: deleteDialog.title
+            color: Theme.text
+            font.pixelSize: 15
+            font.weight: Font.DemiBold
+            elide: Text.ElideRight
+            leftPadding: 20
+            rightPadding: 20
+            topPadding: 20
+        }
 
         // The wrapped message sits in a layout: as the dialog's content item itself, its
         // height (which follows its width) fed the dialog's height within one binding.
@@ -135,8 +158,12 @@ ListPaneLayout {
             }
         }
 
+        // Spaced as every row of buttons in the panes, on the card's own white.
         footer: DialogButtonBox {
             alignment: Qt.AlignRight
+            spacing: 10
+            padding: 20
+            background: null
             ActionButton {
                 id: keepButton
                 objectName: "keepIt"

@@ -70,10 +70,17 @@ FocusScope {
                 color: Theme.secondaryText
                 elide: Text.ElideRight
             }
-            StateBadge {
-                objectName: "stateBadge"
-                Layout.maximumWidth: parent.width
-                itemState: row.itemState
+            // Elided only where the row has no room for it. A maximum width on the badge
+            // itself would cap the whole column at the width it first had.
+            Item {
+                Layout.fillWidth: true
+                implicitHeight: badge.implicitHeight
+                StateBadge {
+                    id: badge
+                    objectName: "stateBadge"
+                    width: Math.min(implicitWidth, parent.width)
+                    itemState: row.itemState
+                }
             }
         }
         ActionButton {

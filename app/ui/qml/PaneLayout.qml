@@ -8,8 +8,8 @@ import Tolvane.Ui
 ScrollView {
     id: scroll
     default property alias content: column.data
-    property int maxContentWidth: 620
-    readonly property int margin: 28
+    property int maxContentWidth: Theme.paneMaxWidth
+    readonly property int margin: Theme.paneMargin
 
     clip: true
     contentWidth: availableWidth
@@ -21,6 +21,6 @@ ScrollView {
         width: Math.min(scroll.availableWidth - 2 * scroll.margin, scroll.maxContentWidth)
         x: Math.max(scroll.margin, (scroll.availableWidth - width) / 2)
         y: scroll.margin
-        spacing: 16
+        spacing: Theme.paneSpacing
     }
 }

@@ -16,7 +16,9 @@ PaneLayout {
     readonly property string shareURL: item.shareURL || ""
     readonly property string filePath: item.filePath || ""
     readonly property real duration: format.trimDuration(item.durationSec || 0)
-    readonly property bool trimmed: review.trimStart > 0 || review.trimEnd < duration
+    // As the review judges it when it uploads: after a trim, the new movie's own length
+    // may be a frame off the range that made it, which is still the whole of it.
+    readonly property bool trimmed: !format.keepsWhole(review.trimStart, review.trimEnd, duration)
     readonly property var status: format.reviewStatus(item, library.linkCopiedNotice)
     readonly property color statusColor: status.tone === "success" ? Theme.success
                                          : status.tone === "warning" ? Theme.warning
@@ -59,14 +61,19 @@ PaneLayout {
             font.pixelSize: Theme.titleFontSize
             font.weight: Font.DemiBold
         }
+        // Filling the width (a layout of fixed-width rows would be no wider than they
+        // are, and sit at the pane's left) and wrapping in a narrow window.
         Label {
-            Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
             text: "Your last recording is safe. Record something new to see it here."
             color: Theme.secondaryText
+            wrapMode: Text.Wrap
         }
     }
 
     Label {
+        objectName: "paneTitle"
         visible: pane.hasItem
         text: "Your recording"
         color: Theme.text

@@ -104,6 +104,8 @@ Card {
             objectName: "microphoneSwitch"
             topPadding: 0
             bottomPadding: 0
+            // Its track ends where the pickers above end.
+            rightPadding: 0
             enabled: card.idle && card.recording.microphones.length > 0
             checked: card.recording.selectedMicrophoneID !== ""
             Accessible.name: "Use the microphone"
@@ -139,6 +141,8 @@ Card {
             objectName: "cameraSwitch"
             topPadding: 0
             bottomPadding: 0
+            // Its track ends where the pickers above end.
+            rightPadding: 0
             enabled: card.idle && card.recording.cameras.length > 0
             checked: card.recording.selectedCameraID !== ""
             Accessible.name: "Show the camera bubble"

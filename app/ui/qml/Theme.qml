@@ -24,6 +24,12 @@ QtObject {
     readonly property int smallFontSize: 11
     readonly property int titleFontSize: 20
 
+    // Every pane's column: the same margin, widest width and gap between its sections,
+    // so that switching panes never moves the title.
+    readonly property int paneMargin: 28
+    readonly property int paneMaxWidth: 720
+    readonly property int paneSpacing: 16
+
     // Panes and cards come in with a short ease-out.
     readonly property int enterDuration: 180
 }

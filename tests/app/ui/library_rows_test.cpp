@@ -181,6 +181,18 @@ TEST_F(LibraryRowsTest, LocalThumbnailsAreMadeOnceIntoTheCacheAndBrokenOnesAreEr
                                 std::string("remote/http%3A%2F%2F127.0.0.1%3A9%2Fa.jpg")}) {
     EXPECT_NE(request(provider, QString::fromStdString(id)), "") << id;
   }
+
+  // A provider going away with a list's pictures still queued (the application quits
+  // while they load) ends its jobs before it is gone, and answers every response still.
+  auto leaving = std::make_unique<ThumbnailImageProvider>(model->services().vault(), nullptr, dir / "cache-2");
+  std::vector<std::unique_ptr<QQuickImageResponse>> pending;
+  int answered = 0;
+  for (int i = 0; i < 40; ++i) {
+    pending.emplace_back(leaving->requestImageResponse(QString::fromStdString("local/" + good.id()), QSize(16 + i, 9)));
+    QObject::connect(pending.back().get(), &QQuickImageResponse::finished, [&] { ++answered; });
+  }
+  leaving.reset();
+  EXPECT_TRUE(processEventsUntil([&] { return answered == 40; })) << answered << " of 40 answered";
 }
 
 }  // namespace

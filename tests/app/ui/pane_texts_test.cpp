@@ -131,6 +131,10 @@ TEST(TrimRules, TheKeptRangeNeverShrinksBelowHalfASecond) {
   EXPECT_DOUBLE_EQ(TrimRules::secondsAt(100, 400, 20), 5);
   // A track not laid out yet (width 0) still gives a finite time.
   EXPECT_DOUBLE_EQ(TrimRules::secondsAt(3, 0, 20), 60);
+  // A trimmed movie a frame shorter than the range that made it is still kept whole.
+  EXPECT_TRUE(TrimRules::keepsWhole(0, 4.98, 5));
+  EXPECT_FALSE(TrimRules::keepsWhole(0, 4.9, 5));
+  EXPECT_FALSE(TrimRules::keepsWhole(0.2, 5, 5));
 
   // UiFormat hands the panes the same rules.
   const UiFormat format;
@@ -138,6 +142,7 @@ TEST(TrimRules, TheKeptRangeNeverShrinksBelowHalfASecond) {
   EXPECT_DOUBLE_EQ(format.clampTrimEnd(2.1, 2, 10), 2.5);
   EXPECT_DOUBLE_EQ(format.trimDuration(0), 0.1);
   EXPECT_DOUBLE_EQ(format.secondsAt(100, 400, 20), 5);
+  EXPECT_TRUE(format.keepsWhole(0.01, 10, 10));
 }
 
 TEST(UiFormat, RelativeAndShortDatesReadTheTextOrGiveNothing) {

@@ -86,9 +86,22 @@ void startAccessibilityBus() {
   } bus;
 }
 
+// QML's binding-loop warnings: a loop leaves a layout at whatever size it broke off at.
+QStringList& bindingLoops() {
+  static QStringList loops;
+  return loops;
+}
+QtMessageHandler previousMessageHandler = nullptr;
+void noteBindingLoops(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("Binding loop"))) bindingLoops() << message;
+  if (previousMessageHandler) previousMessageHandler(type, context, message);
+}
+
 class PanesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    bindingLoops().clear();
+    previousMessageHandler = qInstallMessageHandler(noteBindingLoops);
     if (!std::filesystem::exists(testing::ServerProcess::program())) {
       GTEST_SKIP() << "tolvane-server is not built at " << testing::ServerProcess::program();
     }
@@ -109,6 +122,40 @@ class PanesTest : public ::testing::Test {
     engine->addImageProvider(QStringLiteral("thumbnail"),
                              new ThumbnailImageProvider(model->services().vault(), model->services().http(), dir / "thumbnails"));
     controller = std::make_unique<MainWindowController>(*model, *engine);
+  }
+
+  void TearDown() override {
+    qInstallMessageHandler(previousMessageHandler);
+    EXPECT_EQ(bindingLoops().join(QLatin1Char('\n')).toStdString(), "");
+  }
+
+  // Where the shown pane's title is in the window: the same on every pane, whether its
+  // list is empty or full, so that switching panes never moves it.
+  std::pair<int, int> titlePosition() {
+    const auto titles = itemsNamed(QStringLiteral("paneTitle"));
+    if (titles.size() != 1) {
+      ADD_FAILURE() << titles.size() << " titles shown on " << paneName().toStdString();
+      return {};
+    }
+    const QPoint at = titles[0]->mapToScene(QPointF(0, 0)).toPoint();
+    return {at.x(), at.y()};
+  }
+  // The delete confirmation in the middle of the window, its buttons on one line apart.
+  void expectDeleteDialogLaidOut() {
+    auto* dialog = find<QObject>(QStringLiteral("deleteDialog"));
+    const QSize window = controller->window()->size();
+    const QPointF centre(dialog->property("x").toDouble() + dialog->property("width").toDouble() / 2,
+                         dialog->property("y").toDouble() + dialog->property("height").toDouble() / 2);
+    EXPECT_NEAR(centre.x(), window.width() / 2.0, 1);
+    EXPECT_NEAR(centre.y(), window.height() / 2.0, 1);
+    const QRectF keep = itemRect(find(QStringLiteral("keepIt"))), trash = itemRect(find(QStringLiteral("moveToTrash")));
+    EXPECT_EQ(keep.top(), trash.top());
+    EXPECT_GE(std::max(keep.left() - trash.right(), trash.left() - keep.right()), 8)
+        << "Keep it at " << keep.left() << "-" << keep.right() << ", Move to Trash at " << trash.left() << "-"
+        << trash.right();
+  }
+  static QRectF itemRect(QQuickItem* item) {
+    return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) : QRectF();
   }
 
   // Launches the model as the application does (its upload queue starts) and signs in.
@@ -266,9 +313,11 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("library")));
   EXPECT_TRUE(testing::spinUntil([&] { return shows(QStringLiteral("libraryEmpty")); }));
   EXPECT_EQ(find<QObject>(QStringLiteral("planLine"))->property("text").toString(), "Free plan");
+  const auto title = titlePosition();
   screenshot("library-pane-empty.png");
   ASSERT_NO_FATAL_FAILURE(selectPane(QStringLiteral("local")));
   EXPECT_TRUE(shows(QStringLiteral("localEmpty")));
+  EXPECT_EQ(titlePosition(), title) << "the empty local pane";
   screenshot("local-pane-empty.png");
 
   // The recorder finishes a ten-second recording: the review pane comes up with it.
@@ -296,6 +345,7 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   EXPECT_NEAR(model->review().trimStart(), 2, 0.15);
   auto* trim = find(QStringLiteral("trimAndUpload"));
   EXPECT_EQ(trim->property("text").toString(), "Trim & upload");
+  EXPECT_EQ(titlePosition(), title) << "the review pane";
   screenshot("review-pane-trimmed.png");
 
   const double kept = model->review().trimEnd() - model->review().trimStart();
@@ -329,6 +379,8 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
       << thumbnail->property("source").toString().toStdString();
   click(itemsNamed(QStringLiteral("libraryCopy"), card).value(0));
   EXPECT_EQ(clipboard->copied.last().toStdString(), *uploaded.shareURL);
+  EXPECT_EQ(titlePosition(), title) << "the library pane with a card";
+  EXPECT_EQ(itemRect(card).left(), title.first) << "the card lines up with the title";
   screenshot("library-pane.png");
 
   // Deleting the copy here asks first, with the words for a recording the library has.
@@ -341,6 +393,9 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   click(itemsNamed(QStringLiteral("deleteMenuItem")).value(0));
   ASSERT_TRUE(testing::spinUntil([&] { return find<QObject>(QStringLiteral("deleteDialog"))->property("opened").toBool(); }));
   EXPECT_TRUE(find<QObject>(QStringLiteral("deleteMessage"))->property("text").toString().startsWith("It's already safe"));
+  EXPECT_EQ(titlePosition(), title) << "the local pane with a row";
+  EXPECT_EQ(itemRect(itemsNamed(rowName)[0]).left(), title.first) << "the row lines up with the title";
+  expectDeleteDialogLaidOut();
   screenshot("local-pane-delete.png");
   const auto folder = vault().item(recorded.id())->directory;
   click(find(QStringLiteral("moveToTrash")));
@@ -387,6 +442,7 @@ TEST_F(PanesTest, LocalRowsShowTheirStateEveryControlHasANameAndDeletingCanBeCal
     const auto badge = itemsNamed(QStringLiteral("stateBadge"), row);
     ASSERT_EQ(badge.size(), 1);
     EXPECT_EQ(badge[0]->property("text").toString(), it->first) << it.key().toStdString();
+    EXPECT_FALSE(badge[0]->property("truncated").toBool()) << it.key().toStdString() << " has room for its badge";
     EXPECT_EQ(itemsNamed(QStringLiteral("retryUpload"), row).size(), it->second ? 1 : 0) << it.key().toStdString();
   }
   screenshot("local-pane.png");
