@@ -9,6 +9,7 @@
 #include <QSettings>
 
 #include "app/core/app_model.h"
+#include "app/ui/scaled_video_item.h"
 #include "app/ui/video_frame_counter.h"
 #include "app/ui/x11_skip_taskbar.h"
 #include "kit/base/log.h"
@@ -44,6 +45,7 @@ bool fitsAScreen(const QRect& frame) {
 // The C++ types the panes make themselves (imported as Tolvane.UiItems).
 void registerItems() {
   static const bool registered = [] {
+    qmlRegisterType<ScaledVideoItem>("Tolvane.UiItems", 1, 0, "ScaledVideo");
     qmlRegisterType<VideoFrameCounter>("Tolvane.UiItems", 1, 0, "VideoFrameCounter");
     return true;
   }();

@@ -128,10 +128,11 @@ PaneLayout {
                     }
                 }
             }
-            VideoOutput {
+            // Drawn at the pane's size: a 1440p frame is shrunk off the GUI thread
+            // before it reaches the window.
+            ScaledVideo {
                 id: video
                 anchors.fill: parent
-                fillMode: VideoOutput.PreserveAspectFit
             }
             // Counted in C++: a QML handler on the sink would hold every frame it is
             // handed until the JavaScript garbage collector runs.

@@ -280,6 +280,24 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   auto* player = find<QObject>(QStringLiteral("player"));
   EXPECT_TRUE(testing::spinUntil([&] { return player->property("framesShown").toInt() > 0; }))
       << "the player shows the movie's first frame";
+  // In the movie's colours: its grey background and its orange square, not the frame's black.
+  const auto videoPixels = [&] {
+    auto* video = find(QStringLiteral("player"));
+    const QRect area(video->mapToScene(QPointF(0, 0)).toPoint(), video->size().toSize());
+    return controller->window()->grabWindow().copy(area);
+  };
+  const auto near = [](QColor pixel, int red, int green, int blue) {
+    return std::abs(pixel.red() - red) < 24 && std::abs(pixel.green() - green) < 24 && std::abs(pixel.blue() - blue) < 24;
+  };
+  EXPECT_TRUE(testing::spinUntil([&] {
+    const QImage picture = videoPixels();
+    bool square = false;
+    for (int y = 0; y < picture.height() && !square; y += 2) {
+      for (int x = 0; x < picture.width() && !square; x += 2) square = near(picture.pixelColor(x, y), 255, 200, 0);
+    }
+    return square && near(picture.pixelColor(picture.width() / 2, picture.height() * 3 / 4), 40, 40, 40);
+  })) << "the movie's colours are not in the player; its centre shows "
+       << videoPixels().pixelColor(100, 100).name().toStdString();
   EXPECT_EQ(find<QObject>(QStringLiteral("trimAndUpload"))->property("text").toString(), "Upload full recording");
   // Play hands the window new frames until Pause.
   auto* play = find(QStringLiteral("playButton"));
