@@ -510,6 +510,7 @@ class PlaybackFigures : public PanesTest {
                 100.0 * std::max(0.0, expected - frames) / expected, 100 * (cpuSeconds() - cpuBefore) / seconds,
                 usage.ru_maxrss / 1024);
     EXPECT_GT(frames, 0);
+    screenshot("review-pane-" + std::string(name) + ".png");
   }
 };
 
