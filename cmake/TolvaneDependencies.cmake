@@ -43,7 +43,7 @@ set_target_properties(httplib::httplib PROPERTIES
 
 # The desktop application: Qt 6 and QCoro for its coroutines.
 if(TOLVANE_BUILD_APP)
-  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Concurrent DBus Gui Widgets Qml Quick QuickControls2)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Concurrent DBus Gui Widgets Qml Quick QuickControls2 Multimedia)
   find_package(QCoro6 REQUIRED COMPONENTS Core)
   # The global shortcuts' grab reads Num Lock's modifier through Xkb (in libX11); the
   # tests press keys through XTest.

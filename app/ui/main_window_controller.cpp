@@ -9,6 +9,8 @@
 #include <QSettings>
 
 #include "app/core/app_model.h"
+#include "app/ui/scaled_video_item.h"
+#include "app/ui/video_frame_counter.h"
 #include "app/ui/x11_skip_taskbar.h"
 #include "kit/base/log.h"
 
@@ -40,10 +42,21 @@ bool fitsAScreen(const QRect& frame) {
   return screen && screen->availableGeometry().intersects(frame);
 }
 
+// The C++ types the panes make themselves (imported as Tolvane.UiItems).
+void registerItems() {
+  static const bool registered = [] {
+    qmlRegisterType<ScaledVideoItem>("Tolvane.UiItems", 1, 0, "ScaledVideo");
+    qmlRegisterType<VideoFrameCounter>("Tolvane.UiItems", 1, 0, "VideoFrameCounter");
+    return true;
+  }();
+  (void)registered;
+}
+
 }  // namespace
 
 MainWindowController::MainWindowController(AppModel& model, QQmlEngine& engine, QObject* parent)
     : QObject(parent), model_(model), engine_(engine), links_(model) {
+  registerItems();
   engine_.rootContext()->setContextProperty(QStringLiteral("format"), &format_);
   engine_.rootContext()->setContextProperty(QStringLiteral("links"), &links_);
 }

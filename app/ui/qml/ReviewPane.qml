@@ -3,6 +3,7 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import QtMultimedia
 import Tolvane.Ui
+import Tolvane.UiItems
 
 // The recording that just finished: its title, the movie with the range to keep, where
 // its upload stands, and the way to send it now instead of waiting.
@@ -112,14 +113,14 @@ PaneLayout {
             color: "black"
             radius: 6
             // Frames the player has handed to the screen since the movie was loaded.
-            property int framesShown: 0
+            readonly property alias framesShown: frameCounter.count
             readonly property alias mediaPlayer: player
 
             MediaPlayer {
                 id: player
                 audioOutput: AudioOutput {}
                 videoOutput: video
-                onSourceChanged: playerFrame.framesShown = 0
+                onSourceChanged: frameCounter.reset()
                 // Play loops the kept range: past its end the playhead goes back to its start.
                 onPositionChanged: () => {
                     if (player.playbackState === MediaPlayer.PlayingState && player.position >= pane.review.trimEnd * 1000)
@@ -134,14 +135,17 @@ PaneLayout {
                     }
                 }
             }
-            VideoOutput {
+            // Drawn at the pane's size: a 1440p frame is shrunk off the GUI thread
+            // before it reaches the window.
+            ScaledVideo {
                 id: video
                 anchors.fill: parent
-                fillMode: VideoOutput.PreserveAspectFit
             }
-            Connections {
-                target: video.videoSink
-                function onVideoFrameChanged() { playerFrame.framesShown += 1; }
+            // Counted in C++: a QML handler on the sink would hold every frame it is
+            // handed until the JavaScript garbage collector runs.
+            VideoFrameCounter {
+                id: frameCounter
+                sink: video.videoSink
             }
             Label {
                 anchors.centerIn: parent

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTest>
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -327,7 +329,34 @@ TEST_F(PanesTest, AFinishedRecordingIsTrimmedUploadedSeenInTheLibraryAndDeletedH
   auto* player = find<QObject>(QStringLiteral("player"));
   EXPECT_TRUE(testing::spinUntil([&] { return player->property("framesShown").toInt() > 0; }))
       << "the player shows the movie's first frame";
+  // In the movie's colours: its grey background and its orange square, not the frame's black.
+  const auto videoPixels = [&] {
+    auto* video = find(QStringLiteral("player"));
+    const QRect area(video->mapToScene(QPointF(0, 0)).toPoint(), video->size().toSize());
+    return controller->window()->grabWindow().copy(area);
+  };
+  const auto near = [](QColor pixel, int red, int green, int blue) {
+    return std::abs(pixel.red() - red) < 24 && std::abs(pixel.green() - green) < 24 && std::abs(pixel.blue() - blue) < 24;
+  };
+  EXPECT_TRUE(testing::spinUntil([&] {
+    const QImage picture = videoPixels();
+    bool square = false;
+    for (int y = 0; y < picture.height() && !square; y += 2) {
+      for (int x = 0; x < picture.width() && !square; x += 2) square = near(picture.pixelColor(x, y), 255, 200, 0);
+    }
+    return square && near(picture.pixelColor(picture.width() / 2, picture.height() * 3 / 4), 40, 40, 40);
+  })) << "the movie's colours are not in the player; its centre shows "
+       << videoPixels().pixelColor(100, 100).name().toStdString();
   EXPECT_EQ(find<QObject>(QStringLiteral("trimAndUpload"))->property("text").toString(), "Upload full recording");
+  // Play hands the window new frames until Pause.
+  auto* play = find(QStringLiteral("playButton"));
+  const int framesLoaded = player->property("framesShown").toInt();
+  click(play);
+  EXPECT_TRUE(testing::spinUntil([&] { return player->property("framesShown").toInt() > framesLoaded + 5; }))
+      << "frames shown while playing: " << player->property("framesShown").toInt() - framesLoaded;
+  EXPECT_EQ(play->property("text").toString(), "Pause");
+  click(play);
+  EXPECT_TRUE(testing::spinUntil([&] { return play->property("text").toString() == "Play"; }));
 
   ASSERT_NO_FATAL_FAILURE(dragHandle(QStringLiteral("trimStartHandle"), 2, 10));
   ASSERT_NO_FATAL_FAILURE(dragHandle(QStringLiteral("trimEndHandle"), 7, 10));
@@ -480,46 +509,79 @@ TEST_F(PanesTest, LocalRowsShowTheirStateEveryControlHasANameAndDeletingCanBeCal
   EXPECT_EQ(unnamedControls(), "") << "on the record pane";
 }
 
-// Not a check: the figure for a 1440p recording played in the review pane on this
+// Not a check: the figures for a 1440p recording played in the review pane on this
 // machine (run with --gtest_also_run_disabled_tests). Frames the player handed to the
-// window and frames the window drew, over ten seconds of a 60 fps movie.
-TEST_F(PanesTest, DISABLED_PlaybackOfA1440pRecordingInTheReviewPane) {
-  // The application draws with OpenGL (Mesa's llvmpipe here) where the tests draw in
-  // software; TOLVANE_PLAYBACK_OPENGL=1 measures the application's way.
-  if (std::getenv("TOLVANE_PLAYBACK_OPENGL")) qunsetenv("QT_QUICK_BACKEND");
-  const auto created = vault().createRecording("1440p", false, false, false);
-  const auto encoded = testing::runCommand({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-                                            "testsrc2=size=2560x1440:rate=60", "-t", "14", "-c:v", "libx264", "-preset",
-                                            "ultrafast", "-pix_fmt", "yuv420p", "-movflags", "+faststart",
-                                            created.videoPath().string()});
-  ASSERT_EQ(encoded.status, 0) << encoded.err;
-  vault().update(created.id(), [&](RecordingManifest& m) {
-    m.state = RecordingState::ready;
-    m.durationSec = 14;
-    m.fileSizeBytes = static_cast<std::int64_t>(std::filesystem::file_size(created.videoPath()));
-  });
-  QQuickWindow& window = shownWindow();
-  model->recordingFinished(QString::fromStdString(created.id()), 14);
-  ASSERT_TRUE(testing::spinUntil([&] { return paneName() == "reviewPane" && shows(QStringLiteral("playButton")); }));
-  auto* player = find<QObject>(QStringLiteral("player"));
-  auto* media = player->property("mediaPlayer").value<QObject*>();
-  ASSERT_TRUE(testing::spinUntil([&] { return player->property("framesShown").toInt() > 0; }, std::chrono::seconds(20)))
-      << media->property("errorString").toString().toStdString() << " status " << media->property("mediaStatus").toInt();
-  int swapped = 0;
-  QObject::connect(&window, &QQuickWindow::frameSwapped, &window, [&] { ++swapped; });
-  click(find(QStringLiteral("playButton")));
-  // The first second warms the decoder up; the next ten are counted.
-  QTest::qWait(1000);
-  const int framesBefore = player->property("framesShown").toInt();
-  swapped = 0;
-  QElapsedTimer timer;
-  timer.start();
-  QTest::qWait(10000);
-  const double seconds = static_cast<double>(timer.elapsed()) / 1000;
-  const int frames = player->property("framesShown").toInt() - framesBefore;
-  std::printf("1440p60 playback: %d frames from the player and %d window frames in %.2f s (%.0f expected, %.1f%% dropped)\n",
-              frames, swapped, seconds, 60 * seconds, 100.0 * std::max(0.0, 60 * seconds - frames) / (60 * seconds));
-  EXPECT_GT(frames, 0);
+// window, frames the window drew, and the CPU the process used, over ten seconds.
+// The application draws with OpenGL (Mesa's llvmpipe here) where the tests draw in
+// software; TOLVANE_PLAYBACK_OPENGL=1 measures the application's way.
+class PlaybackFigures : public PanesTest {
+ protected:
+  static double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  }
+
+  // Plays a 2560×1440 movie of `rate` frames a second made with `encoder` (ffmpeg's
+  // options) and prints its figures under `name`.
+  void measure(const char* name, int rate, const std::vector<std::string>& encoder) {
+    if (std::getenv("TOLVANE_PLAYBACK_OPENGL")) qunsetenv("QT_QUICK_BACKEND");
+    const auto created = vault().createRecording(name, false, false, false);
+    std::vector<std::string> command{"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                     "testsrc2=size=2560x1440:rate=" + std::to_string(rate), "-t", "14"};
+    command.insert(command.end(), encoder.begin(), encoder.end());
+    command.insert(command.end(), {"-pix_fmt", "yuv420p", "-movflags", "+faststart", created.videoPath().string()});
+    const auto encoded = testing::runCommand(command);
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+    vault().update(created.id(), [&](RecordingManifest& m) {
+      m.state = RecordingState::ready;
+      m.durationSec = 14;
+      m.fileSizeBytes = static_cast<std::int64_t>(std::filesystem::file_size(created.videoPath()));
+    });
+    QQuickWindow& window = shownWindow();
+    model->recordingFinished(QString::fromStdString(created.id()), 14);
+    ASSERT_TRUE(testing::spinUntil([&] { return paneName() == "reviewPane" && shows(QStringLiteral("playButton")); }));
+    auto* player = find<QObject>(QStringLiteral("player"));
+    auto* media = player->property("mediaPlayer").value<QObject*>();
+    ASSERT_TRUE(testing::spinUntil([&] { return player->property("framesShown").toInt() > 0; }, std::chrono::seconds(20)))
+        << media->property("errorString").toString().toStdString() << " status " << media->property("mediaStatus").toInt();
+    int swapped = 0;
+    QObject::connect(&window, &QQuickWindow::frameSwapped, &window, [&] { ++swapped; });
+    click(find(QStringLiteral("playButton")));
+    // The first second warms the decoder up; the next ten are counted.
+    QTest::qWait(1000);
+    const int framesBefore = player->property("framesShown").toInt();
+    const double cpuBefore = cpuSeconds();
+    swapped = 0;
+    QElapsedTimer timer;
+    timer.start();
+    QTest::qWait(10000);
+    const double seconds = static_cast<double>(timer.elapsed()) / 1000;
+    const int frames = player->property("framesShown").toInt() - framesBefore;
+    const double expected = rate * seconds;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s playback (%s): %d frames from the player and %d window frames in %.2f s (%.0f expected, "
+                "%.1f%% dropped), CPU %.0f%%, peak memory %ld MB\n",
+                name, std::getenv("TOLVANE_PLAYBACK_OPENGL") ? "OpenGL" : "software", frames, swapped, seconds, expected,
+                100.0 * std::max(0.0, expected - frames) / expected, 100 * (cpuSeconds() - cpuBefore) / seconds,
+                usage.ru_maxrss / 1024);
+    EXPECT_GT(frames, 0);
+    screenshot("review-pane-" + std::string(name) + ".png");
+  }
+};
+
+// What Tolvane records: 30 fps, x264's High profile with the recorder's preset, tune,
+// key-frame spacing and bit rate for 1440p (see H264Encoder and MovieWriter).
+TEST_F(PlaybackFigures, DISABLED_PlaybackOfA1440p30RecordingInTheReviewPane) {
+  measure("1440p30", 30, {"-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-profile:v", "high",
+                          "-g", "60", "-b:v", "12165120"});
+}
+
+// Twice the rate, for headroom.
+TEST_F(PlaybackFigures, DISABLED_PlaybackOfA1440p60MovieInTheReviewPane) {
+  measure("1440p60", 60, {"-c:v", "libx264", "-preset", "ultrafast"});
 }
 
 }  // namespace
