@@ -9,6 +9,8 @@ Rectangle {
     default property alias content: column.data
     property alias spacing: column.spacing
     property int padding: 16
+    // The column itself, for a pane that sizes one section by what the others take.
+    readonly property alias layout: column
 
     color: Theme.card
     radius: Theme.radius

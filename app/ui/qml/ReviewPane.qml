@@ -40,6 +40,25 @@ PaneLayout {
         player.setPosition(Math.round(seconds * 1000));
     }
 
+    // The height the player may take for the rest of the card to fit the window: at the
+    // window's first size a 16:9 player as wide as the card would push "Trim & upload"
+    // below the fold. What the others take doesn't depend on the player's height.
+    readonly property real playerRoom: {
+        const column = reviewCard.layout;
+        let rest = reviewTitle.implicitHeight + Theme.paneSpacing + 2 * reviewCard.padding;
+        let shown = 0;
+        for (let i = 0; i < column.children.length; ++i) {
+            const child = column.children[i];
+            if (!child.visible)
+                continue;
+            shown += 1;
+            if (child !== playerFrame)
+                rest += child.implicitHeight;
+        }
+        rest += Math.max(0, shown - 1) * column.spacing;
+        return pane.availableHeight - 2 * pane.margin - rest;
+    }
+
     objectName: "reviewPane"
     Component.onCompleted: reload()
 
@@ -74,6 +93,7 @@ PaneLayout {
     }
 
     Label {
+        id: reviewTitle
         objectName: "paneTitle"
         visible: pane.hasItem
         text: "Your recording"
@@ -83,6 +103,7 @@ PaneLayout {
     }
 
     Card {
+        id: reviewCard
         Layout.fillWidth: true
         visible: pane.hasItem
 
@@ -109,7 +130,9 @@ PaneLayout {
             id: playerFrame
             objectName: "player"
             Layout.fillWidth: true
-            Layout.preferredHeight: Math.round(width * 9 / 16)
+            // 16:9 where the window is tall enough; shorter (letterboxed) where it is not,
+            // but never so small that the picture can't be judged.
+            Layout.preferredHeight: Math.max(160, Math.min(Math.round(width * 9 / 16), pane.playerRoom))
             color: "black"
             radius: 6
             // Frames the player has handed to the screen since the movie was loaded.
