@@ -228,7 +228,8 @@ TEST_F(MainWindowTest, StaysOutOfTheTaskbarOnlyWhileARecordingRuns) {
 TEST_F(MainWindowTest, TheRecordPaneFollowsARecordingFromStartToFinish) {
   ASSERT_TRUE(testing::readSceneSources(model->recording()));
   model->setShortcutNotice(QStringLiteral(
-      "Ctrl+Alt+D is taken by another program. Use the menu or bind `tolvane --action toggle-drawing` instead."));
+      "Ctrl+Alt+D is used by another program. Instead, bind “tolvane --action toggle-drawing” to a key of your "
+      "choice in your desktop's keyboard settings."));
   shownWindow();
   EXPECT_FALSE(find(QStringLiteral("permissionChecklist"))->isVisible()) << "everything is allowed";
   EXPECT_TRUE(find(QStringLiteral("shortcutBanner"))->isVisible());
