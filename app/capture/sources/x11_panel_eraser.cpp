@@ -15,11 +15,13 @@ namespace tolvane {
 
 namespace {
 
-// What compositing managers paint where the root has no wallpaper pixmap.
 // Frames read again after the windows changed, covering a compositing manager that
 // repaints a frame or two late.
 constexpr int kSettlingFrames = 4;
+// Frames before a window that had no composite pixmap is asked for one again.
+constexpr int kUnnamedRetryFrames = 10;
 
+// What compositing managers paint where the root has no wallpaper pixmap.
 constexpr XRenderColor kNoWallpaperGray{0x8080, 0x8080, 0x8080, 0xFFFF};
 
 bool overlaps(const X11TopLevelWindows::Window& window, const XRectangle& area, int originX, int originY) {
@@ -91,8 +93,9 @@ bool X11PanelEraser::hasCompositingManager() const {
 
 bool X11PanelEraser::update() {
   for (::Window window : windows_.takeRenamedWindows()) forget(window);
+  const bool retries = retryUnnamed();
   if (!windows_.refresh()) {
-    if (settlingFrames_ == 0) return false;
+    if (settlingFrames_ == 0) return retries;
     if (--settlingFrames_ == 0) rebuilt_ = panels_;
     return true;
   }
@@ -106,14 +109,18 @@ bool X11PanelEraser::update() {
   panels_.clear();
   for (const auto& window : windows_.windows()) {
     if (!window.isViewable || !window.isExcluded) continue;
-    const int left = std::max(window.x - x_, 0);
-    const int top = std::max(window.y - y_, 0);
-    const int right = std::min(window.x - x_ + window.width, width_);
-    const int bottom = std::min(window.y - y_ + window.height, height_);
-    if (right <= left || bottom <= top) continue;
-    panels_.push_back(XRectangle{static_cast<short>(left), static_cast<short>(top),
-                                 static_cast<unsigned short>(right - left),
-                                 static_cast<unsigned short>(bottom - top)});
+    // Only what the panel shows is painted again: where the canvas has no stroke, the
+    // screen already shows what lies under it.
+    for (const XRectangle& area : window.shownAreas) {
+      const int left = std::max(window.x + area.x - x_, 0);
+      const int top = std::max(window.y + area.y - y_, 0);
+      const int right = std::min(window.x + area.x + area.width - x_, width_);
+      const int bottom = std::min(window.y + area.y + area.height - y_, height_);
+      if (right <= left || bottom <= top) continue;
+      panels_.push_back(XRectangle{static_cast<short>(left), static_cast<short>(top),
+                                   static_cast<unsigned short>(right - left),
+                                   static_cast<unsigned short>(bottom - top)});
+    }
   }
   rebuilt_ = panels_;
   if (isCompositing_) {
@@ -122,6 +129,21 @@ bool X11PanelEraser::update() {
     settlingFrames_ = kSettlingFrames;
   }
   return true;
+}
+
+bool X11PanelEraser::retryUnnamed() {
+  // Nothing may change on an idle screen once the windows are redirected: the frame that
+  // names them again is read for that alone.
+  bool retries = false;
+  for (auto entry = named_.begin(); entry != named_.end();) {
+    if (entry->second.picture == 0 && --entry->second.retryIn <= 0) {
+      entry = named_.erase(entry);
+      retries = true;
+    } else {
+      ++entry;
+    }
+  }
+  return retries;
 }
 
 void X11PanelEraser::forget(::Window window) {
@@ -189,9 +211,10 @@ void X11PanelEraser::releaseBackground() {
   // name stays valid until the window is resized, unmapped or destroyed.
   ::Pixmap pixmap = XCompositeNameWindowPixmap(display, window.id);
   if (trap.failed()) {
-    // Not redirected (a compositing manager's own overlay window): not asked again
-    // until the window changes.
-    named_.emplace(window.id, NamedPicture{});
+    // Not redirected: a compositing manager's own overlay window, or any window while a
+    // manager that has just taken the selection has yet to redirect them all. Asked
+    // again in a while (see update()), or when the window changes.
+    named_.emplace(window.id, NamedPicture{0, 0, kUnnamedRetryFrames});
     return 0;
   }
   ::Picture picture = XRenderCreatePicture(display, pixmap, format, 0, nullptr);

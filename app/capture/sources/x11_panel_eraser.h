@@ -17,7 +17,8 @@ class X11Connection;
 // them (and the pill and toolbar) must not be recorded a second time.
 //
 // The picture is built on the server: the monitor as the compositing manager shows it
-// is copied into a scratch pixmap; then, clipped to the rectangles our panels cover,
+// is copied into a scratch pixmap; then, clipped to the rectangles our panels cover
+// (only the parts of them that show anything: see X11TopLevelWindows::Window::shownAreas),
 // the desktop background and every other visible top-level window, bottom to top, are
 // painted again from their composite pixmaps with XRender. What lies under a panel is
 // then in the picture, and the panel is not. Reading the picture costs the same one
@@ -35,9 +36,9 @@ class X11PanelEraser {
 
   void handleEvent(const XEvent& event);
   // Once a frame: reads what changed among the top-level windows. True when any window
-  // came, went, moved or was restacked, and for a few frames after that: the picture
-  // changes without damage being reported for it, when the compositing manager gets to
-  // repainting the screen.
+  // came, went, moved or was restacked, or a panel's shown areas changed, and for a few
+  // frames after that: the picture changes without damage being reported for it, when
+  // the compositing manager gets to repainting the screen.
   bool update();
   // Whether a panel of ours covers part of the monitor and can be taken out, so that the
   // picture is to come from build() and drawable().
@@ -54,11 +55,14 @@ class X11PanelEraser {
   struct NamedPicture {
     ::Pixmap pixmap = 0;
     ::Picture picture = 0;
+    int retryIn = 0;  // without a pixmap: the frames until it is asked for one again
   };
 
   bool hasCompositingManager() const;
   ::Picture backgroundPicture();
   ::Picture windowPicture(const X11TopLevelWindows::Window& window);
+  // Forgets the windows that had no composite pixmap a while ago; true when there were any.
+  bool retryUnnamed();
   void forget(::Window window);
   void releaseBackground();
 
@@ -74,9 +78,9 @@ class X11PanelEraser {
   bool isCompositing_ = false;
   bool loggedNoCompositor_ = false;
   bool isBackgroundStale_ = true;
-  // What build() paints again, in picture coordinates: where our panels are, and for a
-  // few frames after they moved, where they were, since the compositing manager may not
-  // have repainted there yet.
+  // What build() paints again, in picture coordinates: where our panels show anything,
+  // and for a few frames after they moved or changed, where they did, since the
+  // compositing manager may not have repainted there yet.
   std::vector<XRectangle> rebuilt_;
   std::vector<XRectangle> panels_;  // where they are now
   int settlingFrames_ = 0;
@@ -85,7 +89,7 @@ class X11PanelEraser {
   ::Picture rootPicture_ = 0;
   ::Pixmap backgroundPixmap_ = 0;  // the root's wallpaper pixmap as last read; not ours
   ::Picture background_ = 0;
-  std::unordered_map<::Window, NamedPicture> named_;  // zeros: the window has no composite pixmap
+  std::unordered_map<::Window, NamedPicture> named_;  // no picture: the window had no composite pixmap
 };
 
 }  // namespace tolvane
