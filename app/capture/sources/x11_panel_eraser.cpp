@@ -251,14 +251,21 @@ bool X11PanelEraser::build() {
     XRenderComposite(display, PictOpSrc, rootPicture_, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
                      static_cast<unsigned>(width_), static_cast<unsigned>(height_));
   }
+  return !trap.failed() && rebuild(scratchPicture_);
+}
 
-  XRenderSetPictureClipRectangles(display, scratchPicture_, 0, 0, rebuilt_.data(), static_cast<int>(rebuilt_.size()));
+bool X11PanelEraser::paintOver(::Picture target) { return !connection_.isBroken() && rebuild(target); }
+
+bool X11PanelEraser::rebuild(::Picture target) {
+  ::Display* display = connection_.display();
+  X11ErrorTrap trap(connection_);
+  XRenderSetPictureClipRectangles(display, target, 0, 0, rebuilt_.data(), static_cast<int>(rebuilt_.size()));
   if (::Picture background = backgroundPicture(); background != 0) {
-    XRenderComposite(display, PictOpSrc, background, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
-                     static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    XRenderComposite(display, PictOpSrc, background, 0, target, x_, y_, 0, 0, 0, 0, static_cast<unsigned>(width_),
+                     static_cast<unsigned>(height_));
   } else {
-    XRenderFillRectangle(display, PictOpSrc, scratchPicture_, &kNoWallpaperGray, 0, 0,
-                         static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    XRenderFillRectangle(display, PictOpSrc, target, &kNoWallpaperGray, 0, 0, static_cast<unsigned>(width_),
+                         static_cast<unsigned>(height_));
   }
   for (const auto& window : windows_.windows()) {
     if (!window.isViewable || window.isExcluded) continue;
@@ -270,12 +277,13 @@ bool X11PanelEraser::build() {
     // A window with an alpha channel is blended over what lies below, as the
     // compositing manager does; an opaque one covers it.
     const int op = window.depth == 32 ? PictOpOver : PictOpSrc;
-    XRenderComposite(display, op, picture, 0, scratchPicture_, 0, 0, 0, 0, window.x - x_, window.y - y_,
+    XRenderComposite(display, op, picture, 0, target, 0, 0, 0, 0, window.x - x_, window.y - y_,
                      static_cast<unsigned>(window.width), static_cast<unsigned>(window.height));
   }
   XRenderPictureAttributes noClip{};
   noClip.clip_mask = 0;
-  XRenderChangePicture(display, scratchPicture_, CPClipMask, &noClip);
+  XRenderChangePicture(display, target, CPClipMask, &noClip);
+  // Waits for the server to have drawn: the picture may be read right after.
   if (!trap.failed()) return true;
   // A window went away halfway: the pixmaps are named again from a fresh list.
   for (const auto& window : windows_.windows()) forget(window.id);
