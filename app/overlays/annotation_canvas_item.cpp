@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
+#include <QtMath>
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -20,6 +22,11 @@ namespace {
 // the same head so what the user sees is what the video shows.
 constexpr double kHeadHalfAngle = std::numbers::pi / 7;
 
+// How far antialiasing reaches past a shape's outline, in pixels, with room to spare.
+constexpr double kAntialiasing = 2;
+// The blur placeholder's dashed outline.
+constexpr double kBlurOutlineWidth = 1.5;
+
 QColor colorOf(const AnnotationColor& color, double alpha = 1.0) {
   return QColor::fromRgbF(static_cast<float>(color.red), static_cast<float>(color.green),
                           static_cast<float>(color.blue), static_cast<float>(alpha));
@@ -33,23 +40,35 @@ QRectF pixelRect(const AnnotationStroke& stroke, double width, double height) {
 // A blur box is applied to the video, not drawn; on screen it shows where it goes.
 void paintBlurBox(QPainter& painter, const QRectF& rect) {
   painter.fillRect(rect, QColor::fromRgbF(1, 1, 1, 0.35f));
-  QPen outline(QColor::fromRgbF(1, 1, 1, 0.8f), 1.5);
+  QPen outline(QColor::fromRgbF(1, 1, 1, 0.8f), kBlurOutlineWidth);
   // Dashes are counted in pen widths.
-  outline.setDashPattern({6 / 1.5, 4 / 1.5});
+  outline.setDashPattern({6 / kBlurOutlineWidth, 4 / kBlurOutlineWidth});
   painter.setPen(outline);
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(rect);
 }
 
+double lineWidthOf(const AnnotationStroke& stroke, double width, double height) {
+  return std::max(stroke.width * std::min(width, height), 1.0);
+}
+
+// From the arrow's end back to its head's base corners.
+double headLength(double lineWidth, double width, double height) {
+  return std::max(lineWidth * 3.2, std::min(width, height) * 0.016);
+}
+
+// A shape needs two points to be drawn; a freehand stroke shows from its first.
+bool isDrawn(const AnnotationStroke& stroke) {
+  return !stroke.points.empty() && (stroke.points.size() >= 2 || !isShape(stroke.tool));
+}
+
 void paintStroke(QPainter& painter, const AnnotationStroke& stroke, double width, double height) {
-  if (stroke.points.empty()) return;
-  const bool freehand = !isShape(stroke.tool);
-  if (stroke.points.size() < 2 && !freehand) return;
+  if (!isDrawn(stroke)) return;
   if (stroke.tool == AnnotationTool::blur) {
     paintBlurBox(painter, pixelRect(stroke, width, height));
     return;
   }
-  const double lineWidth = std::max(stroke.width * std::min(width, height), 1.0);
+  const double lineWidth = lineWidthOf(stroke, width, height);
   auto pixel = [&](const Point& p) { return QPointF(p.x * width, p.y * height); };
   const QColor color = colorOf(stroke.color);
 
@@ -77,7 +96,7 @@ void paintStroke(QPainter& painter, const AnnotationStroke& stroke, double width
       const QPointF end = pixel(stroke.points.back());
       painter.drawLine(start, end);
       const double angle = std::atan2(end.y() - start.y(), end.x() - start.x());
-      const double length = std::max(lineWidth * 3.2, std::min(width, height) * 0.016);
+      const double length = headLength(lineWidth, width, height);
       QPainterPath head(end);
       head.lineTo(end.x() - length * std::cos(angle - kHeadHalfAngle), end.y() - length * std::sin(angle - kHeadHalfAngle));
       head.lineTo(end.x() - length * std::cos(angle + kHeadHalfAngle), end.y() - length * std::sin(angle + kHeadHalfAngle));
@@ -99,6 +118,23 @@ void paintStroke(QPainter& painter, const AnnotationStroke& stroke, double width
   painter.restore();
 }
 
+// Every pixel paintStroke() may touch: the stroke's points, grown by half its pen, by
+// an arrow's head, and by what antialiasing smears past the outline.
+QRectF paintedBounds(const AnnotationStroke& stroke, double width, double height) {
+  if (!isDrawn(stroke)) return {};
+  if (stroke.tool == AnnotationTool::blur) {
+    const double reach = kBlurOutlineWidth / 2 + kAntialiasing;
+    return pixelRect(stroke, width, height).adjusted(-reach, -reach, reach, reach);
+  }
+  QPolygonF points;
+  for (const Point& p : stroke.points) points << QPointF(p.x * width, p.y * height);
+  const double lineWidth = lineWidthOf(stroke, width, height);
+  // The head lies within its length of the arrow's end, and its outline is stroked too.
+  const double reach = lineWidth / 2 + kAntialiasing +
+                       (stroke.tool == AnnotationTool::arrow ? headLength(lineWidth, width, height) : 0);
+  return points.boundingRect().adjusted(-reach, -reach, reach, reach);
+}
+
 }  // namespace
 
 AnnotationCanvasItem::AnnotationCanvasItem(QQuickItem* parent) : QQuickPaintedItem(parent) {
@@ -113,14 +149,41 @@ void AnnotationCanvasItem::setAnnotations(QObject* annotations) {
   if (model == model_) return;
   if (model_) disconnect(model_, nullptr, this, nullptr);
   model_ = model;
-  if (model_) connect(model_, &AnnotationModel::strokesChanged, this, [this] { update(); });
+  if (model_) connect(model_, &AnnotationModel::strokesChanged, this, &AnnotationCanvasItem::repaint);
   emit annotationsChanged();
-  update();
+  repaint();
 }
 
 void AnnotationCanvasItem::setBackdrop(QImage backdrop) {
   backdrop_ = std::move(backdrop);
+  repaint();
+}
+
+QRegion AnnotationCanvasItem::paintedRegion() const {
+  const double w = width();
+  const double h = height();
+  if (w < 1 || h < 1) return {};
+  if (!backdrop_.isNull()) return QRegion(0, 0, qCeil(w), qCeil(h));
+  QRegion region;
+  auto add = [&](const AnnotationStroke& stroke) {
+    if (const QRectF bounds = paintedBounds(stroke, w, h); !bounds.isEmpty()) region += bounds.toAlignedRect();
+  };
+  if (model_) {
+    for (const AnnotationStroke& stroke : model_->strokes()) add(stroke);
+  }
+  if (draft_.stroke()) add(*draft_.stroke());
+  return region;
+}
+
+void AnnotationCanvasItem::repaint() {
   update();
+  emit paintedRegionChanged();
+}
+
+void AnnotationCanvasItem::geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) {
+  QQuickPaintedItem::geometryChange(newGeometry, oldGeometry);
+  // The strokes are kept in units of the canvas: they grow with it.
+  if (newGeometry.size() != oldGeometry.size()) emit paintedRegionChanged();
 }
 
 void AnnotationCanvasItem::paint(QPainter* painter) {
@@ -141,7 +204,7 @@ void AnnotationCanvasItem::extend(QPointF pointer) {
   draft_.extend(overlay_geometry::unitPoint(pointer, size()), model_->activeTool(), model_->activeColor(),
                 model_->strokeWidth());
   if (started) emit drawingChanged();
-  update();
+  repaint();
 }
 
 void AnnotationCanvasItem::mousePressEvent(QMouseEvent* event) {
@@ -158,7 +221,7 @@ void AnnotationCanvasItem::mouseReleaseEvent(QMouseEvent* event) {
   std::optional<AnnotationStroke> stroke = draft_.finish();
   if (stroke && model_) model_->addStroke(std::move(*stroke));
   emit drawingChanged();
-  update();
+  repaint();
   event->accept();
 }
 
@@ -167,7 +230,7 @@ void AnnotationCanvasItem::mouseUngrabEvent() {
   if (!draft_.stroke()) return;
   draft_.cancel();
   emit drawingChanged();
-  update();
+  repaint();
 }
 
 }  // namespace tolvane

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QQuickPaintedItem>
+#include <QRegion>
 
 #include "app/overlays/stroke_draft.h"
 
@@ -31,13 +32,20 @@ class AnnotationCanvasItem : public QQuickPaintedItem {
   // when drawing began. None by default.
   void setBackdrop(QImage backdrop);
 
+  // Where the canvas paints anything, in its own coordinates, antialiasing included:
+  // elsewhere it is clear, and a display recording need not look through it.
+  QRegion paintedRegion() const;
+
   void paint(QPainter* painter) override;
 
  signals:
   void annotationsChanged();
   void drawingChanged();
+  // paintedRegion() may have changed.
+  void paintedRegionChanged();
 
  protected:
+  void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -45,6 +53,7 @@ class AnnotationCanvasItem : public QQuickPaintedItem {
 
  private:
   void extend(QPointF pointer);
+  void repaint();
 
   QPointer<AnnotationModel> model_;
   StrokeDraft draft_;

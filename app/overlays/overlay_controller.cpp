@@ -16,6 +16,7 @@
 #include "app/overlays/annotation_canvas_item.h"
 #include "app/overlays/camera_frame_store.h"
 #include "app/overlays/camera_preview_item.h"
+#include "app/overlays/canvas_area_publisher.h"
 #include "app/overlays/overlay_geometry.h"
 #include "app/overlays/x11_panel_stacking.h"
 #include "app/overlays/x11_panel_support.h"
@@ -190,6 +191,11 @@ OverlayController::Panel OverlayController::makePanel(Kind kind, const QString& 
   }
   window->create();
   x11_panel_support::markAsPanel(*window);
+  if (kind == Kind::canvas && compositing_) {
+    // See-through, the canvas shows only its strokes, and a display recording need look
+    // through it only there. (Without a compositor it covers the desktop all over.)
+    if (auto* surface = content->findChild<AnnotationCanvasItem*>()) new CanvasAreaPublisher(*surface, *window);
+  }
   if (kind == Kind::countdown) {
     // Clicks go to whatever is below: an empty input region, set on the live window.
     window->setFlag(Qt::WindowTransparentForInput, true);

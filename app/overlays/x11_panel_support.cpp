@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QWindow>
 #include <string>
+#include <vector>
 
 #include "app/ui/x11_window_state.h"
 
@@ -64,6 +65,24 @@ bool markAsPanel(QWindow& window) {
   const unsigned long excluded = 1;
   XChangeProperty(display, id, XInternAtom(display, "_TOLVANE_CAPTURE_EXCLUDED", False), XA_CARDINAL, 32,
                   PropModeReplace, reinterpret_cast<const unsigned char*>(&excluded), 1);
+  XFlush(display);
+  return true;
+}
+
+bool publishShownAreas(QWindow& window, const QList<QRect>& areas) {
+  Display* display = x11Display();
+  if (!display) return false;
+  // Xlib takes 32-bit items in longs.
+  std::vector<unsigned long> items;
+  items.reserve(static_cast<std::size_t>(areas.size()) * 4);
+  for (const QRect& area : areas) {
+    for (int value : {area.x(), area.y(), area.width(), area.height()}) {
+      items.push_back(static_cast<unsigned long>(value));
+    }
+  }
+  XChangeProperty(display, static_cast<::Window>(window.winId()),
+                  XInternAtom(display, "_TOLVANE_CAPTURE_EXCLUDED_AREAS", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(items.data()), static_cast<int>(items.size()));
   XFlush(display);
   return true;
 }

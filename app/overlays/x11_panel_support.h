@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QRect>
 #include <QString>
 #include <cstdint>
@@ -22,6 +23,11 @@ bool hasCompositingManager();
 // taskbar and the pager. The window manager reads the properties when it maps the window.
 // Also marks it (_TOLVANE_CAPTURE_EXCLUDED) for display recordings to leave out.
 bool markAsPanel(QWindow& window);
+
+// Tells display recordings which parts of a marked panel show anything, in the window's
+// own pixels (_TOLVANE_CAPTURE_EXCLUDED_AREAS, x, y, width, height each); an empty list
+// says it shows nothing. They then rebuild only those parts from the windows below.
+bool publishShownAreas(QWindow& window, const QList<QRect>& areas);
 
 // The frame of a top-level window on the desktop, in root-window pixels.
 std::optional<QRect> windowFrame(std::uint32_t windowID);

@@ -2,7 +2,8 @@
 // Tolvane's floating panels while recording: the control pill (opaque, repainted every
 // second as its clock ticks), the camera bubble's preview (translucent) and the
 // full-screen drawing canvas with a few highlighter strokes, each marked for display
-// recordings to leave out. For measuring what leaving them out costs; runs until killed.
+// recordings to leave out; the canvas, like the real one, says where it has painted. For
+// measuring what leaving them out costs; runs until killed.
 //
 //   x11-stand-in-panels
 #include <X11/Xatom.h>
@@ -77,9 +78,20 @@ int main() {
   Colormap argbColormap = XCreateColormap(display, DefaultRootWindow(display), info.visual, AllocNone);
 
   // Highlighter strokes at alpha 0.38, as thick bands across the page.
-  makePanel(display, info.visual, argbColormap, 0, 0, width, height, true,
-            {{width / 5, height / 4, width / 3, 24, 0x61616100}, {width / 2, height / 2, width / 4, 24, 0x61006161},
-             {width / 3, height * 2 / 3, 18, height / 5, 0x61610000}});
+  const std::vector<Mark> strokes{{width / 5, height / 4, width / 3, 24, 0x61616100},
+                                  {width / 2, height / 2, width / 4, 24, 0x61006161},
+                                  {width / 3, height * 2 / 3, 18, height / 5, 0x61610000}};
+  const Window canvas = makePanel(display, info.visual, argbColormap, 0, 0, width, height, true, strokes);
+  // Where the strokes are, with the margin the canvas leaves for antialiasing.
+  std::vector<unsigned long> areas;
+  for (const Mark& stroke : strokes) {
+    for (int value : {stroke.x - 2, stroke.y - 2, stroke.width + 4, stroke.height + 4}) {
+      areas.push_back(static_cast<unsigned long>(value));
+    }
+  }
+  XChangeProperty(display, canvas, XInternAtom(display, "_TOLVANE_CAPTURE_EXCLUDED_AREAS", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(areas.data()),
+                  static_cast<int>(areas.size()));
   makePanel(display, info.visual, argbColormap, width - 300, height - 320, 240, 240, true,
             {{0, 0, 240, 240, 0xF0E0E0E0}, {20, 20, 200, 200, 0xF0306090}});
   const Window pill =

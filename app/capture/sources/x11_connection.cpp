@@ -150,7 +150,12 @@ std::optional<std::string> X11Connection::textProperty(::Window window, ::Atom p
 }
 
 std::vector<unsigned long> X11Connection::longProperty(::Window window, ::Atom property, ::Atom type) const {
-  if (isBroken()) return {};
+  return findLongProperty(window, property, type).value_or(std::vector<unsigned long>{});
+}
+
+std::optional<std::vector<unsigned long>> X11Connection::findLongProperty(::Window window, ::Atom property,
+                                                                          ::Atom type) const {
+  if (isBroken()) return std::nullopt;
   X11ErrorTrap trap(*this);
   ::Atom actualType = None;
   int actualFormat = 0;
@@ -159,14 +164,14 @@ std::vector<unsigned long> X11Connection::longProperty(::Window window, ::Atom p
   unsigned char* data = nullptr;
   int status = XGetWindowProperty(display_, window, property, 0, 1L << 20, False, type, &actualType, &actualFormat,
                                   &count, &remaining, &data);
-  std::vector<unsigned long> values;
-  if (status == Success && data != nullptr && actualType == type && actualFormat == 32) {
+  std::optional<std::vector<unsigned long>> values;
+  if (status == Success && actualType == type && actualFormat == 32) {
     // Xlib hands 32-bit items back as longs, whatever the width of long.
     auto* items = reinterpret_cast<unsigned long*>(data);
-    values.assign(items, items + count);
+    values.emplace(items, items + count);
   }
   if (data != nullptr) XFree(data);
-  if (trap.failed()) return {};
+  if (trap.failed()) return std::nullopt;
   return values;
 }
 

@@ -28,6 +28,9 @@ class X11Connection {
   std::optional<std::string> textProperty(::Window window, ::Atom property) const;
   // A property of 32-bit items (CARDINAL, WINDOW, ATOM) as numbers; empty when absent.
   std::vector<unsigned long> longProperty(::Window window, ::Atom property, ::Atom type) const;
+  // The same, telling an empty property from an absent one (or one of another type): none
+  // when absent.
+  std::optional<std::vector<unsigned long>> findLongProperty(::Window window, ::Atom property, ::Atom type) const;
 
   // True once the connection to the server is lost (the server quit or crashed). Nothing
   // may be sent on it after that, not even from cleanup code: Xlib can block forever

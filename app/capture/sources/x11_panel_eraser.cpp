@@ -15,11 +15,13 @@ namespace tolvane {
 
 namespace {
 
-// What compositing managers paint where the root has no wallpaper pixmap.
 // Frames read again after the windows changed, covering a compositing manager that
 // repaints a frame or two late.
 constexpr int kSettlingFrames = 4;
+// Frames before a window that had no composite pixmap is asked for one again.
+constexpr int kUnnamedRetryFrames = 10;
 
+// What compositing managers paint where the root has no wallpaper pixmap.
 constexpr XRenderColor kNoWallpaperGray{0x8080, 0x8080, 0x8080, 0xFFFF};
 
 bool overlaps(const X11TopLevelWindows::Window& window, const XRectangle& area, int originX, int originY) {
@@ -91,8 +93,9 @@ bool X11PanelEraser::hasCompositingManager() const {
 
 bool X11PanelEraser::update() {
   for (::Window window : windows_.takeRenamedWindows()) forget(window);
+  const bool retries = retryUnnamed();
   if (!windows_.refresh()) {
-    if (settlingFrames_ == 0) return false;
+    if (settlingFrames_ == 0) return retries;
     if (--settlingFrames_ == 0) rebuilt_ = panels_;
     return true;
   }
@@ -106,14 +109,18 @@ bool X11PanelEraser::update() {
   panels_.clear();
   for (const auto& window : windows_.windows()) {
     if (!window.isViewable || !window.isExcluded) continue;
-    const int left = std::max(window.x - x_, 0);
-    const int top = std::max(window.y - y_, 0);
-    const int right = std::min(window.x - x_ + window.width, width_);
-    const int bottom = std::min(window.y - y_ + window.height, height_);
-    if (right <= left || bottom <= top) continue;
-    panels_.push_back(XRectangle{static_cast<short>(left), static_cast<short>(top),
-                                 static_cast<unsigned short>(right - left),
-                                 static_cast<unsigned short>(bottom - top)});
+    // Only what the panel shows is painted again: where the canvas has no stroke, the
+    // screen already shows what lies under it.
+    for (const XRectangle& area : window.shownAreas) {
+      const int left = std::max(window.x + area.x - x_, 0);
+      const int top = std::max(window.y + area.y - y_, 0);
+      const int right = std::min(window.x + area.x + area.width - x_, width_);
+      const int bottom = std::min(window.y + area.y + area.height - y_, height_);
+      if (right <= left || bottom <= top) continue;
+      panels_.push_back(XRectangle{static_cast<short>(left), static_cast<short>(top),
+                                   static_cast<unsigned short>(right - left),
+                                   static_cast<unsigned short>(bottom - top)});
+    }
   }
   rebuilt_ = panels_;
   if (isCompositing_) {
@@ -122,6 +129,21 @@ bool X11PanelEraser::update() {
     settlingFrames_ = kSettlingFrames;
   }
   return true;
+}
+
+bool X11PanelEraser::retryUnnamed() {
+  // Nothing may change on an idle screen once the windows are redirected: the frame that
+  // names them again is read for that alone.
+  bool retries = false;
+  for (auto entry = named_.begin(); entry != named_.end();) {
+    if (entry->second.picture == 0 && --entry->second.retryIn <= 0) {
+      entry = named_.erase(entry);
+      retries = true;
+    } else {
+      ++entry;
+    }
+  }
+  return retries;
 }
 
 void X11PanelEraser::forget(::Window window) {
@@ -189,9 +211,10 @@ void X11PanelEraser::releaseBackground() {
   // name stays valid until the window is resized, unmapped or destroyed.
   ::Pixmap pixmap = XCompositeNameWindowPixmap(display, window.id);
   if (trap.failed()) {
-    // Not redirected (a compositing manager's own overlay window): not asked again
-    // until the window changes.
-    named_.emplace(window.id, NamedPicture{});
+    // Not redirected: a compositing manager's own overlay window, or any window while a
+    // manager that has just taken the selection has yet to redirect them all. Asked
+    // again in a while (see update()), or when the window changes.
+    named_.emplace(window.id, NamedPicture{0, 0, kUnnamedRetryFrames});
     return 0;
   }
   ::Picture picture = XRenderCreatePicture(display, pixmap, format, 0, nullptr);
@@ -228,14 +251,21 @@ bool X11PanelEraser::build() {
     XRenderComposite(display, PictOpSrc, rootPicture_, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
                      static_cast<unsigned>(width_), static_cast<unsigned>(height_));
   }
+  return !trap.failed() && rebuild(scratchPicture_);
+}
 
-  XRenderSetPictureClipRectangles(display, scratchPicture_, 0, 0, rebuilt_.data(), static_cast<int>(rebuilt_.size()));
+bool X11PanelEraser::paintOver(::Picture target) { return !connection_.isBroken() && rebuild(target); }
+
+bool X11PanelEraser::rebuild(::Picture target) {
+  ::Display* display = connection_.display();
+  X11ErrorTrap trap(connection_);
+  XRenderSetPictureClipRectangles(display, target, 0, 0, rebuilt_.data(), static_cast<int>(rebuilt_.size()));
   if (::Picture background = backgroundPicture(); background != 0) {
-    XRenderComposite(display, PictOpSrc, background, 0, scratchPicture_, x_, y_, 0, 0, 0, 0,
-                     static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    XRenderComposite(display, PictOpSrc, background, 0, target, x_, y_, 0, 0, 0, 0, static_cast<unsigned>(width_),
+                     static_cast<unsigned>(height_));
   } else {
-    XRenderFillRectangle(display, PictOpSrc, scratchPicture_, &kNoWallpaperGray, 0, 0,
-                         static_cast<unsigned>(width_), static_cast<unsigned>(height_));
+    XRenderFillRectangle(display, PictOpSrc, target, &kNoWallpaperGray, 0, 0, static_cast<unsigned>(width_),
+                         static_cast<unsigned>(height_));
   }
   for (const auto& window : windows_.windows()) {
     if (!window.isViewable || window.isExcluded) continue;
@@ -247,12 +277,13 @@ bool X11PanelEraser::build() {
     // A window with an alpha channel is blended over what lies below, as the
     // compositing manager does; an opaque one covers it.
     const int op = window.depth == 32 ? PictOpOver : PictOpSrc;
-    XRenderComposite(display, op, picture, 0, scratchPicture_, 0, 0, 0, 0, window.x - x_, window.y - y_,
+    XRenderComposite(display, op, picture, 0, target, 0, 0, 0, 0, window.x - x_, window.y - y_,
                      static_cast<unsigned>(window.width), static_cast<unsigned>(window.height));
   }
   XRenderPictureAttributes noClip{};
   noClip.clip_mask = 0;
-  XRenderChangePicture(display, scratchPicture_, CPClipMask, &noClip);
+  XRenderChangePicture(display, target, CPClipMask, &noClip);
+  // Waits for the server to have drawn: the picture may be read right after.
   if (!trap.failed()) return true;
   // A window went away halfway: the pixmaps are named again from a fresh list.
   for (const auto& window : windows_.windows()) forget(window.id);

@@ -114,9 +114,10 @@ X11ShmImage* X11PictureSource::freePicture() {
 bool X11PictureSource::canRead() { return pictures_.empty() || freePicture() != nullptr; }
 
 bool X11PictureSource::deliverPicture(::Drawable drawable, int x, int y, int originX, int originY,
-                                      double hostTime) {
+                                      double hostTime, const std::function<bool(X11ShmImage&)>& touchUp) {
   X11ShmImage* picture = freePicture();
   if (picture == nullptr || !picture->grab(drawable, x, y)) return false;
+  if (touchUp && !touchUp(*picture)) return false;
   if (settings_.showsCursor) {
     cursor_->paint(picture->data(), picture->stride(), picture->width(), picture->height(), originX, originY);
   }

@@ -65,10 +65,11 @@ class X11PictureSource : public ScreenSource {
   // False while every picture buffer is still held by the pipeline; the tick should then
   // leave its events for the next one.
   bool canRead();
-  // Reads the picture at (x, y) of `drawable`, draws the pointer into it (the picture's
-  // top-left pixel is at (originX, originY) of the root window) and delivers it. False
-  // when the server refused the read.
-  bool deliverPicture(::Drawable drawable, int x, int y, int originX, int originY, double hostTime);
+  // Reads the picture at (x, y) of `drawable`, has `touchUp` change it (when given; false
+  // drops it), draws the pointer into it (the picture's top-left pixel is at (originX,
+  // originY) of the root window) and delivers it. False when the server refused the read.
+  bool deliverPicture(::Drawable drawable, int x, int y, int originX, int originY, double hostTime,
+                      const std::function<bool(X11ShmImage&)>& touchUp = {});
   void deliverIdle(double hostTime);
   void fail(const std::string& message);
 

@@ -7,6 +7,7 @@
 #include "app/capture/sources/x11_content_reader.h"
 #include "app/capture/sources/x11_cursor_painter.h"
 #include "app/capture/sources/x11_panel_eraser.h"
+#include "app/capture/sources/x11_shm_image.h"
 #include "kit/base/clock.h"
 
 namespace tolvane {
@@ -62,7 +63,19 @@ bool X11ScreenSource::tick() {
     deliverIdle(hostTime);
     return true;
   }
-  if (eraser_->isErasing() && eraser_->build() &&
+  if (eraser_->isErasing() && canPaintOver_) {
+    // What lies under the panels is painted over the screen as read, in the picture's
+    // own memory: the rest of the monitor costs nothing more than without panels.
+    auto paintOver = [this](X11ShmImage& picture) {
+      const ::Picture target = picture.renderPicture();
+      if (target == 0) canPaintOver_ = false;
+      return target != 0 && eraser_->paintOver(target);
+    };
+    if (deliverPicture(connection().root(), monitor_.x, monitor_.y, monitor_.x, monitor_.y, hostTime, paintOver)) {
+      return true;
+    }
+  }
+  if (eraser_->isErasing() && !canPaintOver_ && eraser_->build() &&
       deliverPicture(eraser_->drawable(), 0, 0, monitor_.x, monitor_.y, hostTime)) {
     return true;
   }

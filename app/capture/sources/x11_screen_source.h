@@ -27,6 +27,7 @@ class X11ScreenSource : public X11PictureSource {
 
   DisplayInfo monitor_;
   std::unique_ptr<X11PanelEraser> eraser_;
+  bool canPaintOver_ = true;  // whether the server draws into the pictures read (shared pixmaps)
   int trailingFrames_ = 0;  // still to read after the last damage
 };
 

@@ -64,6 +64,8 @@ X11ShmImage::~X11ShmImage() {
     // frame sharing it is gone.
     if (!connection_.isBroken()) {
       X11ErrorTrap trap(connection_);
+      if (picture_ != 0) XRenderFreePicture(display_, picture_);
+      if (pixmap_ != 0) XFreePixmap(display_, pixmap_);
       XShmDetach(display_, &segment_);
     }
     image_->data = nullptr;
@@ -91,6 +93,34 @@ std::uint8_t* X11ShmImage::data() const {
 }
 
 int X11ShmImage::stride() const { return image_ != nullptr ? image_->bytes_per_line : 0; }
+
+::Picture X11ShmImage::renderPicture() {
+  if (hasAskedForPicture_ || !mapping_ || connection_.isBroken()) return picture_;
+  hasAskedForPicture_ = true;
+  int major = 0;
+  int minor = 0;
+  Bool sharedPixmaps = False;
+  if (XShmQueryVersion(display_, &major, &minor, &sharedPixmaps) == 0 || sharedPixmaps == False ||
+      XShmPixmapFormat(display_) != ZPixmap) {
+    return 0;
+  }
+  XRenderPictFormat* format = XRenderFindVisualFormat(display_, visual_);
+  if (format == nullptr) return 0;
+  X11ErrorTrap trap(connection_);
+  // The server lays out a pixmap's rows as this image's: 32 bits a pixel, no padding.
+  ::Pixmap pixmap = XShmCreatePixmap(display_, DefaultRootWindow(display_), segment_.shmaddr, &segment_,
+                                     static_cast<unsigned>(width_), static_cast<unsigned>(height_),
+                                     static_cast<unsigned>(depth_));
+  ::Picture picture = XRenderCreatePicture(display_, pixmap, format, 0, nullptr);
+  if (trap.failed()) {
+    X11ErrorTrap cleanup(connection_);
+    XFreePixmap(display_, pixmap);
+    return 0;
+  }
+  pixmap_ = pixmap;
+  picture_ = picture;
+  return picture_;
+}
 
 bool X11ShmImage::canShareFrames() const { return mapping_ && stride() == VideoFrame::strideFor(width_); }
 

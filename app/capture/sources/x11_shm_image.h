@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrender.h>
 
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,11 @@ class X11ShmImage {
   // True while a frame from `frame()` is still alive.
   bool isBusy() const { return mapping_ != nullptr && mapping_.use_count() > 1; }
 
+  // The picture as the server's own XRender picture over the same shared memory, for
+  // drawing into what was read without another copy; 0 when the server has no shared
+  // pixmaps. Made on first use.
+  ::Picture renderPicture();
+
  private:
   const X11Connection& connection_;
   ::Display* display_;
@@ -55,6 +61,9 @@ class X11ShmImage {
   XImage* image_ = nullptr;  // the shared image, or the last plain GetImage answer
   XShmSegmentInfo segment_{};
   std::shared_ptr<std::uint8_t> mapping_;  // the attached segment; detached with its last owner
+  ::Pixmap pixmap_ = 0;  // over the segment, for renderPicture()
+  ::Picture picture_ = 0;
+  bool hasAskedForPicture_ = false;
 };
 
 }  // namespace tolvane

@@ -1,8 +1,10 @@
 #include "app/capture/sources/x11_top_level_windows.h"
 
 #include <X11/Xatom.h>
+#include <X11/extensions/shape.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_set>
 #include <utility>
 
@@ -16,10 +18,30 @@ namespace {
 // a decoration window in between) two.
 constexpr int kFrameDepth = 2;
 
+// More areas than any panel of ours publishes: such a panel is taken whole.
+constexpr std::size_t kMaxAreas = 4096;
+
+// An area cut to a window of `width` × `height`; none when nothing of it is left.
+std::optional<XRectangle> clip(long x, long y, long width, long height, int windowWidth, int windowHeight) {
+  const long left = std::max(x, 0L);
+  const long top = std::max(y, 0L);
+  const long right = std::min(x + width, static_cast<long>(windowWidth));
+  const long bottom = std::min(y + height, static_cast<long>(windowHeight));
+  if (right <= left || bottom <= top) return std::nullopt;
+  return XRectangle{static_cast<short>(left), static_cast<short>(top), static_cast<unsigned short>(right - left),
+                    static_cast<unsigned short>(bottom - top)};
+}
+
+// A CARDINAL item as a coordinate: whoever writes one below zero writes a 32-bit int.
+long coordinate(unsigned long item) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(item)); }
+long length(unsigned long item) { return static_cast<long>(static_cast<std::uint32_t>(item)); }
+
 }  // namespace
 
 X11TopLevelWindows::X11TopLevelWindows(X11Connection& connection)
-    : connection_(connection), excludedAtom_(connection.atom(kExcludedProperty)) {
+    : connection_(connection),
+      excludedAtom_(connection.atom(kExcludedProperty)),
+      areasAtom_(connection.atom(kExcludedAreasProperty)) {
   if (connection_.isBroken()) return;
   // Other clients may listen to the root's substructure too; only redirecting it is
   // reserved for the window manager.
@@ -29,6 +51,7 @@ X11TopLevelWindows::X11TopLevelWindows(X11Connection& connection)
   int eventBase = 0;
   int errorBase = 0;
   hasDamage_ = XDamageQueryExtension(connection_.display(), &eventBase, &errorBase) != 0;
+  if (XShapeQueryExtension(connection_.display(), &shapeEventBase_, &errorBase) == 0) shapeEventBase_ = -1;
 }
 
 X11TopLevelWindows::~X11TopLevelWindows() {
@@ -63,20 +86,40 @@ void X11TopLevelWindows::updateDamage() {
 
 void X11TopLevelWindows::handleEvent(const XEvent& event) {
   const ::Window root = connection_.root();
+  if (shapeEventBase_ >= 0 && event.type == shapeEventBase_ + ShapeNotify) {
+    const auto& shape = reinterpret_cast<const XShapeEvent&>(event);
+    if (shape.kind != ShapeBounding || !markings_.contains(shape.window)) return;
+    markStale(shape.window);
+    isDirty_ = true;
+    return;
+  }
   switch (event.type) {
+    case PropertyNotify: {
+      if (event.xproperty.atom != areasAtom_) return;
+      bool isPanel = false;
+      for (auto& [window, marking] : markings_) {
+        if (marking.marked != event.xproperty.window) continue;
+        marking.isStale = true;
+        isPanel = true;
+      }
+      if (!isPanel) return;
+      break;
+    }
     case MapNotify:
       if (event.xmap.event != root) return;
       // A window mapped again has a new composite pixmap, and maybe a new client inside.
-      excludedByID_.erase(event.xmap.window);
+      markings_.erase(event.xmap.window);
       renamed_.push_back(event.xmap.window);
       break;
     case ConfigureNotify:
       if (event.xconfigure.event != root) return;
       renamed_.push_back(event.xconfigure.window);
+      // A new size cuts the areas differently, and may move a client inside its frame.
+      markStale(event.xconfigure.window);
       break;
     case DestroyNotify:
       if (event.xdestroywindow.event != root) return;
-      excludedByID_.erase(event.xdestroywindow.window);
+      markings_.erase(event.xdestroywindow.window);
       damages_.erase(event.xdestroywindow.window);  // the server freed it with the window
       renamed_.push_back(event.xdestroywindow.window);
       break;
@@ -95,17 +138,78 @@ void X11TopLevelWindows::handleEvent(const XEvent& event) {
   isDirty_ = true;
 }
 
-bool X11TopLevelWindows::isExcluded(::Window window, int levels) {
-  if (!connection_.longProperty(window, excludedAtom_, XA_CARDINAL).empty()) return true;
-  if (levels == 0) return false;
+void X11TopLevelWindows::markStale(::Window window) {
+  if (auto found = markings_.find(window); found != markings_.end()) found->second.isStale = true;
+}
+
+::Window X11TopLevelWindows::markedWindow(::Window window, int levels) {
+  if (!connection_.longProperty(window, excludedAtom_, XA_CARDINAL).empty()) return window;
+  if (levels == 0) return 0;
   ::Window root = 0;
   ::Window parent = 0;
   ::Window* children = nullptr;
   unsigned int count = 0;
-  if (XQueryTree(connection_.display(), window, &root, &parent, &children, &count) == 0) return false;
+  if (XQueryTree(connection_.display(), window, &root, &parent, &children, &count) == 0) return 0;
   std::vector<::Window> inside(children, children + count);
   if (children != nullptr) XFree(children);
-  return std::any_of(inside.begin(), inside.end(), [&](::Window child) { return isExcluded(child, levels - 1); });
+  for (::Window child : inside) {
+    if (::Window marked = markedWindow(child, levels - 1); marked != 0) return marked;
+  }
+  return 0;
+}
+
+X11TopLevelWindows::Marking X11TopLevelWindows::learn(::Window window) {
+  Marking marking;
+  marking.marked = markedWindow(window, kFrameDepth);
+  if (marking.marked == 0) return marking;
+  // Asked before the areas are first read, so that no change after that goes unseen.
+  XSelectInput(connection_.display(), marking.marked, PropertyChangeMask);
+  if (shapeEventBase_ >= 0) XShapeSelectInput(connection_.display(), window, ShapeNotifyMask);
+  return marking;
+}
+
+std::optional<std::vector<XRectangle>> X11TopLevelWindows::readAreas(::Window window,
+                                                                      const XWindowAttributes& attributes,
+                                                                      ::Window marked) {
+  ::Display* display = connection_.display();
+  const int border = attributes.border_width;
+  const int width = attributes.width + 2 * border;
+  const int height = attributes.height + 2 * border;
+  if (auto published = connection_.findLongProperty(marked, areasAtom_, XA_CARDINAL)) {
+    if (published->size() / 4 > kMaxAreas) return std::nullopt;
+    // The marked window's origin (inside its border), from the top-level's outer corner.
+    int originX = border;
+    int originY = border;
+    if (marked != window) {
+      int x = 0;
+      int y = 0;
+      ::Window child = 0;
+      if (XTranslateCoordinates(display, marked, window, 0, 0, &x, &y, &child) == 0) return std::nullopt;
+      originX += x;
+      originY += y;
+    }
+    const std::vector<unsigned long>& items = *published;
+    std::vector<XRectangle> areas;
+    for (std::size_t i = 0; i + 4 <= items.size(); i += 4) {
+      auto area = clip(originX + coordinate(items[i]), originY + coordinate(items[i + 1]), length(items[i + 2]),
+                       length(items[i + 3]), width, height);
+      if (area) areas.push_back(*area);
+    }
+    return areas;
+  }
+  if (shapeEventBase_ < 0) return std::nullopt;
+  // An unshaped window answers with its own rectangle.
+  int count = 0;
+  int ordering = 0;
+  XRectangle* rectangles = XShapeGetRectangles(display, window, ShapeBounding, &count, &ordering);
+  if (rectangles == nullptr) return std::nullopt;
+  std::vector<XRectangle> areas;
+  for (int i = 0; i < count; ++i) {
+    const XRectangle& r = rectangles[i];
+    if (auto area = clip(border + r.x, border + r.y, r.width, r.height, width, height)) areas.push_back(*area);
+  }
+  XFree(rectangles);
+  return areas;
 }
 
 bool X11TopLevelWindows::refresh() {
@@ -139,17 +243,27 @@ bool X11TopLevelWindows::refresh() {
                   attributes.visual,
                   attributes.depth,
                   attributes.map_state == IsViewable,
-                  false};
+                  false,
+                  {}};
     if (window.isViewable) {
-      auto known = excludedByID_.find(id);
-      if (known == excludedByID_.end()) known = excludedByID_.emplace(id, isExcluded(id, kFrameDepth)).first;
-      window.isExcluded = known->second;
+      auto known = markings_.find(id);
+      if (known == markings_.end()) known = markings_.emplace(id, learn(id)).first;
+      Marking& marking = known->second;
+      window.isExcluded = marking.marked != 0;
+      if (window.isExcluded && marking.isStale) {
+        marking.areas = readAreas(id, attributes, marking.marked);
+        marking.isStale = false;
+      }
+      if (window.isExcluded) {
+        window.shownAreas = marking.areas.value_or(std::vector<XRectangle>{
+            {0, 0, static_cast<unsigned short>(window.width), static_cast<unsigned short>(window.height)}});
+      }
     }
-    windows.push_back(window);
+    windows.push_back(std::move(window));
   }
   // Forget windows that are gone, so that a reused id is asked again.
   std::unordered_set<::Window> present(stack.begin(), stack.end());
-  std::erase_if(excludedByID_, [&](const auto& entry) { return !present.contains(entry.first); });
+  std::erase_if(markings_, [&](const auto& entry) { return !present.contains(entry.first); });
   windows_ = std::move(windows);
   updateDamage();
   return true;

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -16,6 +17,12 @@ class X11Connection;
 // its frame. The list is read again only after the root reports a change of its
 // children (created, destroyed, mapped, moved, restacked), so a still desktop costs no
 // round trip per frame.
+//
+// Of a panel it also tells which parts show anything: the drawing canvas covers the
+// whole monitor but paints only where the strokes are, and says where in
+// _TOLVANE_CAPTURE_EXCLUDED_AREAS; a shaped panel shows only its bounding shape. Both
+// are read when the panel is first seen and again only when it reports a change of them
+// (PropertyNotify, ShapeNotify) or is moved or resized.
 //
 // Under a compositing manager the top-level windows draw into pixmaps of their own, and
 // the manager's repaints of the screen do not count as damage to the root; so there the
@@ -32,6 +39,10 @@ class X11TopLevelWindows {
     int depth = 0;
     bool isViewable = false;
     bool isExcluded = false;
+    // Of a panel of ours, the parts that show anything, relative to its outer top-left
+    // corner and within it: the areas it publishes, else its bounding shape's rectangles,
+    // else all of it. Empty for other windows, and for a panel that shows nothing.
+    std::vector<XRectangle> shownAreas;
   };
 
   // Starts listening to the root's children on `connection`; the owner passes every
@@ -59,15 +70,33 @@ class X11TopLevelWindows {
 
   // The name of the property that marks our panels, and its value.
   static constexpr const char* kExcludedProperty = "_TOLVANE_CAPTURE_EXCLUDED";
+  // Where a panel shows anything: CARDINAL x, y, width, height for each area, in the
+  // marked window's own pixels; empty when it shows nothing. Without it, all of it shows.
+  static constexpr const char* kExcludedAreasProperty = "_TOLVANE_CAPTURE_EXCLUDED_AREAS";
 
  private:
-  bool isExcluded(::Window window, int levels);
+  // What is known of a mapped top-level window, learnt when it is first seen mapped.
+  struct Marking {
+    ::Window marked = 0;  // the window carrying the mark (the top-level or a client in its frame); 0: not ours
+    bool isStale = true;  // the areas are to be read again
+    std::optional<std::vector<XRectangle>> areas;  // relative to the outer top-left corner; none: all of it
+  };
+
+  // The window in `window` (itself, or up to `levels` down) that carries the mark; 0: none.
+  ::Window markedWindow(::Window window, int levels);
+  Marking learn(::Window window);
+  // What of a panel shows, relative to its outer top-left corner; none: all of it.
+  std::optional<std::vector<XRectangle>> readAreas(::Window window, const XWindowAttributes& attributes,
+                                                   ::Window marked);
+  void markStale(::Window window);
   void updateDamage();
 
   X11Connection& connection_;
   ::Atom excludedAtom_;
+  ::Atom areasAtom_;
+  int shapeEventBase_ = -1;  // -1: no XShape
   std::vector<Window> windows_;
-  std::unordered_map<::Window, bool> excludedByID_;  // per top-level, learnt when first seen mapped
+  std::unordered_map<::Window, Marking> markings_;  // per mapped top-level
   std::vector<::Window> renamed_;
   std::unordered_map<::Window, ::Damage> damages_;
   bool watchesDamage_ = false;

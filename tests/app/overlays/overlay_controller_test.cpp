@@ -9,6 +9,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRasterWindow>
+#include <QRegion>
 #include <QScreen>
 #include <QTest>
 #include <QVariantMap>
@@ -570,6 +571,48 @@ TEST_F(OverlayControllerTest, UnderACompositorThePanelsAreSeeThroughAndClickThro
       << screenPixel(QPoint(960, 540)).name().toStdString() << " for " << highlighted.name().toStdString();
   EXPECT_TRUE(near(screenPixel(QPoint(300, 800)), desktop, 2)) << screenPixel(QPoint(300, 800)).name().toStdString();
   testing::saveForReview(*overlays->toolbarPanel(), "overlay-toolbar.png");
+
+  // The canvas tells display recordings where it paints (so that they look through it
+  // only there): every pixel it shows, an arrow's head and a blur box's tint included,
+  // lies in the areas it publishes, and little else does.
+  model->annotations().addStroke(
+      AnnotationStroke(AnnotationTool::arrow, annotation_colors::tomato, 0.01, {{0.1, 0.2}, {0.25, 0.1}}));
+  model->annotations().addStroke(
+      AnnotationStroke(AnnotationTool::blur, annotation_colors::white, 0.01, {{0.7, 0.7}, {0.8, 0.85}}));
+  QQuickWindow& canvas = *overlays->canvasPanel();
+  QRegion published;
+  const auto publishedAll = [&] {
+    published = QRegion();
+    const std::vector<unsigned long> items = cardinals(canvas, "_TOLVANE_CAPTURE_EXCLUDED_AREAS", XA_CARDINAL);
+    for (std::size_t i = 0; i + 4 <= items.size(); i += 4) {
+      published += QRect(static_cast<int>(items[i]), static_cast<int>(items[i + 1]), static_cast<int>(items[i + 2]),
+                         static_cast<int>(items[i + 3]));
+    }
+    return published.contains(QPoint(960, 540)) && published.contains(QPoint(480, 108)) &&
+           published.contains(QPoint(1440, 840));
+  };
+  ASSERT_TRUE(testing::spinUntil(publishedAll));
+  const QImage painted = canvas.grabWindow().convertToFormat(QImage::Format_ARGB32);
+  long paintedPixels = 0;
+  long outside = 0;
+  for (int y = 0; y < painted.height(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(painted.constScanLine(y));
+    for (int x = 0; x < painted.width(); ++x) {
+      // The canvas's own near-clear fill, which still takes the clicks, shows nothing.
+      if (qAlpha(line[x]) <= 1) continue;
+      ++paintedPixels;
+      if (!published.contains(QPoint(x, y))) ++outside;
+    }
+  }
+  EXPECT_GT(paintedPixels, 10000);
+  EXPECT_EQ(outside, 0) << "painted pixels outside the published areas";
+  long area = 0;
+  for (const QRect& rect : published) area += static_cast<long>(rect.width()) * rect.height();
+  EXPECT_LT(area, paintedPixels * 3) << "the areas hug the strokes";
+  model->annotations().clearStrokes();
+  EXPECT_TRUE(testing::spinUntil([&] {
+    return cardinals(canvas, "_TOLVANE_CAPTURE_EXCLUDED_AREAS", XA_CARDINAL).empty();
+  })) << "a canvas with nothing on it shows nothing";
   overlays.reset();
 }
 

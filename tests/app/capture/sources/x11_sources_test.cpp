@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <thread>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
 
 #include <nlohmann/json.hpp>
 
@@ -123,6 +125,13 @@ class StandIns {
     XMapWindow(display_, window);
     XSync(display_, False);
     return window;
+  }
+  // What a panel says it shows, as x, y, width, height each, in its own pixels.
+  void publishAreas(::Window window, std::vector<unsigned long> areas) {
+    XChangeProperty(display_, window, x_.atom(X11TopLevelWindows::kExcludedAreasProperty), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(areas.data()),
+                    static_cast<int>(areas.size()));
+    XSync(display_, False);
   }
   // The root as it shows on screen now, at (x, y), as 0xRRGGBB.
   std::uint32_t onScreen(int x, int y) {
@@ -277,13 +286,17 @@ TEST_F(X11SourcesTest, StoppingWhileTheServerDoesNotAnswerCutsTheConnectionInste
   xvfb.signal(SIGCONT);
 }
 
-TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowShowsOnlyItself) {
+// The compositing manager to start, as a command line: each paints the screen its own way.
+class X11CompositedSourcesTest : public X11SourcesTest,
+                                 public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(X11CompositedSourcesTest, OurPanelsAreLeftOutOfTheScreenAndAWindowShowsOnlyItself) {
   constexpr std::uint32_t wallpaper = 0x304050, left = 0xC02020, right = 0x20A020, magenta = 0xFF00FF;
   X11Connection x(xvfb.displayName());
   StandIns standIns(x);
   standIns.setWallpaper(wallpaper);
   const auto leftWindow = desktop.create({.x = 100, .y = 100, .width = 500, .height = 400, .color = left});
-  desktop.create({.x = 600, .y = 100, .width = 500, .height = 400, .color = right});
+  const auto rightWindow = desktop.create({.x = 600, .y = 100, .width = 500, .height = 400, .color = right});
   // Someone else's translucent window: blended over what lies below, in and out of a panel.
   constexpr std::uint32_t halfBlue = 0x80000080;
   standIns.create(250, 250, 100, 100, true, false, {{0, 0, 100, 100, halfBlue}});
@@ -291,17 +304,21 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   // windows and the desktop.
   const auto pillFrame = standIns.create(500, 450, 200, 100, false, false, {{0, 0, 200, 100, magenta}});
   standIns.create(0, 0, 200, 100, false, true, {{0, 0, 200, 100, magenta}}, pillFrame);
-  // The bubble preview: a translucent white disc's square.
-  standIns.create(300, 200, 200, 200, true, true, {{0, 0, 200, 200, 0x80808080}});
-  // The canvas: clear (as good as) everywhere but one highlighter stroke at alpha 0.38.
+  // The bubble preview: a translucent white disc's square, shaped to a cross around it.
+  const auto bubble = standIns.create(300, 200, 200, 200, true, true, {{0, 0, 200, 200, 0x80808080}});
+  std::vector<XRectangle> cross{{0, 40, 200, 120}, {40, 0, 120, 200}};
+  XShapeCombineRectangles(x.display(), bubble, ShapeBounding, 0, 0, cross.data(), 2, ShapeSet, Unsorted);
+  // The canvas: clear (as good as) everywhere but one highlighter stroke at alpha 0.38,
+  // which it says is all it shows.
   constexpr int strokeAlpha = 97;  // 0.38 × 255
   constexpr std::uint32_t strokeYellow = 0x61616100;
   const auto canvas = standIns.create(0, 0, 1920, 1080, true, true, {{800, 200, 200, 40, strokeYellow}});
+  standIns.publishAreas(canvas, {798, 198, 204, 44});
 
-  const std::vector<std::pair<int, int>> points{{550, 470}, {650, 470}, {600, 530}, {400, 380},
-                                                {270, 270}, {320, 320}, {900, 220}, {850, 170}};
+  const std::vector<std::pair<int, int>> points{{550, 470}, {650, 470}, {600, 530}, {400, 380}, {270, 270},
+                                                {320, 320}, {900, 220}, {850, 170}, {1050, 300}};
   const std::uint32_t blueOverLeft = blend(0x000080, 0x80, left);
-  const std::vector<std::uint32_t> beneath{left, right, wallpaper, left, blueOverLeft, blueOverLeft, right, right};
+  std::vector<std::uint32_t> beneath{left, right, wallpaper, left, blueOverLeft, blueOverLeft, right, right, right};
 
   // Without a compositing manager the panels stay in the picture, as on screen, where the
   // canvas on top shows its pixels as they are.
@@ -311,7 +328,7 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
 
   // One starts while recording: the stand-ins show on the screen, blended by it...
   testing::TempDir dir;
-  testing::ChildProcess compositor({"xcompmgr"}, {{"DISPLAY", xvfb.displayName()}}, dir.path() / "xcompmgr.log");
+  testing::ChildProcess compositor(GetParam(), {{"DISPLAY", xvfb.displayName()}}, dir.path() / "compositor.log");
   ASSERT_TRUE(eventually([&] { return XGetSelectionOwner(x.display(), x.atom("_NET_WM_CM_S0")) != 0; }));
   ASSERT_TRUE(eventually([&] { return near(standIns.onScreen(900, 220), blend(0x616100, strokeAlpha, right)); }))
       << std::hex << standIns.onScreen(900, 220);
@@ -319,6 +336,18 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   // ...and not in the recording, which shows what lies under them.
   auto erased = probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors == beneath; });
   ASSERT_TRUE(erased) << "no frame showed what lies under the panels";
+
+  // A change under the canvas shows, where it says it shows nothing as well as under
+  // the stroke; and what it says it shows is what is left out.
+  constexpr std::uint32_t teal = 0x208080;
+  desktop.fill(rightWindow, teal);
+  std::replace(beneath.begin(), beneath.end(), right, teal);
+  EXPECT_TRUE(probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors == beneath; }))
+      << "the change under the canvas never showed";
+  standIns.publishAreas(canvas, {});
+  EXPECT_TRUE(probe.waitFor([&](const FrameSample& s) {
+    return isComplete(s) && near(s.colors[6], blend(0x616100, strokeAlpha, teal)) && s.colors[8] == teal;
+  })) << "the canvas's areas were not read again";
 
   // With the canvas gone, only the smaller panels' rectangles are painted again; one that
   // moves is left out where it went, from the first frame that shows the move.
@@ -346,6 +375,12 @@ TEST_F(X11SourcesTest, UnderACompositorOurPanelsAreLeftOutOfTheScreenAndAWindowS
   EXPECT_TRUE(probe.waitFor([&](const FrameSample& s) { return isComplete(s) && s.colors[3] == blue; }));
   EXPECT_TRUE(probe.failures.items().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(UnderACompositor, X11CompositedSourcesTest,
+                         ::testing::Values(std::vector<std::string>{"xcompmgr"},
+                                           std::vector<std::string>{"picom", "--backend", "xrender", "--config",
+                                                                    "/dev/null"}),
+                         [](const auto& compositor) { return compositor.param.front(); });
 
 }  // namespace
 }  // namespace tolvane
